@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Every Debian package that building, running and testing Kerfmill needs, in
+# one place. Installs only what is missing, so a ready machine pays nothing.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  cmake g++ make pkg-config
+  # program libraries
+  libsdl2-dev libsdl2-image-dev libfreetype-dev libcurl4-openssl-dev
+  libgl-dev libgl1-mesa-dri zlib1g-dev libpng-dev libsvgpp-dev libboost-dev
+  libcairo2-dev libfontconfig-dev
+  # platform helpers used at run time: file and colour dialogs, shell opening
+  zenity xdg-utils
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi

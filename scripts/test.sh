@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kerfmill with AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs every test. Tests that need a display
+# run under Xvfb with Mesa's software renderer.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+bash "$top/scripts/deps.sh"
+build="$top/build/test"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKERFMILL_SANITIZE=ON -DKERFMILL_BENCH=ON
+cmake --build "$build" -j"$(nproc)"
+cd "$build"
+export LIBGL_ALWAYS_SOFTWARE=1
+exec xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j"$(nproc)" --timeout 600

@@ -1,0 +1,10 @@
+// The automatic update: the state that the frame loop and the shutdown read.
+#pragma once
+#include <cstdint>
+
+extern int update_slot;         // download slot of the package, -1 none
+extern int32_t update_downloaded; // non-zero once the package is stored
+extern int32_t update_complete;   // non-zero when the package is whole
+
+// Starts the staged updater at exit.
+void update_install();

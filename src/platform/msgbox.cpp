@@ -1,0 +1,65 @@
+// Message boxes through SDL_ShowMessageBox, or answered by the test seam.
+#include "platform/msgbox.h"
+
+#include "platform/seam.h"
+#include "sys/log.h"
+
+#include <SDL.h>
+
+#include <cstring>
+
+static int msgbox_seamanswer(const char *caption, const char *text, int *answer)
+{
+    char word[32];
+    if (!plat_seamnext("KERFMILL_MSGBOX_ANSWERS", ',', word, sizeof(word)))
+        return 0;
+    *answer = strcmp(word, "ok") == 0 || strcmp(word, "yes") == 0;
+    sys_log("msgbox seam: \"%s\" \"%s\" = %s", caption, text, word);
+    return 1;
+}
+
+static Uint32 msgbox_iconflag(int icon)
+{
+    switch (icon) {
+    case 6: return SDL_MESSAGEBOX_ERROR;
+    case 4: return SDL_MESSAGEBOX_WARNING;
+    default: return SDL_MESSAGEBOX_INFORMATION; // SDL has no question icon
+    }
+}
+
+int plat_messagebox(const char *caption, const char *text, int buttons, int icon, int defbutton)
+{
+    int answer = 0;
+    if (msgbox_seamanswer(caption, text, &answer))
+        return answer;
+
+    // Button ids: 1 means OK/Yes, 0 means Cancel/No; closing the box gives -1.
+    SDL_MessageBoxButtonData set[2];
+    int count = 1;
+    if (buttons == 2) {
+        set[0] = {0, 1, "Yes"};
+        set[1] = {0, 0, "No"};
+        count = 2;
+    } else if (buttons == 1) {
+        set[0] = {0, 1, "OK"};
+        set[1] = {0, 0, "Cancel"};
+        count = 2;
+    } else {
+        set[0] = {0, 1, "OK"};
+    }
+    int def = defbutton >= 0 && defbutton < count ? defbutton : 0;
+    set[def].flags |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
+    if (count == 2)
+        set[1 - def].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+
+    SDL_MessageBoxData box = {};
+    box.flags = msgbox_iconflag(icon);
+    box.title = caption;
+    box.message = text;
+    box.numbuttons = count;
+    box.buttons = set;
+    int hit = -1;
+    if (SDL_ShowMessageBox(&box, &hit) < 0)
+        return 0;
+    return hit == 1;
+}

@@ -1,0 +1,24 @@
+// Files by UTF-8 path: opening, loading whole files into memory blocks, the
+// 64-slot table of long-lived streams (the run's log lives there) and safe
+// file names made from arbitrary text.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+constexpr int sys_maxfiles = 64;
+constexpr int sys_maxpath = 1024; // bytes of a path, terminator included
+
+extern FILE **sys_files; // 64 stream slots, null when free; null before start-up
+
+FILE *sys_fopen(const char *path, const char *mode);
+// The file's bytes followed by extra zero bytes in a sys_malloc block; *size
+// gets file size + extra. Null on failure (*size untouched).
+void *file_load(const char *path, int32_t *size, int32_t extra);
+int file_open(const char *path, const char *mode);
+void file_close(int index);
+// Copies src into dst (capacity cap) replacing characters that file names
+// cannot hold; stops before overrunning dst and always terminates it.
+void file_sanitizename(const char *src, char *dst, int cap);
+
+int file_tablealloc();
+void file_tablefree();

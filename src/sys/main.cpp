@@ -1,0 +1,331 @@
+// Start-up and shutdown. sys_main prepares the per-user folder, the log and
+// the platform, has sys_init start every subsystem, runs the frame loop
+// until sys_quit is set and then takes everything down in a fixed order. A
+// failed step sets sys_quit and falls through to the same shutdown, which
+// tests every handle before it releases it.
+#include "sys/main.h"
+
+#include "cam/cam.h"
+#include "img/image.h"
+#include "online/update.h"
+#include "platform/path.h"
+#include "project/project.h"
+#include "sys/config.h"
+#include "sys/dialog.h"
+#include "sys/file.h"
+#include "sys/frame.h"
+#include "sys/init.h"
+#include "sys/log.h"
+#include "sys/mem.h"
+#include "sys/thread.h"
+
+#include <SDL_image.h>
+#include <curl/curl.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+std::atomic<int> sys_quit{0};
+char sys_runstamp[32];
+char sys_userfolder[1024];
+char sys_programfolder[1024];
+char sys_configpath[1024];
+char sys_logpath[1024];
+char sys_backuppath[1024];
+int sys_drawable[2];
+float sys_aspect = 1.0f;
+int sys_maximised = 0;
+int sys_memorymb = 0;
+int sys_cpucount = 0;
+SDL_Window *sys_window = nullptr;
+SDL_GLContext sys_workercontext = nullptr;
+SDL_GLContext sys_context = nullptr;
+
+static int main_curlready = 0;
+static int main_sdlready = 0;
+
+static const char *const main_builddate = "Jan  2 2025";
+
+static void main_banner(const char *phase)
+{
+    sys_log("");
+    sys_log(" ------------------------------------------ %s ------------------------------------------ ", phase);
+}
+
+static void main_phase(const char *name)
+{
+    sys_log("");
+    sys_log("%s", name);
+}
+
+// Failure exit: the user gets a moment to read the error before shutdown.
+static void main_fail()
+{
+    if (!sys_quit) {
+        sys_quit = 1;
+        SDL_Delay(1000);
+    }
+}
+
+int sys_workersfor(int cpus)
+{
+    return cpus < 2 ? 2 : cpus > sys_maxthreads ? sys_maxthreads : cpus;
+}
+
+int sys_multicoreprompt(const char *format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    int yes = sys_messagebox("Error", text, 2, 5, 0);
+    sys_log("[ ERROR ] %s = %s", text, yes ? "YES" : "NO");
+    return yes;
+}
+
+// Steps 1-2: run stamp, per-user folder, the paths built from it.
+static void main_paths(int argc, char **argv)
+{
+    time_t now = time(nullptr);
+    struct tm t;
+    localtime_r(&now, &t);
+    snprintf(sys_runstamp, sizeof(sys_runstamp), "%2d%02d%02d-%02d%02d%02d", t.tm_year - 100,
+             t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+
+    if (!plat_userfolder("Halvenstrom", "Kerfmill", sys_userfolder, sizeof(sys_userfolder)))
+        printf("!!! failed to find the per-user folder: %s\n", SDL_GetError());
+    plat_joinpath(sys_configpath, sizeof(sys_configpath), sys_userfolder, "config.dat");
+    char logname[64];
+    snprintf(logname, sizeof(logname), "%s-log.txt", sys_runstamp);
+    plat_joinpath(sys_logpath, sizeof(sys_logpath), sys_userfolder, logname);
+    char updater[1024];
+    if (plat_joinpath(updater, sizeof(updater), sys_userfolder, "updater.exe"))
+        plat_remove(updater);
+    if (!plat_programfolder(argc > 0 ? argv[0] : nullptr, sys_programfolder, sizeof(sys_programfolder)))
+        snprintf(sys_programfolder, sizeof(sys_programfolder), ".");
+}
+
+// Steps 3-7: file table and log, console ring, program folder, identification.
+static void main_log()
+{
+    if (file_tablealloc())
+        sys_logfile = file_open(sys_logpath, "at");
+    con_alloc();
+    if (!plat_chdir(sys_programfolder))
+        sys_log("failed to enter the program folder \"%s\"", sys_programfolder);
+    sys_log(" ");
+    sys_log(" [ %s - %s ]", SYS_TITLE, main_builddate);
+    sys_log(" [ %s - %s ]", "Halvenstrom CNC software", "https://kerfmill.example");
+    sys_log(" ");
+    sys_log("EXE: %s (%d)", sys_programfolder, (int)strlen(sys_programfolder));
+    sys_log("USER: %s (%d)", sys_userfolder, (int)strlen(sys_userfolder));
+    sys_log("LOG: %s (%d)", sys_logpath, (int)strlen(sys_logpath));
+    sys_log("CFG: %s (%d)", sys_configpath, (int)strlen(sys_configpath));
+    main_banner("INIT");
+}
+
+// Steps 8-10: configuration, script variables, window state.
+static void main_settings()
+{
+    main_phase("configuration...");
+    config_init();
+    main_phase("script...");
+    srand((unsigned)time(nullptr));
+    main_phase("system...");
+    sys_drawable[0] = cfg_geti(cfg_windowwidth);
+    sys_drawable[1] = cfg_geti(cfg_windowheight);
+    sys_maximised = cfg_geti(cfg_windowmaximised);
+}
+
+static void main_curl()
+{
+    main_phase("libcurl initialization...");
+    CURLcode rc = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (rc != CURLE_OK) {
+        sys_log("...libcurl initialization failed!!! (%d)", (int)rc);
+        return;
+    }
+    sys_log("...libcurl initialization success (%s)", curl_version());
+    main_curlready = 1;
+}
+
+// Step 12: SDL with video, its version, the high-resolution clock, drivers.
+static int main_sdl()
+{
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        sys_log("SDL init failed: %s", SDL_GetError());
+        return 0;
+    }
+    main_sdlready = 1;
+    sys_log("...initialized SDL");
+    SDL_version v;
+    SDL_GetVersion(&v);
+    sys_log("system version: %d.%d.%d", v.major, v.minor, v.patch);
+    sys_startclock();
+    for (int i = 0; i < SDL_GetNumVideoDrivers(); i++)
+        sys_log("driver #%02d = \"%s\"", i, SDL_GetVideoDriver(i));
+    SDL_GetNumVideoDisplays();
+    return 1;
+}
+
+// Step 13: all four image formats are required.
+static int main_sdlimage()
+{
+    int want = IMG_INIT_JPG | IMG_INIT_PNG | IMG_INIT_TIF | IMG_INIT_WEBP;
+    int got = IMG_Init(want);
+    if (got != want) {
+        sys_log("IMG_Init = JPG:%d PNG:%d TIF:%d WEBP:%d", got & 1, got & 2, got & 4, got & 8);
+        sys_error("failed to initialize all image libraries! (%04X)", got);
+        return 0;
+    }
+    sys_log("...initialized SDL_image");
+    return 1;
+}
+
+// Steps 15-18: memory and CPUs, the multi-core question, the worker pool.
+static int main_workers()
+{
+    sys_memorymb = SDL_GetSystemRAM();
+    sys_cpucount = SDL_GetCPUCount();
+    sys_log("system memory: %dmb", sys_memorymb);
+    sys_log("logical CPUs: %d", sys_cpucount);
+    if (sys_cpucount < 2 &&
+        !sys_multicoreprompt("Multi-core CPU not found! Program may not run properly or as designed. Force-run anyway?"))
+        return 0;
+    sys_threadsinit();
+    sys_threadsstart(sys_workersfor(sys_cpucount));
+    return 1;
+}
+
+static int main_startup(int argc, char **argv)
+{
+    main_paths(argc, argv);
+    main_log();
+    main_settings();
+    main_curl();
+    if (!main_sdl() || !main_sdlimage() || !main_workers())
+        return 0;
+    return sys_init();
+}
+
+// Shutdown steps 1-4: the frame mutex, the workers, the log locks.
+static void main_stopworkers()
+{
+    main_banner("QUIT");
+    sys_threadsquit();
+    SDL_Delay(250);
+    int *ids[] = {&sys_logmutex, &sys_statusmutex, &sys_framemutex};
+    for (int *id : ids) {
+        sys_destroymutex(*id);
+        *id = -1;
+    }
+}
+
+static void main_stopupdate()
+{
+    main_phase("update...");
+    if (!update_downloaded)
+        sys_log("...no update downloaded");
+    else if (!update_complete)
+        sys_log("...update download not finished!!!");
+    else
+        update_install();
+}
+
+// Shutdown steps 6-17: every subsystem, in reverse order of its start.
+static void main_stopsubsystems()
+{
+    main_phase("gui...");
+    main_phase("project...");
+    project_quit();
+    main_phase("cam...");
+    cam_quit();
+    const char *unbuilt[] = {"mesh...", "view...", "font...", "model..."};
+    for (const char *name : unbuilt)
+        main_phase(name);
+    main_phase("image...");
+    sys_destroymutex(img_mutex);
+    img_mutex = -1;
+    const char *later[] = {"text...", "ttf...", "event...", "render...", "input..."};
+    for (const char *name : later)
+        main_phase(name);
+    sys_destroymutex(sys_memmutex);
+    sys_memmutex = -1;
+}
+
+// Shutdown steps 18-21: libcurl, SDL2_image, the locks, the window, SDL.
+static void main_stopplatform()
+{
+    main_phase("system...");
+    if (main_curlready) {
+        main_curlready = 0;
+        curl_global_cleanup();
+        sys_log("...shutdown libcurl");
+    }
+    IMG_Quit();
+    if (sys_window) {
+        if (!sys_maximised) {
+            int x, y, w, h;
+            SDL_GetWindowPosition(sys_window, &x, &y);
+            SDL_GetWindowSize(sys_window, &w, &h);
+            cfg_seti(cfg_windowx, x);
+            cfg_seti(cfg_windowy, y);
+            cfg_seti(cfg_windowwidth, w);
+            cfg_seti(cfg_windowheight, h);
+        }
+        cfg_seti(cfg_windowmaximised, sys_maximised);
+    }
+    sys_threadsdone();
+    sys_destroymutexes();
+    if (sys_window)
+        SDL_DestroyWindow(sys_window);
+    sys_log("...destroyed window");
+    if (sys_context)
+        SDL_GL_DeleteContext(sys_context);
+    sys_log("...destroyed rendering context");
+    if (sys_workercontext)
+        SDL_GL_DeleteContext(sys_workercontext);
+    sys_log("...destroyed worker context");
+    sys_window = nullptr;
+    sys_context = sys_workercontext = nullptr;
+    if (main_sdlready)
+        SDL_Quit();
+    sys_log("...shutdown SDL");
+    sys_log("... freed GL strings");
+}
+
+// Shutdown steps 22-25: configuration, the remaining memory, the log.
+static void main_stoplog()
+{
+    main_phase("config...");
+    sys_log("%3.1fmb allocations remaining", sys_memtotal / 1048576.0);
+    main_banner("DONE");
+    // A normal exit leaves no backup behind.
+    if (sys_backuppath[0])
+        remove(sys_backuppath);
+    sys_log("returning to OS...");
+    file_close(sys_logfile);
+    sys_logfile = -1;
+    printf("...closed logfile\n");
+    con_free();
+    file_tablefree();
+    printf("...freed console lines (%d bytes allocated)\n", (int)sys_memtotal);
+}
+
+int sys_main(int argc, char **argv)
+{
+    if (!main_startup(argc, argv))
+        main_fail();
+    // The frame loop is not built yet: a started program goes straight on to
+    // its shutdown.
+    sys_quit = 1;
+    main_stopworkers();
+    main_stopupdate();
+    main_stopsubsystems();
+    main_stopplatform();
+    main_stoplog();
+    return 0;
+}

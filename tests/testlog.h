@@ -1,0 +1,57 @@
+// Test helper: points the program's log at a temporary file for the life of
+// the object, so a test can read back exactly the lines it caused.
+#pragma once
+#include "sys/file.h"
+#include "sys/log.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+struct testlog_capture {
+    std::string path;
+    int saved;
+    bool owntable = false;
+
+    testlog_capture()
+    {
+        char name[] = "/tmp/kerfmill-log-XXXXXX";
+        int fd = mkstemp(name);
+        if (fd >= 0)
+            close(fd);
+        path = name;
+        if (!sys_files) {
+            file_tablealloc();
+            owntable = true;
+        }
+        saved = sys_logfile;
+        sys_logfile = file_open(path.c_str(), "wt");
+    }
+    ~testlog_capture()
+    {
+        file_close(sys_logfile);
+        sys_logfile = saved;
+        if (owntable)
+            file_tablefree();
+        remove(path.c_str());
+    }
+    std::string text() const
+    {
+        std::ifstream in(path);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    bool contains(const std::string &s) const { return text().find(s) != std::string::npos; }
+    int count(const std::string &s) const
+    {
+        std::string t = text();
+        int n = 0;
+        for (size_t p = t.find(s); p != std::string::npos; p = t.find(s, p + 1))
+            n++;
+        return n;
+    }
+};
