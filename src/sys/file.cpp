@@ -43,8 +43,9 @@ void *file_load(const char *path, int32_t *size, int32_t extra)
     }
     // Block sizes are 32-bit: a file that cannot fit is refused like a failed
     // allocation rather than truncated.
-    int64_t total = (int64_t)len + extra;
-    char *block = total <= INT32_MAX && extra >= 0 ? (char *)sys_malloc((int32_t)total) : nullptr;
+    // (A folder opened as a file reports an absurd size and ends here too.)
+    int64_t total = len <= INT32_MAX && extra >= 0 ? (int64_t)len + extra : -1;
+    char *block = total >= 0 && total <= INT32_MAX ? (char *)sys_malloc((int32_t)total) : nullptr;
     if (!block) {
         fclose(f);
         sys_log("file_load: buffer alloc failed \"%s\"", path);

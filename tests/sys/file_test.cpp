@@ -1,0 +1,193 @@
+// Loading whole files, the stream table and safe file names.
+#include "sys/file.h"
+
+#include "sys/mem.h"
+#include "testlog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+// A scratch folder removed after each test.
+class Files : public testing::Test {
+protected:
+    fs::path dir;
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("kerfmill-files-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string write(const std::string &name, const std::string &bytes)
+    {
+        std::string p = (dir / name).string();
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+};
+
+TEST_F(Files, LoadAddsZeroedExtraBytes)
+{
+    std::string p = write("three.txt", "G21");
+    testlog_capture cap;
+    int32_t size = -7;
+    char *data = (char *)file_load(p.c_str(), &size, 1);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(size, 4);
+    EXPECT_EQ(memcmp(data, "G21", 4), 0); // the fourth byte is the NUL
+    sys_free(data);
+    EXPECT_TRUE(cap.contains("loaded 0.004kb from \"" + p + "\""));
+}
+
+TEST_F(Files, LoadLogsMegabytesForLargeFiles)
+{
+    std::string p = write("big.bin", std::string(2 * 1048576, 'x'));
+    testlog_capture cap;
+    int32_t size = 0;
+    void *data = file_load(p.c_str(), &size, 0);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(size, 2 * 1048576);
+    sys_free(data);
+    EXPECT_TRUE(cap.contains("loaded 2.000mb from"));
+}
+
+TEST_F(Files, LoadFailuresReturnNullAndKeepSize)
+{
+    struct Case {
+        std::string path;
+        const char *line;
+    };
+    const Case cases[] = {
+        {write("empty.txt", ""), "file_load: empty file \""},
+        {(dir / "missing.txt").string(), "file_load: open failed \""},
+        {dir.string(), "file_load: "}, // a folder is not a file
+    };
+    for (const Case &c : cases) {
+        testlog_capture cap;
+        int32_t size = 99;
+        EXPECT_EQ(file_load(c.path.c_str(), &size, 1), nullptr) << c.path;
+        EXPECT_EQ(size, 99) << c.path;
+        EXPECT_TRUE(cap.contains(c.line)) << c.path << "\n" << cap.text();
+    }
+}
+
+TEST_F(Files, OpensPathsThatAreNotUtf8)
+{
+    // Latin-1 "é" is not valid UTF-8, yet such names exist on disk.
+    std::string name = "caf\xe9.nc";
+    std::string p = write(name, "M30");
+    FILE *f = sys_fopen(p.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+}
+
+TEST_F(Files, OverlongPathIsRefused)
+{
+    testlog_capture cap;
+    std::string p(sys_maxpath + 10, 'a');
+    EXPECT_EQ(sys_fopen(p.c_str(), "rb"), nullptr);
+    EXPECT_TRUE(cap.contains("invalid path: aaaa"));
+}
+
+TEST_F(Files, TableOverflowsAt64Slots)
+{
+    bool own = !sys_files;
+    if (own)
+        file_tablealloc();
+    std::string p = write("slot.txt", "x");
+    std::vector<int> slots;
+    for (;;) {
+        testing::internal::CaptureStdout();
+        int s = file_open(p.c_str(), "rb");
+        std::string out = testing::internal::GetCapturedStdout();
+        if (s < 0) {
+            EXPECT_NE(out.find("!!! file_open: overflow!"), std::string::npos) << out;
+            break;
+        }
+        slots.push_back(s);
+        ASSERT_LE(slots.size(), (size_t)sys_maxfiles);
+    }
+    EXPECT_EQ(slots.size() + (own ? 0 : 1), (size_t)sys_maxfiles);
+    for (int s : slots)
+        file_close(s);
+
+    // A freed slot is taken again.
+    int again = file_open(p.c_str(), "rb");
+    EXPECT_GE(again, 0);
+    file_close(again);
+    if (own)
+        file_tablefree();
+}
+
+TEST_F(Files, OpenAndCloseFailuresPrint)
+{
+    bool own = !sys_files;
+    if (own)
+        file_tablealloc();
+    struct Case {
+        void (*call)(const std::string &dir);
+        const char *expect;
+    };
+    const Case cases[] = {
+        {[](const std::string &d) { EXPECT_EQ(file_open((d + "/no/such").c_str(), "rb"), -1); },
+         "!!! file_open: failed to open \""},
+        {[](const std::string &) { file_close(64); }, "!!! file_close: invalid file index 64!\n"},
+        {[](const std::string &) { file_close(-1); }, "!!! file_close: invalid file index -1!\n"},
+        {[](const std::string &) { file_close(63); }, "!!! file_close: file index 63 not open!\n"},
+    };
+    for (const Case &c : cases) {
+        testing::internal::CaptureStdout();
+        c.call(dir.string());
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find(c.expect), std::string::npos) << out;
+    }
+    if (own)
+        file_tablefree();
+}
+
+TEST(SanitizeName, ReplacesForbiddenCharacters)
+{
+    struct Case {
+        const char *in;
+        const char *out;
+    };
+    const Case cases[] = {
+        {"a:b\"c%d", "a;b''c#d"},
+        {"x\\y/z", "x^y^z"},
+        {"*?<>|", "x$[]!"},
+        {"plain name.png", "plain name.png"},
+        {"", ""},
+    };
+    for (const Case &c : cases) {
+        char dst[64];
+        file_sanitizename(c.in, dst, sizeof(dst));
+        EXPECT_STREQ(dst, c.out) << c.in;
+    }
+}
+
+TEST(SanitizeName, NeverWritesPastCapacity)
+{
+    struct Case {
+        const char *in;
+        int cap;
+        const char *out;
+    };
+    const Case cases[] = {
+        {"abcdef", 4, "abc"},
+        {"ab\"cd", 4, "ab"}, // the two apostrophes would not fit
+        {"ab\"cd", 5, "ab''"},
+        {"abc", 1, ""},
+    };
+    for (const Case &c : cases) {
+        char dst[16];
+        memset(dst, '#', sizeof(dst));
+        file_sanitizename(c.in, dst, c.cap);
+        EXPECT_STREQ(dst, c.out) << c.in << " cap " << c.cap;
+        EXPECT_EQ(dst[c.cap], '#') << c.in << " cap " << c.cap;
+    }
+}
