@@ -3,6 +3,7 @@
 
 #include "platform/seam.h"
 #include "sys/log.h"
+#include "sys/main.h"
 
 #include <SDL.h>
 
@@ -47,19 +48,24 @@ int plat_messagebox(const char *caption, const char *text, int buttons, int icon
     } else {
         set[0] = {0, 1, "OK"};
     }
+    // A default beyond the buttons shown falls back to the first. Escape is
+    // always Cancel or No, whichever button Return picks.
     int def = defbutton >= 0 && defbutton < count ? defbutton : 0;
     set[def].flags |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
     if (count == 2)
-        set[1 - def].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+        set[1].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
 
     SDL_MessageBoxData box = {};
-    box.flags = msgbox_iconflag(icon);
+    box.flags = msgbox_iconflag(icon) | SDL_MESSAGEBOX_BUTTONS_LEFT_TO_RIGHT;
+    box.window = sys_window; // owned by the main window once there is one
     box.title = caption;
     box.message = text;
     box.numbuttons = count;
     box.buttons = set;
     int hit = -1;
-    if (SDL_ShowMessageBox(&box, &hit) < 0)
+    if (SDL_ShowMessageBox(&box, &hit) < 0) {
+        sys_log("plat_messagebox: no box shown: %s", SDL_GetError());
         return 0;
+    }
     return hit == 1;
 }

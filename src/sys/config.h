@@ -1,29 +1,132 @@
 // The configuration record: one fixed 30,432-byte little-endian record that
-// every subsystem reads and writes through typed accessors at fixed offsets.
-// The file "config.dat" is the raw record.
+// every subsystem reads and writes through typed accessors at the fixed
+// offsets named below. The file "config.dat" is the raw record; config_init
+// loads and upgrades it, config_save writes it back whole.
 #pragma once
 #include <cstdint>
 
 constexpr int cfg_size = 30432;
 constexpr uint32_t cfg_magicvalue = 0x5A17C3E9;
+constexpr int cfg_version = 186; // 100 x major + minor of this program
+constexpr int cfg_toolcount = 256;   // entries of the tool library
+constexpr int cfg_toolnamesize = 64; // bytes of one tool-library name
+constexpr int cfg_opcount = 64;      // entries of each operation-value array
 
-// Field offsets.
+// Field offsets. Integers are i32 and floats f32 unless noted; a colour is
+// three f32 (red, green, blue). Fields named after their offset belong to a
+// subsystem that gives them their meaning; the record only keeps them.
 enum cfg_field : int {
-    cfg_magic = 0,
+    cfg_magic = 0,                // u32
+    cfg_termsaccepted = 4,
     cfg_windowx = 8,
     cfg_windowy = 12,
     cfg_windowwidth = 16,
     cfg_windowheight = 20,
     cfg_windowmaximised = 24,
+    cfg_guicolor1 = 28,           // colours 28..75, offered to the colour picker
+    cfg_guicolor2 = 40,
+    cfg_guicolor3 = 52,
+    cfg_guicolor4 = 64,
+    cfg_guivalue76 = 76,          // f32
+    cfg_guivalue80 = 80,          // f32
+    cfg_guivalue84 = 84,
+    cfg_guivalue88 = 88,
+    cfg_guivalue92 = 92,
+    cfg_guivalue96 = 96,
+    cfg_fov = 104,                // "Perspective FOV", degrees
+    cfg_nearfactor = 108,
+    cfg_farfactor = 112,
+    cfg_perspective = 116,
+    cfg_swapcamerabuttons = 120,
+    cfg_backgroundcolor2 = 124,   // gradient colour at parameter 1
+    cfg_backgroundcolor1 = 136,   // gradient colour at parameter 0
+    cfg_viewcolor1 = 148,         // eight view and canvas colours, 12 bytes apart
+    cfg_viewcolor2 = 160,
+    cfg_viewcolor3 = 172,
+    cfg_viewcolor4 = 184,
+    cfg_viewcolor5 = 196,
+    cfg_viewcolor6 = 208,
+    cfg_viewcolor7 = 220,
+    cfg_viewcolor8 = 232,
+    cfg_value248 = 248,           // f32
+    cfg_gridsubdiv = 252,         // f32
+    cfg_value276 = 276,           // f32
+    cfg_pathminlength = 280,      // f32
+    cfg_pathmaxlength = 284,      // f32
+    cfg_canvassize = 296,         // 3 x f32, project units
+    cfg_canvasorigin = 308,       // 3 x f32
+    cfg_value348 = 348,
+    cfg_value352 = 352,           // f32
+    cfg_oldopvalues = 512,        // 3 x 16 i32, before 1.84
+    cfg_units = 704,
+    cfg_antialiasing = 708,
+    cfg_canvasquality = 724,      // f32
+    cfg_value728 = 728,           // f32
+    cfg_declinedmajor = 732,      // version remembered by the update check
+    cfg_declinedminor = 736,
+    cfg_gpuconvo = 740,
     cfg_debuginfo = 752,
+    cfg_postpath = 768,           // text
+    cfg_projectpath = 1280,       // text
+    cfg_value2376 = 2376,         // f32
+    cfg_autobackup = 2380,
+    cfg_versionmajor = 2392,
+    cfg_versionminor = 2396,
+    cfg_ppi = 2400,
+    cfg_snaptogrid = 2412,
+    cfg_viewmode2d = 2420,
+    cfg_value2428 = 2428,
+    cfg_value2432 = 2432,
+    cfg_gpuviewbuffering = 2436,
+    cfg_oldtoolnames = 2440,      // 32 x char[64], before 1.80
+    cfg_oldtoolvalues = 4488,     // 6 x 32 f32, before 1.80
+    cfg_leftpanelwidth = 5268,
+    cfg_rightpanelwidth = 5272,
+    cfg_showgrid = 5308,
+    cfg_undomemory = 5312,        // megabytes of the undo/redo ring
+    cfg_value5316 = 5316,
+    cfg_value5360 = 5360,
+    cfg_cpubudget = 5364,         // f32
+    cfg_framerate = 5368,
+    cfg_projunits = 5392,
+    cfg_rapidfeed = 5416,         // f32 (i32 before 1.54)
+    cfg_svgdpi = 5420,
+    cfg_canvascurve = 5428,       // f32
+    cfg_simcurve = 5432,          // f32
+    cfg_rapidaccel = 5452,        // f32
+    cfg_trochoidstep = 5476,      // f32, degrees
+    cfg_selectopacity = 5524,     // f32
+    cfg_selectsolid = 5528,
+    cfg_lightyaw = 5532,          // f32, degrees
+    cfg_lightpitch = 5536,        // f32, degrees
+    cfg_toollib = 6080,           // the tool library block, up to cfg_toollibend
+    cfg_toolnames = 6080,         // 256 x char[64]
+    cfg_toolvalues = 22464,       // 7 arrays of 256 values, 1,024 bytes apart
+    cfg_toollibend = 29632,
+    cfg_appearcolor1 = 29632,
+    cfg_appearcolor2 = 29644,
+    cfg_opvalues = 29656,         // 3 arrays of 64 i32, 256 bytes apart
 };
 
 extern uint8_t cfg[cfg_size];
+extern const uint8_t *const cfg_defaults; // the built-in record
+extern int cfg_updated; // set by config_init when it upgraded an older file
 
 int32_t cfg_geti(int offset);
 void cfg_seti(int offset, int32_t value);
 float cfg_getf(int offset);
 void cfg_setf(int offset, float value);
+// Text fields: the post-processor path, the last project path and the tool
+// names. cfg_settext refuses (0) a text that does not fit its field or an
+// offset that is not the start of a text field, and leaves the field as is.
+const char *cfg_gettext(int offset);
+int cfg_settext(int offset, const char *text);
 
-// Builds cfg from the built-in defaults.
+// Builds cfg from the defaults and the configuration file, upgrading an older
+// file to this version.
 void config_init();
+// Writes cfg whole to the configuration file; 1 on success.
+int config_save();
+// Resets cfg to the defaults, keeping the user's units, grid subdivision,
+// terms flag and tool library, then saves.
+void config_default();

@@ -3,6 +3,7 @@
 #include "sys/init.h"
 
 #include "platform/path.h"
+#include "sys/event.h"
 #include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/main.h"
@@ -19,9 +20,19 @@ static void init_mutexes()
     sys_framemutex = sys_createmutex();
 }
 
+// The undo/redo ring, empty.
+static int init_events()
+{
+    sys_log("");
+    sys_log("event...");
+    return event_alloc();
+}
+
 int sys_init()
 {
     init_mutexes();
+    if (!init_events())
+        return 0;
     plat_joinpath(sys_backuppath, sizeof(sys_backuppath), sys_userfolder, "backup.kfm");
     return 1;
 }

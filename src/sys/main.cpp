@@ -12,12 +12,16 @@
 #include "project/project.h"
 #include "sys/config.h"
 #include "sys/dialog.h"
+#include "sys/event.h"
 #include "sys/file.h"
 #include "sys/frame.h"
 #include "sys/init.h"
 #include "sys/log.h"
 #include "sys/mem.h"
 #include "sys/thread.h"
+#include "sys/var.h"
+#include "sys/window.h"
+#include "render/gl.h"
 
 #include <SDL_image.h>
 #include <curl/curl.h>
@@ -45,6 +49,7 @@ SDL_GLContext sys_context = nullptr;
 
 static int main_curlready = 0;
 static int main_sdlready = 0;
+static int main_framesheld = 0; // the main thread holds the frame mutex
 
 static const char *const main_builddate = "Jan  2 2025";
 
@@ -133,6 +138,11 @@ static void main_settings()
     main_phase("configuration...");
     config_init();
     main_phase("script...");
+    for (int i = 0; i < 4; i++) {
+        char name[8];
+        snprintf(name, sizeof(name), "arg%d", i);
+        var_new(name);
+    }
     srand((unsigned)time(nullptr));
     main_phase("system...");
     sys_drawable[0] = cfg_geti(cfg_windowwidth);
@@ -208,12 +218,36 @@ static int main_startup(int argc, char **argv)
     main_curl();
     if (!main_sdl() || !main_sdlimage() || !main_workers())
         return 0;
+    if (!sys_openwindow())
+        return 0;
     return sys_init();
+}
+
+// Loop steps 27-31: a few frames first, so the first canvas is composed,
+// then frames until something sets sys_quit.
+static void main_loop()
+{
+    main_banner("LOOP");
+    sys_lockmutex(sys_framemutex);
+    main_framesheld = 1;
+    sys_frame();
+    while (project.updatingcanvas)
+        SDL_Delay(0);
+    sys_frame();
+    sys_frame();
+    while (!sys_quit) {
+        sys_frame();
+        sys_framecount++;
+    }
 }
 
 // Shutdown steps 1-4: the frame mutex, the workers, the log locks.
 static void main_stopworkers()
 {
+    if (main_framesheld) {
+        sys_unlockmutex(sys_framemutex);
+        main_framesheld = 0;
+    }
     main_banner("QUIT");
     sys_threadsquit();
     SDL_Delay(250);
@@ -249,8 +283,13 @@ static void main_stopsubsystems()
     main_phase("image...");
     sys_destroymutex(img_mutex);
     img_mutex = -1;
-    const char *later[] = {"text...", "ttf...", "event...", "render...", "input..."};
+    const char *later[] = {"text...", "ttf..."};
     for (const char *name : later)
+        main_phase(name);
+    main_phase("event...");
+    event_free();
+    const char *last[] = {"render...", "input..."};
+    for (const char *name : last)
         main_phase(name);
     sys_destroymutex(sys_memmutex);
     sys_memmutex = -1;
@@ -266,34 +305,18 @@ static void main_stopplatform()
         sys_log("...shutdown libcurl");
     }
     IMG_Quit();
-    if (sys_window) {
-        if (!sys_maximised) {
-            int x, y, w, h;
-            SDL_GetWindowPosition(sys_window, &x, &y);
-            SDL_GetWindowSize(sys_window, &w, &h);
-            cfg_seti(cfg_windowx, x);
-            cfg_seti(cfg_windowy, y);
-            cfg_seti(cfg_windowwidth, w);
-            cfg_seti(cfg_windowheight, h);
-        }
-        cfg_seti(cfg_windowmaximised, sys_maximised);
-    }
+    sys_storewindowstate();
     sys_threadsdone();
     sys_destroymutexes();
-    if (sys_window)
-        SDL_DestroyWindow(sys_window);
-    sys_log("...destroyed window");
-    if (sys_context)
-        SDL_GL_DeleteContext(sys_context);
-    sys_log("...destroyed rendering context");
-    if (sys_workercontext)
-        SDL_GL_DeleteContext(sys_workercontext);
-    sys_log("...destroyed worker context");
-    sys_window = nullptr;
-    sys_context = sys_workercontext = nullptr;
+    sys_closewindow();
     if (main_sdlready)
         SDL_Quit();
     sys_log("...shutdown SDL");
+    char **strings[] = {&gl_renderer, &gl_versionstring, &gl_vendor, &gl_extensions};
+    for (char **str : strings) {
+        sys_free(*str);
+        *str = nullptr;
+    }
     sys_log("... freed GL strings");
 }
 
@@ -301,6 +324,7 @@ static void main_stopplatform()
 static void main_stoplog()
 {
     main_phase("config...");
+    config_save();
     sys_log("%3.1fmb allocations remaining", sys_memtotal / 1048576.0);
     main_banner("DONE");
     // A normal exit leaves no backup behind.
@@ -317,11 +341,10 @@ static void main_stoplog()
 
 int sys_main(int argc, char **argv)
 {
-    if (!main_startup(argc, argv))
+    if (main_startup(argc, argv))
+        main_loop();
+    else
         main_fail();
-    // The frame loop is not built yet: a started program goes straight on to
-    // its shutdown.
-    sys_quit = 1;
     main_stopworkers();
     main_stopupdate();
     main_stopsubsystems();

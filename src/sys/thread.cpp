@@ -4,6 +4,7 @@
 // between threads are atomics so the queue is race-free.
 #include "sys/thread.h"
 
+#include "render/shader.h"
 #include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/main.h"
@@ -294,10 +295,12 @@ void sys_makecurrent(int acquire)
             SDL_LockMutex(job_contextlock);
         if (SDL_GL_MakeCurrent(sys_window, sys_workercontext) != 0)
             sys_log("sys_makecurrent: %s", SDL_GetError());
+        r_resetbindings(); // the renderer's bind caches described the other context
         return;
     }
     if (SDL_GL_MakeCurrent(sys_window, nullptr) != 0)
         sys_log("sys_makecurrent: %s", SDL_GetError());
+    r_resetbindings();
     if (job_contextlock)
         SDL_UnlockMutex(job_contextlock);
     sys_unlockmutex(sys_framemutex);

@@ -1,0 +1,34 @@
+// Three-float vector helpers and the camera basis rows they write.
+#include "geom/vec.h"
+
+#include <cmath>
+
+float view_basis[3][3];
+
+void vec3_normalize(float *out, const float *v)
+{
+    double len = std::sqrt((double)v[0] * v[0] + (double)v[1] * v[1] + (double)v[2] * v[2]);
+    // A zero vector has no direction; returning zero keeps NaNs out of callers.
+    float scale = len > 0.0 ? (float)(1.0 / len) : 0.0f;
+    out[0] = v[0] * scale;
+    out[1] = v[1] * scale;
+    out[2] = v[2] * scale;
+}
+
+static void vec3_set(float *out, double x, double y, double z)
+{
+    out[0] = (float)x;
+    out[1] = (float)y;
+    out[2] = (float)z;
+}
+
+void vec3_anglevectors(const float *angles)
+{
+    constexpr long double torad = 3.14159265358979323846264338327950288L / 180.0L;
+    long double p = angles[0] * torad, y = angles[2] * torad;
+    double sp = (double)sinl(p), cp = (double)cosl(p);
+    double sy = (double)sinl(y), cy = (double)cosl(y);
+    vec3_set(view_basis[view_forward], -sy * sp, cy * sp, -cp);
+    vec3_set(view_basis[view_up], -sy * cp, cy * cp, sp);
+    vec3_set(view_basis[view_right], -cy, -sy, 0.0);
+}

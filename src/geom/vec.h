@@ -1,0 +1,17 @@
+// Three-float vector helpers and the camera basis. The frame loop rebuilds
+// the basis from the camera angles whenever the view changes; the viewport
+// and the renderer read its rows right after.
+#pragma once
+
+// Rows of view_basis: the view direction, the screen's up and its right.
+constexpr int view_forward = 0;
+constexpr int view_up = 1;
+constexpr int view_right = 2;
+
+extern float view_basis[3][3];
+
+// out = v / |v|; a zero vector gives the zero vector. out may be v.
+void vec3_normalize(float *out, const float *v);
+// Writes view_basis from angles in degrees: angles[0] is the pitch, angles[2]
+// the yaw; angles[1] is not used.
+void vec3_anglevectors(const float *angles);

@@ -1,0 +1,40 @@
+// The shader table: 64 slots, each a name and a linked GLSL program. Start-up
+// loads the program's shaders; drawing code binds them by slot and sets their
+// uniforms by location. Shader work needs GL 2.0 and its entry points.
+#pragma once
+#include <cstdint>
+
+constexpr int r_maxshaders = 64;
+
+struct r_shader {
+    char name[32];    // empty marks the slot free
+    uint32_t program; // GL program name
+};
+
+extern r_shader r_shaders[r_maxshaders];
+// glUseProgram calls issued by r_bindshader since start; lets a caller see
+// that a bind was skipped.
+extern int r_shaderbinds;
+
+// Empties every slot and forgets the bound shader (start-up).
+void r_clearshaders();
+// Forgets which shader is bound, so the next r_bindshader issues its call.
+// Called whenever a GL context is made current on, or released from, a
+// thread: the program in use belongs to each context.
+void r_resetbindings();
+
+// Compiles and links a program into the first free slot; the slot or -1.
+int r_loadshader(const char *name, const char *vertexsource, const char *fragmentsource);
+// One stage (GL_VERTEX_SHADER or GL_FRAGMENT_SHADER); its GL name or 0.
+uint32_t shader_compile(const char *label, const char *source, uint32_t stage);
+// 0 when the shader compiled, 1 when it did not; logs the compiler's text.
+int shader_checkcompile(const char *label, uint32_t shader);
+// Makes the slot's program current (-1: none); a bind of the bound slot
+// does nothing.
+void r_bindshader(int slot);
+void r_freeshader(int slot);
+int r_shaderuniformlocation(int slot, const char *name);
+// Set a uniform of the bound program.
+void r_shaderuniformint(int location, int value);
+void r_shaderuniformfloat(int location, float value);
+void r_shaderuniformvec3(int location, int count, const float *values);
