@@ -15,6 +15,13 @@ static int project_busy()
     return project.updatingcanvas || project.saving || project.generating[0] || project.generating[1];
 }
 
+int project_load(const char *path, int asproject)
+{
+    sys_error("project_load: cannot open \"%s\": this version reads no project files yet", path);
+    (void)asproject;
+    return 0;
+}
+
 void project_quit()
 {
     while (project_busy()) {

@@ -17,5 +17,9 @@ struct project_record {
 extern project_record project;
 extern int project_mutex; // mutex id; -1 until the project start creates it
 
+// Loads a project file; with asproject 0 (the automatic backup) the file
+// does not become the project's own. 1 on success.
+int project_load(const char *path, int asproject);
+
 // Waits for the project's background work, then frees the project.
 void project_quit();

@@ -12,6 +12,7 @@
 #include "project/project.h"
 #include "sys/config.h"
 #include "sys/dialog.h"
+#include "sys/download.h"
 #include "sys/event.h"
 #include "sys/file.h"
 #include "sys/frame.h"
@@ -47,7 +48,6 @@ SDL_Window *sys_window = nullptr;
 SDL_GLContext sys_workercontext = nullptr;
 SDL_GLContext sys_context = nullptr;
 
-static int main_curlready = 0;
 static int main_sdlready = 0;
 static int main_framesheld = 0; // the main thread holds the frame mutex
 
@@ -159,7 +159,7 @@ static void main_curl()
         return;
     }
     sys_log("...libcurl initialization success (%s)", curl_version());
-    main_curlready = 1;
+    sys_downloadinit();
 }
 
 // Step 12: SDL with video, its version, the high-resolution clock, drivers.
@@ -225,7 +225,42 @@ static int main_startup(int argc, char **argv)
 
 // Loop steps 27-31: a few frames first, so the first canvas is composed,
 // then frames until something sets sys_quit.
-static void main_loop()
+// Step 29: a project named on the command line, else a backup left by a
+// crash is offered.
+static void main_openproject(const char *path)
+{
+    if (path) {
+        project_load(path, 1);
+        return;
+    }
+    FILE *backup = sys_fopen(sys_backuppath, "rb");
+    if (!backup)
+        return;
+    fclose(backup);
+    const char *text =
+        "An automatic project backup has been found indicating that Kerfmill may have experienced a crash. "
+        "\n\nPlease help us find and fix crashes: e-mail the recent log files (under the File menu) "
+        "and any details of what happened to support@kerfmill.example."
+        "\n\nWould you like to recover the project backup?";
+    if (sys_messagebox("Recover Automatic Backup", text, 2, 4, 0))
+        project_load(sys_backuppath, 0);
+}
+
+// Step 30: after an upgrade of the configuration, point to the change list.
+static void main_announceupdate()
+{
+    if (!cfg_updated)
+        return;
+    if (sys_messagebox("New Update Installed",
+                       "Kerfmill has updated to a new version. Would you like to visit our News page to learn about "
+                       "what is included with this update?",
+                       2, 5, 0))
+        sys_shellexecute("%s", "https://kerfmill.example/news");
+    sys_log("update installed, opening changelist...");
+    sys_shellexecute("%s", "changes.txt");
+}
+
+static void main_loop(const char *projectpath)
 {
     main_banner("LOOP");
     sys_lockmutex(sys_framemutex);
@@ -235,6 +270,8 @@ static void main_loop()
         SDL_Delay(0);
     sys_frame();
     sys_frame();
+    main_openproject(projectpath);
+    main_announceupdate();
     while (!sys_quit) {
         sys_frame();
         sys_framecount++;
@@ -299,8 +336,8 @@ static void main_stopsubsystems()
 static void main_stopplatform()
 {
     main_phase("system...");
-    if (main_curlready) {
-        main_curlready = 0;
+    if (sys_downloadready) {
+        sys_downloadquit();
         curl_global_cleanup();
         sys_log("...shutdown libcurl");
     }
@@ -342,7 +379,7 @@ static void main_stoplog()
 int sys_main(int argc, char **argv)
 {
     if (main_startup(argc, argv))
-        main_loop();
+        main_loop(argc >= 2 ? argv[1] : nullptr);
     else
         main_fail();
     main_stopworkers();

@@ -20,17 +20,21 @@ extern char **environ;
 inline int startup_run(const std::filesystem::path &home, const std::vector<std::string> &extraenv)
 {
     const char *bin = KERFMILL_BIN;
+    // The scratch home and the caller's settings replace inherited ones.
+    std::vector<std::string> overrides = {"HOME=" + home.string(), "XDG_DATA_HOME=" + (home / "data").string(),
+                                          std::string("LSAN_OPTIONS=suppressions=") + KERFMILL_LSAN_SUPP};
+    overrides.insert(overrides.end(), extraenv.begin(), extraenv.end());
+    auto overridden = [&](const std::string &v) {
+        for (const std::string &o : overrides)
+            if (v.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0)
+                return true;
+        return false;
+    };
     std::vector<std::string> env;
-    for (char **e = environ; *e; e++) {
-        std::string v = *e;
-        if (v.rfind("HOME=", 0) != 0 && v.rfind("XDG_DATA_HOME=", 0) != 0)
-            env.push_back(v);
-    }
-    env.push_back("HOME=" + home.string());
-    env.push_back("XDG_DATA_HOME=" + (home / "data").string());
-    // The program's own leak report skips what SDL's D-Bus use keeps alive.
-    env.push_back("LSAN_OPTIONS=suppressions=" KERFMILL_LSAN_SUPP);
-    env.insert(env.end(), extraenv.begin(), extraenv.end());
+    for (char **e = environ; *e; e++)
+        if (!overridden(*e))
+            env.push_back(*e);
+    env.insert(env.end(), overrides.begin(), overrides.end());
     std::vector<char *> envp;
     for (auto &v : env)
         envp.push_back(v.data());

@@ -79,3 +79,25 @@ TEST_F(Startup, TooOldOpenGlEndsCleanly)
     EXPECT_EQ(log.find("...created window OpenGL rendering context"), std::string::npos) << log;
     EXPECT_NE(log.find("returning to OS..."), std::string::npos) << log;
 }
+
+TEST_F(Startup, LeftOverBackupIsOfferedAndRemovedAtExit)
+{
+    struct Case {
+        const char *answer;
+        bool loads;
+    };
+    const Case cases[] = {{"no", false}, {"yes", true}};
+    for (const Case &c : cases) {
+        fs::path user = home / "data" / "Halvenstrom" / "Kerfmill";
+        fs::remove_all(home / "data");
+        fs::create_directories(user);
+        std::ofstream(user / "backup.kfm") << "x";
+        ASSERT_EQ(startup_run(home, {std::string("KERFMILL_MSGBOX_ANSWERS=") + c.answer,
+                                     "KERFMILL_QUIT_AFTER_FRAMES=5", "ASAN_OPTIONS=detect_leaks=0"}),
+                  0);
+        std::string log = startup_log(home);
+        EXPECT_NE(log.find("sys_messagebox \"Recover Automatic Backup\""), std::string::npos) << log;
+        EXPECT_EQ(log.find("project_load: ") != std::string::npos, c.loads) << c.answer << "\n" << log;
+        EXPECT_FALSE(fs::exists(user / "backup.kfm"));
+    }
+}
