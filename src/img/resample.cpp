@@ -8,7 +8,6 @@
 #include "sys/log.h"
 
 #include <cmath>
-#include <cstring>
 
 // A sample coordinate clamped to 0..bound; NaN counts as 0. The bound is
 // side - 1 - 0.0001 so that x0 + 1 stays inside the row: the last column is
@@ -25,8 +24,9 @@ float img_samplescalar(const image *img, float x, float y)
     int w = img->width, h = img->height;
     x = img_clampsample(x, w);
     y = img_clampsample(y, h);
+    // The next column and row wrap, which only a side of one pixel reaches.
     int x0 = (int)x, y0 = (int)y;
-    int x1 = (x0 + 1) % w, y1 = (y0 + 1) % h;
+    int x1 = x0 + 1 < w ? x0 + 1 : 0, y1 = y0 + 1 < h ? y0 + 1 : 0;
     float fx = x - (float)x0, fy = y - (float)y0;
     const float *p = (const float *)img->pixels;
     const float *r0 = p + (size_t)y0 * w, *r1 = p + (size_t)y1 * w;

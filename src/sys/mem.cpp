@@ -32,13 +32,16 @@ static void mem_fail(int64_t size)
               shown, sys_memused() / 1048576.0, img_count, cont_count, model_count);
 }
 
-// Allocates a block for a size already known to be valid (0..INT32_MAX).
-static void *mem_alloc(int64_t size)
+// Allocates a block, refusing sizes outside 0..INT32_MAX less the prefix.
+// Zeroed blocks come from calloc, so the pages of a large block are touched
+// by whoever first writes them (often the workers) rather than here.
+static void *mem_alloc(int64_t size, bool zero = false)
 {
     char *raw = nullptr;
     if (size >= 0 && size <= INT32_MAX - mem_prefix) {
         sys_mutexguard g(sys_memmutex);
-        raw = (char *)malloc((size_t)size + mem_prefix);
+        size_t bytes = (size_t)size + mem_prefix;
+        raw = (char *)(zero ? calloc(1, bytes) : malloc(bytes));
         if (raw)
             sys_memtotal += (uint64_t)size;
     }
@@ -63,10 +66,7 @@ void *sys_calloc(int32_t count, int32_t size)
     int64_t total = (int64_t)count * (int64_t)size;
     if (count < 0 || size < 0)
         total = -1;
-    void *block = mem_alloc(total);
-    if (block)
-        memset(block, 0, (size_t)total);
-    return block;
+    return mem_alloc(total, true);
 }
 
 char *sys_strdup(const char *text)

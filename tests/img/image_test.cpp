@@ -3,6 +3,7 @@
 // the reference height image).
 #include "img/image.h"
 
+#include "sys/mem.h"
 #include "sys/thread.h"
 #include "testlog.h"
 
@@ -286,6 +287,7 @@ static void job_churn(void *arg)
 TEST(ImageTable, WorkersAllocateAndFreeTogether)
 {
     sys_threadsinit();
+    sys_memmutex = sys_createmutex();
     img_mutex = sys_createmutex();
     sys_threadsstart(4);
     int before = img_count;
@@ -297,6 +299,8 @@ TEST(ImageTable, WorkersAllocateAndFreeTogether)
     sys_threadsdone();
     sys_destroymutex(img_mutex);
     img_mutex = -1;
+    sys_destroymutex(sys_memmutex);
+    sys_memmutex = -1;
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(img_count, before);
     for (const image &img : img_images)
