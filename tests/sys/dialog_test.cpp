@@ -7,6 +7,8 @@
 #include "sys/config.h"
 #include "testlog.h"
 
+#include "testenv.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,28 +16,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-// Sets environment variables for one test and puts them back.
-struct scoped_env {
-    std::vector<std::pair<std::string, std::string>> saved; // "\x01" marks unset
-    void set(const char *name, const char *value)
-    {
-        const char *old = getenv(name);
-        saved.push_back({name, old ? old : "\x01"});
-        setenv(name, value, 1);
-        plat_seamreset();
-    }
-    ~scoped_env()
-    {
-        for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
-            if (it->second == "\x01")
-                unsetenv(it->first.c_str());
-            else
-                setenv(it->first.c_str(), it->second.c_str(), 1);
-        }
-        plat_seamreset();
-    }
-};
 
 // A box closed with its close button returns 0 as well; that answer comes
 // from SDL and cannot be scripted, so only the chosen buttons are checked.
