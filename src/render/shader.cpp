@@ -5,6 +5,7 @@
 #include "render/shader.h"
 
 #include "render/gl.h"
+#include "render/texture.h"
 #include "sys/log.h"
 
 #include <cstdio>
@@ -39,6 +40,7 @@ void r_clearshaders()
 void r_resetbindings()
 {
     shader_bound = shader_unknown;
+    r_boundtexture = -1;
 }
 
 int shader_checkcompile(const char *label, uint32_t shader)

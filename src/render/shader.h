@@ -18,9 +18,10 @@ extern int r_shaderbinds;
 
 // Empties every slot and forgets the bound shader (start-up).
 void r_clearshaders();
-// Forgets which shader is bound, so the next r_bindshader issues its call.
+// Forgets which shader and texture are bound, so the next r_bindshader
+// issues its call and r_texcoord stops clamping until a texture is bound.
 // Called whenever a GL context is made current on, or released from, a
-// thread: the program in use belongs to each context.
+// thread: the program in use and the bindings belong to each context.
 void r_resetbindings();
 
 // Compiles and links a program into the first free slot; the slot or -1.
