@@ -13,8 +13,14 @@ packages=(
   # platform helpers used at run time: file and colour dialogs, shell opening
   zenity xdg-utils
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libjpeg62-turbo-dev
 )
+
+# Fuzzing by hand (KERFMILL_FUZZ=ON) also needs clang with its libFuzzer
+# runtime: `scripts/deps.sh --fuzz`.
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
