@@ -9,16 +9,6 @@
 
 #include <cmath>
 
-// A sample coordinate clamped to 0..bound; NaN counts as 0. The bound is
-// side - 1 - 0.0001 so that x0 + 1 stays inside the row: the last column is
-// never returned pure but with 0.0001 of its inner neighbour.
-static float img_clampsample(float v, int side)
-{
-    float bound = (float)((double)side - 1.0 - 0.0001);
-    v = v > 0.0f ? v : 0.0f;
-    return v < bound ? v : bound;
-}
-
 float img_samplescalar(const image *img, float x, float y)
 {
     int w = img->width, h = img->height;
@@ -32,32 +22,6 @@ float img_samplescalar(const image *img, float x, float y)
     const float *r0 = p + (size_t)y0 * w, *r1 = p + (size_t)y1 * w;
     return r0[x0] * (1.0f - fx) * (1.0f - fy) + r0[x1] * fx * (1.0f - fy) + r1[x0] * (1.0f - fx) * fy +
            r1[x1] * fx * fy;
-}
-
-// The source span [f0, f1) that destination index d covers along one axis,
-// and the source indexes [i0, i1) it touches.
-struct img_span {
-    float f0, f1;
-    int i0, i1;
-};
-
-static img_span img_spanof(int d, float step, int keep, int srcsize)
-{
-    float f0 = (float)d * step;
-    float f1 = keep ? f0 + 1.0f : (float)(d + 1) * step;
-    f1 = f1 < (float)srcsize ? f1 : (float)srcsize;
-    return {f0, f1, (int)std::floor(f0), (int)std::ceil(f1)};
-}
-
-// The covered share of source index i; the first index's rule wins when
-// the span touches a single index.
-static float img_spanweight(const img_span &s, int i)
-{
-    if (i == s.i0)
-        return 1.0f - (s.f0 - (float)s.i0);
-    if (i == s.i1 - 1)
-        return s.f1 - (float)(s.i1 - 1);
-    return 1.0f;
 }
 
 void job_downscalescalar(void *arg)
@@ -128,9 +92,7 @@ void job_upscalescalar(void *arg)
     img_banddone(b->done);
 }
 
-// Sizes every resampler accepts: a source and a destination of at least one
-// pixel a side.
-static bool img_checksizes(const image *img, int width, int height, const char *caller)
+bool img_checksizes(const image *img, int width, int height, const char *caller)
 {
     if (img->width >= 1 && img->height >= 1 && width >= 1 && height >= 1)
         return true;

@@ -3,6 +3,7 @@
 // enlarging of scalar and colour images, colour to scalar, scalar to colour
 // and scalar to surface normals. The banded ones run in row bands (bands.h).
 #pragma once
+#include <cmath>
 #include "img/image.h"
 
 // Band of an area-weighted shrink (job_downscalescalar, job_downscalecolor).
@@ -65,3 +66,46 @@ void job_downscalecolor(void *band);
 void job_upscalescalar(void *band);
 void job_colorize(void *band);
 void job_scalartonormals(void *band);
+
+// Shared by the resamplers of every pixel kind.
+
+// A sample coordinate clamped to 0..bound; NaN counts as 0. The bound is
+// side - 1 - 0.0001 so that x0 + 1 stays inside the row: the last column is
+// never returned pure but with 0.0001 of its inner neighbour.
+inline float img_clampsample(float v, int side)
+{
+    float bound = (float)((double)side - 1.0 - 0.0001);
+    v = v > 0.0f ? v : 0.0f;
+    return v < bound ? v : bound;
+}
+
+// The source span [f0, f1) that destination index d covers along one axis,
+// and the source indexes [i0, i1) it touches.
+struct img_span {
+    float f0, f1;
+    int i0, i1;
+};
+
+inline img_span img_spanof(int d, float step, int keep, int srcsize)
+{
+    float f0 = (float)d * step;
+    float f1 = keep ? f0 + 1.0f : (float)(d + 1) * step;
+    f1 = f1 < (float)srcsize ? f1 : (float)srcsize;
+    return {f0, f1, (int)std::floor(f0), (int)std::ceil(f1)};
+}
+
+// The covered share of source index i; the first index's rule wins when
+// the span touches a single index.
+inline float img_spanweight(const img_span &s, int i)
+{
+    if (i == s.i0)
+        return 1.0f - (s.f0 - (float)s.i0);
+    if (i == s.i1 - 1)
+        return s.f1 - (float)(s.i1 - 1);
+    return 1.0f;
+}
+
+// Sizes every resampler accepts: a source and a destination of at least one
+// pixel a side.
+bool img_checksizes(const image *img, int width, int height, const char *caller);
+
