@@ -9,17 +9,27 @@ packages=(
   # program libraries
   libsdl2-dev libsdl2-image-dev libfreetype-dev libcurl4-openssl-dev
   libgl-dev libgl1-mesa-dri zlib1g-dev libpng-dev libsvgpp-dev libboost-dev
-  libcairo2-dev libfontconfig-dev
+  libcairo2-dev libfontconfig-dev libxml2-dev
+  # fonts for the generated data fonts (tools/fontgen.cpp), which also serve
+  # as system fonts for text-layers
+  fonts-dejavu-core fonts-liberation2 fonts-hack fonts-ocr-a fonts-comfortaa
+  fonts-arphic-ukai fonts-comic-neue fonts-tlwg-laksaman-ttf fonts-jura
+  fonts-font-awesome fontconfig
   # platform helpers used at run time: file and colour dialogs, shell opening
   zenity xdg-utils
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libjpeg62-turbo-dev
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libjpeg62-turbo-dev imagemagick
 )
 
 # Fuzzing by hand (KERFMILL_FUZZ=ON) also needs clang with its libFuzzer
 # runtime: `scripts/deps.sh --fuzz`.
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
+fi
+# Benchmarks run by hand time independent implementations beside ours:
+# `scripts/deps.sh --bench`.
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(python3-skimage)
 fi
 
 missing=()
