@@ -81,6 +81,17 @@ void r_initdraw()
     draw_allocimmediate();
 }
 
+void r_quitdraw()
+{
+    sys_free(draw_positions);
+    sys_free(draw_colors);
+    sys_free(draw_texcoords);
+    draw_positions = nullptr;
+    draw_colors = nullptr;
+    draw_texcoords = nullptr;
+    r_immcapacity = 0;
+}
+
 void r_begin(int primitive)
 {
     if (r_primitive != -1) {

@@ -60,6 +60,8 @@ extern uint32_t r_vertsdrawn; // vertices drawn this frame; the frame loop zeroe
 // Logs the vertex size, empties the model table and sizes the immediate
 // arrays (start-up).
 void r_initdraw();
+// Frees the immediate arrays (shutdown).
+void r_quitdraw();
 
 void r_begin(int primitive);
 void r_color(float r, float g, float b, float a);
