@@ -19,6 +19,8 @@ packages=(
   zenity xdg-utils
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libjpeg62-turbo-dev imagemagick
+  # the distance-field tests check against scipy's exact distance transform
+  python3-scipy
 )
 
 # Fuzzing by hand (KERFMILL_FUZZ=ON) also needs clang with its libFuzzer

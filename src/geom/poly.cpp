@@ -4,13 +4,11 @@
 // bands' done flags; each band writes only its own rows.
 #include "geom/poly.h"
 
+#include "img/bands.h"
+#include "img/distance.h"
 #include "img/image.h"
 #include "sys/log.h"
-#include "sys/thread.h"
 
-#include <SDL.h>
-
-#include <algorithm>
 #include <cmath>
 
 // Difference b - a with the height counted twice, so that steep steps weigh
@@ -99,23 +97,9 @@ int poly_vertdot(int count, float *v, float dotlimit, float minlen, float maxlen
     return w + 1;
 }
 
-void job_maxdistpoint(void *arg)
-{
-    poly_coneband *b = (poly_coneband *)arg;
-    for (int y = b->row0; y < b->row1; y++) {
-        float *row = b->pixels + (size_t)y * b->width;
-        float dy = y * b->unity - b->apex[1];
-        for (int x = 0; x < b->width; x++) {
-            float dx = x * b->unitx - b->apex[0];
-            float r2 = dx * dx + dy * dy;
-            float e = b->apex[2] - row[x];
-            // r < e, tested on squares so the root is taken only for raised pixels.
-            if (r2 < e * std::fabs(e))
-                row[x] = b->apex[2] - std::sqrt(r2);
-        }
-    }
-    b->done = 1;
-}
+// Always 64 bands of ceil(h / 64) rows whatever the workers do; polled with
+// zero sleeps.
+static constexpr img_bandrule poly_conerule = {img_bandsfixed, 64, false, false, 0};
 
 static int poly_checkfield(const image *field, const float *size)
 {
@@ -138,37 +122,17 @@ int poly_maxdistpoint(image *field, const float *size, const float *origin, floa
     double start = sys_seconds();
     point[0] -= origin[0];
     point[1] -= origin[1];
-    int rows = (field->height + poly_conebands - 1) / poly_conebands;
-    // Without workers a queued band would never run, so then the caller
-    // computes every band itself.
-    bool queue = sys_numthreads > 0;
-    poly_coneband bands[poly_conebands];
-    for (int k = 0; k < poly_conebands; k++) {
-        poly_coneband &b = bands[k];
-        b.width = field->width;
-        b.height = field->height;
-        b.row0 = std::min(k * rows, field->height);
-        b.row1 = std::min((k + 1) * rows, field->height);
-        b.pixels = (float *)field->pixels;
-        b.unitx = size[0] / field->width;
-        b.unity = size[1] / field->height;
-        b.apex[0] = point[0];
-        b.apex[1] = point[1];
-        b.apex[2] = point[2];
-        b.done = b.row0 >= b.row1 ? 1 : 0;
-    }
-    for (int k = 0; k < poly_conebands; k++) {
-        if (bands[k].done)
-            continue;
-        if (queue && k < poly_conebands - 1)
-            sys_threadjobrun("distpoint", job_maxdistpoint, &bands[k]);
-        else
-            job_maxdistpoint(&bands[k]);
-    }
-    for (int k = 0; k < poly_conebands; k++) {
-        while (!bands[k].done.load())
-            SDL_Delay(0);
-    }
+    distpoint_job proto{};
+    proto.width = field->width;
+    proto.height = field->height;
+    proto.pixels = (float *)field->pixels;
+    proto.unitx = size[0] / field->width;
+    proto.unity = size[1] / field->height;
+    proto.apex[0] = point[0];
+    proto.apex[1] = point[1];
+    proto.apex[2] = point[2];
+    img_bands<distpoint_job>(poly_conerule, 0, field->height, "distpoint", job_maxdistpoint,
+                             [&](const img_bandrange &) { return proto; });
     sys_debuglog("CPU maxdistpoint %f,%f:%f (elapsed %.4fs)", point[0], point[1], point[2],
                  sys_seconds() - start);
     return 0;

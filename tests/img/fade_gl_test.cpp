@@ -1,0 +1,198 @@
+// Inflation on the GPU: the one-pixel hemisphere and a random field agree
+// with the CPU path, a texture name in use falls back to the CPU, and a
+// worker draws its sections between the main thread's frames, holding the
+// frame mutex only per section.
+#include "img/fade.h"
+
+#include "render/glcontext.h"
+#include "render/draw.h"
+#include "render/texture.h"
+#include "sys/config.h"
+#include "sys/frame.h"
+#include "sys/main.h"
+#include "sys/thread.h"
+#include "testlog.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+class FadeGl : public GlTest {
+protected:
+    std::vector<image *> images;
+    int savedgpu = 0;
+
+    void SetUp() override
+    {
+        GlTest::SetUp();
+        r_cleartextures();
+        r_initdraw();
+        r_defaultstate();
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &gl_maxtexturesize);
+        glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &gl_maxrenderbuffersize);
+        savedgpu = cfg_geti(cfg_gpuconvo);
+        cfg_seti(cfg_gpuconvo, 1);
+        ASSERT_TRUE(gl_framebuffers);
+        ASSERT_EQ(img_loadinflateshader(), 1);
+    }
+    void TearDown() override
+    {
+        for (image *img : images)
+            img_free(img);
+        for (int slot = 0; slot < r_maxtextures; slot++)
+            r_freetexture(slot);
+        r_quitdraw();
+        cfg_seti(cfg_gpuconvo, savedgpu);
+    }
+    image *field(int w, int h, const std::vector<float> &values)
+    {
+        images.push_back(img_alloc("inflate", w, h, 4, values.data()));
+        return images.back();
+    }
+    // A copy inflated on the path cfg_gpuconvo selects.
+    image *inflated(const image *src, float maxradius, float heightscale, int gpu)
+    {
+        image *f = field(src->width, src->height, {});
+        memcpy(f->pixels, src->pixels, (size_t)src->width * src->height * 4);
+        cfg_seti(cfg_gpuconvo, gpu);
+        int result = img_scalarinflatedist(f, maxradius, heightscale);
+        cfg_seti(cfg_gpuconvo, 1);
+        return result == 0 ? f : nullptr;
+    }
+};
+
+static float fg_at(const image *img, int x, int y)
+{
+    return ((const float *)img->pixels)[(size_t)y * img->width + x];
+}
+
+static std::vector<float> fg_onepixel(int w, int h, float value)
+{
+    std::vector<float> v((size_t)w * h, 0.0f);
+    v[(size_t)(h / 2) * w + w / 2] = value;
+    return v;
+}
+
+TEST_F(FadeGl, HemisphereAgreesOnBothPaths)
+{
+    const int w = 41, h = 33;
+    image *src = field(w, h, fg_onepixel(w, h, 2.5f)); // radius 5 pixels at height scale 2
+    testlog_capture cap;
+    image *gpu = inflated(src, 8, 2, 1);
+    ASSERT_NE(gpu, nullptr);
+    EXPECT_TRUE(cap.contains("...GPU distance inflation complete"));
+    image *cpu = inflated(src, 8, 2, 0);
+    ASSERT_NE(cpu, nullptr);
+    EXPECT_TRUE(cap.contains("...CPU distance inflation complete"));
+    for (int y = 0; y < h; y++) {
+        for (int x = 0; x < w; x++) {
+            float d2 = (float)((x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2));
+            float expect = std::sqrt(std::max(25.0f - d2, 0.0f)) / 2;
+            ASSERT_NEAR(fg_at(cpu, x, y), expect, 1e-5f) << x << "," << y;
+            ASSERT_NEAR(fg_at(gpu, x, y), fg_at(cpu, x, y), 1e-4f) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(FadeGl, RandomFieldAgreesAwayFromTheBorder)
+{
+    // Sphere radii stay below the maximum radius, where the GPU's cap does not
+    // bite; near the border the GPU repeats edge pixels and the CPU clips.
+    const int w = 96, h = 150, maxradius = 4;
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> d(0, 2);
+    std::vector<float> v((size_t)w * h);
+    for (float &x : v)
+        x = d(rng);
+    image *src = field(w, h, v);
+    const int saved = cfg_geti(cfg_debuginfo);
+    cfg_seti(cfg_debuginfo, 1);
+    testlog_capture cap;
+    image *gpu = inflated(src, maxradius, 1.5f, 1);
+    cfg_seti(cfg_debuginfo, saved);
+    ASSERT_NE(gpu, nullptr);
+    EXPECT_TRUE(cap.contains("GPU distance inflation img=(96,150)"));
+    EXPECT_GE(cap.count("...inflated section: Y"), 2);
+    image *cpu = inflated(src, maxradius, 1.5f, 0);
+    ASSERT_NE(cpu, nullptr);
+    for (int y = maxradius; y < h - maxradius; y++)
+        for (int x = maxradius; x < w - maxradius; x++)
+            ASSERT_NEAR(fg_at(gpu, x, y), fg_at(cpu, x, y), 1e-4f) << x << "," << y;
+}
+
+TEST_F(FadeGl, TextureInUseFallsBackToTheCpu)
+{
+    image *src = field(20, 20, fg_onepixel(20, 20, 3));
+    int held = img_texture("input", src, 1, 1, 1);
+    ASSERT_GE(held, 0);
+    testlog_capture cap;
+    image *fallback = inflated(src, 6, 1, 1);
+    ASSERT_NE(fallback, nullptr);
+    EXPECT_TRUE(cap.contains("img_scalarinflatedist: no GPU resources, inflating on the CPU"));
+    EXPECT_TRUE(cap.contains("...CPU distance inflation complete"));
+    image *cpu = inflated(src, 6, 1, 0);
+    for (int i = 0; i < 400; i++)
+        ASSERT_EQ(((float *)fallback->pixels)[i], ((float *)cpu->pixels)[i]);
+}
+
+struct fg_workerjob {
+    image *field;
+    std::atomic<int> result{-2};
+};
+
+static void fg_inflatejob(void *arg)
+{
+    fg_workerjob *j = (fg_workerjob *)arg;
+    j->result = img_scalarinflatedist(j->field, 8, 2);
+}
+
+TEST_F(FadeGl, WorkerDrawsBetweenFrames)
+{
+    // The workers' context, shared with the window's, and the frame mutex
+    // that a frame of the main thread holds while it draws.
+    SDL_GLContext workers = SDL_GL_CreateContext(window);
+    ASSERT_NE(workers, nullptr) << SDL_GetError();
+    SDL_GL_MakeCurrent(window, context);
+    sys_window = window;
+    sys_workercontext = workers;
+    sys_threadsinit();
+    sys_framemutex = sys_createmutex();
+    sys_threadsstart(2);
+    const int w = 64, h = 256;
+    image *f = field(w, h, fg_onepixel(w, h, 2.5f));
+    fg_workerjob job;
+    job.field = f;
+    testlog_capture cap;
+    ASSERT_GE(sys_threadjob("inflatejob", fg_inflatejob, &job), 0);
+    // Frames: the mutex is held while drawing and released while waiting.
+    int frames = 0;
+    double start = sys_seconds();
+    while (job.result == -2 && sys_seconds() - start < 60) {
+        sys_lockmutex(sys_framemutex);
+        SDL_Delay(2);
+        sys_unlockmutex(sys_framemutex);
+        SDL_Delay(1);
+        frames++;
+    }
+    sys_threadsquit();
+    sys_threadsdone();
+    sys_destroymutexes();
+    sys_framemutex = -1;
+    SDL_GL_MakeCurrent(window, context);
+    SDL_GL_DeleteContext(workers);
+    sys_workercontext = nullptr;
+    sys_window = nullptr;
+    ASSERT_EQ(job.result.load(), 0);
+    EXPECT_TRUE(cap.contains("...GPU distance inflation complete"));
+    EXPECT_FALSE(cap.contains("sys_makecurrent:"));
+    EXPECT_GT(frames, 0);
+    for (int y = 0; y < h; y++) {
+        for (int x = 0; x < w; x++) {
+            float d2 = (float)((x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2));
+            ASSERT_NEAR(fg_at(f, x, y), std::sqrt(std::max(25.0f - d2, 0.0f)) / 2, 1e-4f) << x << "," << y;
+        }
+    }
+}

@@ -1,0 +1,177 @@
+// Tiling and tilting: grid copies with their gaps and fill clamping, the
+// circular ring's size, gaps and mirroring, and tilted planes.
+#include "img/tile.h"
+
+#include "img/resample.h"
+#include "sys/thread.h"
+#include "testlog.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+class Tile : public testing::Test {
+protected:
+    std::vector<image *> images;
+
+    static void SetUpTestSuite() { img_mutex = sys_createmutex(); }
+    static void TearDownTestSuite()
+    {
+        sys_destroymutex(img_mutex);
+        img_mutex = -1;
+    }
+    void TearDown() override
+    {
+        for (image *img : images)
+            img_free(img);
+    }
+    image *keep(image *img)
+    {
+        images.push_back(img);
+        return img;
+    }
+    image *random(int w, int h, unsigned seed)
+    {
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> d(0.1f, 1.0f);
+        std::vector<float> v((size_t)w * h);
+        for (float &x : v)
+            x = d(rng);
+        return keep(img_alloc("src", w, h, 4, v.data()));
+    }
+};
+
+static float tl_at(const image *img, int x, int y)
+{
+    return ((const float *)img->pixels)[(size_t)y * img->width + x];
+}
+
+TEST_F(Tile, GridCopiesAndGaps)
+{
+    // source: the source x position a column samples (row y samples row y), or
+    // -1 for a gap.
+    struct Case {
+        const char *what;
+        int columns;
+        float fill;
+        const char *logline;
+        float (*source)(int x);
+    };
+    const Case cases[] = {
+        {"one tile reproduces the source", 1, 1, "tiling 100x20 at 1x1 1.000000x1.000000",
+         [](int x) { return (float)x; }},
+        {"two tiles side by side at half width", 2, 1, "tiling 100x20 at 2x1 1.000000x1.000000",
+         [](int x) { return 2.0f * (x % 50); }},
+        {"fill 0.5 with two columns", 2, 0.5f, "tiling 100x20 at 2x1 0.500000x1.000000",
+         [](int x) { return x <= 33 ? 3.0f * x : x >= 67 ? 3.0f * x - 200 : -1.0f; }},
+        {"fill 0 counts as 0.01", 2, 0, "tiling 100x20 at 2x1 0.010000x1.000000",
+         [](int x) { return x == 0 ? 0.0f : -1.0f; }},
+    };
+    image *src = random(100, 20, 3);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        testlog_capture cap;
+        image *out = keep(img_scalartile2d(src, c.columns, 1, c.fill, 1));
+        ASSERT_NE(out, nullptr);
+        EXPECT_STREQ(out->name, "src.rp2d");
+        EXPECT_TRUE(cap.contains(c.logline));
+        for (int y = 0; y < 20; y++) {
+            for (int x = 0; x < 100; x++) {
+                float sx = c.source(x);
+                float expect = sx < 0 ? 0.0f : img_samplescalar(src, sx, (float)y);
+                ASSERT_NEAR(tl_at(out, x, y), expect, 1e-4f) << x << "," << y;
+            }
+        }
+    }
+    testlog_capture cap;
+    EXPECT_EQ(img_scalartile2d(src, 0, 1, 1, 1), nullptr);
+    EXPECT_TRUE(cap.contains("img_scalartile2d: no tiles 0x1"));
+}
+
+TEST_F(Tile, GridRowsCompressLikeColumns)
+{
+    image *src = random(10, 60, 8);
+    image *out = keep(img_scalartile2d(src, 1, 3, 1, 0.5f));
+    ASSERT_NE(out, nullptr);
+    // Cells of 20 rows, each copy 10 rows long; ky = (60 - 10) / 60.
+    for (int y = 0; y < 60; y++) {
+        float v = std::fmod(y * (50.0f / 60.0f), 20.0f);
+        for (int x = 0; x < 10; x++) {
+            float expect = v < 10 ? img_samplescalar(src, (float)x, 60 * v / 10) : 0.0f;
+            ASSERT_NEAR(tl_at(out, x, y), expect, 1e-4f) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(Tile, CircularRingSizeGapsAndMirror)
+{
+    image *square = random(50, 50, 4);
+    image *ring = keep(img_scalartilecircular(square, 4, 100, 1, 0));
+    ASSERT_NE(ring, nullptr);
+    EXPECT_EQ(ring->width, 358);
+    EXPECT_EQ(ring->height, 358);
+    EXPECT_STREQ(ring->name, "src.rpcl");
+    EXPECT_EQ(tl_at(ring, 179, 179), 0); // the hole in the middle
+
+    // A source whose value is its row: the first row lies on the outer rim,
+    // and on the inner rim when the radius is negative.
+    std::vector<float> rows(20 * 20);
+    for (int i = 0; i < 400; i++)
+        rows[i] = (float)(i / 20);
+    image *ramp = keep(img_alloc("ramp", 20, 20, 4, rows.data()));
+    image *out = keep(img_scalartilecircular(ramp, 6, 40, 1, 0));
+    image *mirror = keep(img_scalartilecircular(ramp, 6, -40, 1, 0));
+    ASSERT_NE(out, nullptr);
+    ASSERT_NE(mirror, nullptr);
+    int half = out->width / 2;
+    float inner = tl_at(out, half + 25, half), outer = tl_at(out, half + 55, half);
+    EXPECT_GT(inner, outer + 4);
+    EXPECT_NEAR(tl_at(mirror, half + 25, half), outer, 1e-3f);
+    EXPECT_NEAR(tl_at(mirror, half + 55, half), inner, 1e-3f);
+
+    // Fill 0.5: half of every copy's arc is a gap.
+    image *gaps = keep(img_scalartilecircular(ramp, 6, 40, 0.5f, 0));
+    ASSERT_NE(gaps, nullptr);
+    int filled = 0, onring = 0;
+    for (int a = 0; a < 360; a++) {
+        double t = a * M_PI / 180;
+        int x = half + (int)std::lround(40 * std::cos(t)), y = half - (int)std::lround(40 * std::sin(t));
+        onring++;
+        filled += tl_at(gaps, x, y) != 0;
+    }
+    EXPECT_NEAR(filled, onring / 2, 12);
+    testlog_capture cap;
+    EXPECT_EQ(img_scalartilecircular(square, 0, 100, 1, 0), nullptr);
+    EXPECT_EQ(img_scalartilecircular(square, 4, 1e9f, 1, 0), nullptr);
+    EXPECT_TRUE(cap.contains("img_scalartilecircular: bad ring of 0 copies"));
+    EXPECT_TRUE(cap.contains("is too large"));
+}
+
+TEST_F(Tile, TiltedPlanes)
+{
+    struct Case {
+        const char *what;
+        int w, h;
+        float ax, ay, scale;
+        const char *name;
+        float slopex, slopey; // rise per pixel along x and along y
+    };
+    const Case cases[] = {
+        {"flat", 8, 6, 0, 0, 1, "tilt0_0", 0, 0},
+        {"45 degrees about y rises one per pixel along x", 10, 4, 0, 45, 1, "tilt0_45", 1, 0},
+        {"30 degrees about x, scaled", 6, 9, 30.7f, 0, 2, "tilt30_0", 0, 2 * std::tan(30.7f * (float)M_PI / 180)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        image *t = keep(img_scalartilt(c.w, c.h, c.ax, c.ay, c.scale));
+        ASSERT_NE(t, nullptr);
+        EXPECT_STREQ(t->name, c.name);
+        for (int y = 0; y < c.h; y++)
+            for (int x = 0; x < c.w; x++)
+                ASSERT_NEAR(tl_at(t, x, y), (x - c.w * 0.5f) * c.slopex + (y - c.h * 0.5f) * c.slopey, 1e-5f);
+    }
+    EXPECT_EQ(tl_at(images[1], 5, 2), 0); // column w / 2
+}
