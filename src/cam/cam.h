@@ -1,11 +1,14 @@
-// CAM operations: the operation records generators work on and the CAM
-// shutdown. This header holds what the system core uses today.
+// CAM operations: the operation records generators work on, the names of
+// the operation types, the CAM log with the notice a worker leaves for the
+// main thread, and the CAM shutdown. This header holds what the system core
+// uses today.
 #pragma once
 #include <atomic>
 #include <cstdint>
 
 constexpr int cam_maxops = 11;        // operation records
 constexpr int cam_maxprojectops = 10; // operations of the project
+constexpr int camop_types = 18;
 
 struct camop {
     int32_t inuse;
@@ -16,7 +19,24 @@ struct camop {
 };
 
 extern camop cam_ops[cam_maxops];
-extern int cam_mutex; // mutex id; -1 until the CAM start creates it
+extern int cam_mutex;        // mutex id; -1 until the CAM start creates it
+extern int cam_generatingop; // record whose generator runs, -1 none
+// Display names of the operation types 0..17.
+extern const char *const camop_typenames[camop_types];
+
+// A notice for the user: shown as a message box with button set 0.
+struct cam_notice {
+    int32_t icon;
+    char caption[64];
+    char text[1024];
+};
+
+// Logs "[ CAM ] caption - text". On the main thread it shows the notice at
+// once; a worker cannot show boxes, so there it becomes the pending notice,
+// replacing one not yet shown.
+void cam_log(const char *caption, int icon, const char *format, ...) __attribute__((format(printf, 3, 4)));
+// Takes the pending notice into out; 1 when there was one.
+int cam_takenotice(cam_notice *out);
 
 void cam_clearop(void *op);          // job body "clearop" as well
 void cam_removeoperation(int index); // project operation 0..9

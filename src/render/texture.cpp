@@ -309,6 +309,75 @@ uint32_t r_newframebufferrenderbuffer(int attachment, int width, int height, int
     return buffer;
 }
 
+// The data format and type that go with an attachment's storage; a texture
+// made without data still needs a pair the GL accepts.
+static void fb_dataformat(int attachment, int channels, int type, GLenum *data, GLenum *datatype)
+{
+    static const GLenum colourdata[4] = {GL_RED, GL_RG, GL_RGB, GL_RGBA};
+    if (attachment == 0) {
+        *data = GL_DEPTH_STENCIL;
+        *datatype = type == 0 ? GL_UNSIGNED_INT_24_8 : GL_FLOAT_32_UNSIGNED_INT_24_8_REV;
+    } else if (attachment == 1) {
+        *data = GL_DEPTH_COMPONENT;
+        *datatype = GL_FLOAT;
+    } else {
+        *data = colourdata[channels - 1];
+        *datatype = type == 0 ? GL_UNSIGNED_BYTE : GL_FLOAT;
+    }
+}
+
+static void fb_attachtexture(int attachment, GLuint texture)
+{
+    if (attachment == 0) {
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, texture, 0);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_STENCIL_ATTACHMENT, GL_TEXTURE_2D, texture, 0);
+    } else {
+        glFramebufferTexture2D(GL_FRAMEBUFFER, fb_attachments[attachment], GL_TEXTURE_2D, texture, 0);
+    }
+}
+
+int r_newframebuffertexture(const char *name, int attachment, int width, int height, int channels, int type)
+{
+    if (!gl_framebuffers) {
+        sys_log("r_newframebuffertexture: framebuffer objects not available");
+        return -1;
+    }
+    GLenum format = attachment >= 0 ? fb_storageformat(attachment, channels, type) : 0;
+    if (!format || width < 1 || height < 1) {
+        sys_log("r_newframebuffertexture: no storage for \"%s\" (attach:%d type:%d %dx%dx%d)", name, attachment,
+                type, width, height, channels);
+        return -1;
+    }
+    int slot = texture_findslot(name);
+    if (slot < 0)
+        return -1;
+    r_textureslot &t = r_textures[slot];
+    snprintf(t.name, sizeof(t.name), "%s", name);
+    t.width = (uint32_t)width;
+    t.height = (uint32_t)height;
+    t.format = (uint32_t)channels;
+    t.clamp = 1;
+    t.multisample = 0;
+    GLenum data, datatype;
+    fb_dataformat(attachment, channels, type, &data, &datatype);
+    glGenTextures(1, &t.gltexture);
+    glBindTexture(GL_TEXTURE_2D, t.gltexture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexImage2D(GL_TEXTURE_2D, 0, (GLint)format, width, height, 0, data, datatype, nullptr);
+    r_checkerror("r_newframebuffertexture.teximage2d (name:%s attach:%d type:%d %dx%dx%d)", name, attachment, type,
+                 width, height, channels);
+    fb_attachtexture(attachment, t.gltexture);
+    r_checkerror("r_newframebuffertexture.framebuffertexture2d (name:%s attach:%d type:%d %dx%dx%d)", name,
+                 attachment, type, width, height, channels);
+    // A texture left bound while it is drawn into would be read and written at once.
+    glBindTexture(GL_TEXTURE_2D, 0);
+    r_boundtexture = -1;
+    return slot;
+}
+
 int r_checkframebuffer()
 {
     struct fb_statusline {

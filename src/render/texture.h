@@ -59,6 +59,11 @@ void r_unbindtexture(int unit);
 // the attachment's format table (colour: by channels 1..4 as well). Its GL
 // name, or 0 for a format outside the tables.
 uint32_t r_newframebufferrenderbuffer(int attachment, int width, int height, int channels, int type);
+// Makes a texture of the table named name, with no data, linear and clamped,
+// and attaches it to the bound framebuffer: attachment 0 as both depth and
+// stencil, 1 as depth, 2..9 as colour 0..7, the storage picked like the
+// renderbuffer's. The slot, or -1 when the table is full or no format fits.
+int r_newframebuffertexture(const char *name, int attachment, int width, int height, int channels, int type);
 // 1 when the bound framebuffer is complete; else logs why and returns 0.
 int r_checkframebuffer();
 // Draw into the offscreen framebuffer, or into the window; the viewport

@@ -22,7 +22,10 @@
 #include "sys/thread.h"
 #include "sys/var.h"
 #include "sys/window.h"
+#include "render/draw.h"
 #include "render/gl.h"
+#include "render/sysfont.h"
+#include "view/view.h"
 
 #include <SDL_image.h>
 #include <curl/curl.h>
@@ -314,20 +317,24 @@ static void main_stopsubsystems()
     project_quit();
     main_phase("cam...");
     cam_quit();
-    const char *unbuilt[] = {"mesh...", "view...", "font...", "model..."};
+    main_phase("mesh...");
+    main_phase("view...");
+    view_quit();
+    const char *unbuilt[] = {"font...", "model..."};
     for (const char *name : unbuilt)
         main_phase(name);
     main_phase("image...");
     sys_destroymutex(img_mutex);
     img_mutex = -1;
-    const char *later[] = {"text...", "ttf..."};
-    for (const char *name : later)
-        main_phase(name);
+    main_phase("text...");
+    sys_quitfonts();
+    main_phase("ttf...");
+    sys_quitfreetype();
     main_phase("event...");
     event_free();
-    const char *last[] = {"render...", "input..."};
-    for (const char *name : last)
-        main_phase(name);
+    main_phase("render...");
+    r_quitdraw();
+    main_phase("input...");
     sys_destroymutex(sys_memmutex);
     sys_memmutex = -1;
 }
