@@ -39,12 +39,12 @@ int sys_active = 1;
 int sys_minimised = 0;
 double (*sys_clock)() = sys_seconds;
 
-static double frame_step;      // time between wake-ups as measured, before any cap
+static double frame_step; // time between wake-ups as measured, before any cap
 static const char frame_spinner[4] = {'-', '\\', '|', '/'};
 
 static char frame_spin(double turns)
 {
-    return frame_spinner[(long long)turns % 4];
+    return frame_spinner[((long long)turns % 4 + 4) % 4];
 }
 
 float sys_frameperiod(int framerate, float budget, int active, double frameavg)

@@ -8,7 +8,7 @@
 
 #include <SDL.h>
 
-#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 int32_t input_keys[input_keycount];

@@ -6,7 +6,6 @@
 #include "render/gl.h"
 #include "render/shader.h"
 #include "sys/config.h"
-#include "sys/log.h"
 
 view_camerarecord view_camera = {{0.0f, 0.0f, 0.0f}, 10.0f, {0.0f, 0.0f, 0.0f}};
 std::atomic<int> view_redraw{0};
@@ -104,8 +103,11 @@ static void view_buildquad()
     r_modelend();
 }
 
+static int view_started = 0; // view_init ran on a current GL context
+
 void view_init()
 {
+    view_started = 1;
     view_camera.distance = 10.0f;
     view_redraw = 1;
     view_fbo = 0;
@@ -120,6 +122,9 @@ void view_init()
 // The shader programs go with the context; only their slots are forgotten.
 void view_quit()
 {
+    if (!view_started)
+        return;
+    view_started = 0;
     r_modelfree(view_quadmodel);
     view_quadmodel = -1;
     view_shader = view_gradshader = -1;
