@@ -113,8 +113,10 @@ struct svg_doc {
     double viewport[2] = {0, 0};
     std::vector<svg_rawshape> shapes;
     int64_t points = 0;
-    bool overflow = false; // more points than svg_maxpoints
-    bool absurd = false;   // a coordinate or width out of range
+    bool overflow = false;  // more points than svg_maxpoints
+    bool absurd = false;    // a coordinate or width out of range
+    int64_t stops = 0;      // gradient stops given to shapes so far
+    bool manystops = false; // more than svg_maxstops
     std::map<std::string, xmlNode *> gradientnodes;
     std::map<std::string, std::optional<svg_rawgradient>> gradients; // read on first use
 };
@@ -757,7 +759,13 @@ static svg_paintbuild svg_finishpaint(svg_doc &doc, const svg_rawshape &s, const
             out.color = svg_fadestop(g->stops[0].color, alpha);
             return out;
         }
+        // Each shape keeps its own copy of the stops; their total is bounded.
+        if (g && doc.stops + (int64_t)g->stops.size() > svg_maxstops) {
+            doc.manystops = true;
+            return out;
+        }
         if (g && !g->stops.empty() && (userspace || (bw > 0 && bh > 0))) {
+            doc.stops += (int64_t)g->stops.size();
             svg_gradientbuild b;
             svg_matrix box = userspace ? svg_identity : svg_matrix{bw, 0, 0, bh, s.userbox[0], s.userbox[1]};
             b.xform = svg_multiply(svg_multiply(s.ctm, box), g->xform.value_or(svg_identity));
@@ -939,6 +947,19 @@ static const char *svg_prepare(xmlDoc *xml, svg_doc &doc)
     return svg_checktree(root, ns, 1, count, doc);
 }
 
+// Why a traversed document is refused, or nothing.
+static std::string svg_refusal(const svg_doc &doc)
+{
+    char text[64] = "";
+    if (doc.absurd)
+        snprintf(text, sizeof(text), "coordinates or widths out of range");
+    else if (doc.overflow)
+        snprintf(text, sizeof(text), "more than %lld path points", (long long)svg_maxpoints);
+    else if (doc.manystops)
+        snprintf(text, sizeof(text), "more than %lld gradient stops", (long long)svg_maxstops);
+    return text;
+}
+
 // Traverses the prepared document and packs the result; why it failed goes
 // to why.
 static svg_image *svg_traverse(xmlDoc *xml, svg_doc &doc, std::string &why)
@@ -947,13 +968,11 @@ static svg_image *svg_traverse(xmlDoc *xml, svg_doc &doc, std::string &why)
     try {
         svg_group root(doc);
         svg_traversal::load_document(xmlDocGetRootElement(xml), root);
-        if (doc.overflow || doc.absurd) {
-            char text[64];
-            snprintf(text, sizeof(text), "more than %lld path points", (long long)svg_maxpoints);
-            why = doc.overflow ? text : "coordinates or widths out of range";
+        if (!doc.overflow && !doc.absurd)
+            svg_measure(doc, b);
+        why = svg_refusal(doc);
+        if (!why.empty())
             return nullptr;
-        }
-        svg_measure(doc, b);
     } catch (const std::exception &e) {
         why = e.what();
         return nullptr;

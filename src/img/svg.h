@@ -9,6 +9,7 @@
 constexpr int svg_maxdepth = 64;             // element nesting
 constexpr int svg_maxelements = 262144;      // elements of the whole document
 constexpr int64_t svg_maxpoints = 4194304;   // path points of all shapes
+constexpr int64_t svg_maxstops = 1048576;    // gradient stops of all shapes
 constexpr double svg_maxcoord = 1e9;         // |coordinate| of any point, in pixels
 
 enum svg_paintkind : int32_t { svg_paintnone = 0, svg_paintcolor = 1, svg_paintlinear = 2, svg_paintradial = 3 };

@@ -30,6 +30,17 @@ const char *r_errorinfo = nullptr;
 
 static int gl_entrycount = 0; // entry points found so far, numbers the log lines
 
+int gl_softwarerenderer(const char *renderer)
+{
+    if (!renderer)
+        return 0;
+    const char *names[] = {"llvmpipe", "softpipe", "Software Rasterizer"};
+    for (const char *n : names)
+        if (strstr(renderer, n))
+            return 1;
+    return 0;
+}
+
 int gl_versionnumber(const char *versionstring)
 {
     if (!versionstring)

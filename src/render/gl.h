@@ -26,6 +26,9 @@ extern const char *r_errorinfo;
 // 10 x major + minor from a GL version string ("4.5 (...)" gives 45); -1
 // without a string or when it does not start "digit.digit".
 int gl_versionnumber(const char *versionstring);
+// 1 when the renderer string names one of Mesa's software rasterisers,
+// which draw every pixel on the processor.
+int gl_softwarerenderer(const char *renderer);
 
 void r_defaultstate();
 // Reads one GL error; 0 when none (the label is then not even formatted),

@@ -5,6 +5,8 @@
 // and sorting, faces, measuring, rendering.
 #include "render/sysfont.h"
 
+#include "render/fontcache.h"
+#include "render/text.h"
 #include "sys/file.h"
 #include "sys/log.h"
 #include "sys/mem.h"
@@ -77,6 +79,7 @@ int sys_initfonts()
     for (int32_t &first : sys_fontletter)
         first = -1;
     sys_fontdefault = -1;
+    font_initcache();
     sys_fontlist = (sys_fontrecord *)sys_calloc(sys_maxfontfiles, (int32_t)sizeof(sys_fontrecord));
     sys_fontorder = (int32_t *)sys_malloc(sys_maxfontfiles * (int32_t)sizeof(int32_t));
     if (!sys_fontlist || !sys_fontorder)
@@ -93,6 +96,9 @@ int sys_initfonts()
     if (sys_enumuserfonts() >= 0)
         sysfont_addrecords(1);
     sys_log("enumerated %d total fonts", sys_fontcount);
+    font_systemcount = sys_fontcount;
+    if (!text_init())
+        return 0;
     sys_fontmutex = sys_createmutex();
     font_cachemutex = sys_createmutex();
     return 1;
@@ -100,6 +106,8 @@ int sys_initfonts()
 
 void sys_quitfonts()
 {
+    text_quit();
+    font_quitcache();
     sys_freefonts();
     for (int i = 0; sys_fontlist && i < sys_fontcount; i++) {
         sys_free(sys_fontlist[i].name);

@@ -57,10 +57,12 @@ extern int font_cachemutex;
 // The "ttf..." start: FreeType and the zeroed face table. 0 on failure
 // (reported).
 int sys_initfreetype();
-// The "text..." start: the font records from fontconfig's listing, then the
-// sysfont and font-cache mutexes. 0 when the fonts cannot be listed.
+// The "text..." start: the font cache reset, the font records from
+// fontconfig's listing, the text objects, then the sysfont and font-cache
+// mutexes. 0 when the fonts cannot be listed.
 int sys_initfonts();
-// The "text..." and "ttf..." shutdown steps.
+// The "text..." and "ttf..." shutdown steps; the first frees the text
+// objects and the font cache first.
 void sys_quitfonts();
 void sys_quitfreetype();
 

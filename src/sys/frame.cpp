@@ -183,6 +183,12 @@ static void frame_event(const SDL_Event &e)
     case SDL_WINDOWEVENT:
         frame_windowevent(e.window);
         break;
+    case SDL_QUIT:
+        // A termination signal (Ctrl+C, logout, kill) arrives as a quit
+        // event; it asks like the window's close button, so unsaved work
+        // is never dropped without the question.
+        frame_close();
+        break;
     case SDL_KEYDOWN:
     case SDL_KEYUP:
         if (sys_active) {

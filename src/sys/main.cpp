@@ -168,6 +168,9 @@ static void main_curl()
 // Step 12: SDL with video, its version, the high-resolution clock, drivers.
 static int main_sdl()
 {
+    // The window's close button is the frame loop's to answer; a quit event
+    // then only comes from a termination signal.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         sys_log("SDL init failed: %s", SDL_GetError());
         return 0;

@@ -9,6 +9,8 @@
 #include "sys/log.h"
 #include "sys/main.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -25,6 +27,13 @@ static std::atomic<uint32_t> job_read{0};
 static SDL_mutex *job_addlock = nullptr;
 static SDL_mutex *job_checklock = nullptr;
 static SDL_mutex *job_contextlock = nullptr;
+
+// Idle workers sleep here until a job is queued or the pool quits, so an
+// idle program costs no processor time; the time-out only bounds the damage
+// of a wake-up that could ever be missed.
+static std::mutex job_idlelock;
+static std::condition_variable job_idle;
+constexpr auto job_idlewait = std::chrono::milliseconds(100);
 
 static std::atomic<SDL_mutex *> sys_mutexes[sys_maxmutexes];
 static std::mutex mutex_tablelock; // serialises creating and destroying slots
@@ -81,6 +90,17 @@ static void job_logoverflow(const std::vector<job_snapshot> &jobs)
     sys_error("sys_threadjob: threaded jobs overflow!");
 }
 
+// The waiters test their condition under job_idlelock; taking it here
+// after the state changed means none of them can miss the change.
+static void job_wake(int all)
+{
+    { std::lock_guard<std::mutex> g(job_idlelock); }
+    if (all)
+        job_idle.notify_all();
+    else
+        job_idle.notify_one();
+}
+
 static int job_findfree()
 {
     uint32_t first = job_write.load() % sys_maxjobs;
@@ -108,6 +128,7 @@ int sys_threadjob(const char *name, job_function function, void *argument)
     if (sys_quit)
         return -1;
     std::vector<job_snapshot> full;
+    int slot = -1;
     {
         job_lock g(job_addlock);
         int i = job_findfree();
@@ -123,9 +144,14 @@ int sys_threadjob(const char *name, job_function function, void *argument)
             job_ring[job_write.load() % sys_maxjobs].store(i);
             job_write.fetch_add(1);
             sys_jobspending.fetch_add(1);
-            return i;
+            slot = i;
+        } else {
+            full = job_snapshotall();
         }
-        full = job_snapshotall();
+    }
+    if (slot >= 0) {
+        job_wake(0);
+        return slot;
     }
     job_logoverflow(full);
     return -1;
@@ -183,7 +209,9 @@ int sys_workerthread(void *record)
         if (job_read.load() == job_write.load()) {
             if (self->quit)
                 break;
-            SDL_Delay(1);
+            std::unique_lock<std::mutex> g(job_idlelock);
+            job_idle.wait_for(g, job_idlewait,
+                              [self] { return self->quit || job_read.load() != job_write.load(); });
         } else {
             SDL_Delay(0);
         }
@@ -197,6 +225,7 @@ void sys_threadsquit()
     sys_log("sys_threadsquit: killing worker threads...");
     for (int i = 0; i < sys_numthreads; i++)
         sys_threads[i].quit = 1;
+    job_wake(1);
     sys_log("sys_threadsquit: waiting for threads...");
     for (int i = 0; i < sys_numthreads; i++) {
         sys_thread *t = &sys_threads[i];

@@ -34,6 +34,13 @@ static void window_readgl()
     if (gl_version > 29)
         glGetIntegerv(GL_NUM_EXTENSIONS, &gl_numextensions);
     gl_multisample = gl_loadextensions("GL_ARB_multisample");
+    // A software rasteriser fills every sample on the processor: a
+    // multisampled window there made an idle window at 60 Hz cost more than
+    // a whole core, so it gets a plain one.
+    if (gl_multisample && gl_softwarerenderer(gl_renderer)) {
+        sys_log("software renderer: multisampling not requested");
+        gl_multisample = 0;
+    }
     gl_texturefloat = gl_loadextensions("GL_ARB_texture_float");
     if (gl_loadextensions("GL_EXT_texture_filter_anisotropic"))
         glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &gl_maxanisotropy);

@@ -401,6 +401,13 @@ TEST_F(Svg, DamagedAndHostileDocumentsAreRefused)
         laughs += "'>";
     }
     laughs += "]><svg xmlns='http://www.w3.org/2000/svg'><rect width='1' height='1' id='&a9;'/></svg>";
+    // Every shape keeps its own copy of a gradient's stops.
+    std::string stops = "<linearGradient id='g'>";
+    for (int i = 0; i < 100; i++)
+        stops += "<stop offset='" + std::to_string(i / 100.0) + "'/>";
+    stops += "</linearGradient>";
+    for (int i = 0; i < 10500; i++)
+        stops += "<rect width='1' height='1' fill='url(#g)'/>";
     const std::string open = "<svg xmlns='http://www.w3.org/2000/svg'>", close = "</svg>";
     struct Case {
         std::string text, line;
@@ -414,6 +421,7 @@ TEST_F(Svg, DamagedAndHostileDocumentsAreRefused)
         {open + deeper + close, "sys_loadSVG: "},
         {open + many + close, "sys_loadSVG: too many elements"},
         {open + points + close, "sys_loadSVG: more than 4194304 path points"},
+        {open + stops + close, "sys_loadSVG: more than 1048576 gradient stops"},
         {laughs, "sys_loadSVG: Detected an entity reference loop"},
         // Nothing outside the file is read.
         {"<?xml version='1.0'?><!DOCTYPE svg [<!ENTITY p SYSTEM '/etc/passwd'>]>"

@@ -27,6 +27,25 @@ TEST(GlVersion, NumberFromVersionString)
         EXPECT_EQ(gl_versionnumber(c.text), c.number) << (c.text ? c.text : "(null)");
 }
 
+TEST(GlRenderer, SoftwareRasterisersAreRecognised)
+{
+    struct Case {
+        const char *renderer;
+        int software;
+    };
+    const Case cases[] = {
+        {"llvmpipe (LLVM 15.0.6, 256 bits)", 1},
+        {"softpipe", 1},
+        {"Mesa X11 Software Rasterizer", 1},
+        {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", 0},
+        {"NVIDIA GeForce GTX 1060/PCIe/SSE2", 0},
+        {"", 0},
+        {nullptr, 0},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(gl_softwarerenderer(c.renderer), c.software) << (c.renderer ? c.renderer : "(null)");
+}
+
 // Below GL 3.0 an extension is offered when its name occurs anywhere in the
 // extension string, so a prefix of a longer name matches too.
 TEST(GlExtensions, OldStyleMatchIsASubstringSearch)

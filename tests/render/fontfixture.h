@@ -1,0 +1,179 @@
+// Test helper: the font state that the font cache and the text objects work
+// on, made in the test: FreeType, font records given by path (the
+// alphabetical order is the record order), the sysfont, font-cache and image
+// mutexes, the cache and the text objects, and a job queue whose workers
+// start only when the test asks, so queued jobs can be counted first. For
+// the GL tests also the workers' shared context, and the ink box that
+// ImageMagick, an independent renderer, gives a text.
+#pragma once
+#include "img/image.h"
+#include "render/fontcache.h"
+#include "render/sysfont.h"
+#include "render/text.h"
+#include "sys/file.h"
+#include "sys/main.h"
+#include "sys/mem.h"
+#include "sys/thread.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+static const char *const fontfixture_dejavu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+struct fontfixture {
+    bool workers = false;
+
+    // One record per path (path kind 1), all of them system fonts.
+    void start(const std::vector<std::string> &paths)
+    {
+        sys_quit = 0;
+        sys_threadsinit();
+        ASSERT_EQ(sys_initfreetype(), 1);
+        sys_fontlist = (sys_fontrecord *)sys_calloc(sys_maxfontfiles, (int32_t)sizeof(sys_fontrecord));
+        sys_fontorder = (int32_t *)sys_malloc(sys_maxfontfiles * (int32_t)sizeof(int32_t));
+        ASSERT_TRUE(sys_fontlist && sys_fontorder);
+        for (int i = 0; i < sys_maxfontfiles; i++)
+            sys_fontorder[i] = i;
+        sys_fontcount = 0;
+        for (const std::string &p : paths)
+            sys_fontlist[sys_fontcount++] = {nullptr, sys_strdup(p.c_str()), 1, 0, 0};
+        font_systemcount = sys_fontcount;
+        font_initcache();
+        ASSERT_EQ(text_init(), 1);
+        sys_fontmutex = sys_createmutex();
+        font_cachemutex = sys_createmutex();
+        img_mutex = sys_createmutex();
+    }
+
+    // The workers' context, shared with the test's current one, as start-up
+    // makes it for the window; the test's context stays current here.
+    void startcontext(SDL_Window *window, SDL_GLContext current)
+    {
+        sys_workercontext = SDL_GL_CreateContext(window);
+        ASSERT_NE(sys_workercontext, nullptr) << SDL_GetError();
+        SDL_GL_MakeCurrent(window, current);
+        sys_window = window;
+    }
+
+    void startworkers()
+    {
+        if (!workers)
+            sys_threadsstart(2);
+        workers = true;
+    }
+
+    // Jobs still queued find their objects free and end at once; then the
+    // whole state goes, as the shutdown takes it down.
+    void stop()
+    {
+        sys_quit = 0;
+        for (int i = 0; text_objects && i < text_maxobjects; i++)
+            text_objects[i].font = -1;
+        startworkers();
+        sys_threadsquit();
+        sys_threadsdone();
+        workers = false;
+        sys_quitfonts();
+        if (sys_workercontext)
+            SDL_GL_DeleteContext(sys_workercontext);
+        sys_workercontext = nullptr;
+        sys_window = nullptr;
+        sys_quitfreetype();
+        sys_destroymutex(img_mutex);
+        img_mutex = -1;
+        font_systemcount = 0;
+    }
+
+    // Fills an entry for a record the way a finished cache job leaves it,
+    // without an icon (no GL here).
+    static void cache(int font, int entry, const char *path = fontfixture_dejavu)
+    {
+        font_cacherecord &c = font_cacheslot[entry];
+        c.data = (uint8_t *)file_load(path, &c.size, 0);
+        ASSERT_NE(c.data, nullptr) << "scripts/deps.sh installs fonts-dejavu-core";
+        c.sysfont = sys_loadfontmem(c.data, c.size, font_claimsize);
+        c.id = entry;
+        c.font = font;
+        c.flags = font_cached;
+        c.drawsize = font_claimsize;
+        sys_fontlist[font].cacheid = entry;
+    }
+
+    // Waits up to ten seconds for a condition that a worker brings about.
+    template <typename F> static bool eventually(F done)
+    {
+        for (int i = 0; i < 2000 && !done(); i++)
+            SDL_Delay(5);
+        return done();
+    }
+};
+
+// A copy of a file under a temporary name, removed with the object; the
+// copy can be removed early to make a font file vanish.
+struct fontfixture_copy {
+    std::string path;
+    explicit fontfixture_copy(const char *source, const char *suffix = ".ttf")
+    {
+        path = (std::filesystem::temp_directory_path() /
+                ("kerfmill-font-" + std::to_string(getpid()) + "-" + std::to_string(count()++) + suffix))
+                   .string();
+        std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
+    }
+    ~fontfixture_copy() { remove(path.c_str()); }
+    static int &count()
+    {
+        static int n = 0;
+        return n;
+    }
+};
+
+// The inked box of an RGB image: x0, y0, x1, y1 with exclusive ends; all -1
+// when no pixel is inked.
+struct fontfixture_box {
+    int x0 = -1, y0 = -1, x1 = -1, y1 = -1;
+    int width() const { return x1 - x0; }
+    int height() const { return y1 - y0; }
+};
+
+inline fontfixture_box fontfixture_inkbox(const uint8_t *rgb, int width, int height, int channels = 3)
+{
+    fontfixture_box b;
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++) {
+            if (!rgb[((size_t)y * width + x) * channels])
+                continue;
+            if (b.x0 < 0) {
+                b = {x, y, x + 1, y + 1};
+                continue;
+            }
+            b.x0 = std::min(b.x0, x);
+            b.y0 = std::min(b.y0, y);
+            b.x1 = std::max(b.x1, x + 1);
+            b.y1 = std::max(b.y1, y + 1);
+        }
+    return b;
+}
+
+// ImageMagick's ink box of a text in a font at a pixel size, or all -1 when
+// ImageMagick is not installed.
+inline fontfixture_box fontfixture_magickbox(const char *font, int pixels, const char *text)
+{
+    std::string command = std::string("convert -font '") + font + "' -pointsize " + std::to_string(pixels) +
+                          " -density 72 'label:" + text + "' -format '%@' info: 2>/dev/null";
+    fontfixture_box b;
+    FILE *p = popen(command.c_str(), "r");
+    if (!p)
+        return b;
+    int w = 0, h = 0, x = 0, y = 0;
+    if (fscanf(p, "%dx%d+%d+%d", &w, &h, &x, &y) == 4)
+        b = {x, y, x + w, y + h};
+    pclose(p);
+    return b;
+}
