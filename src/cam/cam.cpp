@@ -93,6 +93,30 @@ void cam_removeoperation(int index)
     (void)index; // the project holds no operations yet
 }
 
+void toolpath_init()
+{
+    sys_log("toolpath structure size:%db", cam_toolpathbytes);
+}
+
+void cam_init()
+{
+    for (camop &op : cam_ops) {
+        op.inuse = 0;
+        op.type = 0;
+        op.generating = 0;
+        op.progress = 0.0f;
+        op.time = 0.0f;
+    }
+    cam_generatingop = -1;
+    {
+        std::lock_guard<std::mutex> g(cam_noticelock);
+        cam_pending = cam_notice{};
+        cam_haspending = 0;
+    }
+    cam_mutex = sys_createmutex();
+    sys_log("contour structure size: %dkb", cam_contourkb);
+}
+
 void cam_quit()
 {
     sys_log("cam_quit: tool surface images...");

@@ -38,6 +38,16 @@ void cam_log(const char *caption, int icon, const char *format, ...) __attribute
 // Takes the pending notice into out; 1 when there was one.
 int cam_takenotice(cam_notice *out);
 
+// Sizes the start-up reports: one toolpath slot, and one contour record
+// (its vertex buffer of 4,194,304 points is allocated separately).
+constexpr int cam_toolpathbytes = 11534416;
+constexpr int cam_contourkb = 768;
+
+// The "toolpath..." start: reports the size of a toolpath slot.
+void toolpath_init();
+// The "cam..." start: idle operation records, no pending notice, the CAM
+// mutex (id 7 when the starts run in order).
+void cam_init();
 void cam_clearop(void *op);          // job body "clearop" as well
 void cam_removeoperation(int index); // project operation 0..9
 void cam_quit();

@@ -14,6 +14,15 @@ struct text_editrecord {
 };
 extern text_editrecord text_editstate;
 
+constexpr int gui_zeroslength = 24;
+extern int32_t gui_fileextensionvar; // variable "FileExtension" of the post-processor, -1 none
+extern char gui_zeros[gui_zeroslength + 1]; // a run of "0" characters for number fields
+extern float gui_dialogsize[2];  // default dialog size: a fifth of the window
+extern float gui_panelwidths[2]; // left and right side panels, from the configuration
+
+// The "gui..." start: no element hot, pressed or edited; the values the
+// panels start from.
+void gui_init();
 // The GUI pass, run by the frame loop after the 3D view.
 void gui_refresh();
 // Offers a key press to the text edit in progress: 0 when there is none,

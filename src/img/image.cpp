@@ -94,6 +94,15 @@ static image *img_claimslot(const char *name, int width, int height, int bytespe
     return nullptr;
 }
 
+void img_init()
+{
+    for (image &img : img_images)
+        if (!img.pixels)
+            img = image{};
+    img_cursor = 0;
+    img_mutex = sys_createmutex();
+}
+
 image *img_alloc(const char *name, int width, int height, int bytesperpixel, const void *source)
 {
     // The product is formed in 64 bits: a request that overflows 32 bits

@@ -23,6 +23,10 @@ extern image img_images[img_maxslots];
 extern int img_count; // images alive, for the allocator's failure report
 extern int img_mutex; // mutex id; -1 until the image start creates it
 
+// The image start: the table emptied of records (a live image, which only
+// a test can leave behind, is kept) and the image mutex created.
+void img_init();
+
 // Derived images are named "<source>.<suffix>"; img_namecnv also carries the
 // kernel's name: "<source>.cnv[<kernel>]".
 enum img_namekind {

@@ -2,17 +2,50 @@
 #include "project/project.h"
 
 #include "cam/cam.h"
+#include "platform/path.h"
+#include "project/surfaceshaders.h"
+#include "sys/config.h"
+#include "sys/frame.h"
 #include "sys/log.h"
+#include "sys/main.h"
+#include "sys/mem.h"
 #include "sys/thread.h"
+#include "view/view.h"
 
 #include <SDL.h>
 
 project_record project;
 int project_mutex = -1;
+uint8_t *project_brush = nullptr;
+
+const char *const project_unitnames[3] = {"None", "Inches", "Metric"};
 
 static int project_busy()
 {
     return project.updatingcanvas || project.saving || project.generating[0] || project.generating[1];
+}
+
+int project_init()
+{
+    project_mutex = sys_createmutex();
+    project_loadshaders();
+    project.unsaved = 0.0f;
+    project.updatingcanvas = 0;
+    project.saving = 0;
+    project.generating[0] = project.generating[1] = 0;
+    project_brush = (uint8_t *)sys_calloc(1, project_brushbytes);
+    if (!project_brush)
+        return 0;
+    plat_joinpath(sys_backuppath, sizeof(sys_backuppath), sys_userfolder, "backup.kfm");
+    project_new();
+    return 1;
+}
+
+void project_new()
+{
+    int units = cfg_geti(cfg_units);
+    view_redraw = 1;
+    sys_settitle("%s (%s)", SYS_TITLE, project_unitnames[units >= 0 && units <= 2 ? units : 0]);
 }
 
 int project_load(const char *path, int asproject)
@@ -33,4 +66,7 @@ void project_quit()
     sys_log("...layers freed");
     for (int i = 0; i < cam_maxprojectops; i++)
         cam_removeoperation(i);
+    sys_free(project_brush);
+    project_brush = nullptr;
+    project_freeshaders();
 }

@@ -16,6 +16,18 @@ struct project_record {
 
 extern project_record project;
 extern int project_mutex; // mutex id; -1 until the project start creates it
+constexpr int project_brushbytes = 49164;
+extern uint8_t *project_brush; // brush-stroke buffer of the raster editor
+// Units' names of the window title: 0 none, 1 inches, 2 metric.
+extern const char *const project_unitnames[3];
+
+// The "project..." start: the project mutex (id 8 when the starts run in
+// order), the surface shaders, an empty record, the brush buffer, the
+// backup path, then a new project. 0 when the brush buffer cannot be had.
+int project_init();
+// A new untitled project from the configuration: its units in the title
+// and a redraw of the view.
+void project_new();
 
 // Loads a project file; with asproject 0 (the automatic backup) the file
 // does not become the project's own. 1 on success.

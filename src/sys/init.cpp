@@ -1,9 +1,19 @@
-// Subsystem start-up. The mutexes come first and in a fixed order, so their
-// ids are fixed: memory 0, log 1, status 2, frame 3. Each start is announced
-// in the log by an empty line and its name.
+// Subsystem start-up. The mutexes are created in a fixed order, so their ids
+// are fixed: memory 0, log 1, status 2, frame 3, sysfont 4, font-cache 5,
+// image 6, CAM 7, project 8. Each start is announced in the log by an empty
+// line and its name; the first that fails ends start-up.
 #include "sys/init.h"
 
-#include "platform/path.h"
+#include "cam/cam.h"
+#include "cam/cnc.h"
+#include "geom/mesh.h"
+#include "geom/meshshader.h"
+#include "gui/gui.h"
+#include "img/convobench.h"
+#include "img/image.h"
+#include "online/conlib.h"
+#include "online/update.h"
+#include "project/project.h"
 #include "render/draw.h"
 #include "render/font.h"
 #include "render/gl.h"
@@ -11,6 +21,7 @@
 #include "render/sysfont.h"
 #include "render/texture.h"
 #include "sys/config.h"
+#include "sys/dialog.h"
 #include "sys/event.h"
 #include "sys/frame.h"
 #include "sys/input.h"
@@ -26,20 +37,22 @@ static void init_announce(const char *name)
     sys_log("%s", name);
 }
 
-static void init_mutexes()
+static int init_mutexes()
 {
     init_announce("mutexes...");
     sys_memmutex = sys_createmutex();
     sys_logmutex = sys_createmutex();
     sys_statusmutex = sys_createmutex();
     sys_framemutex = sys_createmutex();
+    return 1;
 }
 
-static void init_input()
+static int init_input()
 {
     init_announce("input...");
     input_init();
     config_save();
+    return 1;
 }
 
 // The undo/redo ring, empty.
@@ -56,8 +69,8 @@ static int init_ttf()
     return sys_initfreetype();
 }
 
-// The machine's font files, then the sysfont and font-cache mutexes (ids 4
-// and 5).
+// The machine's font files, the font cache, the text objects, then the
+// sysfont and font-cache mutexes.
 static int init_text()
 {
     init_announce("text...");
@@ -91,6 +104,22 @@ static int init_render()
     return 1;
 }
 
+// The image table and its mutex, then which of processor and GPU convolves
+// faster.
+static int init_image()
+{
+    init_announce("image...");
+    img_init();
+    img_benchmarkconvo();
+    return 1;
+}
+
+static int init_model()
+{
+    init_announce("model...");
+    return model_init();
+}
+
 // The thirty data fonts; a missing glyph sheet fails start-up.
 static int init_fontdrawing()
 {
@@ -98,27 +127,101 @@ static int init_fontdrawing()
     return font_init();
 }
 
-static void init_view()
+static int init_view()
 {
     init_announce("view...");
     view_init();
+    return 1;
+}
+
+static int init_mesh()
+{
+    init_announce("mesh...");
+    return mesh_init();
+}
+
+static int init_toolpath()
+{
+    init_announce("toolpath...");
+    toolpath_init();
+    return 1;
+}
+
+static int init_cnc()
+{
+    init_announce("cnc...");
+    return cnc_init();
+}
+
+static int init_cam()
+{
+    init_announce("cam...");
+    cam_init();
+    return 1;
+}
+
+static int init_project()
+{
+    init_announce("project...");
+    return project_init();
+}
+
+static int init_gui()
+{
+    init_announce("gui...");
+    gui_init();
+    conlib_init();
+    return 1;
+}
+
+static const char init_disclaimer[] =
+    "This version of Kerfmill is an unfinished early-access beta. Its reliability and safety are provided on a "
+    "best-effort basis only: check every toolpath in the simulation before you run it on a machine, and stay "
+    "with the machine while it cuts.\n\n"
+    "Please read the User Guide included with the program before you use it.\n\n"
+    "Questions and reports of problems are welcome at support@kerfmill.example.\n\n"
+    "By clicking 'Yes' and choosing to use this software you are agreeing to the author's exemption from "
+    "liability and assume responsibility for any damages, injuries, or data loss that may occur through its "
+    "use.\n\nDo you agree to these terms?";
+
+// The terms of use, asked until they are accepted once. 0 when refused.
+static int init_terms()
+{
+    if (cfg_geti(cfg_termsaccepted))
+        return 1;
+    if (!sys_messagebox("Beta Version Disclaimer", init_disclaimer, 2, 4, 0)) {
+        sys_log("!!! user did not agree to the terms and conditions !!!");
+        return 0;
+    }
+    cfg_seti(cfg_termsaccepted, 1);
+    config_save();
+    return 1;
 }
 
 // The last step: the font files are named on a worker while frames run.
 static void init_cachefontnames()
 {
+    cfg_seti(cfg_debuginfo, 0);
     sys_log("caching %d font names...", sys_fontcount);
     sys_threadjob("cachefontnames", job_cachefontnames, nullptr);
 }
 
 int sys_init()
 {
-    init_mutexes();
-    init_input();
-    if (!init_events() || !init_ttf() || !init_text() || !init_render() || !init_fontdrawing())
+    int (*const starts[])() = {init_mutexes, init_input,      init_events, init_ttf,  init_text,
+                               init_render,  init_image,      init_model,  init_fontdrawing,
+                               init_view,    init_mesh,       init_toolpath, init_cnc, init_cam,
+                               init_project, init_gui};
+    for (auto start : starts)
+        if (!start())
+            return 0;
+    sys_log("");
+    sys_log("...program initialized (%08X)", 0x4b464d31u);
+    sys_debuglog(" + + + + + + + + + %3.3fmb currently allocated + + + + + + + + + ",
+                 (double)sys_memtotal / 1048576.0);
+    update_check(0);
+    if (!init_terms())
         return 0;
-    init_view();
-    plat_joinpath(sys_backuppath, sizeof(sys_backuppath), sys_userfolder, "backup.kfm");
     init_cachefontnames();
     return 1;
 }

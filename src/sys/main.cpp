@@ -6,6 +6,9 @@
 #include "sys/main.h"
 
 #include "cam/cam.h"
+#include "geom/mesh.h"
+#include "geom/meshshader.h"
+#include "img/convolve.h"
 #include "img/image.h"
 #include "online/update.h"
 #include "platform/path.h"
@@ -24,6 +27,7 @@
 #include "sys/window.h"
 #include "render/draw.h"
 #include "render/gl.h"
+#include "render/shader.h"
 #include "render/sysfont.h"
 #include "view/view.h"
 
@@ -312,6 +316,18 @@ static void main_stopupdate()
         update_install();
 }
 
+// The two convolution programs go with the image start's shutdown; the
+// other image programs live as long as the context.
+static void main_freeimageshaders()
+{
+    int *slots[] = {&img_convolveshader, &img_minkowskishader};
+    for (int *slot : slots) {
+        if (*slot >= 0)
+            r_freeshader(*slot);
+        *slot = -1;
+    }
+}
+
 // Shutdown steps 6-17: every subsystem, in reverse order of its start.
 static void main_stopsubsystems()
 {
@@ -321,12 +337,15 @@ static void main_stopsubsystems()
     main_phase("cam...");
     cam_quit();
     main_phase("mesh...");
+    mesh_quit();
     main_phase("view...");
     view_quit();
-    const char *unbuilt[] = {"font...", "model..."};
-    for (const char *name : unbuilt)
-        main_phase(name);
+    main_phase("font...");
+    main_phase("model...");
+    if (gl_version >= 20)
+        model_quit();
     main_phase("image...");
+    main_freeimageshaders();
     sys_destroymutex(img_mutex);
     img_mutex = -1;
     main_phase("text...");

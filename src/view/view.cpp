@@ -1,11 +1,15 @@
-// The viewport's start and shutdown and its shared state. The view pass
-// itself has nothing to draw until the canvas exists.
+// The viewport's start and shutdown, its shared state, and the view pass.
+// Until the canvas exists the pass only puts the view buffer (the
+// background) on the window.
 #include "view/view.h"
 
 #include "render/draw.h"
 #include "render/gl.h"
 #include "render/shader.h"
+#include "render/texture.h"
 #include "sys/config.h"
+#include "sys/frame.h"
+#include "sys/main.h"
 
 view_camerarecord view_camera = {{0.0f, 0.0f, 0.0f}, 10.0f, {0.0f, 0.0f, 0.0f}};
 std::atomic<int> view_redraw{0};
@@ -44,7 +48,7 @@ uniform sampler2D tex_depth;
 void main()
 {
     vec2 uv = gl_TexCoord[0].st;
-    gl_FragColor = texture2D(tex_color, uv);
+    gl_FragColor = vec4(texture2D(tex_color, uv).rgb, 1.0);
     gl_FragDepth = texture2D(tex_depth, uv).r;
 }
 )";
@@ -139,6 +143,34 @@ void view_quit()
     glFinish();
 }
 
+// Every frame the window shows, the buffered view goes onto it, colour and
+// depth: the window is cleared each frame, and whatever draws afterwards
+// depth-tests against the view as if it had been drawn this frame.
+static void view_drawbuffer()
+{
+    if (view_direct || sys_minimised || view_shader < 0 || view_colortexture < 0 || view_depthtexture < 0)
+        return;
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glViewport(0, 0, sys_drawable[0], sys_drawable[1]);
+    r_viewport[0] = sys_drawable[0];
+    r_viewport[1] = sys_drawable[1];
+    glDepthMask(GL_TRUE);
+    glEnable(GL_DEPTH_TEST);
+    glDisable(GL_BLEND);
+    glDisable(GL_CULL_FACE);
+    r_bindtexture(view_colortexture, 0);
+    r_bindtexture(view_depthtexture, 1);
+    r_bindshader(view_shader);
+    r_shaderuniformint(view_texcolorlocation, 0);
+    r_shaderuniformint(view_texdepthlocation, 1);
+    r_modeldraw(view_quadmodel);
+    r_bindshader(-1);
+    r_unbindtexture(1);
+    r_unbindtexture(0);
+    r_checkerror("view_drawbuffer");
+}
+
 void view_frame()
 {
+    view_drawbuffer();
 }

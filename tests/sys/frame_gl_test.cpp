@@ -5,6 +5,7 @@
 #include "runprogram.h"
 #include "testenv.h"
 #include "testlog.h"
+#include "xdisplay.h"
 
 #include "cam/cam.h"
 #include "gui/gui.h"
@@ -30,8 +31,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <dlfcn.h>
-#include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
@@ -709,40 +708,6 @@ static void frame_writeconfig(const fs::path &home, int framerate)
     fs::create_directories(user);
     std::ofstream(user / "config.dat", std::ios::binary).write((const char *)rec.data(), (std::streamsize)rec.size());
 }
-
-// An X display of the test's own. On the shared display the windows of
-// tests running beside the child take the focus from it, and an unfocused
-// window runs at 20 Hz whatever the configuration says.
-struct private_display {
-    pid_t pid = -1;
-    std::string name; // ":n", empty when no server started
-
-    private_display()
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        std::string fd = std::to_string(fds[1]);
-        const char *argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
-                              nullptr};
-        if (posix_spawnp(&pid, "Xvfb", nullptr, nullptr, (char *const *)argv, environ) != 0)
-            pid = -1;
-        close(fds[1]);
-        // The server writes its display number once it accepts clients.
-        pollfd ready = {fds[0], POLLIN, 0};
-        char number[16] = {};
-        if (pid > 0 && poll(&ready, 1, 10000) == 1 && read(fds[0], number, sizeof(number) - 1) > 0)
-            name = ":" + std::to_string(atoi(number));
-        close(fds[0]);
-    }
-    ~private_display()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
 
 // Seconds stamped on the first log line that contains text; -1 when none.
 static double frame_logtime(const std::string &log, const char *text)

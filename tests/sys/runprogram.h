@@ -15,9 +15,9 @@
 
 extern char **environ;
 
-// Runs the kerfmill binary with HOME and XDG_DATA_HOME in a scratch folder;
-// returns its exit code, or -1 when it could not be run.
-inline int startup_run(const std::filesystem::path &home, const std::vector<std::string> &extraenv)
+// Starts the kerfmill binary with HOME and XDG_DATA_HOME in a scratch folder
+// and returns at once: its process id, or -1 when it could not be started.
+inline pid_t startup_spawn(const std::filesystem::path &home, const std::vector<std::string> &extraenv)
 {
     const char *bin = KERFMILL_BIN;
     // The scratch home and the caller's settings replace inherited ones.
@@ -43,6 +43,16 @@ inline int startup_run(const std::filesystem::path &home, const std::vector<std:
     char *argv[] = {path.data(), nullptr};
     pid_t pid;
     if (posix_spawn(&pid, bin, nullptr, nullptr, argv, envp.data()) != 0)
+        return -1;
+    return pid;
+}
+
+// Runs the kerfmill binary as startup_spawn does and waits for it; returns
+// its exit code, or -1 when it could not be run.
+inline int startup_run(const std::filesystem::path &home, const std::vector<std::string> &extraenv)
+{
+    pid_t pid = startup_spawn(home, extraenv);
+    if (pid < 0)
         return -1;
     int status = 0;
     waitpid(pid, &status, 0);
