@@ -11,17 +11,13 @@
 
 float img_samplescalar(const image *img, float x, float y)
 {
-    int w = img->width, h = img->height;
-    x = img_clampsample(x, w);
-    y = img_clampsample(y, h);
-    // The next column and row wrap, which only a side of one pixel reaches.
-    int x0 = (int)x, y0 = (int)y;
-    int x1 = x0 + 1 < w ? x0 + 1 : 0, y1 = y0 + 1 < h ? y0 + 1 : 0;
-    float fx = x - (float)x0, fy = y - (float)y0;
+    int w = img->width;
+    img_samplecell c = img_cellof(w, img->height, x, y);
+    float fx = c.fx, fy = c.fy;
     const float *p = (const float *)img->pixels;
-    const float *r0 = p + (size_t)y0 * w, *r1 = p + (size_t)y1 * w;
-    return r0[x0] * (1.0f - fx) * (1.0f - fy) + r0[x1] * fx * (1.0f - fy) + r1[x0] * (1.0f - fx) * fy +
-           r1[x1] * fx * fy;
+    const float *r0 = p + (size_t)c.y0 * w, *r1 = p + (size_t)c.y1 * w;
+    return r0[c.x0] * (1.0f - fx) * (1.0f - fy) + r0[c.x1] * fx * (1.0f - fy) + r1[c.x0] * (1.0f - fx) * fy +
+           r1[c.x1] * fx * fy;
 }
 
 void job_downscalescalar(void *arg)

@@ -79,6 +79,23 @@ inline float img_clampsample(float v, int side)
     return v < bound ? v : bound;
 }
 
+// The four pixels a bilinear sample at (x, y) of a w x h field reads: the
+// first column and row of the clamped position, the next ones, and the
+// fractions toward them. The next column and row wrap, which only a side
+// of one pixel reaches.
+struct img_samplecell {
+    int x0, y0, x1, y1;
+    float fx, fy;
+};
+
+inline img_samplecell img_cellof(int w, int h, float x, float y)
+{
+    x = img_clampsample(x, w);
+    y = img_clampsample(y, h);
+    int x0 = (int)x, y0 = (int)y;
+    return {x0, y0, x0 + 1 < w ? x0 + 1 : 0, y0 + 1 < h ? y0 + 1 : 0, x - (float)x0, y - (float)y0};
+}
+
 // The source span [f0, f1) that destination index d covers along one axis,
 // and the source indexes [i0, i1) it touches.
 struct img_span {

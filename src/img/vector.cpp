@@ -34,15 +34,13 @@ bool img_isvector(const image *img, const char *caller)
 
 uint32_t img_samplecolor(const image *img, float x, float y)
 {
-    int w = img->width, h = img->height;
-    x = img_clampsample(x, w);
-    y = img_clampsample(y, h);
-    int x0 = (int)x, y0 = (int)y;
-    int x1 = x0 + 1 < w ? x0 + 1 : 0, y1 = y0 + 1 < h ? y0 + 1 : 0;
-    float fx = x - (float)x0, fy = y - (float)y0;
+    int w = img->width;
+    img_samplecell c = img_cellof(w, img->height, x, y);
+    float fx = c.fx, fy = c.fy;
     const img_vec *p = (const img_vec *)img->pixels;
-    const img_vec *r0 = p + (size_t)y0 * w, *r1 = p + (size_t)y1 * w;
+    const img_vec *r0 = p + (size_t)c.y0 * w, *r1 = p + (size_t)c.y1 * w;
     float w00 = (1.0f - fx) * (1.0f - fy), w10 = fx * (1.0f - fy), w01 = (1.0f - fx) * fy, w11 = fx * fy;
+    int x0 = c.x0, x1 = c.x1;
     float vx = r0[x0].x * w00 + r0[x1].x * w10 + r1[x0].x * w01 + r1[x1].x * w11;
     float vy = r0[x0].y * w00 + r0[x1].y * w10 + r1[x0].y * w01 + r1[x1].y * w11;
     // A weighted mean of 16-bit values stays within 16 bits.

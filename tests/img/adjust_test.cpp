@@ -3,6 +3,7 @@
 // the anti-aliasing filter on small steps and on a straight edge.
 #include "img/adjust.h"
 
+#include "imgfixture.h"
 #include "sys/thread.h"
 #include "testlog.h"
 
@@ -12,40 +13,11 @@
 #include <functional>
 #include <vector>
 
-class Adjust : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(2);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-};
-
-static image *at_field(const char *name, int w, int h, const std::function<float(int, int)> &f)
-{
-    image *img = img_allocfloat(name, w, h);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++)
-            ((float *)img->pixels)[(size_t)y * w + x] = f(x, y);
-    return img;
-}
+class Adjust : public ImgTest<2> {};
 
 static image *at_row(const std::vector<float> &v)
 {
     return img_alloc("f", (int)v.size(), 1, 4, v.data());
-}
-
-static float at_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
 }
 
 TEST_F(Adjust, ClampMapsLinearlyWithoutClamping)
@@ -56,8 +28,8 @@ TEST_F(Adjust, ClampMapsLinearlyWithoutClamping)
     EXPECT_STREQ(out->name, "f.modb");
     const float want[4] = {-1.75f, 0.25f, 1.25f, 6.25f};
     for (int i = 0; i < 4; i++)
-        EXPECT_FLOAT_EQ(at_at(out, i, 0), want[i]) << i;
-    EXPECT_EQ(at_at(img, 3, 0), 3.0f) << "the source is left as it is";
+        EXPECT_FLOAT_EQ(imgfixture_at(out, i, 0), want[i]) << i;
+    EXPECT_EQ(imgfixture_at(img, 3, 0), 3.0f) << "the source is left as it is";
     img_free(out);
     img_free(img);
 }
@@ -82,7 +54,7 @@ TEST_F(Adjust, Autolevel)
         ASSERT_NE(out, nullptr) << c.what;
         EXPECT_STREQ(out->name, c.stretched ? "f.modb" : "f") << c.what;
         for (size_t i = 0; i < c.want.size(); i++)
-            EXPECT_NEAR(at_at(out, (int)i, 0), c.want[i], 1e-6f) << c.what << " " << i;
+            EXPECT_NEAR(imgfixture_at(out, (int)i, 0), c.want[i], 1e-6f) << c.what << " " << i;
         EXPECT_EQ(cap.contains("scalarautolevel min:0.200000 max:1.000000"), c.stretched) << c.what;
         img_free(out);
         img_free(img);
@@ -114,7 +86,7 @@ TEST_F(Adjust, AntiAliasedThreshold)
         image *out = img_scalarath(img, c.level, c.centre);
         ASSERT_NE(out, nullptr) << c.what;
         EXPECT_STREQ(out->name, "f.ath");
-        EXPECT_NEAR(at_at(out, 1, 1), c.want, 1e-6f) << c.what;
+        EXPECT_NEAR(imgfixture_at(out, 1, 1), c.want, 1e-6f) << c.what;
         img_free(out);
         img_free(img);
     }
@@ -128,7 +100,7 @@ TEST_F(Adjust, HardQuantize)
     EXPECT_STREQ(out->name, "f");
     const float want[4] = {0.0f, 0.25f, 0.5f, 1.0f};
     for (int i = 0; i < 4; i++)
-        EXPECT_FLOAT_EQ(at_at(out, i, 0), want[i]) << i;
+        EXPECT_FLOAT_EQ(imgfixture_at(out, i, 0), want[i]) << i;
     img_free(out);
     img_free(img);
 }
@@ -136,14 +108,14 @@ TEST_F(Adjust, HardQuantize)
 TEST_F(Adjust, SmoothQuantizeOfAHalfPlane)
 {
     // 0 on the left half, 1 on the right; one level is the threshold at 0.5.
-    image *img = at_field("f", 8, 4, [](int x, int) { return x < 4 ? 0.0f : 1.0f; });
+    image *img = imgfixture_field("f", 8, 4, [](int x, int) { return x < 4 ? 0.0f : 1.0f; });
     image *out = img_scalarquantize(img, 1, 1);
     ASSERT_NE(out, nullptr);
     EXPECT_STREQ(out->name, "f.qnt");
     const float want[8] = {0, 0, 0, 0, 0.5f, 1, 1, 1}; // the left edge's -0.5 is clamped to 0
     for (int y = 0; y < 4; y++)
         for (int x = 0; x < 8; x++)
-            EXPECT_FLOAT_EQ(at_at(out, x, y), want[x]) << x << "," << y;
+            EXPECT_FLOAT_EQ(imgfixture_at(out, x, y), want[x]) << x << "," << y;
     img_free(out);
 
     // Four levels: the edge pixel's thresholds give 7/8, 5/8, 3/8 and 1/8,
@@ -151,7 +123,7 @@ TEST_F(Adjust, SmoothQuantizeOfAHalfPlane)
     out = img_scalarquantize(img, 4, 1);
     ASSERT_NE(out, nullptr);
     for (int x = 0; x < 8; x++)
-        EXPECT_FLOAT_EQ(at_at(out, x, 2), want[x]) << x;
+        EXPECT_FLOAT_EQ(imgfixture_at(out, x, 2), want[x]) << x;
     img_free(out);
     img_free(img);
 }
@@ -166,8 +138,8 @@ TEST_F(Adjust, QuantizeRefusesNoLevels)
             EXPECT_TRUE(cap.contains("img_scalarquantize: " + std::to_string(levels) + " levels, need at least 1"));
         }
     }
-    EXPECT_EQ(at_at(img, 0, 0), 0.1f);
-    EXPECT_EQ(at_at(img, 1, 0), 0.9f);
+    EXPECT_EQ(imgfixture_at(img, 0, 0), 0.1f);
+    EXPECT_EQ(imgfixture_at(img, 1, 0), 0.9f);
     img_free(img);
 }
 
@@ -183,13 +155,13 @@ TEST_F(Adjust, FxaaLeavesSmallStepsAndTheBorder)
         {"constant", [](int, int) { return 0.7f; }},
     };
     for (const Case &c : cases) {
-        image *img = at_field("f", 9, 7, c.f);
+        image *img = imgfixture_field("f", 9, 7, c.f);
         image *out = img_scalarfxaa(img);
         ASSERT_NE(out, nullptr) << c.what;
         EXPECT_STREQ(out->name, "f.fxa");
         for (int y = 0; y < 7; y++)
             for (int x = 0; x < 9; x++)
-                EXPECT_EQ(at_at(out, x, y), at_at(img, x, y)) << c.what << " at " << x << "," << y;
+                EXPECT_EQ(imgfixture_at(out, x, y), imgfixture_at(img, x, y)) << c.what << " at " << x << "," << y;
         img_free(out);
         img_free(img);
     }
@@ -201,16 +173,16 @@ TEST_F(Adjust, FxaaSoftensAStraightStep)
     // found, so the sub-pixel offset applies: the neighbourhood mean stands
     // 1/3 away from the pixel, offset = (r^2 (2r - 3))^2 / 2 with r = 1/3,
     // sampled toward the other side of the step.
-    image *img = at_field("f", 8, 8, [](int x, int) { return x < 4 ? 0.0f : 1.0f; });
+    image *img = imgfixture_field("f", 8, 8, [](int x, int) { return x < 4 ? 0.0f : 1.0f; });
     image *out = img_scalarfxaa(img);
     ASSERT_NE(out, nullptr);
     const double r = 1.0 / 3, k = r * r * (2 * r - 3), offset = k * k * 0.5;
     for (int y = 0; y < 8; y++) {
         bool border = y == 0 || y == 7;
-        EXPECT_NEAR(at_at(out, 3, y), border ? 0.0 : offset, 1e-6) << y;
-        EXPECT_NEAR(at_at(out, 4, y), border ? 1.0 : 1 - offset, 1e-6) << y;
+        EXPECT_NEAR(imgfixture_at(out, 3, y), border ? 0.0 : offset, 1e-6) << y;
+        EXPECT_NEAR(imgfixture_at(out, 4, y), border ? 1.0 : 1 - offset, 1e-6) << y;
         for (int x : {0, 1, 2, 5, 6, 7})
-            EXPECT_EQ(at_at(out, x, y), at_at(img, x, y)) << x << "," << y;
+            EXPECT_EQ(imgfixture_at(out, x, y), imgfixture_at(img, x, y)) << x << "," << y;
     }
     img_free(out);
     img_free(img);

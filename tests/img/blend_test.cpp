@@ -4,6 +4,7 @@
 #include "img/blend.h"
 
 #include "img/vector.h"
+#include "imgfixture.h"
 #include "sys/thread.h"
 #include "testlog.h"
 
@@ -12,32 +13,12 @@
 #include <cmath>
 #include <vector>
 
-class Blend : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(2);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-};
+class Blend : public ImgTest<2> {};
 
 static image *bt_filled(const char *name, int w, int h, float v)
 {
     std::vector<float> values((size_t)w * h, v);
     return img_alloc(name, w, h, 4, values.data());
-}
-
-static float bt_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
 }
 
 TEST_F(Blend, EveryModeOnBothPaths)
@@ -78,7 +59,7 @@ TEST_F(Blend, EveryModeOnBothPaths)
             img_scalarblend(target, source, c.mode, c.f);
             float want = sh.resampled ? c.resampled : c.same;
             for (int i = 0; i < sh.tw * sh.th; i++)
-                EXPECT_NEAR(bt_at(target, i % sh.tw, i / sh.tw), want, 1e-6f)
+                EXPECT_NEAR(imgfixture_at(target, i % sh.tw, i / sh.tw), want, 1e-6f)
                     << c.what << " " << sh.tw << "x" << sh.th << (sh.resampled ? " resampled" : "") << " pixel " << i;
             img_free(source);
             img_free(target);
@@ -103,7 +84,7 @@ TEST_F(Blend, ResamplingMapsPixelIndexesBilinearly)
         {1, 1, 1.5f}, // source position (0.5, 0.5): the mean of all four
     };
     for (const Case &c : cases)
-        EXPECT_FLOAT_EQ(bt_at(target, c.x, c.y), c.want) << c.x << "," << c.y;
+        EXPECT_FLOAT_EQ(imgfixture_at(target, c.x, c.y), c.want) << c.x << "," << c.y;
     img_free(target);
     img_free(source);
 }
@@ -161,7 +142,7 @@ TEST_F(Blend, RectangleIsClippedToTheTarget)
         for (int y = 0; y < 5; y++)
             for (int x = 0; x < 6; x++) {
                 bool inside = x >= c.x0 && x < c.x1 && y >= c.y0 && y < c.y1;
-                EXPECT_EQ(bt_at(target, x, y), inside ? 3.0f : 1.0f) << c.what << " at " << x << "," << y;
+                EXPECT_EQ(imgfixture_at(target, x, y), inside ? 3.0f : 1.0f) << c.what << " at " << x << "," << y;
             }
         img_free(source);
         img_free(target);
@@ -178,7 +159,7 @@ TEST_F(Blend, EveryRowIsBlendedOnceByItsBand)
         img_blendrect(target, source, 0, rect);
         for (int y = 0; y < 101; y++)
             for (int x = 0; x < 11; x++)
-                ASSERT_FLOAT_EQ(bt_at(target, x, y), y >= 10 && y < 90 ? 2.0f : 1.0f)
+                ASSERT_FLOAT_EQ(imgfixture_at(target, x, y), y >= 10 && y < 90 ? 2.0f : 1.0f)
                     << (resampled ? "resampled" : "same size") << " at " << x << "," << y;
         img_free(source);
         img_free(target);
@@ -205,7 +186,7 @@ TEST_F(Blend, RefusesImagesItCannotRead)
         testlog_capture cap;
         img_scalarblend(c.target, c.source, 0, 1);
         EXPECT_TRUE(cap.contains(c.line)) << c.what << "\n" << cap.text();
-        EXPECT_EQ(bt_at(field, 0, 0), 0.0f) << c.what;
+        EXPECT_EQ(imgfixture_at(field, 0, 0), 0.0f) << c.what;
     }
     img_free(empty);
     img_free(colour);

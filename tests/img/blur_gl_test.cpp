@@ -3,55 +3,22 @@
 // sends the call to the CPU path with nothing left behind.
 #include "img/blur.h"
 
-#include "render/glcontext.h"
-#include "render/draw.h"
-#include "render/texture.h"
-#include "sys/config.h"
+#include "imgglfixture.h"
 #include "testlog.h"
 
 #include <cmath>
 #include <vector>
 
-class BlurGl : public GlTest {
+class BlurGl : public ImgGlTest {
 protected:
-    std::vector<image *> images;
-    int savedgpu = 0;
-
     void SetUp() override
     {
-        GlTest::SetUp();
-        r_cleartextures();
-        r_initdraw();
-        r_defaultstate();
-        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &gl_maxtexturesize);
-        glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &gl_maxrenderbuffersize);
-        savedgpu = cfg_geti(cfg_gpuconvo);
-        cfg_seti(cfg_gpuconvo, 1);
-        ASSERT_TRUE(gl_framebuffers);
+        ASSERT_NO_FATAL_FAILURE(ImgGlTest::SetUp());
         ASSERT_EQ(img_loadmaskblurshader(), 1);
-    }
-    void TearDown() override
-    {
-        for (image *img : images)
-            img_free(img);
-        for (int slot = 0; slot < r_maxtextures; slot++)
-            r_freetexture(slot);
-        r_quitdraw();
-        cfg_seti(cfg_gpuconvo, savedgpu);
     }
     image *field(const char *name, int w, int h, float (*value)(int x, int y))
     {
-        std::vector<float> v((size_t)w * h);
-        for (int y = 0; y < h; y++)
-            for (int x = 0; x < w; x++)
-                v[(size_t)y * w + x] = value(x, y);
-        images.push_back(img_alloc(name, w, h, 4, v.data()));
-        return images.back();
-    }
-    image *keep(image *img)
-    {
-        images.push_back(img);
-        return img;
+        return keep(imgfixture_field(name, w, h, value));
     }
     // The blur on the path cfg_gpuconvo selects.
     image *blur(const image *img, const image *mask, float xr, float yr, int gpu)
@@ -62,11 +29,6 @@ protected:
         return out;
     }
 };
-
-static float bg_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
 
 static float bg_ramp(int x, int y)
 {
@@ -88,12 +50,12 @@ TEST_F(BlurGl, RampStaysARampInsideOnBothPaths)
     ASSERT_NE(cpu, nullptr);
     for (int y = 8; y < h - 8; y++) {
         for (int x = 8; x < w - 8; x++) {
-            ASSERT_NEAR(bg_at(gpu, x, y), bg_ramp(x, y), 1e-3f) << x << "," << y;
-            ASSERT_NEAR(bg_at(cpu, x, y), bg_ramp(x, y), 1e-5f) << x << "," << y;
+            ASSERT_NEAR(imgfixture_at(gpu, x, y), bg_ramp(x, y), 1e-3f) << x << "," << y;
+            ASSERT_NEAR(imgfixture_at(cpu, x, y), bg_ramp(x, y), 1e-5f) << x << "," << y;
         }
     }
     // The GPU repeats edge pixels where the CPU counts zeros.
-    EXPECT_GT(bg_at(gpu, 0, 100), bg_at(cpu, 0, 100) + 0.01f);
+    EXPECT_GT(imgfixture_at(gpu, 0, 100), imgfixture_at(cpu, 0, 100) + 0.01f);
 }
 
 TEST_F(BlurGl, ZeroMaskCopiesTheImage)

@@ -6,6 +6,7 @@
 #include "img/blur.h"
 
 #include "geom/profile.h"
+#include "imgfixture.h"
 #include "render/gl.h"
 #include "sys/config.h"
 #include "sys/thread.h"
@@ -15,57 +16,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <string>
 #include <vector>
 
 // Four workers for the whole suite, so bands really run on them.
-class Blur : public testing::Test {
+class Blur : public ImgTest<4> {
 protected:
-    std::vector<image *> images;
-
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(4);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-    void TearDown() override
-    {
-        for (image *img : images)
-            img_free(img);
-    }
-    image *keep(image *img)
-    {
-        images.push_back(img);
-        return img;
-    }
     image *field(int w, int h, const std::vector<float> &values)
     {
         return keep(img_alloc("field", w, h, 4, values.data()));
     }
-    image *random(int w, int h, unsigned seed, float lo, float hi)
-    {
-        std::mt19937 rng(seed);
-        std::uniform_real_distribution<float> d(lo, hi);
-        std::vector<float> v((size_t)w * h);
-        for (float &x : v)
-            x = d(rng);
-        return field(w, h, v);
-    }
 };
-
-static float bl_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
 
 TEST_F(Blur, ParametricProfiles)
 {
@@ -100,7 +61,7 @@ TEST_F(Blur, ParametricProfiles)
         EXPECT_EQ(k->height, c.height);
         EXPECT_EQ(std::string(k->name), "para" + std::to_string(c.width) + "x" + std::to_string(c.height));
         for (const Probe &p : c.probes)
-            EXPECT_NEAR(bl_at(k, p.x, p.y), p.value, 1e-5f) << "pixel " << p.x << "," << p.y;
+            EXPECT_NEAR(imgfixture_at(k, p.x, p.y), p.value, 1e-5f) << "pixel " << p.x << "," << p.y;
     }
 }
 
@@ -113,12 +74,12 @@ TEST_F(Blur, GaussianSumsToItsScaleAndFallsOff)
     double sum = 0;
     for (int y = 0; y < k->height; y++)
         for (int x = 0; x < k->width; x++)
-            sum += bl_at(k, x, y);
+            sum += imgfixture_at(k, x, y);
     EXPECT_NEAR(sum, 2.0, 1e-5);
-    EXPECT_GT(bl_at(k, 4, 6), bl_at(k, 5, 6));
-    EXPECT_FLOAT_EQ(bl_at(k, 3, 6), bl_at(k, 5, 6));
+    EXPECT_GT(imgfixture_at(k, 4, 6), imgfixture_at(k, 5, 6));
+    EXPECT_FLOAT_EQ(imgfixture_at(k, 3, 6), imgfixture_at(k, 5, 6));
     // The same offset counts less along the stretched axis.
-    EXPECT_GT(bl_at(k, 4, 7), bl_at(k, 5, 6));
+    EXPECT_GT(imgfixture_at(k, 4, 7), imgfixture_at(k, 5, 6));
 }
 
 TEST_F(Blur, ParametricRefusesUnusableSizes)
@@ -133,7 +94,7 @@ TEST_F(Blur, ParametricRefusesUnusableSizes)
 
 TEST_F(Blur, BoxBlurAveragesTheNeighbourhoodRepeatingEdges)
 {
-    image *img = random(7, 5, 11, -1, 2);
+    image *img = random("field", 7, 5, 11, -1, 2);
     image *out = keep(img_scalarblur(img, 1, 0));
     ASSERT_NE(out, nullptr);
     EXPECT_STREQ(out->name, "field.cnv[para3x3]");
@@ -142,8 +103,8 @@ TEST_F(Blur, BoxBlurAveragesTheNeighbourhoodRepeatingEdges)
             float sum = 0;
             for (int j = -1; j <= 1; j++)
                 for (int i = -1; i <= 1; i++)
-                    sum += bl_at(img, std::clamp(x + i, 0, 6), std::clamp(y + j, 0, 4));
-            EXPECT_NEAR(bl_at(out, x, y), sum / 9, 1e-5f) << x << "," << y;
+                    sum += imgfixture_at(img, std::clamp(x + i, 0, 6), std::clamp(y + j, 0, 4));
+            EXPECT_NEAR(imgfixture_at(out, x, y), sum / 9, 1e-5f) << x << "," << y;
         }
     }
 }
@@ -156,7 +117,7 @@ TEST_F(Blur, SmoothBlurKeepsAUniformFieldAndAZeroRadiusCopies)
     EXPECT_STREQ(smooth->name, "field.cnv[para7x7]");
     for (int i = 0; i < 54; i++)
         EXPECT_NEAR(((float *)smooth->pixels)[i], 0.7f, 1e-5f);
-    image *img = random(5, 4, 3, 0, 1);
+    image *img = random("field", 5, 4, 3, 0, 1);
     image *same = keep(img_scalarblur(img, 0, 1));
     ASSERT_NE(same, nullptr);
     for (int i = 0; i < 20; i++)
@@ -190,10 +151,10 @@ static std::vector<float> bl_maskreference(const image *img, const image *mask, 
     std::vector<float> out((size_t)w * h);
     for (int y = 0; y < h; y++) {
         for (int x = 0; x < w; x++) {
-            float m = bl_at(mask, x, y);
+            float m = imgfixture_at(mask, x, y);
             float rx = std::min(xr * m, 32.0f), ry = std::min(yr * m, 32.0f);
             if (rx + ry < 0.01f) {
-                out[(size_t)y * w + x] = bl_at(img, x, y);
+                out[(size_t)y * w + x] = imgfixture_at(img, x, y);
                 continue;
             }
             int hx = (int)std::ceil(rx), hy = (int)std::ceil(ry);
@@ -205,8 +166,8 @@ static std::vector<float> bl_maskreference(const image *img, const image *mask, 
                     float wt = table[std::min((int)std::min(s, 2000.0f), 1023)];
                     wsum += wt;
                     int px = x + i, py = y + j;
-                    if (px >= 0 && px < w && py >= 0 && py < h && bl_at(img, px, py) >= 0)
-                        vsum += wt * bl_at(img, px, py);
+                    if (px >= 0 && px < w && py >= 0 && py < h && imgfixture_at(img, px, py) >= 0)
+                        vsum += wt * imgfixture_at(img, px, py);
                 }
             }
             out[(size_t)y * w + x] = (float)(vsum / wsum);
@@ -233,8 +194,8 @@ TEST_F(Blur, MaskBlurMatchesThePerPixelDefinition)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        image *img = random(c.w, c.h, 5 + c.w, -0.3f, 1.0f); // some negative values act as 0
-        image *mask = random(c.w, c.h, 9 + c.h, c.masklo, c.maskhi);
+        image *img = random("field", c.w, c.h, 5 + c.w, -0.3f, 1.0f); // some negative values act as 0
+        image *mask = random("field", c.w, c.h, 9 + c.h, c.masklo, c.maskhi);
         std::vector<float> expect = bl_maskreference(img, mask, c.xr, c.yr);
         image *out = keep(img_scalarmaskblur(img, mask, c.xr, c.yr));
         ASSERT_NE(out, nullptr);
@@ -246,7 +207,7 @@ TEST_F(Blur, MaskBlurMatchesThePerPixelDefinition)
 
 TEST_F(Blur, MaskBlurZeroMaskCopiesAndBordersDarken)
 {
-    image *img = random(12, 10, 21, 0, 1);
+    image *img = random("field", 12, 10, 21, 0, 1);
     image *zero = field(12, 10, std::vector<float>(120, 0.0f));
     image *copy = keep(img_scalarmaskblur(img, zero, 6, 6));
     ASSERT_NE(copy, nullptr);
@@ -256,9 +217,9 @@ TEST_F(Blur, MaskBlurZeroMaskCopiesAndBordersDarken)
     image *ones = field(12, 10, std::vector<float>(120, 1.0f));
     image *out = keep(img_scalarmaskblur(ones, ones, 2, 2));
     ASSERT_NE(out, nullptr);
-    EXPECT_NEAR(bl_at(out, 6, 5), 1.0f, 1e-6f);
-    EXPECT_LT(bl_at(out, 0, 5), 0.99f);
-    EXPECT_LT(bl_at(out, 0, 0), bl_at(out, 0, 5));
+    EXPECT_NEAR(imgfixture_at(out, 6, 5), 1.0f, 1e-6f);
+    EXPECT_LT(imgfixture_at(out, 0, 5), 0.99f);
+    EXPECT_LT(imgfixture_at(out, 0, 0), imgfixture_at(out, 0, 5));
 }
 
 TEST_F(Blur, MaskBlurUnderOneMegapixelOfWorkStaysOnTheCpu)
@@ -267,8 +228,8 @@ TEST_F(Blur, MaskBlurUnderOneMegapixelOfWorkStaysOnTheCpu)
     cfg_seti(cfg_gpuconvo, 1);
     gl_framebuffers = 1;
     gl_maxtexturesize = gl_maxrenderbuffersize = 4096;
-    image *img = random(100, 100, 2, 0, 1);
-    image *mask = random(100, 100, 4, 0, 1);
+    image *img = random("field", 100, 100, 2, 0, 1);
+    image *mask = random("field", 100, 100, 4, 0, 1);
     testlog_capture cap;
     image *out = keep(img_scalarmaskblur(img, mask, 8, 8));
     cfg_seti(cfg_gpuconvo, saved[0]);
@@ -281,8 +242,8 @@ TEST_F(Blur, MaskBlurUnderOneMegapixelOfWorkStaysOnTheCpu)
 
 TEST_F(Blur, MaskBlurRefusesBadArguments)
 {
-    image *img = random(8, 8, 1, 0, 1);
-    image *small = random(4, 8, 1, 0, 1);
+    image *img = random("field", 8, 8, 1, 0, 1);
+    image *small = random("field", 4, 8, 1, 0, 1);
     image *bytes = keep(img_alloc("bytes", 8, 8, 1));
     testlog_capture cap;
     EXPECT_EQ(img_scalarmaskblur(img, small, 2, 2), nullptr);

@@ -4,6 +4,7 @@
 // run on a worker through the workers' shared context.
 #include "../render/glcontext.h"
 #include "img/convolve.h"
+#include "imgfixture.h"
 #include "render/draw.h"
 #include "render/texture.h"
 #include "sys/config.h"
@@ -44,8 +45,7 @@ protected:
         GlTest::SetUp();
         r_defaultstate();
         r_cleartextures();
-        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &gl_maxtexturesize);
-        glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &gl_maxrenderbuffersize);
+        readlimits();
         ASSERT_TRUE(gl_framebuffers);
         ASSERT_EQ(img_loadshaders(), 1);
         savedspeed = img_gpuspeed;
@@ -62,11 +62,7 @@ protected:
     }
     image *random(const char *name, int w, int h, std::mt19937 &rng, float lo, float hi)
     {
-        std::uniform_real_distribution<float> d(lo, hi);
-        std::vector<float> v((size_t)w * h);
-        for (float &x : v)
-            x = d(rng);
-        images.push_back(img_alloc(name, w, h, 4, v.data()));
+        images.push_back(imgfixture_random(name, w, h, rng, lo, hi));
         return images.back();
     }
     image *blank(int w, int h)
@@ -76,11 +72,6 @@ protected:
     }
 };
 
-static float cg_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
-
 // Largest difference over the pixels at least margin x, margin y from the
 // border.
 static float cg_maxdiff(const image *a, const image *b, int mx, int my)
@@ -88,7 +79,7 @@ static float cg_maxdiff(const image *a, const image *b, int mx, int my)
     float worst = 0.0f;
     for (int y = my; y < a->height - my; y++)
         for (int x = mx; x < a->width - mx; x++)
-            worst = std::max(worst, std::fabs(cg_at(a, x, y) - cg_at(b, x, y)));
+            worst = std::max(worst, std::fabs(imgfixture_at(a, x, y) - imgfixture_at(b, x, y)));
     return worst;
 }
 
@@ -130,7 +121,7 @@ TEST_F(ConvolveGl, EvenKernelSidesAverageNeighbours)
     ASSERT_EQ(img_scalarconvogpu(out, img, k, 1, 1.0f, 0.0f, 0.0f), 1);
     for (int y = 0; y < 4; y++)
         for (int x = 1; x < 8; x++)
-            EXPECT_NEAR(cg_at(out, x, y), 0.5f * (cg_at(img, x - 1, y) + cg_at(img, x, y)), 1e-5f) << x << "," << y;
+            EXPECT_NEAR(imgfixture_at(out, x, y), 0.5f * (imgfixture_at(img, x - 1, y) + imgfixture_at(img, x, y)), 1e-5f) << x << "," << y;
 }
 
 TEST_F(ConvolveGl, DrawsSectionsOfAboutTwentyMilliseconds)
@@ -258,11 +249,7 @@ static void job_gpuconvo(void *arg)
 // loaded on the main context.
 TEST_F(ConvolveGl, RunsOnAWorkerThroughTheSharedContext)
 {
-    SDL_GLContext shared = SDL_GL_CreateContext(window);
-    ASSERT_NE(shared, nullptr) << SDL_GetError();
-    SDL_GL_MakeCurrent(window, context);
-    sys_window = window;
-    sys_workercontext = shared;
+    ASSERT_EQ(startworkercontext(), 1) << SDL_GetError();
     std::mt19937 rng(12);
     image *img = random("img", 20, 16, rng, 0.0f, 1.0f);
     image *k = random("k", 3, 3, rng, 0.0f, 0.1f);
@@ -277,8 +264,5 @@ TEST_F(ConvolveGl, RunsOnAWorkerThroughTheSharedContext)
     image *cpu = blank(20, 16);
     ASSERT_EQ(img_scalarconvocpu(cpu, img, k, 0, 1.0f, -99999.0f, 0.0f), 0);
     EXPECT_LE(cg_maxdiff(cpu, j.out, 1, 1), 1e-5f);
-    sys_window = nullptr;
-    sys_workercontext = nullptr;
-    SDL_GL_DeleteContext(shared);
-    SDL_GL_MakeCurrent(window, context);
+    stopworkercontext();
 }

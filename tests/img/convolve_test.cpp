@@ -4,6 +4,7 @@
 // choice and its log lines, and refused arguments.
 #include "img/convolve.h"
 
+#include "imgfixture.h"
 #include "render/gl.h"
 #include "sys/config.h"
 #include "sys/thread.h"
@@ -19,47 +20,13 @@
 #include <vector>
 
 // Four workers for the whole suite, so bands really run on them.
-class Convolve : public testing::Test {
+class Convolve : public ImgTest<4> {
 protected:
-    std::vector<image *> images;
-
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(4);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-    void TearDown() override
-    {
-        for (image *img : images)
-            img_free(img);
-    }
     image *field(const char *name, int w, int h, const std::vector<float> &values)
     {
-        images.push_back(img_alloc(name, w, h, 4, values.empty() ? nullptr : values.data()));
-        return images.back();
-    }
-    image *random(const char *name, int w, int h, std::mt19937 &rng, float lo, float hi)
-    {
-        std::uniform_real_distribution<float> d(lo, hi);
-        std::vector<float> v((size_t)w * h);
-        for (float &x : v)
-            x = d(rng);
-        return field(name, w, h, v);
+        return keep(img_alloc(name, w, h, 4, values.empty() ? nullptr : values.data()));
     }
 };
-
-static float cv_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
 
 // The formulas one pixel at a time, in window order, as plainly as possible.
 static std::vector<float> cv_reference(const image *img, const image *k, int mode, float scale, float minval,
@@ -74,9 +41,9 @@ static std::vector<float> cv_reference(const image *img, const image *k, int mod
                 for (int i = 0; i < kw; i++) {
                     int sx = x + i - kw / 2, sy = y + j - kh / 2;
                     if (mode != 0) {
-                        sum += cv_at(img, std::clamp(sx, 0, w - 1), std::clamp(sy, 0, h - 1)) * cv_at(k, i, j);
-                    } else if (sx >= 0 && sx < w && sy >= 0 && sy < h && cv_at(img, sx, sy) >= minval) {
-                        best = std::max(best, cv_at(img, sx, sy) + cv_at(k, i, j) * scale);
+                        sum += imgfixture_at(img, std::clamp(sx, 0, w - 1), std::clamp(sy, 0, h - 1)) * imgfixture_at(k, i, j);
+                    } else if (sx >= 0 && sx < w && sy >= 0 && sy < h && imgfixture_at(img, sx, sy) >= minval) {
+                        best = std::max(best, imgfixture_at(img, sx, sy) + imgfixture_at(k, i, j) * scale);
                     }
                 }
             }
@@ -127,7 +94,7 @@ TEST_F(Convolve, SingleElementKernelsAndEdgeRepeat)
         image *k = field("k", c.kw, c.kh, kv);
         image *out = field("out", 4, 4, {});
         ASSERT_EQ(img_scalarconvocpu(out, img, k, c.mode, 1.0f, -99999.0f, c.offset), 0) << c.what;
-        EXPECT_EQ(cv_at(out, c.x, c.y), c.want) << c.what;
+        EXPECT_EQ(imgfixture_at(out, c.x, c.y), c.want) << c.what;
     }
 }
 
@@ -149,7 +116,7 @@ TEST_F(Convolve, DilationSkipsValuesBelowMinvalAndOutsideTheImage)
     for (const Case &c : cases) {
         ASSERT_EQ(img_scalarconvocpu(out, img, k, 0, 1.0f, c.minval, c.offset), 0) << c.what;
         for (int x = 0; x < 3; x++)
-            EXPECT_EQ(cv_at(out, x, 0), c.want[x]) << c.what << " x=" << x;
+            EXPECT_EQ(imgfixture_at(out, x, 0), c.want[x]) << c.what << " x=" << x;
     }
 }
 

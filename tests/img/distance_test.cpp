@@ -4,6 +4,7 @@
 // polygons against scipy's exact Euclidean distance transform.
 #include "img/distance.h"
 
+#include "imgfixture.h"
 #include "sys/config.h"
 #include "sys/thread.h"
 #include "testlog.h"
@@ -23,33 +24,12 @@
 
 extern char **environ;
 
-class Distance : public testing::Test {
+class Distance : public ImgTest<4> {
 protected:
-    std::vector<image *> images;
-
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(4);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-    void TearDown() override
-    {
-        for (image *img : images)
-            img_free(img);
-    }
     image *field(int w, int h, float value)
     {
         std::vector<float> v((size_t)w * h, value);
-        images.push_back(img_alloc("dist", w, h, 4, v.data()));
-        return images.back();
+        return keep(img_alloc("dist", w, h, 4, v.data()));
     }
 };
 
@@ -106,11 +86,6 @@ static bool dt_inside(double px, double py, const std::vector<std::array<float, 
     return in;
 }
 
-static float dt_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
-
 TEST_F(Distance, SquareAgainstTheExactDistance)
 {
     using corners = std::vector<std::array<float, 2>>;
@@ -153,7 +128,7 @@ TEST_F(Distance, SquareAgainstTheExactDistance)
             for (int x = 0; x < wd.w; x++) {
                 bool in = c.wholefield || dt_inside(x + 0.5, y + 0.5, c.poly);
                 float expect = in ? c.scale * (float)dt_polydist(x + 0.5, y + 0.5, c.poly) : c.outside;
-                ASSERT_NEAR(dt_at(f, x, y), expect, 1e-4f) << x << "," << y;
+                ASSERT_NEAR(imgfixture_at(f, x, y), expect, 1e-4f) << x << "," << y;
             }
         }
     }
@@ -194,8 +169,8 @@ TEST_F(Distance, NoSegmentsGiveTheFarValueOrKeepThePixel)
         ((float *)f->pixels)[0] = 0;
         ASSERT_EQ(img_scalarmaskeddistpolys(f, -3, 2, wd.size, wd.origin, 0, nullptr, nullptr, gridded), 0);
         float keep = gridded ? 2 * std::sqrt(img_distfar) : 0.25f;
-        EXPECT_EQ(dt_at(f, 0, 0), -3);
-        EXPECT_FLOAT_EQ(dt_at(f, 5, 5), keep) << "gridded " << gridded;
+        EXPECT_EQ(imgfixture_at(f, 0, 0), -3);
+        EXPECT_FLOAT_EQ(imgfixture_at(f, 5, 5), keep) << "gridded " << gridded;
     }
 }
 
@@ -211,7 +186,7 @@ TEST_F(Distance, GridFindsSegmentsOffTheField)
     ASSERT_EQ(img_scalarmaskeddistpolys(f, -3, 1, wd.size, wd.origin, 1, counts, pts.data(), 1), 0);
     for (int y = 0; y < 10; y++)
         for (int x = 0; x < 10; x++)
-            ASSERT_NEAR(dt_at(f, x, y), dt_polydist(x + 0.5, y + 0.5, away), 1e-3) << x << "," << y;
+            ASSERT_NEAR(imgfixture_at(f, x, y), dt_polydist(x + 0.5, y + 0.5, away), 1e-3) << x << "," << y;
 }
 
 TEST_F(Distance, MaskedRefusesBadArguments)
@@ -228,14 +203,14 @@ TEST_F(Distance, MaskedRefusesBadArguments)
     EXPECT_TRUE(cap.contains("img_scalarmaskeddistpolys: bad world rectangle"));
     EXPECT_TRUE(cap.contains("img_scalarmaskeddistpolys: point 1 is not finite"));
     EXPECT_TRUE(cap.contains("img_scalarmaskeddistpolys: polyline 0 has -2 points"));
-    EXPECT_EQ(dt_at(f, 2, 2), 1); // untouched
+    EXPECT_EQ(imgfixture_at(f, 2, 2), 1); // untouched
 }
 
 // Distance, height and direction fields of one size.
 struct dt_polyfields {
     image *dist, *height, *dir;
-    float d(int x, int y) const { return dt_at(dist, x, y); }
-    float z(int x, int y) const { return dt_at(height, x, y); }
+    float d(int x, int y) const { return imgfixture_at(dist, x, y); }
+    float z(int x, int y) const { return imgfixture_at(height, x, y); }
     const int16_t *v(int x, int y) const { return (const int16_t *)dir->pixels + 2 * ((size_t)y * dir->width + x); }
 };
 
@@ -400,10 +375,10 @@ TEST_F(Distance, RandomPolygonsAgreeWithScipy)
             for (int x = 0; x < w; x++) {
                 float ref = edt[(size_t)(k * y + k / 2) * w * k + k * x + k / 2] / k;
                 if (ref == 0) {
-                    ASSERT_EQ(dt_at(f, x, y), -1);
+                    ASSERT_EQ(imgfixture_at(f, x, y), -1);
                     continue;
                 }
-                double diff = std::fabs(dt_at(f, x, y) - ref);
+                double diff = std::fabs(imgfixture_at(f, x, y) - ref);
                 worst = std::max(worst, diff);
                 total += diff;
                 inside++;

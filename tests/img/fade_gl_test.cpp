@@ -4,10 +4,7 @@
 // frame mutex only per section.
 #include "img/fade.h"
 
-#include "render/glcontext.h"
-#include "render/draw.h"
-#include "render/texture.h"
-#include "sys/config.h"
+#include "imgglfixture.h"
 #include "sys/frame.h"
 #include "sys/main.h"
 #include "sys/thread.h"
@@ -20,37 +17,16 @@
 #include <random>
 #include <vector>
 
-class FadeGl : public GlTest {
+class FadeGl : public ImgGlTest {
 protected:
-    std::vector<image *> images;
-    int savedgpu = 0;
-
     void SetUp() override
     {
-        GlTest::SetUp();
-        r_cleartextures();
-        r_initdraw();
-        r_defaultstate();
-        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &gl_maxtexturesize);
-        glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &gl_maxrenderbuffersize);
-        savedgpu = cfg_geti(cfg_gpuconvo);
-        cfg_seti(cfg_gpuconvo, 1);
-        ASSERT_TRUE(gl_framebuffers);
+        ASSERT_NO_FATAL_FAILURE(ImgGlTest::SetUp());
         ASSERT_EQ(img_loadinflateshader(), 1);
-    }
-    void TearDown() override
-    {
-        for (image *img : images)
-            img_free(img);
-        for (int slot = 0; slot < r_maxtextures; slot++)
-            r_freetexture(slot);
-        r_quitdraw();
-        cfg_seti(cfg_gpuconvo, savedgpu);
     }
     image *field(int w, int h, const std::vector<float> &values)
     {
-        images.push_back(img_alloc("inflate", w, h, 4, values.data()));
-        return images.back();
+        return keep(img_alloc("inflate", w, h, 4, values.data()));
     }
     // A copy inflated on the path cfg_gpuconvo selects.
     image *inflated(const image *src, float maxradius, float heightscale, int gpu)
@@ -63,11 +39,6 @@ protected:
         return result == 0 ? f : nullptr;
     }
 };
-
-static float fg_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
 
 static std::vector<float> fg_onepixel(int w, int h, float value)
 {
@@ -91,8 +62,8 @@ TEST_F(FadeGl, HemisphereAgreesOnBothPaths)
         for (int x = 0; x < w; x++) {
             float d2 = (float)((x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2));
             float expect = std::sqrt(std::max(25.0f - d2, 0.0f)) / 2;
-            ASSERT_NEAR(fg_at(cpu, x, y), expect, 1e-5f) << x << "," << y;
-            ASSERT_NEAR(fg_at(gpu, x, y), fg_at(cpu, x, y), 1e-4f) << x << "," << y;
+            ASSERT_NEAR(imgfixture_at(cpu, x, y), expect, 1e-5f) << x << "," << y;
+            ASSERT_NEAR(imgfixture_at(gpu, x, y), imgfixture_at(cpu, x, y), 1e-4f) << x << "," << y;
         }
     }
 }
@@ -120,7 +91,7 @@ TEST_F(FadeGl, RandomFieldAgreesAwayFromTheBorder)
     ASSERT_NE(cpu, nullptr);
     for (int y = maxradius; y < h - maxradius; y++)
         for (int x = maxradius; x < w - maxradius; x++)
-            ASSERT_NEAR(fg_at(gpu, x, y), fg_at(cpu, x, y), 1e-4f) << x << "," << y;
+            ASSERT_NEAR(imgfixture_at(gpu, x, y), imgfixture_at(cpu, x, y), 1e-4f) << x << "," << y;
 }
 
 TEST_F(FadeGl, TextureInUseFallsBackToTheCpu)
@@ -153,11 +124,7 @@ TEST_F(FadeGl, WorkerDrawsBetweenFrames)
 {
     // The workers' context, shared with the window's, and the frame mutex
     // that a frame of the main thread holds while it draws.
-    SDL_GLContext workers = SDL_GL_CreateContext(window);
-    ASSERT_NE(workers, nullptr) << SDL_GetError();
-    SDL_GL_MakeCurrent(window, context);
-    sys_window = window;
-    sys_workercontext = workers;
+    ASSERT_EQ(startworkercontext(), 1) << SDL_GetError();
     sys_threadsinit();
     sys_framemutex = sys_createmutex();
     sys_threadsstart(2);
@@ -181,10 +148,7 @@ TEST_F(FadeGl, WorkerDrawsBetweenFrames)
     sys_threadsdone();
     sys_destroymutexes();
     sys_framemutex = -1;
-    SDL_GL_MakeCurrent(window, context);
-    SDL_GL_DeleteContext(workers);
-    sys_workercontext = nullptr;
-    sys_window = nullptr;
+    stopworkercontext();
     ASSERT_EQ(job.result.load(), 0);
     EXPECT_TRUE(cap.contains("...GPU distance inflation complete"));
     EXPECT_FALSE(cap.contains("sys_makecurrent:"));
@@ -192,7 +156,7 @@ TEST_F(FadeGl, WorkerDrawsBetweenFrames)
     for (int y = 0; y < h; y++) {
         for (int x = 0; x < w; x++) {
             float d2 = (float)((x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2));
-            ASSERT_NEAR(fg_at(f, x, y), std::sqrt(std::max(25.0f - d2, 0.0f)) / 2, 1e-4f) << x << "," << y;
+            ASSERT_NEAR(imgfixture_at(f, x, y), std::sqrt(std::max(25.0f - d2, 0.0f)) / 2, 1e-4f) << x << "," << y;
         }
     }
 }

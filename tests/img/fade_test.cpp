@@ -5,6 +5,7 @@
 #include "img/fade.h"
 
 #include "geom/profile.h"
+#include "imgfixture.h"
 #include "sys/thread.h"
 #include "testlog.h"
 
@@ -15,39 +16,13 @@
 #include <random>
 #include <vector>
 
-class Fade : public testing::Test {
+class Fade : public ImgTest<4> {
 protected:
-    std::vector<image *> images;
-
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(4);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-    void TearDown() override
-    {
-        for (image *img : images)
-            img_free(img);
-    }
     image *field(int w, int h, const std::vector<float> &values)
     {
-        images.push_back(img_alloc("fade", w, h, 4, values.data()));
-        return images.back();
+        return keep(img_alloc("fade", w, h, 4, values.data()));
     }
 };
-
-static float fd_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
 
 TEST_F(Fade, RampWithoutArcsIsStraight)
 {
@@ -96,7 +71,7 @@ TEST_F(Fade, DistanceFadeRefusesBadArguments)
     EXPECT_EQ(img_scalardistfade(a, a, 1, 0, 0, 1, 0, 1, 0, 0), -1);
     EXPECT_TRUE(cap.contains("img_scalardistfade: modulation 4x3 does not match 4x4"));
     EXPECT_TRUE(cap.contains("img_scalardistfade: bad fade radius 0.000000"));
-    EXPECT_EQ(fd_at(a, 1, 1), 1);
+    EXPECT_EQ(imgfixture_at(a, 1, 1), 1);
 }
 
 TEST_F(Fade, InflatingOnePixelGivesAHemisphere)
@@ -122,7 +97,7 @@ TEST_F(Fade, InflatingOnePixelGivesAHemisphere)
             for (int x = 0; x < w; x++) {
                 float d2 = (float)((x - cx) * (x - cx) + (y - cy) * (y - cy));
                 float expect = std::sqrt(std::max(r * r - d2, 0.0f)) / c.heightscale;
-                ASSERT_NEAR(fd_at(f, x, y), expect, 1e-5f) << x << "," << y;
+                ASSERT_NEAR(imgfixture_at(f, x, y), expect, 1e-5f) << x << "," << y;
             }
         }
     }
@@ -141,7 +116,7 @@ static std::vector<float> fd_inflatereference(const image *img, float maxradius,
                 for (int sx = 0; sx < w; sx++) {
                     double d2 = (sx - x) * (sx - x) + (sy - y) * (sy - y);
                     if (d2 < (double)maxradius * maxradius) {
-                        double r = fd_at(img, sx, sy) * hs;
+                        double r = imgfixture_at(img, sx, sy) * hs;
                         best = std::max(best, r * r - d2);
                     }
                 }
@@ -183,5 +158,5 @@ TEST_F(Fade, InflationRefusesBadArguments)
     EXPECT_EQ(img_scalarinflatedist(f, NAN, 1), -1);
     EXPECT_EQ(img_scalarinflatedist(nullptr, 2, 1), -1);
     EXPECT_EQ(cap.count("img_scalarinflatedist: bad radius"), 3);
-    EXPECT_EQ(fd_at(f, 2, 2), 1);
+    EXPECT_EQ(imgfixture_at(f, 2, 2), 1);
 }

@@ -26,17 +26,8 @@ protected:
     void SetUp() override
     {
         GlTest::SetUp();
-        r_defaultstate();
-        r_cleartextures();
-        r_initdraw();
+        startdraw();
         ASSERT_TRUE(gl_framebuffers);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glMatrixMode(GL_TEXTURE);
-        glLoadIdentity();
-        glScalef(1.0f / 4096.0f, 1.0f / 4096.0f, 1.0f);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
     }
     void TearDown() override
     {

@@ -3,6 +3,7 @@
 // the reference height image).
 #include "img/image.h"
 
+#include "imgfixture.h"
 #include "sys/mem.h"
 #include "sys/thread.h"
 #include "testlog.h"
@@ -20,11 +21,6 @@
 static image *img_field(const char *name, int w, int h, const std::vector<float> &values)
 {
     return img_alloc(name, w, h, 4, values.data());
-}
-
-static float img_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
 }
 
 TEST(ImageTable, FullTableReportsOverflowAndReusesTheFreedSlot)
@@ -95,7 +91,7 @@ TEST(ImageTable, AllocCopyAndFree)
     img_free(copy);
     img_free(nullptr);
     EXPECT_EQ(img_count, before + 2);
-    EXPECT_EQ(img_at(field, 1, 1), 4.0f); // the original outlives its copy
+    EXPECT_EQ(imgfixture_at(field, 1, 1), 4.0f); // the original outlives its copy
     img_free(field);
     img_free(zero);
     EXPECT_EQ(img_count, before);
@@ -122,7 +118,7 @@ TEST(ImageTable, NovelRectFindsTheRaisedPixels)
     EXPECT_STREQ(out->name, "src.dr");
     EXPECT_EQ(out->width, 1);
     EXPECT_EQ(out->height, 1);
-    EXPECT_EQ(img_at(out, 0, 0), 0.75f);
+    EXPECT_EQ(imgfixture_at(out, 0, 0), 0.75f);
     EXPECT_EQ(rect[0], 3);
     EXPECT_EQ(rect[1], 7);
     EXPECT_EQ(rect[2], 4);
@@ -212,8 +208,8 @@ TEST(ImageTable, FlipMovesWholePixels)
 
     image *pair = img_field("pair", 2, 1, {1.0f, 2.0f});
     image *both = img_flip(pair, 1, 1);
-    EXPECT_EQ(img_at(both, 0, 0), 2.0f);
-    EXPECT_EQ(img_at(both, 1, 0), 1.0f);
+    EXPECT_EQ(imgfixture_at(both, 0, 0), 2.0f);
+    EXPECT_EQ(imgfixture_at(both, 1, 0), 1.0f);
     img_free(both);
     img_free(pair);
 }
@@ -255,12 +251,12 @@ TEST(ImageTable, RefImageIsAClampedCopy)
     image *ref = img_refimage.load();
     ASSERT_NE(ref, nullptr);
     EXPECT_NE(ref, canvas);
-    EXPECT_EQ(img_at(ref, 0, 0), 0.0f);
-    EXPECT_EQ(img_at(ref, 1, 0), 0.5f);
-    EXPECT_EQ(img_at(ref, 0, 1), 1.0f);
-    EXPECT_EQ(img_at(ref, 1, 1), 0.0f);
+    EXPECT_EQ(imgfixture_at(ref, 0, 0), 0.0f);
+    EXPECT_EQ(imgfixture_at(ref, 1, 0), 0.5f);
+    EXPECT_EQ(imgfixture_at(ref, 0, 1), 1.0f);
+    EXPECT_EQ(imgfixture_at(ref, 1, 1), 0.0f);
     EXPECT_EQ(img_refscale2, 0.25f);
-    EXPECT_EQ(img_at(canvas, 0, 0), -1.0f);
+    EXPECT_EQ(imgfixture_at(canvas, 0, 0), -1.0f);
 
     img_setrefimage(canvas, size, origin, 1.0f); // replaces, freeing the old copy
     EXPECT_EQ(img_count, before + 2);

@@ -4,6 +4,7 @@
 // Python's colorsys.
 #include "img/levels.h"
 
+#include "imgfixture.h"
 #include "sys/config.h"
 #include "sys/thread.h"
 #include "testlog.h"
@@ -13,22 +14,7 @@
 #include <cmath>
 #include <vector>
 
-class Levels : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(2);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-};
+class Levels : public ImgTest<2> {};
 
 static levels_curve lt_curve(std::initializer_list<std::pair<float, float>> points)
 {

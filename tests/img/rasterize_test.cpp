@@ -5,6 +5,7 @@
 // collapsed quad.
 #include "img/rasterize.h"
 
+#include "imgfixture.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
@@ -28,11 +29,6 @@ protected:
         return images.back();
     }
 };
-
-static float rz_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
 
 static std::vector<float> rz_ring(const std::vector<std::pair<float, float>> &points)
 {
@@ -80,7 +76,7 @@ TEST_F(Rasterize, FillAddsEvenOddCoverage)
             ASSERT_EQ(img_scalarfillpoly(img, size, origin, count, c.ring->data(), 8, nullptr), 0) << c.what;
         for (int y = 0; y < 10; y++)
             for (int x = 0; x < 10; x++)
-                EXPECT_EQ(rz_at(img, x, y), c.factor * rz_square(x, y)) << c.what << " at " << x << "," << y;
+                EXPECT_EQ(imgfixture_at(img, x, y), c.factor * rz_square(x, y)) << c.what << " at " << x << "," << y;
     }
 }
 
@@ -98,7 +94,7 @@ TEST_F(Rasterize, FillMapsWorldUnitsAndReportsBounds)
     EXPECT_EQ(bounds[3], 6);
     for (int y = 0; y < 10; y++)
         for (int x = 0; x < 10; x++)
-            EXPECT_EQ(rz_at(img, x, y), rz_square(x, y)) << x << "," << y;
+            EXPECT_EQ(imgfixture_at(img, x, y), rz_square(x, y)) << x << "," << y;
 
     // Fractional corners, partly outside: floor and ceil, not clipped.
     const std::vector<float> tri = rz_ring({{9.2f, 20.6f}, {16.1f, 21.3f}, {12.0f, 25.9f}, {9.2f, 20.6f}});
@@ -129,7 +125,7 @@ TEST_F(Rasterize, FillKeepsAtMost256ActiveEdgesAndReportsTheRest)
     EXPECT_TRUE(log.contains("active edges overflow! y=1, edges=256, edge=256")) << log.text();
     EXPECT_EQ(log.count("[ ERROR ] active edges overflow!"), 1);
     for (int x = 0; x < 310; x++)
-        EXPECT_EQ(rz_at(img, x, 5), x < 256 ? 1.0f : 0.0f) << x;
+        EXPECT_EQ(imgfixture_at(img, x, 5), x < 256 ? 1.0f : 0.0f) << x;
 }
 
 TEST_F(Rasterize, FillRefusesBadInput)

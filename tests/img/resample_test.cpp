@@ -3,6 +3,7 @@
 // independent reference, colour wrap, scalarize, colorize and normals.
 #include "img/resample.h"
 
+#include "imgfixture.h"
 #include "sys/config.h"
 #include "sys/thread.h"
 #include "testlog.h"
@@ -15,41 +16,11 @@
 #include <vector>
 
 // Two workers for the whole suite, so the banded paths really run on them.
-class Resample : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(2);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-};
+class Resample : public ImgTest<2> {};
 
 static image *rs_field(const char *name, int w, int h, const std::vector<float> &values)
 {
     return img_alloc(name, w, h, 4, values.data());
-}
-
-static image *rs_randomfield(int w, int h, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> d(0.0f, 1.0f);
-    std::vector<float> v((size_t)w * h);
-    for (float &x : v)
-        x = d(rng);
-    return rs_field("random", w, h, v);
-}
-
-static float rs_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
 }
 
 // The mean of the source over the destination pixel's box, each source pixel
@@ -68,7 +39,7 @@ static double rs_areamean(const image *src, int dw, int dh, int x, int y, int ch
             if (ox <= 0)
                 continue;
             double v = channels ? src->pixels[((size_t)j * src->width + i) * channels + channel]
-                                : rs_at(src, i, j);
+                                : imgfixture_at(src, i, j);
             sum += v * ox * oy;
             area += ox * oy;
         }
@@ -128,16 +99,16 @@ TEST_F(Resample, ShrinkWeights)
 
 TEST_F(Resample, SameSizeReproducesTheField)
 {
-    image *src = rs_randomfield(100, 100, 1);
+    image *src = imgfixture_random("random", 100, 100, 1, 0.0f, 1.0f);
     image *out = img_rescalescalar(src, 100, 100);
     ASSERT_NE(out, nullptr);
     EXPECT_STREQ(out->name, "random.ups");
     for (int y = 0; y < 99; y++)
         for (int x = 0; x < 99; x++)
-            ASSERT_EQ(rs_at(out, x, y), rs_at(src, x, y)) << x << "," << y;
+            ASSERT_EQ(imgfixture_at(out, x, y), imgfixture_at(src, x, y)) << x << "," << y;
     for (int i = 0; i < 99; i++) {
-        EXPECT_NEAR(rs_at(out, 99, i), 0.9999f * rs_at(src, 99, i) + 0.0001f * rs_at(src, 98, i), 1e-5f);
-        EXPECT_NEAR(rs_at(out, i, 99), 0.9999f * rs_at(src, i, 99) + 0.0001f * rs_at(src, i, 98), 1e-5f);
+        EXPECT_NEAR(imgfixture_at(out, 99, i), 0.9999f * imgfixture_at(src, 99, i) + 0.0001f * imgfixture_at(src, 98, i), 1e-5f);
+        EXPECT_NEAR(imgfixture_at(out, i, 99), 0.9999f * imgfixture_at(src, i, 99) + 0.0001f * imgfixture_at(src, i, 98), 1e-5f);
     }
     img_free(out);
     img_free(src);
@@ -150,12 +121,12 @@ TEST_F(Resample, ShrinkMatchesABruteForceAreaMean)
     };
     const Case cases[] = {{37, 23, 10, 7}, {64, 64, 16, 16}, {101, 50, 100, 49}, {9, 200, 2, 3}};
     for (const Case &c : cases) {
-        image *src = rs_randomfield(c.sw, c.sh, (unsigned)c.sw);
+        image *src = imgfixture_random("random", c.sw, c.sh, (unsigned)c.sw, 0.0f, 1.0f);
         image *out = img_rescalescalar(src, c.dw, c.dh);
         ASSERT_NE(out, nullptr);
         for (int y = 0; y < c.dh; y++)
             for (int x = 0; x < c.dw; x++)
-                ASSERT_NEAR(rs_at(out, x, y), rs_areamean(src, c.dw, c.dh, x, y, 0, 0), 1e-4)
+                ASSERT_NEAR(imgfixture_at(out, x, y), rs_areamean(src, c.dw, c.dh, x, y, 0, 0), 1e-4)
                     << c.sw << "x" << c.sh << " at " << x << "," << y;
         img_free(out);
         img_free(src);
@@ -197,7 +168,7 @@ TEST_F(Resample, EnlargeReproducesAPlane)
     for (int y = 0; y < dh; y++)
         for (int x = 0; x < dw; x++) {
             double px = std::min((double)x * sw / dw, sw - 1.0001), py = std::min((double)y * sh / dh, sh - 1.0001);
-            ASSERT_NEAR(rs_at(out, x, y), 0.01 * px + 0.02 * py, 1e-5) << x << "," << y;
+            ASSERT_NEAR(imgfixture_at(out, x, y), 0.01 * px + 0.02 * py, 1e-5) << x << "," << y;
         }
     img_free(out);
     img_free(src);
@@ -214,7 +185,7 @@ TEST_F(Resample, MixedShrinkAveragesAcrossAndInterpolatesDown)
     const float want[4][2] = {{1, 5}, {6, 10}, {11, 15}, {11, 15}};
     for (int y = 0; y < 4; y++)
         for (int x = 0; x < 2; x++)
-            EXPECT_FLOAT_EQ(rs_at(out, x, y), want[y][x]) << x << "," << y;
+            EXPECT_FLOAT_EQ(imgfixture_at(out, x, y), want[y][x]) << x << "," << y;
     img_free(out);
     img_free(src);
 }
@@ -233,7 +204,7 @@ TEST_F(Resample, ColourEnlargeWrapsWhereScalarClamps)
 
     image *field = rs_field("f", 2, 1, {0, 200});
     image *up = img_rescalescalar(field, 4, 1);
-    EXPECT_NEAR(rs_at(up, 3, 0), 200, 0.03);
+    EXPECT_NEAR(imgfixture_at(up, 3, 0), 200, 0.03);
     img_free(up);
     img_free(field);
     img_free(big);
@@ -304,7 +275,7 @@ TEST_F(Resample, Scalarize)
         ASSERT_NE(out, nullptr);
         EXPECT_STREQ(out->name, "rgb.scl");
         EXPECT_EQ(out->bytesperpixel, 4);
-        EXPECT_NEAR(rs_at(out, 0, 0), c.want, 1e-6f) << c.bpp << " " << c.scale;
+        EXPECT_NEAR(imgfixture_at(out, 0, 0), c.want, 1e-6f) << c.bpp << " " << c.scale;
         img_free(out);
         img_free(img);
     }

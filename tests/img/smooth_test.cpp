@@ -4,6 +4,7 @@
 // image cannot be had.
 #include "img/smooth.h"
 
+#include "imgfixture.h"
 #include "sys/thread.h"
 #include "testlog.h"
 
@@ -13,36 +14,13 @@
 #include <string>
 #include <vector>
 
-class Smooth : public testing::Test {
+class Smooth : public ImgTest<0> {
 protected:
-    std::vector<image *> images;
-
-    static void SetUpTestSuite() { img_mutex = sys_createmutex(); }
-    static void TearDownTestSuite()
-    {
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-    void TearDown() override
-    {
-        for (image *img : images)
-            img_free(img);
-    }
-    image *keep(image *img)
-    {
-        images.push_back(img);
-        return img;
-    }
     image *field(int w, int h, const std::vector<float> &values)
     {
         return keep(img_alloc("mask", w, h, 4, values.data()));
     }
 };
-
-static float sm_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
 
 // Columns left of edge are 0, the edge column holds edgevalue, the rest 1.
 static std::vector<float> sm_edge(int w, int h, int edge, float edgevalue)
@@ -79,7 +57,7 @@ TEST_F(Smooth, EdgeColumnsSeedBothSides)
                 float expect = j > 0    ? offset - scale * (j + c.inside)
                                : j < 0 ? offset + scale * (-j + c.outside)
                                        : offset - scale * c.inside;
-                ASSERT_NEAR(sm_at(out, x, y), expect, 1e-5f) << x << "," << y;
+                ASSERT_NEAR(imgfixture_at(out, x, y), expect, 1e-5f) << x << "," << y;
             }
         }
     }
@@ -126,7 +104,7 @@ TEST_F(Smooth, DiscMatchesBruteForceDistances)
                     if ((v[(size_t)sy * w + sx] > 0) != in)
                         best = std::min(best, std::hypot(sx - x, sy - y));
             double expect = in ? -best : best;
-            ASSERT_NEAR(sm_at(out, x, y), expect, 0.02) << x << "," << y;
+            ASSERT_NEAR(imgfixture_at(out, x, y), expect, 0.02) << x << "," << y;
         }
     }
 }

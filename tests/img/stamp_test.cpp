@@ -4,6 +4,7 @@
 #include "img/stamp.h"
 
 #include "img/vector.h"
+#include "imgfixture.h"
 #include "sys/config.h"
 #include "sys/thread.h"
 #include "testlog.h"
@@ -13,44 +14,14 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <vector>
 
-class Stamp : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(2);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-};
-
-static image *st_field(const char *name, int w, int h, const std::function<float(int, int)> &f)
-{
-    image *img = img_allocfloat(name, w, h);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++)
-            ((float *)img->pixels)[(size_t)y * w + x] = f(x, y);
-    return img;
-}
-
-static float st_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
+class Stamp : public ImgTest<2> {};
 
 TEST_F(Stamp, SimpleStampMatchesABruteForceCopy)
 {
     const int w = 5, h = 5, tw = 4, th = 4;
-    image *src = st_field("s", w, h, [](int x, int y) { return (float)(1 + x + 10 * y); });
+    image *src = imgfixture_field("s", w, h, [](int x, int y) { return (float)(1 + x + 10 * y); });
     struct Case {
         const char *what;
         int ox, oy;
@@ -66,14 +37,14 @@ TEST_F(Stamp, SimpleStampMatchesABruteForceCopy)
         {"extreme offsets the other way", INT_MAX, INT_MIN},
     };
     for (const Case &c : cases) {
-        image *target = st_field("t", tw, th, [](int, int) { return -1.0f; });
+        image *target = imgfixture_field("t", tw, th, [](int, int) { return -1.0f; });
         img_simplestamp(src, target, img_stampoffset(c.ox, c.oy));
         for (int y = 0; y < th; y++)
             for (int x = 0; x < tw; x++) {
                 int64_t sx = (int64_t)x - c.ox, sy = (int64_t)y - c.oy;
                 bool inside = sx >= 0 && sx < w && sy >= 0 && sy < h;
-                float want = inside ? st_at(src, (int)sx, (int)sy) : -1.0f;
-                EXPECT_EQ(st_at(target, x, y), want) << c.what << " at " << x << "," << y;
+                float want = inside ? imgfixture_at(src, (int)sx, (int)sy) : -1.0f;
+                EXPECT_EQ(imgfixture_at(target, x, y), want) << c.what << " at " << x << "," << y;
             }
         img_free(target);
     }
@@ -112,11 +83,11 @@ TEST(StampMatrix, QuarterTurnsAreExact)
 
 TEST_F(Stamp, QuarterTurnStampsAgreeAndTurnTheSource)
 {
-    image *src = st_field("s", 4, 4, [](int x, int y) { return (float)(x + 10 * y); });
+    image *src = imgfixture_field("s", 4, 4, [](int x, int y) { return (float)(x + 10 * y); });
     const float position[3] = {4, 4, 0}, size[3] = {4, 4, 1};
     std::vector<std::vector<float>> results;
     for (float angle : {90.0f, -270.0f, 450.0f}) {
-        image *target = st_field("t", 8, 8, [](int, int) { return -1.0f; });
+        image *target = imgfixture_field("t", 8, 8, [](int, int) { return -1.0f; });
         img_superstamp(src, target, position, size, angle, -999999.0f, 0);
         const float *p = (const float *)target->pixels;
         results.emplace_back(p, p + 64);
@@ -129,7 +100,7 @@ TEST_F(Stamp, QuarterTurnStampsAgreeAndTurnTheSource)
     for (int y = 0; y < 8; y++)
         for (int x = 0; x < 8; x++) {
             bool inside = y >= 2 && y < 6 && x >= 3 && x <= 6;
-            float want = inside ? st_at(src, y - 2, 6 - x) : -1.0f;
+            float want = inside ? imgfixture_at(src, y - 2, 6 - x) : -1.0f;
             EXPECT_NEAR(results[0][(size_t)y * 8 + x], want, 2e-3f) << x << "," << y;
         }
     img_free(src);
@@ -142,8 +113,8 @@ static float st_wave(int x, int y)
 
 TEST_F(Stamp, ADenseSourceIsShrunkFirst)
 {
-    image *src = st_field("s", 100, 100, st_wave);
-    image *target = st_field("t", 50, 50, [](int, int) { return -5.0f; });
+    image *src = imgfixture_field("s", 100, 100, st_wave);
+    image *target = imgfixture_field("t", 50, 50, [](int, int) { return -5.0f; });
     const float position[3] = {25, 25, 0}, size[3] = {50, 50, 1};
     cfg_seti(cfg_debuginfo, 1);
     testlog_capture cap;
@@ -153,9 +124,9 @@ TEST_F(Stamp, ADenseSourceIsShrunkFirst)
     // Each target pixel is the mean of its 2 x 2 block of the source.
     for (int y = 0; y < 50; y++)
         for (int x = 0; x < 50; x++) {
-            float mean = (st_at(src, 2 * x, 2 * y) + st_at(src, 2 * x + 1, 2 * y) + st_at(src, 2 * x, 2 * y + 1) +
-                          st_at(src, 2 * x + 1, 2 * y + 1)) / 4;
-            ASSERT_NEAR(st_at(target, x, y), mean, 2e-4f) << x << "," << y;
+            float mean = (imgfixture_at(src, 2 * x, 2 * y) + imgfixture_at(src, 2 * x + 1, 2 * y) + imgfixture_at(src, 2 * x, 2 * y + 1) +
+                          imgfixture_at(src, 2 * x + 1, 2 * y + 1)) / 4;
+            ASSERT_NEAR(imgfixture_at(target, x, y), mean, 2e-4f) << x << "," << y;
         }
     img_free(target);
     img_free(src);
@@ -163,8 +134,8 @@ TEST_F(Stamp, ADenseSourceIsShrunkFirst)
 
 TEST_F(Stamp, ASparseSourceIsSampledDirectly)
 {
-    image *src = st_field("s", 100, 100, st_wave);
-    image *target = st_field("t", 200, 200, [](int, int) { return -5.0f; });
+    image *src = imgfixture_field("s", 100, 100, st_wave);
+    image *target = imgfixture_field("t", 200, 200, [](int, int) { return -5.0f; });
     const float position[3] = {100, 100, 0}, size[3] = {200, 200, 1};
     cfg_seti(cfg_debuginfo, 1);
     testlog_capture cap;
@@ -175,11 +146,11 @@ TEST_F(Stamp, ASparseSourceIsSampledDirectly)
     // odd ones fall half way between.
     for (int j = 0; j < 99; j++)
         for (int i = 0; i < 99; i++) {
-            float a = st_at(src, i, j), b = st_at(src, i + 1, j), c = st_at(src, i, j + 1),
-                  d = st_at(src, i + 1, j + 1);
-            ASSERT_NEAR(st_at(target, 2 * i, 2 * j), a, 1e-6f) << i << "," << j;
-            ASSERT_NEAR(st_at(target, 2 * i + 1, 2 * j), (a + b) / 2, 1e-6f) << i << "," << j;
-            ASSERT_NEAR(st_at(target, 2 * i + 1, 2 * j + 1), (a + b + c + d) / 4, 1e-6f) << i << "," << j;
+            float a = imgfixture_at(src, i, j), b = imgfixture_at(src, i + 1, j), c = imgfixture_at(src, i, j + 1),
+                  d = imgfixture_at(src, i + 1, j + 1);
+            ASSERT_NEAR(imgfixture_at(target, 2 * i, 2 * j), a, 1e-6f) << i << "," << j;
+            ASSERT_NEAR(imgfixture_at(target, 2 * i + 1, 2 * j), (a + b) / 2, 1e-6f) << i << "," << j;
+            ASSERT_NEAR(imgfixture_at(target, 2 * i + 1, 2 * j + 1), (a + b + c + d) / 4, 1e-6f) << i << "," << j;
         }
     img_free(target);
     img_free(src);
@@ -187,7 +158,7 @@ TEST_F(Stamp, ASparseSourceIsSampledDirectly)
 
 TEST_F(Stamp, NegativeWidthMirrors)
 {
-    image *src = st_field("s", 100, 100, [](int x, int) { return (float)x; });
+    image *src = imgfixture_field("s", 100, 100, [](int x, int) { return (float)x; });
     struct Case {
         const char *what;
         float width;
@@ -199,13 +170,13 @@ TEST_F(Stamp, NegativeWidthMirrors)
         {"mirrored: columns 150 down to 51", -100, 150, -1},
     };
     for (const Case &c : cases) {
-        image *target = st_field("t", 200, 100, [](int, int) { return -1.0f; });
+        image *target = imgfixture_field("t", 200, 100, [](int, int) { return -1.0f; });
         const float position[3] = {100, 50, 0}, size[3] = {c.width, 100, 1};
         img_superstamp(src, target, position, size, 0, -999999.0f, 0);
         for (int j = 0; j < 100; j++)
-            EXPECT_NEAR(st_at(target, c.first + c.step * j, 10), (float)j, 1e-3f) << c.what << " column " << j;
-        EXPECT_EQ(st_at(target, c.first - c.step, 10), -1.0f) << c.what;
-        EXPECT_EQ(st_at(target, c.first + c.step * 100, 10), -1.0f) << c.what;
+            EXPECT_NEAR(imgfixture_at(target, c.first + c.step * j, 10), (float)j, 1e-3f) << c.what << " column " << j;
+        EXPECT_EQ(imgfixture_at(target, c.first - c.step, 10), -1.0f) << c.what;
+        EXPECT_EQ(imgfixture_at(target, c.first + c.step * 100, 10), -1.0f) << c.what;
         img_free(target);
     }
     img_free(src);
@@ -228,12 +199,12 @@ TEST_F(Stamp, ThresholdAndInvert)
         {"everything stamped", -999999.0f, 0, 0.0f, 0.1f},
     };
     for (const Case &c : cases) {
-        image *src = st_field("s", 4, 4, [&](int, int) { return c.s; });
-        image *target = st_field("t", 4, 4, [](int, int) { return -1.0f; });
+        image *src = imgfixture_field("s", 4, 4, [&](int, int) { return c.s; });
+        image *target = imgfixture_field("t", 4, 4, [](int, int) { return -1.0f; });
         const float position[3] = {2, 2, 0.1f}, size[3] = {4, 4, 2};
         img_superstamp(src, target, position, size, 0, c.threshold, c.invert);
         for (int i = 0; i < 16; i++)
-            EXPECT_NEAR(st_at(target, i % 4, i / 4), c.want, 1e-6f) << c.what << " pixel " << i;
+            EXPECT_NEAR(imgfixture_at(target, i % 4, i / 4), c.want, 1e-6f) << c.what << " pixel " << i;
         img_free(target);
         img_free(src);
     }
@@ -241,10 +212,10 @@ TEST_F(Stamp, ThresholdAndInvert)
 
 TEST_F(Stamp, FootprintsUnderAPixelStampOnePixel)
 {
-    image *src = st_field("s", 10, 10, st_wave);
+    image *src = imgfixture_field("s", 10, 10, st_wave);
     double sum = 0;
     for (int i = 0; i < 100; i++)
-        sum += st_at(src, i % 10, i / 10);
+        sum += imgfixture_at(src, i % 10, i / 10);
     struct Case {
         const char *what;
         float w, h;
@@ -256,15 +227,15 @@ TEST_F(Stamp, FootprintsUnderAPixelStampOnePixel)
         {"tiny, mirrored", -0.5f, 1e-30f},
     };
     for (const Case &c : cases) {
-        image *target = st_field("t", 11, 11, [](int, int) { return -1.0f; });
+        image *target = imgfixture_field("t", 11, 11, [](int, int) { return -1.0f; });
         const float position[3] = {5, 5, 0}, size[3] = {c.w, c.h, 1};
         img_superstamp(src, target, position, size, 0, -999999.0f, 0);
         for (int y = 0; y < 11; y++)
             for (int x = 0; x < 11; x++) {
                 if (x == 5 && y == 5)
-                    EXPECT_NEAR(st_at(target, x, y), sum / 100, 1e-4) << c.what;
+                    EXPECT_NEAR(imgfixture_at(target, x, y), sum / 100, 1e-4) << c.what;
                 else
-                    EXPECT_EQ(st_at(target, x, y), -1.0f) << c.what << " at " << x << "," << y;
+                    EXPECT_EQ(imgfixture_at(target, x, y), -1.0f) << c.what << " at " << x << "," << y;
             }
         img_free(target);
     }
@@ -273,15 +244,15 @@ TEST_F(Stamp, FootprintsUnderAPixelStampOnePixel)
 
 TEST_F(Stamp, AShrinkThatCannotBeAllocatedStampsNothing)
 {
-    image *src = st_field("s", 100, 100, st_wave);
-    image *target = st_field("t", 8, 8, [](int, int) { return -1.0f; });
+    image *src = imgfixture_field("s", 100, 100, st_wave);
+    image *target = imgfixture_field("t", 8, 8, [](int, int) { return -1.0f; });
     // Shrinking in y while the width asks for billions of columns.
     const float position[3] = {4, 4, 0}, size[3] = {3e9f, 50, 1};
     testlog_capture cap;
     img_superstamp(src, target, position, size, 0, -999999.0f, 0);
     EXPECT_TRUE(cap.contains("img_superstamp: cannot shrink \"s\"")) << cap.text();
     for (int i = 0; i < 64; i++)
-        EXPECT_EQ(st_at(target, i % 8, i / 8), -1.0f) << i;
+        EXPECT_EQ(imgfixture_at(target, i % 8, i / 8), -1.0f) << i;
     img_free(target);
     img_free(src);
 }

@@ -3,51 +3,17 @@
 #include "img/tile.h"
 
 #include "img/resample.h"
+#include "imgfixture.h"
 #include "sys/thread.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <string>
 #include <vector>
 
-class Tile : public testing::Test {
-protected:
-    std::vector<image *> images;
-
-    static void SetUpTestSuite() { img_mutex = sys_createmutex(); }
-    static void TearDownTestSuite()
-    {
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-    void TearDown() override
-    {
-        for (image *img : images)
-            img_free(img);
-    }
-    image *keep(image *img)
-    {
-        images.push_back(img);
-        return img;
-    }
-    image *random(int w, int h, unsigned seed)
-    {
-        std::mt19937 rng(seed);
-        std::uniform_real_distribution<float> d(0.1f, 1.0f);
-        std::vector<float> v((size_t)w * h);
-        for (float &x : v)
-            x = d(rng);
-        return keep(img_alloc("src", w, h, 4, v.data()));
-    }
-};
-
-static float tl_at(const image *img, int x, int y)
-{
-    return ((const float *)img->pixels)[(size_t)y * img->width + x];
-}
+class Tile : public ImgTest<0> {};
 
 TEST_F(Tile, GridCopiesAndGaps)
 {
@@ -70,7 +36,7 @@ TEST_F(Tile, GridCopiesAndGaps)
         {"fill 0 counts as 0.01", 2, 0, "tiling 100x20 at 2x1 0.010000x1.000000",
          [](int x) { return x == 0 ? 0.0f : -1.0f; }},
     };
-    image *src = random(100, 20, 3);
+    image *src = random("src", 100, 20, 3, 0.1f, 1.0f);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         testlog_capture cap;
@@ -82,7 +48,7 @@ TEST_F(Tile, GridCopiesAndGaps)
             for (int x = 0; x < 100; x++) {
                 float sx = c.source(x);
                 float expect = sx < 0 ? 0.0f : img_samplescalar(src, sx, (float)y);
-                ASSERT_NEAR(tl_at(out, x, y), expect, 1e-4f) << x << "," << y;
+                ASSERT_NEAR(imgfixture_at(out, x, y), expect, 1e-4f) << x << "," << y;
             }
         }
     }
@@ -93,7 +59,7 @@ TEST_F(Tile, GridCopiesAndGaps)
 
 TEST_F(Tile, GridRowsCompressLikeColumns)
 {
-    image *src = random(10, 60, 8);
+    image *src = random("src", 10, 60, 8, 0.1f, 1.0f);
     image *out = keep(img_scalartile2d(src, 1, 3, 1, 0.5f));
     ASSERT_NE(out, nullptr);
     // Cells of 20 rows, each copy 10 rows long; ky = (60 - 10) / 60.
@@ -101,20 +67,20 @@ TEST_F(Tile, GridRowsCompressLikeColumns)
         float v = std::fmod(y * (50.0f / 60.0f), 20.0f);
         for (int x = 0; x < 10; x++) {
             float expect = v < 10 ? img_samplescalar(src, (float)x, 60 * v / 10) : 0.0f;
-            ASSERT_NEAR(tl_at(out, x, y), expect, 1e-4f) << x << "," << y;
+            ASSERT_NEAR(imgfixture_at(out, x, y), expect, 1e-4f) << x << "," << y;
         }
     }
 }
 
 TEST_F(Tile, CircularRingSizeGapsAndMirror)
 {
-    image *square = random(50, 50, 4);
+    image *square = random("src", 50, 50, 4, 0.1f, 1.0f);
     image *ring = keep(img_scalartilecircular(square, 4, 100, 1, 0));
     ASSERT_NE(ring, nullptr);
     EXPECT_EQ(ring->width, 358);
     EXPECT_EQ(ring->height, 358);
     EXPECT_STREQ(ring->name, "src.rpcl");
-    EXPECT_EQ(tl_at(ring, 179, 179), 0); // the hole in the middle
+    EXPECT_EQ(imgfixture_at(ring, 179, 179), 0); // the hole in the middle
 
     // A source whose value is its row: the first row lies on the outer rim,
     // and on the inner rim when the radius is negative.
@@ -127,10 +93,10 @@ TEST_F(Tile, CircularRingSizeGapsAndMirror)
     ASSERT_NE(out, nullptr);
     ASSERT_NE(mirror, nullptr);
     int half = out->width / 2;
-    float inner = tl_at(out, half + 25, half), outer = tl_at(out, half + 55, half);
+    float inner = imgfixture_at(out, half + 25, half), outer = imgfixture_at(out, half + 55, half);
     EXPECT_GT(inner, outer + 4);
-    EXPECT_NEAR(tl_at(mirror, half + 25, half), outer, 1e-3f);
-    EXPECT_NEAR(tl_at(mirror, half + 55, half), inner, 1e-3f);
+    EXPECT_NEAR(imgfixture_at(mirror, half + 25, half), outer, 1e-3f);
+    EXPECT_NEAR(imgfixture_at(mirror, half + 55, half), inner, 1e-3f);
 
     // Fill 0.5: half of every copy's arc is a gap.
     image *gaps = keep(img_scalartilecircular(ramp, 6, 40, 0.5f, 0));
@@ -140,7 +106,7 @@ TEST_F(Tile, CircularRingSizeGapsAndMirror)
         double t = a * M_PI / 180;
         int x = half + (int)std::lround(40 * std::cos(t)), y = half - (int)std::lround(40 * std::sin(t));
         onring++;
-        filled += tl_at(gaps, x, y) != 0;
+        filled += imgfixture_at(gaps, x, y) != 0;
     }
     EXPECT_NEAR(filled, onring / 2, 12);
     testlog_capture cap;
@@ -171,7 +137,7 @@ TEST_F(Tile, TiltedPlanes)
         EXPECT_STREQ(t->name, c.name);
         for (int y = 0; y < c.h; y++)
             for (int x = 0; x < c.w; x++)
-                ASSERT_NEAR(tl_at(t, x, y), (x - c.w * 0.5f) * c.slopex + (y - c.h * 0.5f) * c.slopey, 1e-5f);
+                ASSERT_NEAR(imgfixture_at(t, x, y), (x - c.w * 0.5f) * c.slopex + (y - c.h * 0.5f) * c.slopey, 1e-5f);
     }
-    EXPECT_EQ(tl_at(images[1], 5, 2), 0); // column w / 2
+    EXPECT_EQ(imgfixture_at(images[1], 5, 2), 0); // column w / 2
 }

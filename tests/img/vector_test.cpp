@@ -3,6 +3,7 @@
 // scalar field.
 #include "img/vector.h"
 
+#include "imgfixture.h"
 #include "sys/thread.h"
 #include "testlog.h"
 
@@ -11,22 +12,7 @@
 #include <cmath>
 #include <vector>
 
-class Vector : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(2);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-        sys_destroymutex(img_mutex);
-        img_mutex = -1;
-    }
-};
+class Vector : public ImgTest<2> {};
 
 static image *vt_vectors(const char *name, int w, int h, const std::vector<img_vec> &v)
 {

@@ -18,28 +18,14 @@ constexpr int draw_size = 32; // framebuffer side in pixels
 
 class Draw : public GlTest {
 protected:
-    GLuint fbo = 0, colour = 0;
+    gltest_target target;
 
     void SetUp() override
     {
         GlTest::SetUp();
-        r_defaultstate();
-        r_cleartextures();
-        r_initdraw();
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glMatrixMode(GL_TEXTURE);
-        glLoadIdentity();
-        glScalef(1.0f / 4096.0f, 1.0f / 4096.0f, 1.0f);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
-        glGenFramebuffers(1, &fbo);
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-        colour = r_newframebufferrenderbuffer(2, draw_size, draw_size, 4, 0);
-        ASSERT_EQ(r_checkframebuffer(), 1);
-        r_fbo = fbo;
-        r_fbosize[0] = r_fbosize[1] = draw_size;
-        r_bindframebuffer();
+        startdraw();
+        ASSERT_EQ(target.make(draw_size, draw_size, 4, 0), 1);
+        target.bindasrenderer(draw_size, draw_size);
         glClear(GL_COLOR_BUFFER_BIT);
         r_color(1.0f, 1.0f, 1.0f, 1.0f);
         r_texcoord(0.0f, 0.0f);
@@ -48,15 +34,11 @@ protected:
     {
         for (int slot = 0; slot < r_maxmodels; slot++)
             r_modelfree(slot);
-        for (int slot = 0; slot < r_maxtextures; slot++)
-            r_freetexture(slot);
+        freetextures();
         r_bindtexture(-1);
         r_blendmode(0);
         gui_defaultdrawstate = {-1, 0};
-        r_unbindframebuffer();
-        r_fbo = 0;
-        glDeleteRenderbuffers(1, &colour);
-        glDeleteFramebuffers(1, &fbo);
+        target.free();
         EXPECT_EQ(r_primitive, -1);
         EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
     }

@@ -3,6 +3,7 @@
 // predicts, and the geometry font_draw emits (recorded into a render model):
 // tab stops, the "?" rule of the text fonts, the bytes of the icon fonts,
 // the 1365-character cut, shadow passes and turned glyphs.
+#include "fontnames.h"
 #include "glcontext.h"
 #include "gui/drawstate.h"
 #include "img/png.h"
@@ -20,33 +21,20 @@ constexpr int fb_width = 128, fb_height = 64;
 
 class FontDraw : public GlTest {
 protected:
-    GLuint fbo = 0, colour = 0;
+    gltest_target target;
 
     void SetUp() override
     {
         GlTest::SetUp();
-        r_defaultstate();
-        r_cleartextures();
-        r_initdraw();
+        startdraw();
         font_loaded = 0;
         gui_textstate = {{1.0f, 1.0f, 1.0f, 1.0f}, 0.0f, 0.0f, 1.0f, 0.0f, 0};
         // Window pixels, y down, as the GUI draws.
         glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
         glOrtho(0, fb_width, fb_height, 0, -1, 1);
-        glMatrixMode(GL_TEXTURE);
-        glLoadIdentity();
-        glScalef(1.0f / 4096.0f, 1.0f / 4096.0f, 1.0f);
         glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
-        glGenFramebuffers(1, &fbo);
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-        colour = r_newframebufferrenderbuffer(2, fb_width, fb_height, 4, 0);
-        ASSERT_EQ(r_checkframebuffer(), 1);
-        r_fbo = fbo;
-        r_fbosize[0] = fb_width;
-        r_fbosize[1] = fb_height;
-        r_bindframebuffer();
+        ASSERT_EQ(target.make(fb_width, fb_height, 4, 0), 1);
+        target.bindasrenderer(fb_width, fb_height);
         glClearColor(0, 0, 0, 0);
         glClear(GL_COLOR_BUFFER_BIT);
     }
@@ -54,13 +42,9 @@ protected:
     {
         for (int slot = 0; slot < r_maxmodels; slot++)
             r_modelfree(slot);
-        for (int slot = 0; slot < r_maxtextures; slot++)
-            r_freetexture(slot);
+        freetextures();
         r_blendmode(0);
-        r_unbindframebuffer();
-        r_fbo = 0;
-        glDeleteRenderbuffers(1, &colour);
-        glDeleteFramebuffers(1, &fbo);
+        target.free();
         font_loaded = 0;
         EXPECT_EQ(r_primitive, -1);
         EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
@@ -109,27 +93,21 @@ static recorded record(F draw)
 
 TEST_F(FontDraw, ThirtyFontsLoadInOrderWithTheirIndexes)
 {
-    const char *names[font_count] = {
-        "System",      "Fixedsys",        "Source Code", "Courier",    "Latha",      "Tahoma",
-        "Verdana",     "Ocr A",           "IBM",         "KaiTi",      "Comfort",    "Cafe",
-        "BlackSans",   "Thaiseri",        "CallingCode", "Latha Big",  "Tahoma Big", "Verdana Big",
-        "OCR A Big",   "Electrolize Big", "Aldrich Big", "Icons",      "Icons Big",  "Icons Huge",
-        "Icons2",      "Icons2 Big",      "Icons2 Huge", "Icons3",     "Icons3 Big", "Icons3 Huge",
-    };
     testlog_capture log;
     ASSERT_EQ(font_init(), 1) << log.text();
     ASSERT_EQ(font_loaded, font_count);
     EXPECT_EQ(font_textfonts, 15);
     for (int i = 0; i < font_count; i++) {
+        const char *name = fonttest_names[i];
         const font_slot &f = font_slots[i];
-        EXPECT_STREQ(f.name, names[i]);
-        ASSERT_GE(f.texture, 0) << names[i];
-        EXPECT_EQ(r_textures[f.texture].width, (uint32_t)f.metrics.sheetwidth) << names[i];
-        EXPECT_EQ(r_textures[f.texture].clamp, 1u) << names[i];
-        EXPECT_EQ(f.blend, 2) << names[i]; // the sheets carry alpha
+        EXPECT_STREQ(f.name, name);
+        ASSERT_GE(f.texture, 0) << name;
+        EXPECT_EQ(r_textures[f.texture].width, (uint32_t)f.metrics.sheetwidth) << name;
+        EXPECT_EQ(r_textures[f.texture].clamp, 1u) << name;
+        EXPECT_EQ(f.blend, 2) << name; // the sheets carry alpha
         EXPECT_EQ(f.cells, f.columns * f.rows);
         EXPECT_EQ(f.tabwidth, 9 * f.metrics.advance['a']);
-        EXPECT_TRUE(log.contains("...font texid[" + std::to_string(f.texture) + "]")) << names[i];
+        EXPECT_TRUE(log.contains("...font texid[" + std::to_string(f.texture) + "]")) << name;
     }
     EXPECT_FALSE(log.contains("using default"));
 }

@@ -4,6 +4,7 @@
 // the program's fonts folder (the tests run there).
 #include "render/font.h"
 
+#include "fontnames.h"
 #include "gui/drawstate.h"
 #include "img/png.h"
 #include "sys/file.h"
@@ -230,34 +231,28 @@ struct sheetpixels {
 
 TEST(GeneratedFonts, EveryFontHasMetricsMatchingItsSheet)
 {
-    const char *names[font_count] = {
-        "System",      "Fixedsys",        "Source Code", "Courier",    "Latha",      "Tahoma",
-        "Verdana",     "Ocr A",           "IBM",         "KaiTi",      "Comfort",    "Cafe",
-        "BlackSans",   "Thaiseri",        "CallingCode", "Latha Big",  "Tahoma Big", "Verdana Big",
-        "OCR A Big",   "Electrolize Big", "Aldrich Big", "Icons",      "Icons Big",  "Icons Huge",
-        "Icons2",      "Icons2 Big",      "Icons2 Huge", "Icons3",     "Icons3 Big", "Icons3 Huge",
-    };
     for (int i = 0; i < font_count; i++) {
+        const char *name = fonttest_names[i];
         font_dat dat;
-        ASSERT_EQ(font_readdat(names[i], &dat), 1) << names[i];
-        sheetpixels sheet(names[i]);
-        ASSERT_EQ(sheet.bpp, 4) << names[i];
-        EXPECT_EQ(sheet.width, dat.sheetwidth) << names[i];
-        EXPECT_EQ(sheet.height, dat.sheetheight) << names[i];
-        EXPECT_EQ(dat.sheetwidth % dat.cellwidth, 0) << names[i];
-        EXPECT_EQ(dat.sheetheight % dat.cellheight, 0) << names[i];
+        ASSERT_EQ(font_readdat(name, &dat), 1) << name;
+        sheetpixels sheet(name);
+        ASSERT_EQ(sheet.bpp, 4) << name;
+        EXPECT_EQ(sheet.width, dat.sheetwidth) << name;
+        EXPECT_EQ(sheet.height, dat.sheetheight) << name;
+        EXPECT_EQ(dat.sheetwidth % dat.cellwidth, 0) << name;
+        EXPECT_EQ(dat.sheetheight % dat.cellheight, 0) << name;
         int cell = i < 15 ? 16 : i < 21 ? 32 : 16 << (i - 21) % 3;
-        EXPECT_EQ(dat.cellheight, cell) << names[i];
+        EXPECT_EQ(dat.cellheight, cell) << name;
         if (i < font_firsticon) {
             // Every printable character has ink and an advance within its
             // cell; 127 is the overwrite cursor, a full-height block.
             for (int c = 33; c < 127; c++) {
-                EXPECT_GT(sheet.ink(dat, c), 0) << names[i] << " " << (char)c;
-                EXPECT_GT(dat.advance[c], 0) << names[i] << " " << (char)c;
-                EXPECT_LE(dat.advance[c], dat.cellwidth) << names[i] << " " << (char)c;
+                EXPECT_GT(sheet.ink(dat, c), 0) << name << " " << (char)c;
+                EXPECT_GT(dat.advance[c], 0) << name << " " << (char)c;
+                EXPECT_LE(dat.advance[c], dat.cellwidth) << name << " " << (char)c;
             }
-            EXPECT_EQ(sheet.ink(dat, ' '), 0) << names[i];
-            EXPECT_EQ(sheet.ink(dat, 127), dat.advance[127] * dat.cellheight) << names[i];
+            EXPECT_EQ(sheet.ink(dat, ' '), 0) << name;
+            EXPECT_EQ(sheet.ink(dat, 127), dat.advance[127] * dat.cellheight) << name;
             continue;
         }
         // Icon sheets: the fixed glyphs and a few named icons are drawn,
@@ -270,9 +265,9 @@ TEST(GeneratedFonts, EveryFontHasMetricsMatchingItsSheet)
                               {337, true}, {338, true}, {386, true},  {297, true}, {550, true}, {551, true},
                               {0, false},  {255, false}, {256, false}, {767, false}};
         int family = (i - font_firsticon) / 3;
-        EXPECT_EQ(dat.first, 0) << names[i];
+        EXPECT_EQ(dat.first, 0) << name;
         for (const Icon &icon : icons)
             if (icon.code / 256 == family)
-                EXPECT_EQ(sheet.ink(dat, icon.code % 256) > 0, icon.drawn) << names[i] << " code " << icon.code;
+                EXPECT_EQ(sheet.ink(dat, icon.code % 256) > 0, icon.drawn) << name << " code " << icon.code;
     }
 }

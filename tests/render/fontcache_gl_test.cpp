@@ -3,30 +3,13 @@
 // again), a data font cached from project bytes and released, and the
 // character map's glyph textures with no texture for the space.
 #include "fontfixture.h"
-#include "glcontext.h"
 #include "render/texture.h"
 #include "testlog.h"
 
 #include <cstdlib>
 
-class FontCacheGl : public GlTest {
+class FontCacheGl : public FontGlTest {
 protected:
-    fontfixture fonts;
-    void SetUp() override
-    {
-        GlTest::SetUp();
-        r_cleartextures();
-        fonts.start({fontfixture_dejavu});
-        fonts.startcontext(window, context);
-        fonts.startworkers();
-    }
-    void TearDown() override
-    {
-        fonts.stop();
-        for (int slot = 0; slot < r_maxtextures; slot++)
-            r_freetexture(slot);
-        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-    }
     // The texture's RGB bytes, read on the test's own context.
     static std::vector<uint8_t> readtexture(int slot)
     {

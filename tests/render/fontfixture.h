@@ -3,9 +3,11 @@
 // alphabetical order is the record order), the sysfont, font-cache and image
 // mutexes, the cache and the text objects, and a job queue whose workers
 // start only when the test asks, so queued jobs can be counted first. For
-// the GL tests also the workers' shared context, and the ink box that
-// ImageMagick, an independent renderer, gives a text.
+// the GL tests also their fixture: DejaVu Sans with running workers and the
+// workers' shared context. And the ink box that ImageMagick, an independent
+// renderer, gives a text.
 #pragma once
+#include "glcontext.h"
 #include "img/image.h"
 #include "render/fontcache.h"
 #include "render/sysfont.h"
@@ -52,16 +54,6 @@ struct fontfixture {
         img_mutex = sys_createmutex();
     }
 
-    // The workers' context, shared with the test's current one, as start-up
-    // makes it for the window; the test's context stays current here.
-    void startcontext(SDL_Window *window, SDL_GLContext current)
-    {
-        sys_workercontext = SDL_GL_CreateContext(window);
-        ASSERT_NE(sys_workercontext, nullptr) << SDL_GetError();
-        SDL_GL_MakeCurrent(window, current);
-        sys_window = window;
-    }
-
     void startworkers()
     {
         if (!workers)
@@ -81,10 +73,6 @@ struct fontfixture {
         sys_threadsdone();
         workers = false;
         sys_quitfonts();
-        if (sys_workercontext)
-            SDL_GL_DeleteContext(sys_workercontext);
-        sys_workercontext = nullptr;
-        sys_window = nullptr;
         sys_quitfreetype();
         sys_destroymutex(img_mutex);
         img_mutex = -1;
@@ -112,6 +100,28 @@ struct fontfixture {
         for (int i = 0; i < 2000 && !done(); i++)
             SDL_Delay(5);
         return done();
+    }
+};
+
+// DejaVu Sans as the one font record, workers running on the workers'
+// shared context, and no textures before or after the test.
+class FontGlTest : public GlTest {
+protected:
+    fontfixture fonts;
+    void SetUp() override
+    {
+        GlTest::SetUp();
+        r_cleartextures();
+        fonts.start({fontfixture_dejavu});
+        ASSERT_EQ(startworkercontext(), 1) << SDL_GetError();
+        fonts.startworkers();
+    }
+    void TearDown() override
+    {
+        fonts.stop();
+        stopworkercontext();
+        freetextures();
+        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
     }
 };
 

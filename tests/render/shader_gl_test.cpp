@@ -214,14 +214,7 @@ TEST_F(Shaders, BindAfterFreeingTheBoundSlotReachesTheGl)
 // own program in use, so neither side may skip a bind on the other's word.
 TEST_F(Shaders, BindingsAreForgottenWhenTheWorkersContextChangesHands)
 {
-    SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, 1);
-    SDL_GLContext worker = SDL_GL_CreateContext(window);
-    ASSERT_NE(worker, nullptr) << SDL_GetError();
-    SDL_GL_MakeCurrent(window, context);
-    SDL_Window *savedwindow = sys_window;
-    SDL_GLContext savedworker = sys_workercontext;
-    sys_window = window;
-    sys_workercontext = worker;
+    ASSERT_EQ(startworkercontext(), 1) << SDL_GetError();
 
     int slot = r_loadshader("shared", shader_vert, shader_frag);
     ASSERT_GE(slot, 0);
@@ -229,7 +222,7 @@ TEST_F(Shaders, BindingsAreForgottenWhenTheWorkersContextChangesHands)
     r_bindshader(slot);
 
     sys_makecurrent(1);
-    EXPECT_EQ(SDL_GL_GetCurrentContext(), worker);
+    EXPECT_EQ(SDL_GL_GetCurrentContext(), sys_workercontext);
     r_bindshader(slot); // the workers' context has no program in use yet
     EXPECT_EQ(shader_current(), program);
     r_bindshader(-1);
@@ -240,8 +233,5 @@ TEST_F(Shaders, BindingsAreForgottenWhenTheWorkersContextChangesHands)
     r_bindshader(-1); // the main context still uses the program
     EXPECT_EQ(shader_current(), 0);
 
-    sys_window = savedwindow;
-    sys_workercontext = savedworker;
-    SDL_GL_DeleteContext(worker);
-    SDL_GL_MakeCurrent(window, context);
+    stopworkercontext();
 }

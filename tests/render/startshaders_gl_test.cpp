@@ -26,27 +26,14 @@ struct ss_rgba {
 
 class StartShaders : public GlTest {
 protected:
-    GLuint fbo = 0, colour = 0, depth = 0;
+    gltest_target target;
     std::vector<int> textures;
 
     void SetUp() override
     {
         GlTest::SetUp();
-        r_defaultstate();
-        r_cleartextures();
-        r_initdraw();
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glMatrixMode(GL_TEXTURE);
-        glLoadIdentity();
-        glScalef(1.0f / 4096.0f, 1.0f / 4096.0f, 1.0f);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
-        glGenFramebuffers(1, &fbo);
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-        colour = r_newframebufferrenderbuffer(2, ss_side, ss_side, 4, 3); // RGBA32F
-        depth = r_newframebufferrenderbuffer(1, ss_side, ss_side, 1, 1);  // DEPTH24
-        ASSERT_EQ(r_checkframebuffer(), 1);
+        startdraw();
+        ASSERT_EQ(target.make(ss_side, ss_side, 4, 3, true), 1); // RGBA32F and DEPTH24
         glViewport(0, 0, ss_side, ss_side);
         clear();
     }
@@ -59,10 +46,7 @@ protected:
             r_freetexture(slot);
         model_quit();
         project_freeshaders();
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        glDeleteRenderbuffers(1, &colour);
-        glDeleteRenderbuffers(1, &depth);
-        glDeleteFramebuffers(1, &fbo);
+        target.free();
         glDisable(GL_DEPTH_TEST);
         r_quitdraw();
         EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);

@@ -3,29 +3,10 @@
 // its icon made through the workers' context) into an image whose ink box
 // matches the size, and ImageMagick's where it is installed.
 #include "fontfixture.h"
-#include "glcontext.h"
 #include "render/texture.h"
 #include "testlog.h"
 
-class TextGl : public GlTest {
-protected:
-    fontfixture fonts;
-    void SetUp() override
-    {
-        GlTest::SetUp();
-        r_cleartextures();
-        fonts.start({fontfixture_dejavu});
-        fonts.startcontext(window, context);
-        fonts.startworkers();
-    }
-    void TearDown() override
-    {
-        fonts.stop();
-        for (int slot = 0; slot < r_maxtextures; slot++)
-            r_freetexture(slot);
-        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-    }
-};
+class TextGl : public FontGlTest {};
 
 TEST_F(TextGl, KerfmillRendersWithAnInkBoxPlausibleForTheSize)
 {
