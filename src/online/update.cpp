@@ -1,19 +1,18 @@
 // Update state.
 #include "online/update.h"
 
+#include "sys/log.h"
+
 int update_slot = -1;
 int32_t update_downloaded = 0;
 int32_t update_complete = 0;
 
-int32_t update_checks = 0;
-
-// The version query itself belongs to the online services, which this build
-// does not have yet: a check is only counted, and no request leaves the
+// The version query belongs to the online services, which this build does
+// not have yet: the check says so in the log, and no request leaves the
 // machine.
 void update_check(int manual)
 {
-    (void)manual;
-    update_checks++;
+    sys_log("update_check(%d): no update service in this build", manual);
 }
 
 void update_install()

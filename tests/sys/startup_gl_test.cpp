@@ -129,7 +129,7 @@ static std::string startup_golden(const std::string &log)
     static const std::regex wanted(
         R"(^([a-z ]+\.\.\.|created mutex #.*|vertex size: .*|\.\.\.ARB_.* supported|\.\.\..* average elapsed .*)"
         R"(|(CPU|GPU) image processing speed = .*|>> mesh_init: .*|toolpath structure size:.*|contour structure size: .*)"
-        R"(|conlib path: .*|\.\.\.program initialized .*|caching .* font names\.\.\.|enumerated .* total fonts)$)");
+        R"(|conlib path: .*|\.\.\.program initialized .*|update_check.*|caching .* font names\.\.\.|enumerated .* total fonts)$)");
     std::istringstream in(log);
     std::string line, out, last;
     bool on = false;
@@ -213,6 +213,7 @@ created mutex #8
 gui...
 conlib path: <user folder>/lib
 ...program initialized (#B#D#)
+update_check(#): no update service in this build
 caching # font names...
 update...
 gui...
