@@ -3,6 +3,7 @@
 #pragma once
 #include "sys/file.h"
 #include "sys/log.h"
+#include "sys/thread.h"
 
 #include <unistd.h>
 
@@ -27,11 +28,14 @@ struct testlog_capture {
             file_tablealloc();
             owntable = true;
         }
+        // Under the log lock, so workers' lines never meet a half-swapped file.
+        sys_mutexguard g(sys_logmutex);
         saved = sys_logfile;
         sys_logfile = file_open(path.c_str(), "wt");
     }
     ~testlog_capture()
     {
+        sys_mutexguard g(sys_logmutex);
         file_close(sys_logfile);
         sys_logfile = saved;
         if (owntable)

@@ -13,6 +13,7 @@
 #include "render/sysfont.h"
 #include "render/text.h"
 #include "sys/file.h"
+#include "sys/log.h"
 #include "sys/main.h"
 #include "sys/mem.h"
 #include "sys/thread.h"
@@ -37,6 +38,10 @@ struct fontfixture {
     {
         sys_quit = 0;
         sys_threadsinit();
+        // Jobs allocate and log beside the test: the allocator's total and
+        // the log need their locks.
+        sys_memmutex = sys_createmutex();
+        sys_logmutex = sys_createmutex();
         ASSERT_EQ(sys_initfreetype(), 1);
         sys_fontlist = (sys_fontrecord *)sys_calloc(sys_maxfontfiles, (int32_t)sizeof(sys_fontrecord));
         sys_fontorder = (int32_t *)sys_malloc(sys_maxfontfiles * (int32_t)sizeof(int32_t));
@@ -61,21 +66,27 @@ struct fontfixture {
         workers = true;
     }
 
-    // Jobs still queued find their objects free and end at once; then the
-    // whole state goes, as the shutdown takes it down.
+    // Every wait of the jobs ends on the quit flag, so the workers finish
+    // what is queued at once; they are gone before the state they use goes,
+    // as in the program's shutdown.
     void stop()
     {
-        sys_quit = 0;
-        for (int i = 0; text_objects && i < text_maxobjects; i++)
-            text_objects[i].font = -1;
+        sys_quit = 1;
         startworkers();
         sys_threadsquit();
         sys_threadsdone();
         workers = false;
+        sys_quit = 0;
+        for (int i = 0; text_objects && i < text_maxobjects; i++)
+            text_objects[i].font = -1;
         sys_quitfonts();
         sys_quitfreetype();
         sys_destroymutex(img_mutex);
         img_mutex = -1;
+        sys_destroymutex(sys_logmutex);
+        sys_logmutex = -1;
+        sys_destroymutex(sys_memmutex);
+        sys_memmutex = -1;
         font_systemcount = 0;
     }
 
