@@ -4,6 +4,7 @@
 // rate counts canvas bytes blended; the same-size path moves three times that
 // (source read, canvas read and write). A plain banded copy of the same
 // canvas gives the memory speed to compare with.
+#include "benchsetup.h"
 #include "img/bands.h"
 #include "img/blend.h"
 
@@ -20,38 +21,10 @@
 #include <cmath>
 #include <cstring>
 
-// The worker pool and the table's locks for the whole run; the log goes to
-// /dev/null so the benchmark's own report stays readable.
-struct bench_pool {
-    bench_pool()
-    {
-        file_tablealloc();
-        sys_logfile = file_open("/dev/null", "wt");
-        sys_threadsinit();
-        sys_memmutex = sys_createmutex();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(sys_workersfor(SDL_GetCPUCount()));
-    }
-    ~bench_pool()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-    }
-};
-static bench_pool bench_workers;
+static bench_tables bench_setup(true);
 
 constexpr int bench_layerside = 4096;
 constexpr int bench_smallcanvas = 3000; // the resampled case's canvas side
-
-static image *bench_field(const char *name, int side, float phase)
-{
-    image *img = img_allocfloat(name, side, side);
-    float *p = (float *)img->pixels;
-    for (int y = 0; y < side; y++)
-        for (int x = 0; x < side; x++)
-            p[(size_t)y * side + x] = 0.5f + 0.25f * std::sin(x * 0.01f + phase) * std::cos(y * 0.013f);
-    return img;
-}
 
 static void bench_rate(benchmark::State &state, const image *canvas)
 {

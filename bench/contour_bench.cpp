@@ -2,6 +2,7 @@
 // kept, no smoothing) and the CAM callers' finishing (three smoothing passes
 // and thinning). bench/contour_skimage.py times scikit-image's find_contours
 // on the same field for comparison.
+#include "benchsetup.h"
 #include "img/contour.h"
 
 #include "sys/file.h"
@@ -16,19 +17,7 @@
 constexpr int bench_side = 4096;
 constexpr float bench_level = 0.1f;
 
-// The log goes to /dev/null so the benchmark's own report stays readable.
-struct bench_tables {
-    bench_tables()
-    {
-        file_tablealloc();
-        sys_logfile = file_open("/dev/null", "wt");
-        sys_threadsinit();
-        sys_memmutex = sys_createmutex();
-        img_mutex = sys_createmutex();
-    }
-    ~bench_tables() { sys_threadsdone(); }
-};
-static bench_tables bench_setup;
+static bench_tables bench_setup(false);
 
 // Rolling hills with a slope across them, computed in double and stored as
 // float; contour_skimage.py builds the same values with numpy.

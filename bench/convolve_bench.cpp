@@ -2,6 +2,7 @@
 // row bands on 1, 2 and 4 workers and on as many as the program would start,
 // reported as kernel taps per second per worker; beside it the plain
 // per-pixel loop on a strip of rows, for the gain of the vectorised spans.
+#include "benchsetup.h"
 #include "img/convolve.h"
 
 #include "sys/file.h"
@@ -20,25 +21,7 @@
 constexpr int bench_side = 2048;
 constexpr int bench_ball = 33;
 
-// The table's locks for the whole run; the log goes to /dev/null so the
-// benchmark's own report stays readable. Each benchmark starts its own pool.
-struct bench_tables {
-    bench_tables()
-    {
-        file_tablealloc();
-        sys_logfile = file_open("/dev/null", "wt");
-        sys_threadsinit();
-        sys_memmutex = sys_createmutex();
-        img_mutex = sys_createmutex();
-    }
-    ~bench_tables()
-    {
-        if (sys_numthreads)
-            sys_threadsquit();
-        sys_threadsdone();
-    }
-};
-static bench_tables bench_setup;
+static bench_tables bench_setup(false); // each benchmark starts its own pool
 
 static void bench_workers(int count)
 {
@@ -47,17 +30,6 @@ static void bench_workers(int count)
     if (sys_numthreads)
         sys_threadsquit();
     sys_threadsstart(count);
-}
-
-// A smooth field with some detail, so the maxima are not all alike.
-static image *bench_field()
-{
-    image *img = img_allocfloat("bench", bench_side, bench_side);
-    float *p = (float *)img->pixels;
-    for (int y = 0; y < bench_side; y++)
-        for (int x = 0; x < bench_side; x++)
-            p[(size_t)y * bench_side + x] = 0.5f + 0.25f * std::sin(x * 0.01f) * std::cos(y * 0.013f);
-    return img;
 }
 
 // A ball cutter: the hemisphere's height inside the disc, far below outside.
@@ -79,7 +51,7 @@ static void bench_dilate(benchmark::State &state)
 {
     int workers = state.range(0) ? (int)state.range(0) : sys_workersfor(SDL_GetCPUCount());
     bench_workers(workers);
-    image *img = bench_field(), *k = bench_ballkernel();
+    image *img = bench_field("bench", bench_side, 0.0f), *k = bench_ballkernel();
     image *out = img_allocfloat("out", bench_side, bench_side);
     for (auto _ : state) {
         img_scalarconvocpu(out, img, k, 0, 1.0f, -99999.0f, 0.0f);
@@ -99,7 +71,7 @@ BENCHMARK(bench_dilate)->Arg(1)->Arg(2)->Arg(4)->Arg(0)->Unit(benchmark::kMillis
 static void bench_dilateplain(benchmark::State &state)
 {
     const int rows = 32;
-    image *img = bench_field(), *k = bench_ballkernel();
+    image *img = bench_field("bench", bench_side, 0.0f), *k = bench_ballkernel();
     image *out = img_allocfloat("out", bench_side, rows);
     const float *src = (const float *)img->pixels, *kv = (const float *)k->pixels;
     float *dst = (float *)out->pixels;

@@ -2,6 +2,7 @@
 // (through the cell grid), and radius-16 blurs of a 4096 x 4096 field (the
 // smooth blur through convolution and the masked blur under a full mask),
 // in row bands on as many workers as the program would start here.
+#include "benchsetup.h"
 #include "img/blur.h"
 #include "img/distance.h"
 
@@ -19,25 +20,7 @@
 #include <cstring>
 #include <vector>
 
-// The worker pool and the table's locks for the whole run; the log goes to
-// /dev/null so the benchmark's own report stays readable.
-struct bench_pool {
-    bench_pool()
-    {
-        file_tablealloc();
-        sys_logfile = file_open("/dev/null", "wt");
-        sys_threadsinit();
-        sys_memmutex = sys_createmutex();
-        img_mutex = sys_createmutex();
-        sys_threadsstart(sys_workersfor(SDL_GetCPUCount()));
-    }
-    ~bench_pool()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-    }
-};
-static bench_pool bench_workers;
+static bench_tables bench_setup(true);
 
 constexpr int bench_side = 4096;
 constexpr int bench_segments = 10000;
@@ -78,19 +61,9 @@ static void bench_distance(benchmark::State &state)
 }
 BENCHMARK(bench_distance)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 
-static image *bench_field()
-{
-    image *img = img_allocfloat("bench", bench_side, bench_side);
-    float *p = (float *)img->pixels;
-    for (int y = 0; y < bench_side; y++)
-        for (int x = 0; x < bench_side; x++)
-            p[(size_t)y * bench_side + x] = 0.5f + 0.25f * std::sin(x * 0.01f) * std::cos(y * 0.013f);
-    return img;
-}
-
 static void bench_blur(benchmark::State &state)
 {
-    image *src = bench_field();
+    image *src = bench_field("bench", bench_side, 0.0f);
     for (auto _ : state) {
         image *out = img_scalarblur(src, 16, 1);
         benchmark::DoNotOptimize(out->pixels);
@@ -103,7 +76,7 @@ BENCHMARK(bench_blur)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 
 static void bench_maskblur(benchmark::State &state)
 {
-    image *src = bench_field();
+    image *src = bench_field("bench", bench_side, 0.0f);
     image *mask = img_allocfloat("mask", bench_side, bench_side);
     float *m = (float *)mask->pixels;
     for (size_t i = 0; i < (size_t)bench_side * bench_side; i++)

@@ -48,9 +48,7 @@ static void *draw_realloc(void *block, uint64_t bytes)
 // The immediate arrays at their resting size; all three or none.
 static void draw_allocimmediate()
 {
-    sys_free(draw_positions);
-    sys_free(draw_colors);
-    sys_free(draw_texcoords);
+    r_quitdraw();
     draw_positions = (float *)sys_malloc(r_immediateverts * draw_positionbytes);
     draw_colors = (uint8_t *)sys_malloc(r_immediateverts * draw_colorbytes);
     draw_texcoords = (int16_t *)sys_malloc(r_immediateverts * draw_texcoordbytes);
@@ -61,15 +59,8 @@ static void draw_allocimmediate()
     if (!draw_texcoords)
         sys_error("r_end: failed to allocate vertex texcoord buffer");
     r_immcapacity = r_immediateverts;
-    if (draw_positions && draw_colors && draw_texcoords)
-        return;
-    sys_free(draw_positions);
-    sys_free(draw_colors);
-    sys_free(draw_texcoords);
-    draw_positions = nullptr;
-    draw_colors = nullptr;
-    draw_texcoords = nullptr;
-    r_immcapacity = 0;
+    if (!draw_positions || !draw_colors || !draw_texcoords)
+        r_quitdraw();
 }
 
 void r_initdraw()

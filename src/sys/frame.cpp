@@ -20,6 +20,7 @@
 #include "sys/log.h"
 #include "sys/main.h"
 #include "sys/thread.h"
+#include "sys/window.h"
 #include "view/camera.h"
 #include "view/view.h"
 
@@ -108,16 +109,9 @@ static void frame_stall()
 // Moved, resized or refocused: remember where the window is.
 static void frame_placed()
 {
-    if (!sys_maximised && sys_window) {
-        int x, y, w, h;
-        SDL_GetWindowPosition(sys_window, &x, &y);
-        SDL_GetWindowSize(sys_window, &w, &h);
-        cfg_seti(cfg_windowx, x);
-        cfg_seti(cfg_windowy, y);
-        cfg_seti(cfg_windowwidth, w);
-        cfg_seti(cfg_windowheight, h);
-        sys_log("window position:%d,%d size:%dx%d", x, y, w, h);
-    }
+    if (sys_storewindowplace())
+        sys_log("window position:%d,%d size:%dx%d", cfg_geti(cfg_windowx), cfg_geti(cfg_windowy),
+                cfg_geti(cfg_windowwidth), cfg_geti(cfg_windowheight));
     sys_active = 1;
     view_redraw = 1;
     cfg_seti(cfg_windowmaximised, sys_maximised);

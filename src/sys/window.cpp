@@ -200,19 +200,25 @@ int sys_openwindow()
     return 1;
 }
 
+int sys_storewindowplace()
+{
+    if (!sys_window || sys_maximised)
+        return 0;
+    int x, y, w, h;
+    SDL_GetWindowPosition(sys_window, &x, &y);
+    SDL_GetWindowSize(sys_window, &w, &h);
+    cfg_seti(cfg_windowx, x);
+    cfg_seti(cfg_windowy, y);
+    cfg_seti(cfg_windowwidth, w);
+    cfg_seti(cfg_windowheight, h);
+    return 1;
+}
+
 void sys_storewindowstate()
 {
     if (!sys_window)
         return;
-    if (!sys_maximised) {
-        int x, y, w, h;
-        SDL_GetWindowPosition(sys_window, &x, &y);
-        SDL_GetWindowSize(sys_window, &w, &h);
-        cfg_seti(cfg_windowx, x);
-        cfg_seti(cfg_windowy, y);
-        cfg_seti(cfg_windowwidth, w);
-        cfg_seti(cfg_windowheight, h);
-    }
+    sys_storewindowplace();
     cfg_seti(cfg_windowmaximised, sys_maximised);
 }
 

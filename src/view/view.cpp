@@ -158,13 +158,8 @@ static void view_drawbuffer()
     glEnable(GL_DEPTH_TEST);
     glDisable(GL_BLEND);
     glDisable(GL_CULL_FACE);
-    // Texels map one to one onto pixels: nearest sampling gives the same
-    // picture as linear, at a quarter of the reads.
-    for (int unit = 1; unit >= 0; unit--) {
-        r_bindtexture(unit ? view_depthtexture : view_colortexture, unit);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    }
+    r_bindtexture(view_colortexture, 0);
+    r_bindtexture(view_depthtexture, 1);
     r_bindshader(view_shader);
     r_shaderuniformint(view_texcolorlocation, 0);
     r_shaderuniformint(view_texdepthlocation, 1);
