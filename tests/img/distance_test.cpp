@@ -305,8 +305,7 @@ static std::vector<float> dt_scipy(int w, int h, const std::vector<uint8_t> &mas
         f.write((const char *)size, sizeof(size));
         f.write((const char *)mask.data(), (std::streamsize)mask.size());
     }
-    std::string source = __FILE__;
-    std::string script = source.substr(0, source.rfind('/')) + "/edt_reference.py";
+    std::string script = KERFMILL_TESTS_DIR "/img/edt_reference.py";
     // Debian's interpreter, the one python3-scipy installs for.
     const char *argv[] = {"/usr/bin/python3", script.c_str(), in, out, nullptr};
     pid_t pid;

@@ -236,3 +236,33 @@ TEST_F(Msg, AllocRejectsBadSizes)
     EXPECT_EQ(msg_buffer, nullptr);
     EXPECT_EQ(msg_writeint(1), 0);
 }
+
+// Two streams used in turn, as two jobs would, never see each other's
+// position, failure or bytes, and the global one is left alone.
+TEST_F(Msg, StreamsKeepTheirOwnState)
+{
+    msg_stream a, b;
+    ASSERT_TRUE(msg_alloc(&a, 16));
+    ASSERT_TRUE(msg_alloc(&b, 16));
+    for (int i = 0; i < 10; i++) {
+        msg_writeint(&a, i);
+        msg_writeshort(&b, (int16_t)-i);
+    }
+    EXPECT_EQ(a.position, 40);
+    EXPECT_EQ(b.position, 20);
+    EXPECT_EQ(msg_position, 0);
+
+    msg_stream ra, rb;
+    msg_readfrom(&ra, a.buffer, a.position);
+    msg_readfrom(&rb, b.buffer, b.position);
+    for (int i = 0; i < 10; i++) {
+        EXPECT_EQ(msg_readint(&ra), i);
+        EXPECT_EQ(msg_readshort(&rb), -i);
+    }
+    EXPECT_EQ(msg_readint(&rb), 0);
+    EXPECT_TRUE(rb.failed);
+    EXPECT_FALSE(ra.failed);
+    EXPECT_FALSE(msg_failed);
+    sys_free(a.buffer);
+    sys_free(b.buffer);
+}
