@@ -29,7 +29,7 @@ static void mem_fail(int64_t size)
     // 32 bits is clamped so the report still says how much was wanted.
     int shown = size > INT_MAX ? INT_MAX : (int)size;
     sys_error("malloc: failed to allocate %d bytes (allocated:%.2fmb images:%d contours:%d meshes:%d)",
-              shown, sys_memused() / 1048576.0, img_count, cont_count, model_count);
+              shown, sys_memused() / 1048576.0, img_count, cont_count, mdl_count);
 }
 
 // Allocates a block, refusing sizes outside 0..INT32_MAX less the prefix.
