@@ -186,30 +186,6 @@ static uint8_t *img_encode(const char *ext, const image *img, int32_t *size)
     return bytes;
 }
 
-// Writes the bytes beside path and renames them into place.
-static uint32_t img_writefile(const char *path, const uint8_t *bytes, int32_t size)
-{
-    char temp[sys_maxpath];
-    FILE *f = nullptr;
-    if (snprintf(temp, sizeof(temp), "%s.tmp", path) < (int)sizeof(temp))
-        f = sys_fopen(temp, "wb");
-    if (!f) {
-        sys_log("...unable to open \"%s\"", path);
-        return 0;
-    }
-    float kb = (float)size * (1.0f / 1024.0f);
-    bool ok = fwrite(bytes, 1, (size_t)size, f) == (size_t)size;
-    ok = fclose(f) == 0 && ok;
-    ok = ok && rename(temp, path) == 0;
-    if (!ok) {
-        remove(temp);
-        sys_log("...failed writing %.2fkb (%s)", kb, path);
-        return 0;
-    }
-    sys_log("...wrote %.2fkb (%s)", kb, path);
-    return (uint32_t)size;
-}
-
 uint32_t img_save(const char *path, const image *img)
 {
     if (!img_isscalar(img, "img_save"))
@@ -223,7 +199,7 @@ uint32_t img_save(const char *path, const image *img)
     uint8_t *bytes = img_encode(img_extension(path), img, &size);
     if (!bytes)
         return 0;
-    uint32_t written = img_writefile(path, bytes, size);
+    uint32_t written = (uint32_t)file_writeall(path, bytes, size);
     sys_free(bytes);
     return written;
 }

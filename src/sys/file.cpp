@@ -157,3 +157,26 @@ void file_tablefree()
     sys_free(sys_files);
     sys_files = nullptr;
 }
+
+int32_t file_writeall(const char *path, const void *bytes, int32_t size)
+{
+    char temp[sys_maxpath];
+    FILE *f = nullptr;
+    if (size >= 0 && snprintf(temp, sizeof(temp), "%s.tmp", path) < (int)sizeof(temp))
+        f = sys_fopen(temp, "wb");
+    if (!f) {
+        sys_log("...unable to open \"%s\"", path);
+        return 0;
+    }
+    float kb = (float)size * (1.0f / 1024.0f);
+    bool ok = fwrite(bytes, 1, (size_t)size, f) == (size_t)size;
+    ok = fclose(f) == 0 && ok;
+    ok = ok && rename(temp, path) == 0;
+    if (!ok) {
+        remove(temp);
+        sys_log("...failed writing %.2fkb (%s)", kb, path);
+        return 0;
+    }
+    sys_log("...wrote %.2fkb (%s)", kb, path);
+    return size;
+}

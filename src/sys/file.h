@@ -14,6 +14,10 @@ FILE *sys_fopen(const char *path, const char *mode);
 // The file's bytes followed by extra zero bytes in a sys_malloc block; *size
 // gets file size + extra. Null on failure (*size untouched).
 void *file_load(const char *path, int32_t *size, int32_t extra);
+// Writes size bytes to "<path>.tmp" and renames that over path, so that a
+// failed write never leaves a partial or truncated file; returns size, or 0
+// (logged, the temporary file removed).
+int32_t file_writeall(const char *path, const void *bytes, int32_t size);
 int file_open(const char *path, const char *mode);
 void file_close(int index);
 // Copies src into dst (capacity cap) replacing characters that file names
