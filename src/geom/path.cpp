@@ -9,7 +9,9 @@
 #include "sys/mem.h"
 #include "sys/msg.h"
 
+#include <cfloat>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -440,7 +442,9 @@ static int path_segmentsamples(float step)
 float *path_curveverts(const path *p, int c, float step, int *count)
 {
     *count = 0;
-    if (!(step > 0.0f) || step > 1e30f) {
+    // A step below the float spacing near 1 would stop the running sum
+    // short of it for ever, as would one that is not a number.
+    if (!(step >= FLT_EPSILON) || !std::isfinite(step)) {
         sys_log("path_curveverts: invalid step %g", step);
         return nullptr;
     }
@@ -464,6 +468,8 @@ float *path_curveverts(const path *p, int c, float step, int *count)
         steps.push_back(s);
         total += s > 0 ? path_segmentsamples(s) : 0;
         a = ka.next;
+        if (total * 3 * (int64_t)sizeof(float) > INT32_MAX)
+            break;
     }
     if (total * 3 * (int64_t)sizeof(float) > INT32_MAX) {
         sys_log("path_curveverts: %lld vertices do not fit", (long long)total);
@@ -754,13 +760,18 @@ static void path_fixclosure(path *p, int32_t i)
 }
 
 // The clean-up pass over the stored curve slots; returns the curves removed.
+// A slot off the curve list is free whatever its stored links say: they are
+// cleared, so it can be taken again and never touches a listed curve.
 static int path_cleanup(path *p, int32_t nc)
 {
     int removed = 0;
     for (int32_t i = 0; i < nc; i++) {
         const curve &s = p->curves[i];
-        if (s.prev == -1 && s.next == -1 && !p->cused[i])
+        if (!p->cused[i]) {
+            if (s.prev != -1 || s.next != -1)
+                path_freecurveslot(p->curves[i]);
             continue;
+        }
         if (s.head == -1 || s.tail == -1 || s.head == s.tail) {
             path_dropknotless(p, i);
             removed++;
@@ -831,13 +842,18 @@ path *path_read(msg_stream *m, int skip, int form)
         path_free(p);
         return nullptr;
     }
-    if (h.csz < 1)
-        return p;
-    int removed = path_cleanup(p, h.csz);
-    if (removed) {
-        path_recount(p);
+    int removed = h.csz < 1 ? 0 : path_cleanup(p, h.csz);
+    // Knots off every chain are free: their stale links are cleared.
+    for (int32_t i = 0; i < h.ksz; i++)
+        if (!p->kused[i])
+            p->knots[i].prev = p->knots[i].next = -1;
+    // The counts follow the curves as they are, whatever was stored.
+    path_recount(p);
+    if (removed)
         sys_log("...cleaned %d empty curves (num:%d size:%d)", removed, p->cnum, nc);
-    }
+    else if (p->cnum != h.cnum || p->knum != h.knum)
+        sys_log("path_read: stored counts (curves %d knots %d) corrected to %d and %d", h.cnum, h.knum, p->cnum,
+                p->knum);
     return p;
 }
 
