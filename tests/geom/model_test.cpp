@@ -109,6 +109,42 @@ TEST_F(Models, QuantisedFormKeepsVerticesWithinOneStep)
     }
 }
 
+// The quantised words, read from the written bytes: in range they are the
+// formula's (scaled in single precision, rounded in double); beyond the
+// bounds or beyond a unit normal they clamp instead of wrapping around.
+TEST_F(Models, QuantisedWordsAndClamps)
+{
+    struct Case {
+        float x, nx;
+        uint16_t qx, qnx;
+    };
+    const Case cases[] = {
+        {0.0f, 0.0f, 0, 32768},     {2.0f, 1.0f, 65535, 65535}, {1.0f, -1.0f, 32768, 0},
+        {0.5f, 0.5f, 16384, 49151}, {3.0f, 1.5f, 65535, 65535}, {-1.0f, -3.0f, 0, 0},
+    };
+    const int n = (int)(sizeof(cases) / sizeof(cases[0]));
+    int a = mdl_alloc();
+    ASSERT_TRUE(mdl_reserve(8, 8));
+    for (const Case &c : cases) {
+        float p[3] = {c.x, 0, 0};
+        int v = mdl_vert(p);
+        int f = mdl_face((uint32_t)v, (uint32_t)v, (uint32_t)v);
+        models[a].faces[f].normal[0] = c.nx;
+    }
+    // Bounds narrower than the vertices, as a caller may leave them.
+    const float lo[3] = {0, 0, 0}, hi[3] = {2, 0, 0};
+    memcpy(models[a].min, lo, sizeof(lo));
+    memcpy(models[a].max, hi, sizeof(hi));
+    std::vector<uint8_t> b = written(a, 1);
+    ASSERT_EQ(b.size(), 40u + n * 6 + n * 16);
+    auto word = [&](size_t at) { return (uint16_t)(b[at] | b[at + 1] << 8); };
+    for (int i = 0; i < n; i++) {
+        EXPECT_EQ(word(40 + 6 * i), cases[i].qx) << "x " << cases[i].x;
+        EXPECT_EQ(word(40 + 6 * i + 2), 0) << "flat y";
+        EXPECT_EQ(word(40 + 6 * n + 16 * i), cases[i].qnx) << "nx " << cases[i].nx;
+    }
+}
+
 TEST_F(Models, TheThirtyThirdModelFailsWithBothLines)
 {
     std::mt19937 rng(1);
@@ -268,6 +304,7 @@ TEST_F(Models, DamagedBlobsAreRefused)
             std::vector<uint8_t> part(whole.begin(), whole.begin() + (long)len);
             ASSERT_EQ(readback(part, q), -1) << len;
             ASSERT_EQ(sys_memused(), mem) << len;
+            ASSERT_EQ(mdl_count, count) << len;
         }
     // A capacity far beyond the count is cut back, not allocated.
     int b = readback(setword(raw, 0, 0x10000000), 0);
