@@ -730,7 +730,9 @@ static void path_dropknotless(path *p, int32_t i)
         p->chead = s.prev;
     if (p->ctail == i)
         p->ctail = s.next;
-    if (s.tail != -1) {
+    // Only a one-knot curve owns its knot. A curve with a tail but no head
+    // was never walked, and its tail may be a knot of another curve.
+    if (s.tail != -1 && s.tail == s.head) {
         p->knots[s.tail].prev = p->knots[s.tail].next = -1;
         p->kused[s.tail] = 0;
     }

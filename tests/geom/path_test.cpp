@@ -207,6 +207,32 @@ TEST(Path, ReadCorrectsClosureAndDropsOneKnotCurves)
     }
 }
 
+// A headless curve naming another curve's tail is dropped without taking
+// that knot from the other curve, which stays whole and writes back.
+TEST(Path, DroppedCurveLeavesAnotherCurvesKnot)
+{
+    blob b;
+    b.header(1, 0, 2, 2, 2, 2);
+    b.curve(-1, 0, -1, 1, 0);
+    b.curve(1, 0, 0, -1, 0);
+    b.rawknot(0.0f, 0.0f, 0, -1, 1);
+    b.rawknot(0.1f, 0.0f, 0, 0, -1);
+    path *p = readblob(b.b, 0, path_formraw);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->cnum, 1);
+    EXPECT_EQ(p->knum, 2);
+    EXPECT_EQ(p->curves[1].tail, 0);
+    EXPECT_EQ(p->knots[0].next, 1);
+    msg_stream m;
+    ASSERT_TRUE(msg_alloc(&m, 64));
+    ASSERT_TRUE(msg_writepath(&m, p));
+    path *q = readblob(std::vector<uint8_t>(m.buffer, m.buffer + m.position), 0, path_formraw);
+    EXPECT_NE(q, nullptr);
+    sys_free(m.buffer);
+    path_free(q);
+    path_free(p);
+}
+
 // The forms of the stored versions, each built from its layout: the old raw
 // form with its bit-set bytes, the raw form, and both quantised forms. Slot
 // counts that are not multiples of 8 show the size of the old bit sets:
