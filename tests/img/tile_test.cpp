@@ -51,6 +51,13 @@ TEST_F(Tile, GridCopiesAndGaps)
          [](int x) { return x <= 33 ? 3.0f * x : x >= 67 ? 3.0f * x - 200 : -1.0f; }},
         {"fill 0 counts as 0.01", 2, 0, "tiling 100x20 at 2x1 0.010000x1.000000",
          [](int x) { return x == 0 ? 0.0f : -1.0f; }},
+        // Cells of 100 / 3, copies 25 wide, kx = 11 / 12: a column samples 4u
+        // with u = 11x / 12 mod 100 / 3, between pixels.
+        {"three columns at fill 0.75", 3, 0.75f, "tiling 100x20 at 3x1 0.750000x1.000000",
+         [](int x) {
+             double sx = std::fmod(11.0 * x / 3, 400.0 / 3);
+             return sx < 100 ? (float)sx : -1.0f;
+         }},
     };
     image *src = keep(imgfixture_field("src", 100, 20, [](int x, int y) { return tl_plane(x, y); }));
     for (const Case &c : cases) {
@@ -76,13 +83,14 @@ TEST_F(Tile, GridCopiesAndGaps)
 TEST_F(Tile, GridRowsCompressLikeColumns)
 {
     image *src = keep(imgfixture_field("src", 10, 60, [](int x, int y) { return tl_plane(x, y); }));
-    image *out = keep(img_scalartile2d(src, 1, 3, 1, 0.5f));
+    image *out = keep(img_scalartile2d(src, 1, 3, 1, 0.75f));
     ASSERT_NE(out, nullptr);
-    // Cells of 20 rows, each copy 10 rows long; ky = (60 - 10) / 60.
+    // Cells of 20 rows, each copy 15 rows long; ky = (60 - 5) / 60 = 11 / 12,
+    // so row y samples 4v with v = 11y / 12 mod 20, between pixels.
     for (int y = 0; y < 60; y++) {
-        float v = std::fmod(y * (50.0f / 60.0f), 20.0f);
+        double sy = std::fmod(11.0 * y / 3, 80.0);
         for (int x = 0; x < 10; x++) {
-            float expect = v < 10 ? tl_planeat(src, x, 60 * v / 10) : 0.0f;
+            float expect = sy < 60 ? tl_planeat(src, x, sy) : 0.0f;
             ASSERT_NEAR(imgfixture_at(out, x, y), expect, 1e-4f) << x << "," << y;
         }
     }
