@@ -103,11 +103,10 @@ static void meshshader_forget()
 // are drawn at their own size.
 static int meshshader_loadorigin()
 {
-    mdl_originshader = r_loadshader("mdl_origin", origin_vertex.c_str(), origin_fragment);
+    const r_uniformref uniforms[] = {{&mdl_originswaps, "swaps"}, {&mdl_originscale, "scale"}};
+    mdl_originshader = r_loadshaderuniforms("mdl_origin", origin_vertex.c_str(), origin_fragment, uniforms);
     if (mdl_originshader < 0)
         return 0;
-    mdl_originswaps = r_shaderuniformlocation(mdl_originshader, "swaps");
-    mdl_originscale = r_shaderuniformlocation(mdl_originshader, "scale");
     r_bindshader(mdl_originshader);
     r_shaderuniformfloat(mdl_originscale, 1.0f);
     r_bindshader(-1);
@@ -116,13 +115,9 @@ static int meshshader_loadorigin()
 
 static int meshshader_loadshaded()
 {
-    mdl_shadedshader = r_loadshader("mdl_shaded", shaded_vertex.c_str(), shaded_fragment);
-    if (mdl_shadedshader < 0)
-        return 0;
-    mdl_shadeditmv = r_shaderuniformlocation(mdl_shadedshader, "itmv");
-    mdl_shadedswaps = r_shaderuniformlocation(mdl_shadedshader, "swaps");
-    mdl_shadedmode = r_shaderuniformlocation(mdl_shadedshader, "mode");
-    return 1;
+    const r_uniformref uniforms[] = {{&mdl_shadeditmv, "itmv"}, {&mdl_shadedswaps, "swaps"}, {&mdl_shadedmode, "mode"}};
+    mdl_shadedshader = r_loadshaderuniforms("mdl_shaded", shaded_vertex.c_str(), shaded_fragment, uniforms);
+    return mdl_shadedshader >= 0;
 }
 
 int model_init()

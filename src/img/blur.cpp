@@ -58,14 +58,12 @@ void main()
 
 int img_loadmaskblurshader()
 {
-    img_maskblurshader = r_loadshader("img_maskblur", img_fullscreenvertex, img_maskblurfragment);
-    if (img_maskblurshader < 0)
-        return 0;
-    maskblur_uimage = r_shaderuniformlocation(img_maskblurshader, "image");
-    maskblur_umask = r_shaderuniformlocation(img_maskblurshader, "mask");
-    maskblur_ukernel = r_shaderuniformlocation(img_maskblurshader, "kernel");
-    maskblur_usizerad = r_shaderuniformlocation(img_maskblurshader, "sizerad");
-    return 1;
+    const r_uniformref uniforms[] = {{&maskblur_uimage, "image"},
+                                     {&maskblur_umask, "mask"},
+                                     {&maskblur_ukernel, "kernel"},
+                                     {&maskblur_usizerad, "sizerad"}};
+    img_maskblurshader = r_loadshaderuniforms("img_maskblur", img_fullscreenvertex, img_maskblurfragment, uniforms);
+    return img_maskblurshader >= 0;
 }
 
 // ---------------------------------------------------------------- kernels

@@ -51,13 +51,10 @@ void main()
 
 int img_loadinflateshader()
 {
-    img_inflateshader = r_loadshader("img_inflate", img_fullscreenvertex, img_inflatefragment);
-    if (img_inflateshader < 0)
-        return 0;
-    inflate_uimage = r_shaderuniformlocation(img_inflateshader, "image");
-    inflate_uisize = r_shaderuniformlocation(img_inflateshader, "isize");
-    inflate_umaxrad = r_shaderuniformlocation(img_inflateshader, "maxrad");
-    return 1;
+    const r_uniformref uniforms[] = {
+        {&inflate_uimage, "image"}, {&inflate_uisize, "isize"}, {&inflate_umaxrad, "maxrad"}};
+    img_inflateshader = r_loadshaderuniforms("img_inflate", img_fullscreenvertex, img_inflatefragment, uniforms);
+    return img_inflateshader >= 0;
 }
 
 // Both operations: one band per idle worker (at least one, at most one per

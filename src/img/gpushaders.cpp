@@ -64,20 +64,20 @@ void main()
 
 static int gpushaders_loadrasterize()
 {
-    img_rasterizeshader = r_loadshader("img_rasterize", rasterize_vertex, rasterize_fragment);
-    img_rasterizeimage = r_shaderuniformlocation(img_rasterizeshader, "image");
-    img_rasterizeorigin = r_shaderuniformlocation(img_rasterizeshader, "origin");
-    img_rasterizescale = r_shaderuniformlocation(img_rasterizeshader, "scale");
+    const r_uniformref uniforms[] = {
+        {&img_rasterizeimage, "image"}, {&img_rasterizeorigin, "origin"}, {&img_rasterizescale, "scale"}};
+    img_rasterizeshader = r_loadshaderuniforms("img_rasterize", rasterize_vertex, rasterize_fragment, uniforms);
     return img_rasterizeshader >= 0;
 }
 
 static int gpushaders_loadmaxdistpoint()
 {
-    img_maxdistpointshader = r_loadshader("img_maxdistpoint", img_fullscreenvertex, maxdistpoint_fragment);
-    img_maxdistpointimage = r_shaderuniformlocation(img_maxdistpointshader, "image");
-    img_maxdistpointscalex = r_shaderuniformlocation(img_maxdistpointshader, "scale_x");
-    img_maxdistpointscaley = r_shaderuniformlocation(img_maxdistpointshader, "scale_y");
-    img_maxdistpointpoint = r_shaderuniformlocation(img_maxdistpointshader, "point");
+    const r_uniformref uniforms[] = {{&img_maxdistpointimage, "image"},
+                                     {&img_maxdistpointscalex, "scale_x"},
+                                     {&img_maxdistpointscaley, "scale_y"},
+                                     {&img_maxdistpointpoint, "point"}};
+    img_maxdistpointshader =
+        r_loadshaderuniforms("img_maxdistpoint", img_fullscreenvertex, maxdistpoint_fragment, uniforms);
     return img_maxdistpointshader >= 0;
 }
 

@@ -19,8 +19,6 @@
 
 extern char **environ;
 
-constexpr int shell_verdictsteps = 100; // 10 ms steps of xdg-open's verdict
-
 // Starts args[0] with stdin from /dev/null and, when outfd >= 0, stdout into
 // outfd. SDL's threads block signals and libraries may ignore SIGPIPE; both
 // would carry over into the child, so it starts with a clean mask and the
@@ -137,7 +135,7 @@ static int shell_verdict(int status)
     return 0;
 }
 
-int plat_shellopen(const char *target)
+int plat_shellopen(const char *target, int verdictms)
 {
     std::vector<std::string> args = plat_shellargs(target);
     const char *seam = getenv("KERFMILL_SHELL_LOG");
@@ -153,7 +151,8 @@ int plat_shellopen(const char *target)
     }
     // Most desktops hand the target over and xdg-open exits at once; a
     // fallback that waits for the application must not hold the caller.
-    for (int step = 0; step < shell_verdictsteps; step++) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(verdictms);
+    while (std::chrono::steady_clock::now() < until) {
         int status = 0;
         pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid)

@@ -16,8 +16,10 @@ int plat_runcapture(const std::vector<std::string> &args, std::string *out);
 // The xdg-open argument vector that opens target.
 std::vector<std::string> plat_shellargs(const char *target);
 
+constexpr int plat_shellverdictms = 1000; // how long the caller waits for xdg-open's verdict
+
 // Opens a document, folder or URL with its associated application. Waits at
-// most a second for xdg-open's verdict and leaves a slower one to a reaper
+// most verdictms for xdg-open's verdict and leaves a slower one to a reaper
 // thread. 1 when it started and has not failed, else 0. With
 // KERFMILL_SHELL_LOG=1 the command is only logged.
-int plat_shellopen(const char *target);
+int plat_shellopen(const char *target, int verdictms = plat_shellverdictms);

@@ -160,6 +160,15 @@ int r_loadshader(const char *name, const char *vertexsource, const char *fragmen
     return shader_link(slot, name, vert, frag);
 }
 
+int r_loadshaderuniforms(const char *name, const char *vertexsource, const char *fragmentsource,
+                         std::span<const r_uniformref> uniforms)
+{
+    int slot = r_loadshader(name, vertexsource, fragmentsource);
+    for (const r_uniformref &u : uniforms)
+        *u.location = slot < 0 ? -1 : r_shaderuniformlocation(slot, u.name);
+    return slot;
+}
+
 void r_bindshader(int slot)
 {
     if (!shader_ready() || slot == shader_bound)

@@ -3,6 +3,7 @@
 // uniforms by location. Shader work needs GL 2.0 and its entry points.
 #pragma once
 #include <cstdint>
+#include <span>
 
 constexpr int r_maxshaders = 64;
 
@@ -26,6 +27,15 @@ void r_resetbindings();
 
 // Compiles and links a program into the first free slot; the slot or -1.
 int r_loadshader(const char *name, const char *vertexsource, const char *fragmentsource);
+// A uniform a loader looks up once: where its location goes, and its name.
+struct r_uniformref {
+    int *location;
+    const char *name;
+};
+// r_loadshader, then the location of every listed uniform; the slot, or -1
+// with every listed location set to -1.
+int r_loadshaderuniforms(const char *name, const char *vertexsource, const char *fragmentsource,
+                         std::span<const r_uniformref> uniforms);
 // One stage (GL_VERTEX_SHADER or GL_FRAGMENT_SHADER); its GL name or 0.
 uint32_t shader_compile(const char *label, const char *source, uint32_t stage);
 // 0 when the shader compiled, 1 when it did not; logs the compiler's text.

@@ -27,9 +27,23 @@ TEST(Contour, NewIsZeroedCountedAndHoldsFullBuffer)
     EXPECT_EQ(sys_memused(), mem);
 }
 
-TEST(Contour, FreeOfNullIsIgnored)
+// Each free gives back exactly one contour's record and buffer, and a free
+// of null changes neither the count nor the memory total.
+TEST(Contour, FreeReleasesOneContourAndIgnoresNull)
 {
+    const uint64_t each = sizeof(contour) + (uint64_t)cont_maxverts * 12;
     int count = cont_count;
+    uint64_t mem = sys_memused();
+    contour *a = cont_new(), *b = cont_new();
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
     cont_free(nullptr);
+    EXPECT_EQ(cont_count, count + 2);
+    EXPECT_EQ(sys_memused() - mem, 2 * each);
+    cont_free(a);
+    EXPECT_EQ(cont_count, count + 1);
+    EXPECT_EQ(sys_memused() - mem, each);
+    cont_free(b);
     EXPECT_EQ(cont_count, count);
+    EXPECT_EQ(sys_memused(), mem);
 }

@@ -4,6 +4,7 @@
 #include "img/image.h"
 #include "sys/thread.h"
 #include "testlog.h"
+#include "workerpool.h"
 
 #include <gtest/gtest.h>
 
@@ -118,19 +119,7 @@ static void poly_expectcone(int w, int h)
 }
 
 // The bands go to a running worker pool, as in the program.
-class Cone : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        sys_threadsstart(2);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-    }
-};
+class Cone : public WorkerPoolTest<2> {};
 
 TEST_F(Cone, MatchesBruteForceForBandShapes)
 {

@@ -4,6 +4,7 @@
 #include "img/bands.h"
 
 #include "sys/main.h"
+#include "workerpool.h"
 
 #include <gtest/gtest.h>
 
@@ -97,19 +98,7 @@ TEST(Bands, WithoutWorkersEverythingRunsOnTheCaller)
         EXPECT_EQ(threads[i], SDL_ThreadID());
 }
 
-class BandsPool : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        sys_threadsinit();
-        sys_threadsstart(2);
-    }
-    static void TearDownTestSuite()
-    {
-        sys_threadsquit();
-        sys_threadsdone();
-    }
-};
+class BandsPool : public WorkerPoolTest<2> {};
 
 TEST_F(BandsPool, EmptyBandsAreMarkedDoneAndNeverRun)
 {

@@ -11,6 +11,7 @@
 #include "sys/msg.h"
 
 #include "testlog.h"
+#include "testmsg.h"
 
 #include <gtest/gtest.h>
 
@@ -69,14 +70,7 @@ float chunktest_pixel(const image *img, int i)
 
 class Chunk : public testing::Test {
 protected:
-    void TearDown() override
-    {
-        if (msg_capacity > 0)
-            sys_free(msg_buffer);
-        msg_buffer = nullptr;
-        msg_position = msg_capacity = msg_end = 0;
-        msg_failed = 0;
-    }
+    void TearDown() override { testmsg_reset(); }
     // Points the message buffer at the blob, as a loader does.
     void readfrom(const bytes &b) { msg_readfrom(b.data(), (int32_t)b.size()); }
 };

@@ -7,11 +7,10 @@
 #include "imgfixture.h"
 #include "sys/config.h"
 #include "sys/thread.h"
+#include "testchild.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,8 +20,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-extern char **environ;
 
 class Distance : public ImgTest<4> {
 protected:
@@ -292,7 +289,8 @@ TEST_F(Distance, SinglePolylineEdgeCases)
 
 // ---------------------------------------------------------------- scipy
 
-// Runs the scipy reference on a mask; the distances, or empty on failure.
+// Runs the scipy reference on a mask, for at most two minutes; the distances,
+// or empty on failure.
 static std::vector<float> dt_scipy(int w, int h, const std::vector<uint8_t> &mask)
 {
     char in[] = "/tmp/kerfmill-mask-XXXXXX", out[] = "/tmp/kerfmill-edt-XXXXXX";
@@ -307,19 +305,13 @@ static std::vector<float> dt_scipy(int w, int h, const std::vector<uint8_t> &mas
     }
     std::string script = KERFMILL_TESTS_DIR "/img/edt_reference.py";
     // Debian's interpreter, the one python3-scipy installs for.
-    const char *argv[] = {"/usr/bin/python3", script.c_str(), in, out, nullptr};
-    pid_t pid;
     std::vector<float> result;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, (char *const *)argv, environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-            result.resize((size_t)w * h);
-            std::ifstream f(out, std::ios::binary);
-            f.read((char *)result.data(), (std::streamsize)(result.size() * 4));
-            if (!f)
-                result.clear();
-        }
+    if (testchild_run({"/usr/bin/python3", script, in, out}, 120) == 0) {
+        result.resize((size_t)w * h);
+        std::ifstream f(out, std::ios::binary);
+        f.read((char *)result.data(), (std::streamsize)(result.size() * 4));
+        if (!f)
+            result.clear();
     }
     remove(in);
     remove(out);

@@ -132,27 +132,46 @@ TEST_F(FadeGl, WorkerDrawsBetweenFrames)
     image *f = field(w, h, fg_onepixel(w, h, 2.5f));
     fg_workerjob job;
     job.field = f;
+    const int saved = cfg_geti(cfg_debuginfo);
+    cfg_seti(cfg_debuginfo, 1);
     testlog_capture cap;
-    ASSERT_GE(sys_threadjob("inflatejob", fg_inflatejob, &job), 0);
-    // Frames: the mutex is held while drawing and released while waiting.
-    int frames = 0;
+    // A frame is under way when the job is queued: the job starts, but its
+    // first section waits until the frame lets the mutex go. The frame lasts
+    // a while after the start so that a job drawing without the mutex would
+    // show its sections before the frame's end.
+    sys_lockmutex(sys_framemutex);
+    bool queued = sys_threadjob("inflatejob", fg_inflatejob, &job) >= 0;
+    bool started = false;
+    for (int i = 0; queued && i < 6000 && !(started = cap.contains("GPU distance inflation img=(64,256)")); i++)
+        SDL_Delay(10);
+    SDL_Delay(50);
+    sys_log("test: first frame ends");
+    sys_unlockmutex(sys_framemutex);
+    // Further frames until the job is done, each holding the mutex while it
+    // draws and releasing it while it waits.
     double start = sys_seconds();
-    while (job.result == -2 && sys_seconds() - start < 60) {
+    while (queued && job.result == -2 && sys_seconds() - start < 60) {
         sys_lockmutex(sys_framemutex);
         SDL_Delay(2);
         sys_unlockmutex(sys_framemutex);
         SDL_Delay(1);
-        frames++;
     }
     sys_threadsquit();
     sys_threadsdone();
     sys_destroymutexes();
     sys_framemutex = -1;
     stopworkercontext();
+    cfg_seti(cfg_debuginfo, saved);
+    ASSERT_TRUE(queued);
+    ASSERT_TRUE(started) << cap.text();
     ASSERT_EQ(job.result.load(), 0);
     EXPECT_TRUE(cap.contains("...GPU distance inflation complete"));
     EXPECT_FALSE(cap.contains("sys_makecurrent:"));
-    EXPECT_GT(frames, 0);
+    std::string log = cap.text();
+    size_t frameend = log.find("test: first frame ends"), section = log.find("...inflated section: Y");
+    ASSERT_NE(section, std::string::npos) << log;
+    EXPECT_LT(frameend, section) << "a section was drawn during the main thread's frame";
+    EXPECT_GE(cap.count("...inflated section: Y"), 2) << "the field was drawn in one piece";
     for (int y = 0; y < h; y++) {
         for (int x = 0; x < w; x++) {
             float d2 = (float)((x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2));

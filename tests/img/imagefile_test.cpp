@@ -1,18 +1,19 @@
 // Image files: every extension saves and reloads, ImageMagick reads what we
 // write, the TGA layout and the grey bytes of img_colorize24, pictures
-// written by ImageMagick load with their size and pixels, names come from file names, decoding happens
-// before the image mutex is taken, and damaged or hostile files are refused.
+// written by ImageMagick load with their size and pixels, names come from
+// file names, decoding happens before the image mutex is taken, and damaged
+// or hostile files are refused.
 #include "img/imagefile.h"
 
 #include "img/image.h"
 #include "sys/thread.h"
 
+#include "testchild.h"
+#include "testfolder.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,8 +27,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -46,24 +45,15 @@ void imgtest_write(const std::string &path, const bytes &b)
     out.write((const char *)b.data(), (std::streamsize)b.size());
 }
 
-// Runs a program found on PATH with its arguments, no shell; true when it
-// exits with status 0.
+// ImageMagick is one of the test tools scripts/deps.sh installs: a missing
+// convert fails the test with this note.
+const char imgtest_convertnote[] = ": convert failed (scripts/deps.sh installs imagemagick)";
+
+// Runs a program found on PATH with its arguments, no shell, for at most a
+// minute; true when it exits with status 0.
 bool imgtest_run(const std::vector<std::string> &args)
 {
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-        argv.push_back((char *)a.c_str());
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return false;
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-bool imgtest_haveconvert()
-{
-    return imgtest_run({"convert", "-version"});
+    return testchild_run(args, 60) == 0;
 }
 
 // A smooth grey ramp, so that a lossy codec stays close to it.
@@ -74,22 +64,15 @@ uint8_t imgtest_grey(int x, int y)
 
 class ImageFile : public testing::Test {
 protected:
-    std::string dir;
+    testfolder dir{"imagefile"};
 
-    void SetUp() override
-    {
-        char name[] = "/tmp/kerfmill-imagefile-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-        img_mutex = sys_createmutex();
-    }
+    void SetUp() override { img_mutex = sys_createmutex(); }
     void TearDown() override
     {
         sys_destroymutex(img_mutex);
         img_mutex = -1;
-        fs::remove_all(dir);
     }
-    std::string at(const std::string &name) const { return dir + "/" + name; }
+    std::string at(const std::string &name) const { return dir.at(name); }
 
     // A w x h scalar field rising from 0 to 1 across the pixels.
     static image *ramp(int w, int h)
@@ -194,8 +177,6 @@ TEST_F(ImageFile, EveryExtensionSavesAndReloads)
 
 TEST_F(ImageFile, ImageMagickReadsOurPictures)
 {
-    if (!imgtest_haveconvert())
-        GTEST_SKIP() << "ImageMagick's convert is not installed";
     struct Case {
         const char *name;
         int tolerance; // per byte against our grey picture
@@ -206,7 +187,7 @@ TEST_F(ImageFile, ImageMagickReadsOurPictures)
     for (const Case &c : cases) {
         std::string path = at(c.name), raw = at("o.rgb");
         ASSERT_GT(img_save(path.c_str(), src), 0u) << c.name;
-        ASSERT_TRUE(imgtest_run({"convert", path, "-depth", "8", "RGB:" + raw})) << c.name;
+        ASSERT_TRUE(imgtest_run({"convert", path, "-depth", "8", "RGB:" + raw})) << c.name << imgtest_convertnote;
         bytes got = imgtest_read(raw);
         ASSERT_EQ(got.size(), (size_t)23 * 11 * 3) << c.name;
         int worst = 0;
@@ -254,8 +235,6 @@ TEST_F(ImageFile, SavingRefusesWhatItCannotWrite)
 
 TEST_F(ImageFile, PicturesFromImageMagickLoadWithTheirPixels)
 {
-    if (!imgtest_haveconvert())
-        GTEST_SKIP() << "ImageMagick's convert is not installed";
     const int w = 7, h = 5;
     bytes pgm;
     std::string head = "P5\n7 5\n255\n";
@@ -289,7 +268,7 @@ TEST_F(ImageFile, PicturesFromImageMagickLoadWithTheirPixels)
         std::vector<std::string> args = {"convert", source};
         args.insert(args.end(), c.options.begin(), c.options.end());
         args.push_back(std::string(c.target) + path);
-        ASSERT_TRUE(imgtest_run(args)) << c.file;
+        ASSERT_TRUE(imgtest_run(args)) << c.file << imgtest_convertnote;
 
         image *img = img_load(path.c_str(), 0);
         ASSERT_NE(img, nullptr) << c.file;

@@ -5,6 +5,7 @@
 #pragma once
 #include "img/image.h"
 #include "sys/thread.h"
+#include "workerpool.h"
 
 #include <gtest/gtest.h>
 
@@ -45,24 +46,18 @@ inline image *imgfixture_random(const char *name, int w, int h, unsigned seed, f
 
 // The image mutex for the whole suite and, unless workers is 0, that many
 // workers, so the banded paths really run on them.
-template <int workers> class ImgTest : public testing::Test {
+template <int workers> class ImgTest : public WorkerPoolTest<workers> {
 protected:
     std::vector<image *> images;
 
     static void SetUpTestSuite()
     {
-        if constexpr (workers > 0)
-            sys_threadsinit();
+        WorkerPoolTest<workers>::SetUpTestSuite();
         img_mutex = sys_createmutex();
-        if constexpr (workers > 0)
-            sys_threadsstart(workers);
     }
     static void TearDownTestSuite()
     {
-        if constexpr (workers > 0) {
-            sys_threadsquit();
-            sys_threadsdone();
-        }
+        WorkerPoolTest<workers>::TearDownTestSuite();
         sys_destroymutex(img_mutex);
         img_mutex = -1;
     }

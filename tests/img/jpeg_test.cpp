@@ -4,6 +4,8 @@
 // bytes, stuffing, edge repetition) and the bounded output.
 #include "img/jpeg.h"
 
+#include "jpegref.h"
+
 #include <gtest/gtest.h>
 
 #include <csetjmp>
@@ -61,36 +63,6 @@ bool jpegtest_decode(const bytes &file, int &w, int &h, bytes &out, J_COLOR_SPAC
     bool clean = err.mgr.num_warnings == 0;
     jpeg_destroy_decompress(&cinfo);
     return clean;
-}
-
-// libjpeg's own baseline encoding with the standard tables, 4:4:4.
-bytes jpegtest_libjpeg(const bytes &rgb, int w, int h, int quality)
-{
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char *mem = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &mem, &size);
-    cinfo.image_width = (JDIMENSION)w;
-    cinfo.image_height = (JDIMENSION)h;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    for (int c = 0; c < 3; c++)
-        cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = (JSAMPROW)rgb.data() + (size_t)cinfo.next_scanline * w * 3;
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    bytes out(mem, mem + size);
-    jpeg_destroy_compress(&cinfo);
-    free(mem);
-    return out;
 }
 
 // The quantisation and Huffman tables of a file, by table id (Huffman:
@@ -177,7 +149,7 @@ TEST(Jpeg, TablesMatchLibjpegAtTheSameQuality)
     bytes px = jpegtest_smooth(16, 16, 3);
     for (const Case &c : cases) {
         jpegtest_tables ours = jpegtest_parsetables(jpegtest_encode(px, 16, 16, 3, c.quality));
-        jpegtest_tables theirs = jpegtest_parsetables(jpegtest_libjpeg(px, 16, 16, c.libjpegquality));
+        jpegtest_tables theirs = jpegtest_parsetables(jpegref_encode(px.data(), 16, 16, c.libjpegquality));
         EXPECT_EQ(ours.quant, theirs.quant) << "quality " << c.quality;
         EXPECT_EQ(ours.huff, theirs.huff) << "quality " << c.quality;
         ASSERT_EQ(ours.quant.size(), 2u);
@@ -238,7 +210,7 @@ TEST(Jpeg, LossyOutputIsAsCloseAsLibjpegsOwn)
         int dw, dh;
         bytes ours, theirs;
         ASSERT_TRUE(jpegtest_decode(jpegtest_encode(px, w, h, 3, q), dw, dh, ours));
-        ASSERT_TRUE(jpegtest_decode(jpegtest_libjpeg(px, w, h, q), dw, dh, theirs));
+        ASSERT_TRUE(jpegtest_decode(jpegref_encode(px.data(), w, h, q), dw, dh, theirs));
         double e = jpegtest_meanerror(px, ours), ref = jpegtest_meanerror(px, theirs);
         EXPECT_LT(e, ref * 1.05 + 0.1) << "quality " << q;
     }

@@ -1,7 +1,7 @@
 // Levels curves in their four modes (values of the curved modes from an
-// independent double-precision evaluation), the threshold, refused curves,
-// rectangles in 0..1 units and the colour conversions, checked against
-// Python's colorsys.
+// independent double-precision evaluation) with their debug line, the
+// threshold, refused curves, rectangles in 0..1 units and the colour
+// conversions, checked against Python's colorsys.
 #include "img/levels.h"
 
 #include "imgfixture.h"
@@ -85,9 +85,12 @@ TEST_F(Levels, ModesOnThreePoints)
         {2, {0.67f, 0.74f, 0.465f}},
         {3, {0.5479187f, 0.6515609f, 0.3085945f}},
     };
+    cfg_seti(cfg_debuginfo, 1);
     for (const Case &k : cases) {
+        testlog_capture cap;
         image *out = img_levels(img, k.mode, -999999.0f, &c, 3);
         ASSERT_NE(out, nullptr);
+        EXPECT_TRUE(cap.contains(">> image levels complete mode:" + std::to_string(k.mode) + " (")) << cap.text();
         for (int i = 0; i < 3; i++)
             EXPECT_NEAR(lt_at(out, i), k.want[i], 1e-5f) << "mode " << k.mode << " value " << i;
         EXPECT_FLOAT_EQ(lt_at(out, 3), 0.2f) << "below the first point, mode " << k.mode;
@@ -95,6 +98,7 @@ TEST_F(Levels, ModesOnThreePoints)
         EXPECT_FLOAT_EQ(lt_at(out, 5), 0.9f) << "on a point, mode " << k.mode;
         img_free(out);
     }
+    cfg_seti(cfg_debuginfo, 0);
     img_free(img);
 }
 
@@ -147,19 +151,6 @@ TEST_F(Levels, RefusesCurvesItCannotRead)
         EXPECT_EQ(img_levels(img, 0, 0, k.curve, k.n), nullptr) << k.what;
         EXPECT_TRUE(cap.contains("img_levels: " + std::to_string(k.n) + " curve points")) << k.what;
     }
-    img_free(img);
-}
-
-TEST_F(Levels, LogsItsModeAndTime)
-{
-    levels_curve c = lt_curve({{0, 0}, {1, 1}});
-    image *img = lt_row({0.5f});
-    cfg_seti(cfg_debuginfo, 1);
-    testlog_capture cap;
-    image *out = img_levels(img, 3, 0, &c, 2);
-    cfg_seti(cfg_debuginfo, 0);
-    EXPECT_TRUE(cap.contains(">> image levels complete mode:3 (")) << cap.text();
-    img_free(out);
     img_free(img);
 }
 

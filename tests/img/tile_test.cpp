@@ -1,19 +1,35 @@
-// Tiling and tilting: grid copies with their gaps and fill clamping, the
-// circular ring's size, gaps and mirroring, and tilted planes.
+// Tiling and tilting: grid copies with their gaps and fill clamping (a plane
+// as the source, so each value says where it was sampled), the circular
+// ring's size, gaps and mirroring, and tilted planes.
 #include "img/tile.h"
 
-#include "img/resample.h"
 #include "imgfixture.h"
 #include "sys/thread.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
 class Tile : public ImgTest<0> {};
+
+// A source whose value names its position: 0.5 + 0.01 x + 0.1 y. Bilinear
+// sampling is exact on a plane, so the value expected where an output pixel
+// samples (x, y) follows from the plane alone, with the sampler's clamp to
+// 0 .. side - 1.0001 (the last pixel mixed with 0.0001 of its neighbour).
+static float tl_plane(double x, double y)
+{
+    return (float)(0.5 + 0.01 * x + 0.1 * y);
+}
+
+static float tl_planeat(const image *src, double x, double y)
+{
+    auto clamp = [](double v, int side) { return std::clamp(v, 0.0, side - 1.0001); };
+    return tl_plane(clamp(x, src->width), clamp(y, src->height));
+}
 
 TEST_F(Tile, GridCopiesAndGaps)
 {
@@ -35,8 +51,15 @@ TEST_F(Tile, GridCopiesAndGaps)
          [](int x) { return x <= 33 ? 3.0f * x : x >= 67 ? 3.0f * x - 200 : -1.0f; }},
         {"fill 0 counts as 0.01", 2, 0, "tiling 100x20 at 2x1 0.010000x1.000000",
          [](int x) { return x == 0 ? 0.0f : -1.0f; }},
+        // Cells of 100 / 3, copies 25 wide, kx = 11 / 12: a column samples 4u
+        // with u = 11x / 12 mod 100 / 3, between pixels.
+        {"three columns at fill 0.75", 3, 0.75f, "tiling 100x20 at 3x1 0.750000x1.000000",
+         [](int x) {
+             double sx = std::fmod(11.0 * x / 3, 400.0 / 3);
+             return sx < 100 ? (float)sx : -1.0f;
+         }},
     };
-    image *src = random("src", 100, 20, 3, 0.1f, 1.0f);
+    image *src = keep(imgfixture_field("src", 100, 20, [](int x, int y) { return tl_plane(x, y); }));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         testlog_capture cap;
@@ -47,7 +70,7 @@ TEST_F(Tile, GridCopiesAndGaps)
         for (int y = 0; y < 20; y++) {
             for (int x = 0; x < 100; x++) {
                 float sx = c.source(x);
-                float expect = sx < 0 ? 0.0f : img_samplescalar(src, sx, (float)y);
+                float expect = sx < 0 ? 0.0f : tl_planeat(src, sx, y);
                 ASSERT_NEAR(imgfixture_at(out, x, y), expect, 1e-4f) << x << "," << y;
             }
         }
@@ -59,14 +82,15 @@ TEST_F(Tile, GridCopiesAndGaps)
 
 TEST_F(Tile, GridRowsCompressLikeColumns)
 {
-    image *src = random("src", 10, 60, 8, 0.1f, 1.0f);
-    image *out = keep(img_scalartile2d(src, 1, 3, 1, 0.5f));
+    image *src = keep(imgfixture_field("src", 10, 60, [](int x, int y) { return tl_plane(x, y); }));
+    image *out = keep(img_scalartile2d(src, 1, 3, 1, 0.75f));
     ASSERT_NE(out, nullptr);
-    // Cells of 20 rows, each copy 10 rows long; ky = (60 - 10) / 60.
+    // Cells of 20 rows, each copy 15 rows long; ky = (60 - 5) / 60 = 11 / 12,
+    // so row y samples 4v with v = 11y / 12 mod 20, between pixels.
     for (int y = 0; y < 60; y++) {
-        float v = std::fmod(y * (50.0f / 60.0f), 20.0f);
+        double sy = std::fmod(11.0 * y / 3, 80.0);
         for (int x = 0; x < 10; x++) {
-            float expect = v < 10 ? img_samplescalar(src, (float)x, 60 * v / 10) : 0.0f;
+            float expect = sy < 60 ? tl_planeat(src, x, sy) : 0.0f;
             ASSERT_NEAR(imgfixture_at(out, x, y), expect, 1e-4f) << x << "," << y;
         }
     }

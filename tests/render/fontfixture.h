@@ -5,7 +5,7 @@
 // start only when the test asks, so queued jobs can be counted first. For
 // the GL tests also their fixture: DejaVu Sans with running workers and the
 // workers' shared context. And the ink box that ImageMagick, an independent
-// renderer, gives a text.
+// renderer, gives a text, and a bounded wait for a text object's image.
 #pragma once
 #include "glcontext.h"
 #include "img/image.h"
@@ -17,15 +17,21 @@
 #include "sys/main.h"
 #include "sys/mem.h"
 #include "sys/thread.h"
+#include "testchild.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 static const char *const fontfixture_dejavu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
@@ -183,18 +189,67 @@ inline fontfixture_box fontfixture_inkbox(const uint8_t *rgb, int width, int hei
 }
 
 // ImageMagick's ink box of a text in a font at a pixel size, or all -1 when
-// ImageMagick is not installed.
+// convert fails (scripts/deps.sh installs it, so the callers fail then) or
+// runs longer than a minute.
 inline fontfixture_box fontfixture_magickbox(const char *font, int pixels, const char *text)
 {
-    std::string command = std::string("convert -font '") + font + "' -pointsize " + std::to_string(pixels) +
-                          " -density 72 'label:" + text + "' -format '%@' info: 2>/dev/null";
     fontfixture_box b;
-    FILE *p = popen(command.c_str(), "r");
-    if (!p)
+    char out[] = "/tmp/kerfmill-magickbox-XXXXXX";
+    int fd = mkstemp(out);
+    if (fd < 0)
         return b;
-    int w = 0, h = 0, x = 0, y = 0;
-    if (fscanf(p, "%dx%d+%d+%d", &w, &h, &x, &y) == 4)
-        b = {x, y, x + w, y + h};
-    pclose(p);
+    close(fd);
+    if (testchild_run({"convert", "-font", font, "-pointsize", std::to_string(pixels), "-density", "72",
+                       std::string("label:") + text, "-format", "%@", "info:"},
+                      60, out) == 0) {
+        int w = 0, h = 0, x = 0, y = 0;
+        FILE *f = fopen(out, "r");
+        if (f && fscanf(f, "%dx%d+%d+%d", &w, &h, &x, &y) == 4)
+            b = {x, y, x + w, y + h};
+        if (f)
+            fclose(f);
+    }
+    remove(out);
     return b;
+}
+
+// A render that text_getimage(slot, 1) waits for, with a bound: past it the
+// watchdog sets the quit flag, which ends every wait of the text objects, and
+// the test fails on the timed-out mark rather than hanging.
+struct fontfixture_watchdog {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    std::atomic<bool> timedout{false};
+    std::thread watcher;
+
+    explicit fontfixture_watchdog(double seconds = 60)
+    {
+        watcher = std::thread([this, seconds] {
+            std::unique_lock<std::mutex> g(lock);
+            if (!done.wait_for(g, std::chrono::duration<double>(seconds), [this] { return finished; })) {
+                timedout = true;
+                sys_quit = 1;
+            }
+        });
+    }
+    ~fontfixture_watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> g(lock);
+            finished = true;
+        }
+        done.notify_all();
+        watcher.join();
+    }
+};
+
+// text_getimage with its wait, failing the test when the render takes more
+// than a minute.
+inline image *fontfixture_getimage(int slot)
+{
+    fontfixture_watchdog watchdog;
+    image *img = text_getimage(slot, 1);
+    EXPECT_FALSE(watchdog.timedout) << "text_getimage(" << slot << ", wait) still waited after a minute";
+    return img;
 }

@@ -148,7 +148,7 @@ TEST_F(TextObjects, PollingABusyObjectGivesNothingAndWaitingGivesTheImage)
         EXPECT_TRUE(log.contains("...text_getimage(0,nowait) return:0"));
     }
     fonts.startworkers();
-    image *img = text_getimage(slot, 1);
+    image *img = fontfixture_getimage(slot);
     ASSERT_NE(img, nullptr);
     EXPECT_EQ(text_objects[slot].busy, 0u);
     EXPECT_EQ(text_objects[slot].updated, 1u);
@@ -161,7 +161,7 @@ TEST_F(TextObjects, PollingABusyObjectGivesNothingAndWaitingGivesTheImage)
     // An object without an image asks for one.
     img_free(text_objects[slot].img);
     text_objects[slot].img = nullptr;
-    EXPECT_NE(text_getimage(slot, 1), nullptr);
+    EXPECT_NE(fontfixture_getimage(slot), nullptr);
 }
 
 TEST_F(TextObjects, AnEmptyStringGivesAPointSizeSquareOfZeros)

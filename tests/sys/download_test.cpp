@@ -168,19 +168,32 @@ private:
     }
 };
 
-// A port on 127.0.0.1 that nothing listens on.
-static int testclosedport()
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    bind(s, (sockaddr *)&addr, sizeof(addr));
-    getsockname(s, (sockaddr *)&addr, &len);
-    close(s);
-    return ntohs(addr.sin_port);
-}
+// A port on 127.0.0.1 that refuses connections: bound by the test and never
+// listened on, and held for the test's whole life so that no other process
+// can take it meanwhile.
+struct testclosedport {
+    int socket = -1;
+    int port = 0;
+
+    testclosedport()
+    {
+        socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(addr);
+        if (socket >= 0 && bind(socket, (sockaddr *)&addr, sizeof(addr)) == 0 &&
+            getsockname(socket, (sockaddr *)&addr, &len) == 0)
+            port = ntohs(addr.sin_port);
+    }
+    ~testclosedport()
+    {
+        if (socket >= 0)
+            close(socket);
+    }
+    testclosedport(const testclosedport &) = delete;
+    testclosedport &operator=(const testclosedport &) = delete;
+};
 
 struct testresult {
     int32_t id, size, capacity;
@@ -275,7 +288,9 @@ TEST_F(Downloads, FailuresRunTheCallbackAndShowTheirCaption)
 {
     sys_downloadmaxbytes = 65536;
     sys_downloadstallseconds = 1;
-    std::string refused = "http://127.0.0.1:" + std::to_string(testclosedport()) + "/index.dat";
+    testclosedport closed;
+    ASSERT_GT(closed.port, 0);
+    std::string refused = "http://127.0.0.1:" + std::to_string(closed.port) + "/index.dat";
     struct Case {
         std::string url;
         const char *caption; // null: no box

@@ -6,6 +6,7 @@
 #include "sys/mem.h"
 
 #include "testlog.h"
+#include "testmsg.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +20,7 @@ class Msg : public testing::Test {
 protected:
     void TearDown() override
     {
-        if (msg_capacity > 0)
-            sys_free(msg_buffer);
-        msg_buffer = nullptr;
-        msg_position = msg_capacity = msg_end = 0;
-        msg_failed = 0;
+        testmsg_reset();
         cfg_seti(cfg_debuginfo, 0);
     }
 };

@@ -1,10 +1,12 @@
 // Test helper: runs the kerfmill program as a child process with its own
-// per-user folder and reads back the log it wrote.
+// per-user folder, never waiting for it without a bound, and reads back the
+// log it wrote.
 #pragma once
+#include "testchild.h"
+
 #include <gtest/gtest.h>
 
 #include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,8 +14,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-extern char **environ;
 
 // Starts the kerfmill binary with HOME and XDG_DATA_HOME in a scratch folder
 // and returns at once: its process id, or -1 when it could not be started.
@@ -47,16 +47,21 @@ inline pid_t startup_spawn(const std::filesystem::path &home, const std::vector<
     return pid;
 }
 
-// Runs the kerfmill binary as startup_spawn does and waits for it; returns
-// its exit code, or -1 when it could not be run.
-inline int startup_run(const std::filesystem::path &home, const std::vector<std::string> &extraenv)
+// Runs the kerfmill binary as startup_spawn does and waits for it, at most
+// seconds; returns its exit code, or -1 when it could not be run, was ended
+// by a signal or ran too long (killed, and a failure of the test).
+inline int startup_run(const std::filesystem::path &home, const std::vector<std::string> &extraenv,
+                       double seconds = 120)
 {
     pid_t pid = startup_spawn(home, extraenv);
     if (pid < 0)
         return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int code = testchild_wait(pid, seconds);
+    if (code == testchild_timedout) {
+        ADD_FAILURE() << "kerfmill still ran after " << seconds << " s and was killed";
+        return -1;
+    }
+    return code;
 }
 
 inline std::string startup_log(const std::filesystem::path &home)

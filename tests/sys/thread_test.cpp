@@ -97,9 +97,40 @@ TEST_F(Pool, RefusedJobRunsOnCallerWhenAsked)
     EXPECT_EQ(job_runs.load(), 1);
 }
 
+// Jobs that hold their worker until the test opens the gate, or at most
+// 30 s, so that a failing test still ends.
+static std::atomic<bool> job_gate{false};
+
+static void job_waitgate(void *)
+{
+    for (int i = 0; i < 3000 && !job_gate.load(); i++)
+        SDL_Delay(10);
+    job_runs.fetch_add(1);
+}
+
+// Waits up to 30 s for the pending count to reach want.
+static bool pool_pendingreaches(int want)
+{
+    for (int i = 0; i < 3000 && sys_jobspending.load() != want; i++)
+        SDL_Delay(10);
+    return sys_jobspending.load() == want;
+}
+
 TEST_F(Pool, IdleWorkersFollowPendingJobs)
 {
+    job_gate = false;
     sys_threadsstart(3);
+    EXPECT_EQ(sys_idleworkers(), 3);
+    // Held jobs, running or queued, each take one worker off the idle count,
+    // which never goes below 0.
+    const int want[] = {2, 1, 0, 0};
+    for (int i = 0; i < 4; i++) {
+        ASSERT_GE(sys_threadjob("held", job_waitgate, nullptr), 0) << i;
+        EXPECT_EQ(sys_idleworkers(), want[i]) << (i + 1) << " held jobs";
+    }
+    job_gate = true;
+    ASSERT_TRUE(pool_pendingreaches(0));
+    EXPECT_EQ(job_runs.load(), 4);
     EXPECT_EQ(sys_idleworkers(), 3);
     sys_threadsquit();
     EXPECT_EQ(sys_idleworkers(), 0);
