@@ -8,7 +8,7 @@
 #include "render/draw.h"
 #include "sys/log.h"
 
-constexpr int tritree_maxdepth = 40;
+constexpr int tritree_maxdepth = 32;
 
 static int tritree_vertex(const toolpath_tree *t, const float *p)
 {

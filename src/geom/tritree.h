@@ -30,6 +30,7 @@ struct toolpath_tree {
 // triangle; an inner node halves a-c at its midpoint, whose height is sampled
 // from the field, into (b, m, a) for its first child and (c, m, b) for its
 // second. 1 when every vertex was taken; 0 for node -1, a node outside the
-// tree, a tree deeper than 40 levels or a vertex the arrays refused.
+// tree, a tree deeper than 32 levels (more than the largest
+// canvas needs) or a vertex the arrays refused.
 int toolpath_renderhelper(const toolpath_tree *tree, int node, const float *a, const float *b, const float *c,
                           const float *colour);
