@@ -1,7 +1,8 @@
 // Polyline routines. Thinning walks the points once, writing kept points over
 // the ones already read. The cone stamp splits the field into 64 row bands:
 // 63 go to the worker queue, the caller computes the last and then polls the
-// bands' done flags; each band writes only its own rows.
+// bands' done flags; each band writes only its own rows. Clipping a line to
+// a rectangle solves each edge in double precision.
 #include "geom/poly.h"
 
 #include "img/bands.h"

@@ -1,5 +1,6 @@
 // Polyline routines: thinning a polyline by its turns and segment lengths,
-// and stamping the cone under a point into a scalar field on the workers.
+// stamping the cone under a point into a scalar field on the workers, and
+// clipping a line to a rectangle.
 // Points are three floats x, y, z, stored back to back.
 #pragma once
 
