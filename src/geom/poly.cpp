@@ -1,7 +1,8 @@
 // Polyline routines. Thinning walks the points once, writing kept points over
 // the ones already read. The cone stamp splits the field into 64 row bands:
 // 63 go to the worker queue, the caller computes the last and then polls the
-// bands' done flags; each band writes only its own rows.
+// bands' done flags; each band writes only its own rows. Clipping a line to
+// a rectangle solves each edge in double precision.
 #include "geom/poly.h"
 
 #include "img/bands.h"
@@ -9,6 +10,7 @@
 #include "img/image.h"
 #include "sys/log.h"
 
+#include <algorithm>
 #include <cmath>
 
 // Difference b - a with the height counted twice, so that steep steps weigh
@@ -135,5 +137,55 @@ int poly_maxdistpoint(image *field, const float *size, const float *origin, floa
                              [&](const img_bandrange &) { return proto; });
     sys_debuglog("CPU maxdistpoint %f,%f:%f (elapsed %.4fs)", point[0], point[1], point[2],
                  sys_seconds() - start);
+    return 0;
+}
+
+// Where the line origin + s dir crosses the edge p + u (q - p), 0 <= u <= 1:
+// true with s; a line (nearly) parallel to the edge never crosses it.
+static bool poly_crossedge(const float *origin, const float *dir, const float *p, const float *q, double *s)
+{
+    double ex = (double)q[0] - p[0], ey = (double)q[1] - p[1];
+    double den = (double)dir[0] * ey - (double)dir[1] * ex;
+    if (!(std::fabs(den) >= 1e-7))
+        return false;
+    double wx = (double)p[0] - origin[0], wy = (double)p[1] - origin[1];
+    double u = (wx * dir[1] - wy * dir[0]) / den;
+    if (!(u >= 0.0 && u <= 1.0))
+        return false;
+    *s = (wx * ey - wy * ex) / den;
+    return true;
+}
+
+static void poly_alongline(float *out, const float *origin, const float *dir, double s)
+{
+    for (int i = 0; i < 3; i++)
+        out[i] = (float)(origin[i] + s * dir[i]);
+}
+
+int poly_parallel(const float *origin, const float *dir, const float *box, int startedge, float *a, float *b)
+{
+    const float corners[4][2] = {{box[0], box[1]}, {box[0], box[3]}, {box[2], box[3]}, {box[2], box[1]}};
+    int first = ((startedge % 4) + 4) % 4;
+    bool havea = false;
+    double sa = 0.0;
+    double same = 1e-6 * std::max({std::fabs((double)box[2] - box[0]), std::fabs((double)box[3] - box[1]), 1e-30});
+    for (int n = 0; n < 4; n++) {
+        int e = (first + n) % 4;
+        double s;
+        if (!poly_crossedge(origin, dir, corners[e], corners[(e + 1) % 4], &s))
+            continue;
+        if (!havea) {
+            havea = true;
+            sa = s;
+            poly_alongline(a, origin, dir, s);
+            continue;
+        }
+        // Through a corner the line crosses both edges that meet there; the
+        // second crossing at the same point is no end of the chord.
+        if (std::fabs((s - sa) * dir[0]) <= same && std::fabs((s - sa) * dir[1]) <= same)
+            continue;
+        poly_alongline(b, origin, dir, s);
+        return 1;
+    }
     return 0;
 }

@@ -1,5 +1,6 @@
 // Polyline routines: thinning a polyline by its turns and segment lengths,
-// and stamping the cone under a point into a scalar field on the workers.
+// stamping the cone under a point into a scalar field on the workers, and
+// clipping a line to a rectangle.
 // Points are three floats x, y, z, stored back to back.
 #pragma once
 
@@ -17,3 +18,10 @@ int poly_vertdot(int count, float *verts, float dotlimit, float minlen, float ma
 // -1 (logged) when the field or the rectangle is unusable. The bands run
 // job_maxdistpoint (img/distance.h).
 int poly_maxdistpoint(image *field, const float *size, const float *origin, float *point);
+// Clips the line through origin with direction dir (x, y; z follows along)
+// to the rectangle box (min x, min y, max x, max y). The box's edges are
+// numbered 0 left (upward), 1 top, 2 right, 3 bottom; starting at edge
+// startedge and going round, the first edge the line crosses gives a and the
+// next one that gives another point gives b. 1 when both exist, else 0 (a
+// line that misses the box or only touches a corner).
+int poly_parallel(const float *origin, const float *dir, const float *box, int startedge, float *a, float *b);

@@ -1,6 +1,7 @@
 // Three-float vector helpers and the camera basis rows they write.
 #include "geom/vec.h"
 
+#include <algorithm>
 #include <cmath>
 
 float view_basis[3][3];
@@ -31,4 +32,24 @@ void vec3_anglevectors(const float *angles)
     vec3_set(view_basis[view_forward], -sy * sp, cy * sp, -cp);
     vec3_set(view_basis[view_up], -sy * cp, cy * cp, sp);
     vec3_set(view_basis[view_right], -cy, -sy, 0.0);
+}
+
+float vec3_manhattan(const float *a, const float *b)
+{
+    return std::fabs(a[0] - b[0]) + std::fabs(a[1] - b[1]) + std::fabs(a[2] - b[2]);
+}
+
+float *vec3_slerp(float *out, const float *a, const float *b, float t)
+{
+    double d = (double)a[0] * b[0] + (double)a[1] * b[1] + (double)a[2] * b[2];
+    // Rounding can push the dot of two unit vectors just past 1, where acos
+    // has no value.
+    d = std::clamp(d, -1.0, 1.0);
+    double w = std::acos(d) * t;
+    // The part of b perpendicular to a spans the plane of the turn.
+    double p[3] = {b[0] - d * a[0], b[1] - d * a[1], b[2] - d * a[2]};
+    double len = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    double s = len > 0.0 ? std::sin(w) / len : 0.0, c = std::cos(w);
+    vec3_set(out, p[0] * s + a[0] * c, p[1] * s + a[1] * c, p[2] * s + a[2] * c);
+    return out;
 }

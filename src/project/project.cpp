@@ -1,4 +1,4 @@
-// The project record and its shutdown.
+// The project record, its marks of change, and its start and shutdown.
 #include "project/project.h"
 
 #include "cam/cam.h"
@@ -17,6 +17,11 @@
 project_record project;
 int project_mutex = -1;
 uint8_t *project_brush = nullptr;
+int32_t project_selectedlayer = -1;
+int32_t project_layergroup = 0;
+float project_changetime = 0.0f;
+uint32_t project_saved = 1;
+uint32_t project_hasfile = 0;
 
 const char *const project_unitnames[3] = {"None", "Inches", "Metric"};
 

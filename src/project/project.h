@@ -1,14 +1,122 @@
-// The project record: the fields the system core reads today (the
-// unsaved-changes mark and the four background-work flags) and the project's
-// shutdown.
+// The project record: the canvas (the block of stock) with its units,
+// resolution and appearance, the 64 layer slots, the tool and operation
+// entries, and the project-wide marks of change; then the four
+// background-work flags the system core waits on, and the project's start
+// and shutdown. The layer slots' operations are in project/layer.h.
 #pragma once
 #include <atomic>
 #include <cstdint>
 
+struct image;
+struct path;
+
 constexpr int project_maxlayers = 64;
+constexpr int project_maxgroups = 10;
+constexpr int project_maxtools = 10;
+constexpr int project_maxops = 10;
+constexpr int project_maxmeshes = 32; // one use count per mesh-model slot
+constexpr int project_maxname = 64;  // name bytes, terminator included
+
+enum project_layertype {
+    layer_free,
+    layer_raster,
+    layer_paths,
+    layer_model,
+    layer_text,
+    layer_types
+};
+
+// Bits of project_layer::flags. 0x20 to 0x800 (besides 0x400) are a
+// model-layer's orientation and 0x2000 to 0x8000 the size locks; the layer
+// editor owns those.
+constexpr uint32_t layer_hidden = 1;
+constexpr uint32_t layer_mirrorx = 4;
+constexpr uint32_t layer_mirrory = 8;
+constexpr uint32_t layer_invert = 16;
+constexpr uint32_t layer_removebottom = 0x400;
+
+// Blend modes of a layer into the canvas: "Additive", "Subtractive",
+// "Multiply", "Maximum", "Minimum", "Difference".
+constexpr int32_t layer_blendmaximum = 3; // new and freed slots
+
+// What a layer holds, by its type: the owned scalar field (raster), the owned
+// path (paths), the mesh-model slot shared through project_meshuses (model)
+// or the text-object slot (text).
+union project_layerdata {
+    image *img;
+    path *pth;
+    int32_t mesh;
+    int32_t text;
+};
+
+// One canvas layer slot. Undo blobs copy the record byte for byte, so its
+// layout is fixed; a slot is free exactly when its type is 0.
+struct project_layer {
+    char name[project_maxname]; // "Unused Layer" in a free slot
+    int32_t type;               // project_layertype
+    uint32_t flags;
+    int32_t smooth;      // smoothing radius in canvas pixels, 0..32
+    int32_t blend;       // blend mode 0..5
+    int32_t rendermodel; // render model of a model-layer's shaded mesh, -1 none
+    uint32_t uid;        // identity that survives reordering; all bits set when free
+    float zfill;
+    float aspect;   // height over width of the content
+    float pos[3];   // centre, project units
+    float size[3];  // extent, project units
+    float tilt[2];  // degrees
+    float rotation; // degrees; positive turns clockwise seen from above
+    float crop[4];  // visible part as fractions x0, y0, x1, y1
+    project_layerdata data;
+    image *depth;    // the depth map last generated, owned by the slot
+    uint32_t stale;  // 1 while depth must be generated again
+    uint32_t groups; // bit g: member of layer group g (0..9)
+    uint32_t extra[30]; // carried with the record, read by no layer code
+};
+static_assert(sizeof(project_layer) == 296, "undo blobs carry layers as 296-byte records");
+
+struct projtool {
+    char name[project_maxname];
+    int32_t ops[project_maxops]; // operation entries using the tool, -1 none
+};
+
+struct projop {
+    char name[project_maxname];
+    int32_t group; // layer group 0..9
+    int32_t camop; // operation record, -1 none
+    int32_t tool;  // 1-based
+    uint32_t include;
+    uint32_t show;
+    float created;     // seconds since start
+    image *simulation; // the simulation image of the operation
+};
 
 struct project_record {
-    float unsaved;                       // non-zero while there are unsaved changes
+    char path[2048];         // the project file, UTF-8; empty while untitled
+    float originoffset[3];   // minus origin fraction x size, per axis
+    int32_t pixelwidth;      // canvas heightfield size
+    int32_t pixelheight;
+    uint32_t units;          // 0 none, 1 inches, 2 metric
+    // Canvas size y / size x, as a layer's aspect is height over width:
+    // fitting a layer compares the two.
+    float aspect;
+    float scale;             // inches per project unit
+    float canvascolor[2][3]; // top and bottom
+    float simcolor[2][3];    // simulation gradient upper and lower
+    float woodcolor[2][3];   // wood grain primary and ring
+    float colorcurve[2];
+    uint32_t renderstyle;    // 0 colour gradient, else wood grain
+    float rendersettings[19];
+    uint32_t cfgword;        // taken from the configuration on reset
+    uint32_t viewwords[6];   // the viewport's and main window's; kept, stored
+    float size[3];           // canvas width, height, depth in project units
+    float originfrac[3];     // where the origin sits in the canvas, 0..1
+    float zfill;             // value of an empty canvas
+    int32_t ppi;
+    project_layer layers[project_maxlayers];
+    projtool tools[project_maxtools];
+    projop ops[project_maxops];
+
+    float unsaved;                       // cleared by the start; project_saved is the mark
     std::atomic<int32_t> updatingcanvas; // canvas composition running
     std::atomic<int32_t> saving;         // project save running
     std::atomic<int32_t> generating[2];  // layer generation running
@@ -16,6 +124,13 @@ struct project_record {
 
 extern project_record project;
 extern int project_mutex; // mutex id; -1 until the project start creates it
+extern int32_t project_selectedlayer; // selected slot, -1 none
+extern int32_t project_layergroup;    // group new layers join, 0..9
+extern float project_changetime;      // sys_seconds of the last change
+// 1 after a load, save or reset; 0 after any layer allocation or free and
+// every applied change. The frame loop asks before unsaved work is dropped.
+extern uint32_t project_saved;
+extern uint32_t project_hasfile; // 1 when the project came from a named file
 constexpr int project_brushbytes = 49164;
 extern uint8_t *project_brush; // brush-stroke buffer of the raster editor
 // Units' names of the window title: 0 none, 1 inches, 2 metric.

@@ -119,7 +119,7 @@ static void frame_placed()
 
 static void frame_close()
 {
-    if (project.unsaved != 0.0f &&
+    if (!project_saved &&
         !sys_messagebox("Unsaved Project Changes",
                         "Changes have been made to this project and will be lost if not saved. Would you like to "
                         "continue without saving?",

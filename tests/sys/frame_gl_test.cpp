@@ -182,7 +182,7 @@ protected:
         sys_frameavg = 0.0;
         sys_stallmark = 0;
         sys_quit = 0;
-        project.unsaved = 0.0f;
+        project_saved = 1;
         input_init();
         push_window(SDL_WINDOWEVENT_FOCUS_GAINED);
         frame();
@@ -397,20 +397,20 @@ TEST_F(Frame, ClosingWithUnsavedChangesAsksFirst)
 {
     struct Case {
         bool signal;
-        float unsaved;
+        uint32_t saved;
         const char *answer;
         bool asks;
         bool quits;
     };
     const Case cases[] = {
-        {false, 0.0f, "no", false, true}, {false, 1.0f, "no", true, false}, {false, 1.0f, "yes", true, true},
-        {true, 0.0f, "no", false, true},  {true, 1.0f, "no", true, false},  {true, 1.0f, "yes", true, true},
+        {false, 1, "no", false, true}, {false, 0, "no", true, false}, {false, 0, "yes", true, true},
+        {true, 1, "no", false, true},  {true, 0, "no", true, false},  {true, 0, "yes", true, true},
     };
     for (const Case &c : cases) {
         scoped_env env;
         env.set("KERFMILL_MSGBOX_ANSWERS", c.answer);
         testlog_capture log;
-        project.unsaved = c.unsaved;
+        project_saved = c.saved;
         sys_quit = 0;
         if (c.signal) {
             SDL_Event e = {};
@@ -421,7 +421,7 @@ TEST_F(Frame, ClosingWithUnsavedChangesAsksFirst)
         }
         frame();
         EXPECT_EQ(log.contains("sys_messagebox \"Unsaved Project Changes\""), c.asks) << c.answer;
-        EXPECT_EQ(sys_quit != 0, c.quits) << c.unsaved << " " << c.answer;
+        EXPECT_EQ(sys_quit != 0, c.quits) << c.saved << " " << c.answer;
     }
 }
 
