@@ -100,15 +100,15 @@ static constexpr void config_defaultgui(cfg_record &r)
     rec_puti(r, cfg_windowwidth, 800);
     rec_puti(r, cfg_windowheight, 600);
     rec_puti(r, cfg_windowmaximised, 1);
-    rec_putcolor(r, cfg_guicolor1, 0.313726f, 0.392157f, 0.54902f);
-    rec_putcolor(r, cfg_guicolor2, 0.392157f, 0.54902f, 0.862745f);
-    rec_putcolor(r, cfg_guicolor3, 0.901961f, 0.921569f, 0.960784f);
-    rec_putcolor(r, cfg_guicolor4, 0.960784f, 0.972549f, 0.980392f);
-    rec_putf(r, cfg_guivalue76, 0.985f);
-    rec_putf(r, cfg_guivalue80, 0.05f);
-    rec_puti(r, cfg_guivalue84, 1);
-    rec_puti(r, cfg_guivalue88, 2);
-    rec_puti(r, cfg_guivalue96, 6);
+    rec_putcolor(r, cfg_guitextcolour, 0.313726f, 0.392157f, 0.54902f);
+    rec_putcolor(r, cfg_guihitextcolour, 0.392157f, 0.54902f, 0.862745f);
+    rec_putcolor(r, cfg_guiwidgetcolour, 0.901961f, 0.921569f, 0.960784f);
+    rec_putcolor(r, cfg_guipanelcolour, 0.960784f, 0.972549f, 0.980392f);
+    rec_putf(r, cfg_guipanelalpha, 0.985f);
+    rec_putf(r, cfg_guishadestep, 0.05f);
+    rec_puti(r, cfg_guispacing, 1);
+    rec_puti(r, cfg_guipadding, 2);
+    rec_puti(r, cfg_guifont, 6);
     rec_puti(r, cfg_leftpanelwidth, 280);
     rec_puti(r, cfg_rightpanelwidth, 360);
     rec_putf(r, cfg_cpubudget, 0.5f);
@@ -258,8 +258,8 @@ static void config_upgrade150()
                              {248, 251}, {276, 279}, {5360, 5363}, {724, 731}};
     for (const auto &r : ranges)
         config_resetbytes(r[0], r[1]);
-    if (cfg_geti(cfg_guivalue96) == 1)
-        cfg_seti(cfg_guivalue96, 6);
+    if (cfg_geti(cfg_guifont) == 1)
+        cfg_seti(cfg_guifont, 6);
     float scale = cfg_geti(cfg_projunits) == 2 ? 25.4f : 1.0f;
     cfg_setf(cfg_pathminlength, rec_getf(cfg_defaults, cfg_pathminlength) * scale);
     cfg_setf(cfg_pathmaxlength, rec_getf(cfg_defaults, cfg_pathmaxlength) * scale);
@@ -301,7 +301,7 @@ static void config_upgrade(int loaded)
     if (loaded <= 161)
         config_resetbytes(cfg_nearfactor, cfg_farfactor + 3);
     if (loaded <= 163)
-        config_resetbytes(cfg_guivalue76, cfg_guivalue76 + 3);
+        config_resetbytes(cfg_guipanelalpha, cfg_guipanelalpha + 3);
     if (loaded <= 168) {
         uint8_t colour[12];
         memcpy(colour, cfg + cfg_viewcolor3, 12);

@@ -23,16 +23,17 @@ enum cfg_field : int {
     cfg_windowwidth = 16,
     cfg_windowheight = 20,
     cfg_windowmaximised = 24,
-    cfg_guicolor1 = 28,           // colours 28..75, offered to the colour picker
-    cfg_guicolor2 = 40,
-    cfg_guicolor3 = 52,
-    cfg_guicolor4 = 64,
-    cfg_guivalue76 = 76,          // f32
-    cfg_guivalue80 = 80,          // f32
-    cfg_guivalue84 = 84,
-    cfg_guivalue88 = 88,
-    cfg_guivalue92 = 92,
-    cfg_guivalue96 = 96,
+    cfg_guitextcolour = 28,       // GUI style: primary font colour
+    cfg_guihitextcolour = 40,     // secondary font colour
+    cfg_guiwidgetcolour = 52,     // foreground UI colour; 52..75 offered to the colour picker
+    cfg_guipanelcolour = 64,      // background UI colour
+    cfg_guipanelalpha = 76,       // f32, opacity of widget boxes
+    cfg_guishadestep = 80,        // f32, hot, pressed and rim shades
+    cfg_guispacing = 84,          // pixels between widget boxes
+    cfg_guipadding = 88,          // pixels from a box to its text
+    cfg_guiborderwidth = 92,      // pixels of a framed box's rim
+    cfg_guifont = 96,             // data-font index of the UI font
+    cfg_guishowinputs = 100,      // "Show Keyboard/Mouse Inputs"
     cfg_fov = 104,                // "Perspective FOV", degrees
     cfg_nearfactor = 108,
     cfg_farfactor = 112,
@@ -130,3 +131,9 @@ int config_save();
 // Resets cfg to the defaults, keeping the user's units, grid subdivision,
 // terms flag and tool library, then saves.
 void config_default();
+
+// The GUI style keeps its place in the record: the file is the record.
+static_assert(cfg_guitextcolour == 28 && cfg_guihitextcolour == 40 && cfg_guiwidgetcolour == 52 &&
+              cfg_guipanelcolour == 64 && cfg_guipanelalpha == 76 && cfg_guishadestep == 80 &&
+              cfg_guispacing == 84 && cfg_guipadding == 88 && cfg_guiborderwidth == 92 && cfg_guifont == 96 &&
+              cfg_guishowinputs == 100 && cfg_fov == 104);

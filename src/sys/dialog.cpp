@@ -20,7 +20,7 @@ uint8_t sys_customcolors[sys_customcolorcount][3];
 
 // The configuration colours that become the custom colours, in order.
 static const int dialog_colorfields[] = {
-    cfg_guicolor4,  cfg_guicolor3,  cfg_backgroundcolor2, cfg_backgroundcolor1, cfg_viewcolor1,
+    cfg_guipanelcolour,  cfg_guiwidgetcolour,  cfg_backgroundcolor2, cfg_backgroundcolor1, cfg_viewcolor1,
     cfg_viewcolor2, cfg_viewcolor3, cfg_viewcolor4,       cfg_viewcolor5,       cfg_viewcolor6,
     cfg_viewcolor7, cfg_viewcolor8, cfg_appearcolor1,     cfg_appearcolor2,
 };

@@ -191,6 +191,27 @@ void input_takemotion()
     input_accmotion[0] = input_accmotion[1] = input_accwheel = 0.0f;
 }
 
+void input_resetmotion()
+{
+    input_accmotion[0] = input_accmotion[1] = 0.0f;
+    input_motion[0] = input_motion[1] = 0.0f;
+}
+
+const char *const input_keynames[input_keycount] = {
+    "",          "A",         "B",        "C",          "D",         "E",        "F",       "G",
+    "H",         "I",         "J",        "K",          "L",         "M",        "N",       "O",
+    "P",         "Q",         "R",        "S",          "T",         "U",        "V",       "W",
+    "X",         "Y",         "Z",        "`",          "1",         "2",        "3",       "4",
+    "5",         "6",         "7",        "8",          "9",         "0",        "-",       "=",
+    "Tab",       "[",         "]",        "\\",         ";",         "'",        "Enter",   ",",
+    ".",         "/",         "Space",    "Keypad /",   "Keypad *",  "Keypad -", "Keypad +", "Keypad .",
+    "Escape",    "F1",        "F2",       "F3",         "F4",        "F5",       "F6",      "F7",
+    "F8",        "F9",        "F10",      "F11",        "F12",       "PrintScreen", "ScrollLock", "Pause",
+    "CapsLock",  "Shift",     "Ctrl",     "Alt",        "Backspace", "Insert",   "Delete",  "Home",
+    "End",       "PageUp",    "PageDown", "NumLock",    "Left",      "Up",       "Right",   "Down",
+    "LeftClick", "WheelClick", "RightClick", "Mouse4",  "Mouse5",    "WheelUp",  "WheelDown",
+};
+
 void input_repeat()
 {
     if (input_repeatkey == -1)

@@ -36,6 +36,9 @@ extern float input_wheel;                      // this frame's wheel value
 extern int input_capslock;
 extern int input_freezemouse;                  // set by dragging widgets
 
+// One name per key code for the held-keys overlay; "" for codes without one.
+extern const char *const input_keynames[input_keycount];
+
 // Clears the key tables and held slots and reads the mouse position.
 void input_init();
 // The key code of an SDL scancode; 0 outside the table.
@@ -54,6 +57,9 @@ void input_mousewheel(int y);
 // Frame steps: take the motion and wheel values, repeat the held key, and
 // copy the key states into input_keyframe / input_keyprev.
 void input_takemotion();
+// Forgets the motion gathered so far: a widget that moved the pointer itself
+// must not read its own warp as the user's motion.
+void input_resetmotion();
 void input_repeat();
 void input_endframe();
 // 1 when the key went down in this frame.

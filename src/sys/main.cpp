@@ -11,6 +11,7 @@
 #include "img/convolve.h"
 #include "img/image.h"
 #include "online/update.h"
+#include "online/upload.h"
 #include "platform/path.h"
 #include "project/project.h"
 #include "sys/config.h"
@@ -370,6 +371,7 @@ static void main_stopplatform()
         curl_global_cleanup();
         sys_log("...shutdown libcurl");
     }
+    conlib_uploadquit();
     IMG_Quit();
     sys_storewindowstate();
     sys_threadsdone();

@@ -80,7 +80,7 @@ TEST_F(Config, DefaultsFollowTheRecordLayout)
     };
     const Case cases[] = {
         {cfg_windowx, false, 20},         {cfg_windowwidth, false, 800},   {cfg_windowmaximised, false, 1},
-        {40, true, 0.392157},             {cfg_guivalue76, true, 0.985},   {cfg_guivalue96, false, 6},
+        {40, true, 0.392157},             {cfg_guipanelalpha, true, 0.985},   {cfg_guifont, false, 6},
         {cfg_fov, true, 45},              {cfg_farfactor, true, 24},       {136, true, 0.533333},
         {cfg_gridsubdiv, true, 0.25},     {cfg_pathmaxlength, true, 0.25}, {304, true, 0.5},
         {cfg_value348, false, 1024},      {cfg_units, false, 1},           {cfg_declinedminor, false, 86},
@@ -209,8 +209,8 @@ static record config_oldfile(int minor, int projunits)
     rec_seti(r, cfg_projunits, projunits);
     rec_setf(r, cfg_pathminlength, 0.5f);
     rec_setf(r, cfg_pathmaxlength, 2.0f);
-    rec_seti(r, cfg_guivalue96, 1);
-    rec_setf(r, cfg_guivalue76, 0.5f);
+    rec_seti(r, cfg_guifont, 1);
+    rec_setf(r, cfg_guipanelalpha, 0.5f);
     rec_setf(r, cfg_nearfactor, 0.3f);
     rec_seti(r, cfg_leftpanelwidth, 111);
     // The rapid feed rate was an integer before 1.54.
@@ -279,10 +279,10 @@ TEST_F(Config, UpgradeChainAppliesEveryStepUpToItsBound)
         EXPECT_FLOAT_EQ(cfg_getf(cfg_pathminlength), c.minlen) << at;
         EXPECT_FLOAT_EQ(cfg_getf(cfg_pathmaxlength), c.maxlen) << at;
         EXPECT_FLOAT_EQ(cfg_getf(cfg_rapidfeed), 300.0f) << at;
-        EXPECT_EQ(cfg_geti(cfg_guivalue96), c.guireset ? 6 : 1) << at;
+        EXPECT_EQ(cfg_geti(cfg_guifont), c.guireset ? 6 : 1) << at;
         EXPECT_EQ(cfg_geti(cfg_leftpanelwidth), c.guireset ? 280 : 111) << at;
         EXPECT_FLOAT_EQ(cfg_getf(cfg_nearfactor), c.nearreset ? 0.05f : 0.3f) << at;
-        EXPECT_FLOAT_EQ(cfg_getf(cfg_guivalue76), c.minor <= 63 ? 0.985f : 0.5f) << at;
+        EXPECT_FLOAT_EQ(cfg_getf(cfg_guipanelalpha), c.minor <= 63 ? 0.985f : 0.5f) << at;
         EXPECT_FLOAT_EQ(cfg_getf(cfg_viewcolor3), c.swapped ? 0.2f : 0.1f) << at;
         EXPECT_FLOAT_EQ(cfg_getf(cfg_viewcolor4), c.swapped ? 0.1f : 0.2f) << at;
         EXPECT_EQ(cfg_geti(cfg_value2432), c.cleared2432 ? 0 : 9) << at;

@@ -108,7 +108,7 @@ TEST(ChooseColor, ChosenOrCancelled)
     // for the next run.
     uint8_t kept[16][3];
     memcpy(kept, sys_customcolors, sizeof(kept));
-    cfg_setf(cfg_guicolor4, 0.5f);
+    cfg_setf(cfg_guipanelcolour, 0.5f);
     cfg_setf(cfg_appearcolor2 + 8, 0.25f);
     EXPECT_EQ(sys_choosecolor(color), 0);
     EXPECT_EQ(color[0] * 65536 + color[1] * 256 + color[2], 0x0A80FF);
