@@ -425,7 +425,7 @@ static int img_checkheader(const char *path, const uint8_t *data, int32_t size, 
 static image *img_loadqcsf(const char *path)
 {
     int32_t size = 0;
-    void *bytes = file_load(path, &size, 0);
+    void *bytes = file_load(path, &size, 0, img_maxfilebytes);
     if (!bytes)
         return nullptr;
     msg_readfrom(bytes, size);
@@ -452,7 +452,7 @@ static uint8_t *img_decodesvg(const char *path, int *width, int *height, int *by
 static uint8_t *img_decodefile(const char *path, int tga, int *width, int *height, int *bytesperpixel)
 {
     int32_t size = 0;
-    uint8_t *bytes = (uint8_t *)file_load(path, &size, 0);
+    uint8_t *bytes = (uint8_t *)file_load(path, &size, 0, img_maxfilebytes);
     if (!bytes) {
         sys_log("sys_loadimage: failed to load file from \"%s\"", path);
         return nullptr;

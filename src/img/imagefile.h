@@ -12,6 +12,9 @@
 // The most pixels a decoded picture may have: the largest canvas the program
 // composes. A header declaring more is refused before anything is decoded.
 constexpr int64_t img_maxfilepixels = 134217728;
+// The largest image file read: an uncompressed picture of img_maxfilepixels
+// with four bytes a pixel, and room for its headers.
+constexpr int32_t img_maxfilebytes = 544000000;
 
 // Writes the scalar field img to path in the format its extension names
 // (compared without case; anything else is BMP). The bytes go to a

@@ -200,7 +200,7 @@ void job_cachesystemfont(void *arg)
     fontcache_path(sys_fontlist[font], path, sizeof(path));
     sys_log("loading font[%d].cache[%d] id:%d... (%s)", font, e, id, path);
     int32_t size = 0;
-    uint8_t *data = (uint8_t *)file_load(path, &size, 0);
+    uint8_t *data = (uint8_t *)file_load(path, &size, 0, sys_maxfontbytes);
     sys_lockmutex(sys_fontmutex);
     if (c.sysfont >= 0)
         sys_log("freeing stale cache[%d] sysfont[%d]...", e, c.sysfont);

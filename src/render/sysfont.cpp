@@ -262,7 +262,7 @@ static int sysfont_name(sys_fontrecord &r, double *bytes)
     char path[sys_maxpath];
     snprintf(path, sizeof(path), "%s%s", r.kind == 0 ? sys_fontfolder : "", r.path);
     int32_t size = 0;
-    uint8_t *data = (uint8_t *)file_load(path, &size, 0);
+    uint8_t *data = (uint8_t *)file_load(path, &size, 0, sys_maxfontbytes);
     if (!data)
         return 0;
     *bytes += size;

@@ -15,6 +15,7 @@ constexpr int sys_maxfaces = 512;         // face entries, and system-font slots
 constexpr int sys_maxglyphs = 1024;       // glyph positions of one measured string
 constexpr int sys_maxfontfiles = 16384;   // font records, and listed files
 constexpr int sys_namepixels = 12;        // pixel size fonts are opened at to be named
+constexpr int32_t sys_maxfontbytes = 67108864; // largest font file read (big CJK faces stay well below)
 
 struct sys_glyphpos {
     int32_t x, y;   // 26.6 fixed point

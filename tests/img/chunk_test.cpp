@@ -311,7 +311,7 @@ TEST_F(Chunk, QcsfFilesAndPrmlChunksReadTheSamePayload)
     ASSERT_EQ(write(fd, payload, (size_t)size), size);
     close(fd);
     int32_t filesize = 0;
-    void *file = file_load(path, &filesize, 0);
+    void *file = file_load(path, &filesize, 0, INT32_MAX);
     remove(path);
     ASSERT_NE(file, nullptr);
     msg_readfrom(file, filesize);

@@ -153,7 +153,7 @@ TEST_F(FontCache, FreeDataReleasesDataFontsAndLeavesReclaimedEntriesAlone)
     for (int font = 3; font < 5; font++) {
         sys_fontlist[font] = {sys_strdup("DejaVu Sans Book"), sys_strdup("DejaVu Sans Book"), 1, 0, 0};
         sys_fontcount++;
-        uint8_t *data = (uint8_t *)file_load(fontfixture_dejavu, &size, 0);
+        uint8_t *data = (uint8_t *)file_load(fontfixture_dejavu, &size, 0, sys_maxfontbytes);
         ASSERT_NE(data, nullptr);
         ASSERT_EQ(font_claimentry(font, data, size), font - 3);
         EXPECT_EQ(font_flags(font - 3), font_busy | font_datafont);
