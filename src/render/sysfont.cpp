@@ -385,6 +385,9 @@ static sys_faceentry *sysfont_entry(int slot)
 
 int sys_loadfontmem(const uint8_t *data, int32_t size, int pixelsize)
 {
+    // Callers normally hold it already (it is recursive); a caller that
+    // forgot still cannot race another thread over the face table.
+    sys_mutexguard g(sys_fontmutex);
     if (!sys_facetable) {
         sys_error("sys_loadfontmem: FreeType not started");
         return -1;

@@ -87,7 +87,7 @@ void sys_sortfonts();
 void sys_indexfonts();
 
 // Opens a face from memory at a pixel size; the data must outlive the face.
-// The system-font slot, or -1 (reported).
+// Takes the sysfont mutex itself. The system-font slot, or -1 (reported).
 int sys_loadfontmem(const uint8_t *data, int32_t size, int pixelsize);
 // Closes the slot's face and frees the face entry and the slot.
 void sys_closefont(int slot);
