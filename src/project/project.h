@@ -23,7 +23,8 @@ extern const char *const project_unitnames[3];
 
 // The "project..." start: the project mutex (id 8 when the starts run in
 // order), the surface shaders, an empty record, the brush buffer, the
-// backup path, then a new project. 0 when the brush buffer cannot be had.
+// backup path, then a new project. 0 when the surface shaders do not load
+// (reported) or the brush buffer cannot be had.
 int project_init();
 // A new untitled project from the configuration: its units in the title
 // and a redraw of the view.
@@ -33,5 +34,13 @@ void project_new();
 // does not become the project's own. 1 on success.
 int project_load(const char *path, int asproject);
 
-// Waits for the project's background work, then frees the project.
+// Waits while a busy flag is set, in steps of at most 1.5 s, for at most
+// limit seconds. 1 when the project went idle; 0 when the wait was given up
+// (logged). The workers are joined before the shutdown asks, so a flag still
+// set then belongs to work that will never end it.
+int project_waitidle(double limit);
+constexpr double project_quitlimit = 10.0;
+
+// Waits for the project's background work (at most project_quitlimit
+// seconds), then frees the project.
 void project_quit();
