@@ -390,6 +390,11 @@ TEST_F(ImageFile, DecodingRunsBeforeTheImageMutexIsTaken)
 // save would, each get their own file's pixels every time.
 TEST_F(ImageFile, QcsfLoadsOnTwoThreadsAtOnce)
 {
+    // The allocator's and the log's locks, as start-up makes them.
+    ASSERT_EQ(sys_memmutex, -1);
+    ASSERT_EQ(sys_logmutex, -1);
+    sys_memmutex = sys_createmutex();
+    sys_logmutex = sys_createmutex();
     struct Field {
         std::string path;
         image *want;
@@ -435,6 +440,9 @@ TEST_F(ImageFile, QcsfLoadsOnTwoThreadsAtOnce)
     EXPECT_EQ(wrong[1].load(), 0);
     img_free(fields[0].want);
     img_free(fields[1].want);
+    sys_destroymutex(sys_logmutex);
+    sys_destroymutex(sys_memmutex);
+    sys_logmutex = sys_memmutex = -1;
 }
 
 // Files that are empty, cut short or declare absurd sizes give no image and
