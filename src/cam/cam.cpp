@@ -1,15 +1,11 @@
 // Operation records, the CAM log and the CAM shutdown.
 #include "cam/cam.h"
 
-#include "sys/dialog.h"
 #include "sys/log.h"
 #include "sys/thread.h"
 
-#include <SDL.h>
-
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 
 camop cam_ops[cam_maxops];
 int cam_mutex = -1;
@@ -36,48 +32,15 @@ const char *const camop_typenames[camop_types] = {
     "Fillet Carving",
 };
 
-// The pending notice; its own lock keeps a worker's write and the frame's
-// read from interleaving (the generators hold the CAM mutex meanwhile).
-static std::mutex cam_noticelock;
-static cam_notice cam_pending;
-static int cam_haspending = 0;
-
-static int cam_onworker()
-{
-    SDL_threadID self = SDL_ThreadID();
-    for (int i = 0; i < sys_numthreads; i++)
-        if (sys_threads[i].id == self)
-            return 1;
-    return 0;
-}
-
 void cam_log(const char *caption, int icon, const char *format, ...)
 {
-    char text[sizeof(cam_pending.text)];
+    char text[sys_statusmax];
     va_list args;
     va_start(args, format);
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
     sys_log("[ CAM ] %s - %s", caption, text);
-    if (!cam_onworker()) {
-        sys_messagebox(caption, text, 0, icon, 0);
-        return;
-    }
-    std::lock_guard<std::mutex> g(cam_noticelock);
-    cam_pending.icon = icon;
-    snprintf(cam_pending.caption, sizeof(cam_pending.caption), "%s", caption);
-    snprintf(cam_pending.text, sizeof(cam_pending.text), "%s", text);
-    cam_haspending = 1;
-}
-
-int cam_takenotice(cam_notice *out)
-{
-    std::lock_guard<std::mutex> g(cam_noticelock);
-    if (!cam_haspending)
-        return 0;
-    *out = cam_pending;
-    cam_haspending = 0;
-    return 1;
+    sys_notify(caption, icon, text);
 }
 
 void cam_clearop(void *record)
@@ -108,11 +71,6 @@ void cam_init()
         op.time = 0.0f;
     }
     cam_generatingop = -1;
-    {
-        std::lock_guard<std::mutex> g(cam_noticelock);
-        cam_pending = cam_notice{};
-        cam_haspending = 0;
-    }
     cam_mutex = sys_createmutex();
     sys_log("contour structure size: %dkb", cam_contourkb);
 }

@@ -24,19 +24,10 @@ extern int cam_generatingop; // record whose generator runs, -1 none
 // Display names of the operation types 0..17.
 extern const char *const camop_typenames[camop_types];
 
-// A notice for the user: shown as a message box with button set 0.
-struct cam_notice {
-    int32_t icon;
-    char caption[64];
-    char text[1024];
-};
-
-// Logs "[ CAM ] caption - text". On the main thread it shows the notice at
-// once; a worker cannot show boxes, so there it becomes the pending notice,
-// replacing one not yet shown.
+// Logs "[ CAM ] caption - text". On the main thread it shows the message
+// box at once; a worker cannot show boxes, so there it becomes a pending
+// notice (sys_postnotice) that the next frame shows.
 void cam_log(const char *caption, int icon, const char *format, ...) __attribute__((format(printf, 3, 4)));
-// Takes the pending notice into out; 1 when there was one.
-int cam_takenotice(cam_notice *out);
 
 // Sizes the start-up reports: one toolpath slot, and one contour record
 // (its vertex buffer of 4,194,304 points is allocated separately).
@@ -45,8 +36,7 @@ constexpr int cam_contourkb = 768;
 
 // The "toolpath..." start: reports the size of a toolpath slot.
 void toolpath_init();
-// The "cam..." start: idle operation records, no pending notice, the CAM
-// mutex (id 7 when the starts run in order).
+// The "cam..." start: idle operation records, the CAM mutex (id 7 when the starts run in order).
 void cam_init();
 void cam_clearop(void *op);          // job body "clearop" as well
 void cam_removeoperation(int index); // project operation 0..9

@@ -2,6 +2,8 @@
 // the caller, and the bounded poll of a band's done flag.
 #include "img/bands.h"
 
+#include "sys/log.h"
+
 static int img_bandtotal(const img_bandrule &rule, int idle, int rows)
 {
     idle = idle > 0 ? idle : 0;
@@ -38,9 +40,17 @@ void img_bandstart(const char *name, job_function body, void *band, int i, int c
         sys_threadjobrun(name, body, band);
 }
 
-void img_bandwait(int &done, int sleepms)
+int img_bandwait(int &done, int sleepms, double limit)
 {
     std::atomic_ref<int> flag(done);
-    while (!flag.load(std::memory_order_acquire))
+    double start = sys_seconds();
+    while (!flag.load(std::memory_order_acquire)) {
+        double waited = sys_seconds() - start;
+        if (waited > limit) {
+            sys_error("img_bandwait: band not done after %.1fs, giving up", waited);
+            return 0;
+        }
         SDL_Delay((Uint32)sleepms);
+    }
+    return 1;
 }

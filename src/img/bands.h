@@ -47,13 +47,22 @@ inline void img_banddone(int &done)
 // Queues band i of count (or runs it here: the caller's last band, or every
 // band when no worker runs, or a band the queue refuses).
 void img_bandstart(const char *name, job_function body, void *band, int i, int count);
-void img_bandwait(int &done, int sleepms);
+
+// Seconds a caller waits for one band. No band of any operation takes near
+// this long, so a band past it is stuck (a deadlocked or lost job), and the
+// caller reports it and goes on rather than hang the program with it.
+constexpr double img_bandlimit = 600.0;
+
+// Polls the done flag, sleeping sleepms between polls, for at most limit
+// seconds. 1 when the band is done; 0 when it was given up (reported).
+int img_bandwait(int &done, int sleepms, double limit = img_bandlimit);
 
 // Runs count bands whose records carry row0, row1 and done: empty bands are
 // marked done at once, the others started; then waits for every band. Job
-// names come from nameformat with the band index, first and end row.
+// names come from nameformat with the band index, first and end row. 1 when
+// every band finished, 0 when one was given up.
 template <class Band>
-void img_runbands(const img_bandrule &rule, const char *nameformat, job_function body, Band *bands, int count)
+int img_runbands(const img_bandrule &rule, const char *nameformat, job_function body, Band *bands, int count)
 {
     for (int i = 0; i < count; i++) {
         Band &b = bands[i];
@@ -65,15 +74,18 @@ void img_runbands(const img_bandrule &rule, const char *nameformat, job_function
         snprintf(name, sizeof(name), nameformat, i, b.row0, b.row1);
         img_bandstart(name, body, &b, i, count);
     }
+    int finished = 1;
     for (int i = 0; i < count; i++)
-        img_bandwait(bands[i].done, rule.sleepms);
+        finished &= img_bandwait(bands[i].done, rule.sleepms);
+    return finished;
 }
 
 // Splits rows [row0, row1) by rule over the idle workers, fills one record
-// per band with fill(range) and runs them; returns when every band is done.
-// The records live in this frame, which outlives every band.
+// per band with fill(range) and runs them; returns when every band is done
+// (1), or when one was given up (0). The records live in this frame, which
+// outlives every band that finishes.
 template <class Band, class Fill>
-void img_bands(const img_bandrule &rule, int row0, int row1, const char *nameformat, job_function body, Fill fill)
+int img_bands(const img_bandrule &rule, int row0, int row1, const char *nameformat, job_function body, Fill fill)
 {
     img_bandrange ranges[img_maxbands];
     int count = img_bandsplit(rule, sys_idleworkers(), row0, row1, ranges);
@@ -84,5 +96,5 @@ void img_bands(const img_bandrule &rule, int row0, int row1, const char *namefor
         bands[i].row1 = ranges[i].row1;
         bands[i].done = 0;
     }
-    img_runbands(rule, nameformat, body, bands, count);
+    return img_runbands(rule, nameformat, body, bands, count);
 }

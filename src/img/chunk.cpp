@@ -4,6 +4,7 @@
 // fails to decode still leaves the buffer at the next one.
 #include "img/chunk.h"
 
+#include "img/imagefile.h"
 #include "img/png.h"
 #include "img/primal.h"
 #include "img/resample.h"
@@ -22,26 +23,26 @@ static const char *const img_kindnames[] = {"img_raw",  "img_png",  "img_pack8",
 // image with the chunk's payload size for the log.
 enum img_chunkstatus { img_chunknone, img_chunkfailed, img_chunkread };
 
-static int64_t img_bytesleft()
+static int64_t img_bytesleft(const msg_stream *m)
 {
-    return msg_failed ? 0 : (int64_t)msg_end - msg_position;
+    return m->failed ? 0 : (int64_t)m->end - m->position;
 }
 
 // The next n bytes of the blob, the position moving past them; null when
 // they run past the blob's end, which leaves the position there and sets
-// msg_failed: nothing after a broken chunk can be trusted.
-static const uint8_t *img_takebytes(uint64_t n, int kind)
+// the failed flag: nothing after a broken chunk can be trusted.
+static const uint8_t *img_takebytes(msg_stream *m, uint64_t n, int kind)
 {
-    int64_t left = img_bytesleft();
+    int64_t left = img_bytesleft(m);
     if (n > (uint64_t)left) {
         sys_log("img_read: %s chunk of %llu bytes runs past the blob's end (%lld left)", img_kindnames[kind],
                 (unsigned long long)n, (long long)left);
-        msg_failed = 1;
-        msg_position = msg_end;
+        m->failed = 1;
+        m->position = m->end;
         return nullptr;
     }
-    const uint8_t *at = msg_buffer + msg_position;
-    msg_position += (int32_t)n;
+    const uint8_t *at = m->buffer + m->position;
+    m->position += (int32_t)n;
     return at;
 }
 
@@ -53,18 +54,18 @@ struct img_sizes {
     uint64_t pixels;
 };
 
-static img_chunkstatus img_readsizes(img_sizes &s, int kind)
+static img_chunkstatus img_readsizes(msg_stream *m, img_sizes &s, int kind)
 {
-    s.width = (uint32_t)msg_readint();
-    if (!s.width && !msg_failed)
+    s.width = (uint32_t)msg_readint(m);
+    if (!s.width && !m->failed)
         return img_chunknone;
-    s.height = (uint32_t)msg_readint();
-    s.depth = (uint32_t)msg_readint();
+    s.height = (uint32_t)msg_readint(m);
+    s.depth = (uint32_t)msg_readint(m);
     s.pixels = (uint64_t)s.width * s.height;
-    if (msg_failed)
+    if (m->failed)
         return img_chunkfailed;
-    if (s.pixels > (uint64_t)img_bytesleft()) {
-        img_takebytes(s.pixels, kind);
+    if (s.pixels > (uint64_t)img_bytesleft(m)) {
+        img_takebytes(m, s.pixels, kind);
         return img_chunkfailed;
     }
     if (s.width > INT32_MAX || s.height > INT32_MAX) {
@@ -74,13 +75,13 @@ static img_chunkstatus img_readsizes(img_sizes &s, int kind)
     return img_chunkread;
 }
 
-static img_chunkstatus img_readraw(image **out, int64_t *payload)
+static img_chunkstatus img_readraw(msg_stream *m, image **out, int64_t *payload)
 {
     img_sizes s;
-    if (img_chunkstatus st = img_readsizes(s, img_raw); st != img_chunkread)
+    if (img_chunkstatus st = img_readsizes(m, s, img_raw); st != img_chunkread)
         return st;
     *payload = (int64_t)(s.pixels * s.depth);
-    const uint8_t *bytes = img_takebytes(s.pixels * s.depth, img_raw);
+    const uint8_t *bytes = img_takebytes(m, s.pixels * s.depth, img_raw);
     if (!bytes || !s.depth)
         return img_chunkfailed;
     char name[img_maxname];
@@ -89,17 +90,20 @@ static img_chunkstatus img_readraw(image **out, int64_t *payload)
     return *out ? img_chunkread : img_chunkfailed;
 }
 
-static img_chunkstatus img_readpng(image **out, int64_t *payload)
+// The picture's header is read before a decoder sees the bytes: only a PNG
+// is taken, and only one of a size the program can hold, so a few bytes
+// declaring a huge picture never make a decoder allocate for it.
+static img_chunkstatus img_readpng(msg_stream *m, image **out, int64_t *payload)
 {
-    uint32_t length = (uint32_t)msg_readint();
-    if (!length && !msg_failed)
+    uint32_t length = (uint32_t)msg_readint(m);
+    if (!length && !m->failed)
         return img_chunknone;
     *payload = length;
-    const uint8_t *bytes = img_takebytes(length, img_png);
-    if (!bytes)
+    const uint8_t *bytes = img_takebytes(m, length, img_png);
+    if (!bytes || !img_checkheader("img_read", "img_png chunk", bytes, (int32_t)length, img_decodepng))
         return img_chunkfailed;
     int w = 0, h = 0, bpp = 0;
-    uint8_t *pixels = sys_loadimagemem(bytes, (int32_t)length, &w, &h, &bpp, 0);
+    uint8_t *pixels = sys_loadimagemem(bytes, (int32_t)length, &w, &h, &bpp, img_decodepng);
     if (!pixels)
         return img_chunkfailed;
     char name[img_maxname];
@@ -122,16 +126,16 @@ static image *img_allocpack(const char *format, const img_sizes &s)
     return img_allocfloat(name, (int)s.width, (int)s.height);
 }
 
-static img_chunkstatus img_readpack10(image **out, int64_t *payload)
+static img_chunkstatus img_readpack10(msg_stream *m, image **out, int64_t *payload)
 {
     img_sizes s;
-    if (img_chunkstatus st = img_readsizes(s, img_pack10); st != img_chunkread)
+    if (img_chunkstatus st = img_readsizes(m, s, img_pack10); st != img_chunkread)
         return st;
     // ceil(pixels x 1.25): every sample's ten bits lie inside these bytes.
     uint64_t n = (s.pixels * 10 + 7) / 8;
     *payload = (int64_t)n;
     sys_log("reading %d bytes for %dx%d...", (int)n, (int)s.width, (int)s.height);
-    const uint8_t *bytes = img_takebytes(n, img_pack10);
+    const uint8_t *bytes = img_takebytes(m, n, img_pack10);
     if (!bytes || !(*out = img_allocpack("PK10B%dx%d", s)))
         return img_chunkfailed;
     float *px = (float *)(*out)->pixels;
@@ -144,13 +148,13 @@ static img_chunkstatus img_readpack10(image **out, int64_t *payload)
     return img_chunkread;
 }
 
-static img_chunkstatus img_readpack16(image **out, int64_t *payload)
+static img_chunkstatus img_readpack16(msg_stream *m, image **out, int64_t *payload)
 {
     img_sizes s;
-    if (img_chunkstatus st = img_readsizes(s, img_pack16); st != img_chunkread)
+    if (img_chunkstatus st = img_readsizes(m, s, img_pack16); st != img_chunkread)
         return st;
     *payload = (int64_t)(2 * s.pixels);
-    const uint8_t *bytes = img_takebytes(2 * s.pixels, img_pack16);
+    const uint8_t *bytes = img_takebytes(m, 2 * s.pixels, img_pack16);
     if (!bytes || !(*out = img_allocpack("PK16B%dx%d", s)))
         return img_chunkfailed;
     float *px = (float *)(*out)->pixels;
@@ -159,36 +163,36 @@ static img_chunkstatus img_readpack16(image **out, int64_t *payload)
     return img_chunkread;
 }
 
-static img_chunkstatus img_readprml(image **out, int64_t *payload)
+static img_chunkstatus img_readprml(msg_stream *m, image **out, int64_t *payload)
 {
     int32_t used = -1;
-    int32_t left = (int32_t)img_bytesleft();
-    *out = primal_read(left > 0 ? msg_buffer + msg_position : nullptr, left, &used);
+    int32_t left = (int32_t)img_bytesleft(m);
+    *out = primal_read(left > 0 ? m->buffer + m->position : nullptr, left, &used);
     if (used < 0) {
-        img_takebytes(UINT64_MAX, img_prml);
+        img_takebytes(m, UINT64_MAX, img_prml);
         return img_chunkfailed;
     }
-    msg_position += used;
+    m->position += used;
     *payload = used;
     return *out ? img_chunkread : img_chunkfailed;
 }
 
-image *img_read(int kind)
+image *img_read(msg_stream *m, int kind)
 {
     image *img = nullptr;
     int64_t payload = 0;
     img_chunkstatus status;
     switch (kind) {
-    case img_raw: status = img_readraw(&img, &payload); break;
-    case img_png: status = img_readpng(&img, &payload); break;
-    case img_pack10: status = img_readpack10(&img, &payload); break;
-    case img_pack16: status = img_readpack16(&img, &payload); break;
-    case img_prml: status = img_readprml(&img, &payload); break;
+    case img_raw: status = img_readraw(m, &img, &payload); break;
+    case img_png: status = img_readpng(m, &img, &payload); break;
+    case img_pack10: status = img_readpack10(m, &img, &payload); break;
+    case img_pack16: status = img_readpack16(m, &img, &payload); break;
+    case img_prml: status = img_readprml(m, &img, &payload); break;
     default:
         // The chunk's length is unknown, so nothing after it can be found.
         sys_log("img_read: no reader for image kind %d", kind);
-        msg_failed = 1;
-        msg_position = msg_end;
+        m->failed = 1;
+        m->position = m->end;
         status = img_chunkfailed;
         break;
     }
@@ -214,18 +218,23 @@ static uint16_t img_pack16sample(float v)
     return (uint16_t)((double)((v + 1.0f) / 3.0f * 65535.0f) + 0.5);
 }
 
-int32_t img_write(const image *img)
+image *img_read(int kind)
 {
-    int32_t start = msg_position;
+    return img_read(&msg_main, kind);
+}
+
+int32_t img_write(msg_stream *m, const image *img)
+{
+    int32_t start = m->position;
     if (!img || !img_isscalar(img, "img_write")) {
-        msg_writeint(0);
+        msg_writeint(m, 0);
         return 0;
     }
     int64_t n = (int64_t)img->width * img->height;
     sys_debuglog("packed %lld scalar pixels to 16-bit buffer", (long long)n);
-    msg_writeint(img->width);
-    msg_writeint(img->height);
-    msg_writeint(img->bytesperpixel);
+    msg_writeint(m, img->width);
+    msg_writeint(m, img->height);
+    msg_writeint(m, img->bytesperpixel);
     // Packed a slice at a time, so a large field needs no second copy.
     const float *px = (const float *)img->pixels;
     uint8_t slice[65536];
@@ -236,11 +245,16 @@ int32_t img_write(const image *img)
             slice[k] = (uint8_t)s;
             slice[k + 1] = (uint8_t)(s >> 8);
         }
-        msg_write(slice, k);
+        msg_write(m, slice, k);
     }
     sys_log("img_write: \"%s\" %dx%dx%d (%.2fkb, %.3fbpp)", img->name, img->width, img->height, img->bytesperpixel,
             2.0 * (double)n / 1024.0, n ? 2.0 : 0.0);
-    return msg_position - start;
+    return m->position - start;
+}
+
+int32_t img_write(const image *img)
+{
+    return img_write(&msg_main, img);
 }
 
 void img_u16tofloat(image *coords, const image *source)

@@ -4,6 +4,7 @@
 // chunk are checked against the blob before anything is allocated.
 #pragma once
 #include "img/image.h"
+#include "sys/msg.h"
 
 #include <cstdint>
 
@@ -20,16 +21,21 @@ enum img_kind {
     img_jpeg = 9,   // never written or read
 };
 
-// Reads the chunk of the given kind at the message buffer's position into a
-// new image. The position always ends past the chunk; null when the chunk
-// says "no image" or cannot be read (logged). A chunk that claims more bytes
-// than the blob holds leaves the position at the blob's end with msg_failed
-// set.
+// Reads the chunk of the given kind at the stream's position into a new
+// image. The position always ends past the chunk; null when the chunk says
+// "no image" or cannot be read (logged). A chunk that claims more bytes than
+// the blob holds leaves the position at the blob's end with the stream's
+// failed flag set. A kind 1 chunk must hold a PNG whose header declares at
+// most img_maxfilepixels pixels. A reader on another thread than the main
+// one uses a stream of its own.
+image *img_read(msg_stream *m, int kind);
+// The same on the global message buffer (the main thread's serialisations).
 image *img_read(int kind);
 
 // Appends a scalar field as a pack16 chunk and returns the bytes appended; a
 // null image (or one that is not a scalar field) appends the 4-byte "no
 // image" chunk and returns 0.
+int32_t img_write(msg_stream *m, const image *img);
 int32_t img_write(const image *img);
 
 // Turns an image of u, v texture coordinates (two u16 per 4-byte pixel) into

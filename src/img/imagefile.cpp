@@ -389,15 +389,18 @@ static int img_peektga(img_header &h)
     return 1;
 }
 
-// Reads the declared size of the picture in data, as the loader will decode
-// it: as TGA with tga set, else by its signature. Returns 1 when the size is
-// within img_maxfilepixels, else 0 (logged).
-static int img_checkheader(const char *path, const uint8_t *data, int32_t size, int tga)
+// The header reader of a decoder format; null for "by signature".
+static int (*img_peekfor(int format))(img_header &)
+{
+    return format == img_decodetga ? img_peektga : format == img_decodepng ? img_peekpng : nullptr;
+}
+
+int img_checkheader(const char *caller, const char *what, const uint8_t *data, int32_t size, int format)
 {
     img_header h{data, size};
     int found = 0;
-    if (tga) {
-        found = img_peektga(h);
+    if (auto peek = img_peekfor(format)) {
+        found = peek(h);
     } else {
         for (int (*peek)(img_header &) : {img_peekpng, img_peekjpeg, img_peekgif, img_peekbmp, img_peektiff,
                                           img_peekwebp})
@@ -405,15 +408,16 @@ static int img_checkheader(const char *path, const uint8_t *data, int32_t size, 
                 break;
     }
     if (found == 0) {
-        sys_log("img_load: \"%s\" is not a JPG, PNG, BMP, GIF, TIF or WEBP image", path);
+        sys_log("%s: \"%s\" is not a %s image", caller, what,
+                format == img_decodepng ? "PNG" : "JPG, PNG, BMP, GIF, TIF or WEBP");
         return 0;
     }
     if (found < 0) {
-        sys_log("img_load: \"%s\" has a damaged header", path);
+        sys_log("%s: \"%s\" has a damaged header", caller, what);
         return 0;
     }
     if (h.width < 1 || h.height < 1 || h.width * h.height > img_maxfilepixels) {
-        sys_log("img_load: \"%s\" declares %lldx%lld pixels, outside 1..%lld", path, (long long)h.width,
+        sys_log("%s: \"%s\" declares %lldx%lld pixels, outside 1..%lld", caller, what, (long long)h.width,
                 (long long)h.height, (long long)img_maxfilepixels);
         return 0;
     }
@@ -422,17 +426,18 @@ static int img_checkheader(const char *path, const uint8_t *data, int32_t size, 
 
 // ------------------------------------------------------------------ reading
 
+// Read through a stream of its own: loads run on any thread, while the
+// global message buffer belongs to the main thread's serialisations.
 static image *img_loadqcsf(const char *path)
 {
     int32_t size = 0;
-    void *bytes = file_load(path, &size, 0);
+    void *bytes = file_load(path, &size, 0, img_maxfilebytes);
     if (!bytes)
         return nullptr;
-    msg_readfrom(bytes, size);
-    image *img = img_read(img_prml);
+    msg_stream m;
+    msg_readfrom(&m, bytes, size);
+    image *img = img_read(&m, img_prml);
     sys_free(bytes);
-    // The message buffer must not keep pointing at the freed file.
-    msg_readfrom(nullptr, 0);
     return img;
 }
 
@@ -452,14 +457,15 @@ static uint8_t *img_decodesvg(const char *path, int *width, int *height, int *by
 static uint8_t *img_decodefile(const char *path, int tga, int *width, int *height, int *bytesperpixel)
 {
     int32_t size = 0;
-    uint8_t *bytes = (uint8_t *)file_load(path, &size, 0);
+    uint8_t *bytes = (uint8_t *)file_load(path, &size, 0, img_maxfilebytes);
     if (!bytes) {
         sys_log("sys_loadimage: failed to load file from \"%s\"", path);
         return nullptr;
     }
     uint8_t *pixels = nullptr;
-    if (img_checkheader(path, bytes, size, tga))
-        pixels = sys_loadimagemem(bytes, size, width, height, bytesperpixel, tga);
+    int format = tga ? img_decodetga : img_decodeany;
+    if (img_checkheader("img_load", path, bytes, size, format))
+        pixels = sys_loadimagemem(bytes, size, width, height, bytesperpixel, format);
     sys_free(bytes);
     // A decoder may go by more than the header (GIF frames, TIFF pages).
     if (pixels && (int64_t)*width * *height > img_maxfilepixels) {

@@ -12,6 +12,15 @@
 // The most pixels a decoded picture may have: the largest canvas the program
 // composes. A header declaring more is refused before anything is decoded.
 constexpr int64_t img_maxfilepixels = 134217728;
+// The largest image file read: an uncompressed picture of img_maxfilepixels
+// with four bytes a pixel, and room for its headers.
+constexpr int32_t img_maxfilebytes = 544000000;
+
+// Reads the size the picture in data declares, as the decoder format (an
+// img_decodeformat of png.h) will see it, without decoding anything. 1 when
+// the bytes are of that format and declare 1..img_maxfilepixels pixels;
+// else 0, logged as "caller: \"what\" ...".
+int img_checkheader(const char *caller, const char *what, const uint8_t *data, int32_t size, int format);
 
 // Writes the scalar field img to path in the format its extension names
 // (compared without case; anything else is BMP). The bytes go to a

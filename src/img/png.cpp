@@ -117,14 +117,16 @@ static uint8_t *png_surfacepixels(SDL_Surface *s)
     return pixels;
 }
 
-uint8_t *sys_loadimagemem(const uint8_t *data, int32_t size, int *width, int *height, int *bytesperpixel, int tga)
+uint8_t *sys_loadimagemem(const uint8_t *data, int32_t size, int *width, int *height, int *bytesperpixel, int format)
 {
     *width = *height = *bytesperpixel = 0;
     SDL_Surface *s = nullptr;
     if (!data || size <= 0) {
         SDL_SetError("no image data");
     } else if (SDL_RWops *rw = SDL_RWFromConstMem(data, size)) {
-        s = tga ? IMG_LoadTGA_RW(rw) : IMG_Load_RW(rw, 0);
+        s = format == img_decodetga   ? IMG_LoadTGA_RW(rw)
+            : format == img_decodepng ? IMG_LoadPNG_RW(rw)
+                                      : IMG_Load_RW(rw, 0);
         SDL_RWclose(rw);
     }
     if (!s) {

@@ -11,9 +11,13 @@
 // Returns a new sys_malloc buffer and its size, or null and size 0.
 uint8_t *img_writepng(const image *img, int32_t *size);
 
-// Decodes an image file held in memory (as TGA when tga is set, else by its
-// content) into a new sys_malloc buffer of width x height x bytes per pixel,
-// rows packed, in the decoder's own pixel layout. Null, with the outputs 0,
-// on failure (logged).
+// Which decoder sys_loadimagemem uses: the one the content names, TGA (which
+// has no signature), or PNG alone.
+enum img_decodeformat { img_decodeany = 0, img_decodetga = 1, img_decodepng = 2 };
+
+// Decodes an image file held in memory with the decoder format names (an
+// img_decodeformat) into a new sys_malloc buffer of width x height x bytes
+// per pixel, rows packed, in the decoder's own pixel layout. Null, with the
+// outputs 0, on failure (logged).
 uint8_t *sys_loadimagemem(const uint8_t *data, int32_t size, int *width, int *height, int *bytesperpixel,
-                          int tga);
+                          int format);

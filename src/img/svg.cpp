@@ -12,6 +12,7 @@
 #define BOOST_PARAMETER_MAX_ARITY 12
 #include "img/svg.h"
 
+#include "img/imagefile.h"
 #include "sys/file.h"
 #include "sys/log.h"
 #include "sys/mem.h"
@@ -1026,7 +1027,7 @@ svg_image *sys_loadSVG(const char *path, float dpi)
         return nullptr;
     }
     int32_t size = 0;
-    char *text = (char *)file_load(path, &size, 1);
+    char *text = (char *)file_load(path, &size, 1, img_maxfilebytes);
     if (!text) {
         sys_error("sys_loadSVG: failed to load SVG file");
         return nullptr;

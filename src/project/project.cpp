@@ -33,8 +33,15 @@ static int project_busy()
 int project_init()
 {
     project_mutex = sys_createmutex();
-    project_loadshaders();
-    project.unsaved = 0.0f;
+    if (!project_loadshaders()) {
+        // The canvas cannot be drawn without them; start-up stops here and
+        // leaves nothing behind for the shutdown to trip over.
+        sys_error("project_init: the surface shaders failed to load");
+        project_freeshaders();
+        sys_destroymutex(project_mutex);
+        project_mutex = -1;
+        return 0;
+    }
     project.updatingcanvas = 0;
     project.saving = 0;
     project.generating[0] = project.generating[1] = 0;
@@ -60,12 +67,24 @@ int project_load(const char *path, int asproject)
     return 0;
 }
 
-void project_quit()
+int project_waitidle(double limit)
 {
+    double start = sys_seconds();
     while (project_busy()) {
-        SDL_Delay(1500);
+        double left = limit - (sys_seconds() - start);
+        if (left <= 0.0) {
+            sys_log("project_quit: background work still running after %.1fs, going on", limit);
+            return 0;
+        }
+        SDL_Delay((Uint32)(1000.0 * (left < 1.5 ? left : 1.5)) + 1);
         sys_log("project_quit: sleeping...");
     }
+    return 1;
+}
+
+void project_quit()
+{
+    project_waitidle(project_quitlimit);
     sys_destroymutex(project_mutex);
     project_mutex = -1;
     sys_log("...layers freed");

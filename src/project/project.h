@@ -116,7 +116,6 @@ struct project_record {
     projtool tools[project_maxtools];
     projop ops[project_maxops];
 
-    float unsaved;                       // cleared by the start; project_saved is the mark
     std::atomic<int32_t> updatingcanvas; // canvas composition running
     std::atomic<int32_t> saving;         // project save running
     std::atomic<int32_t> generating[2];  // layer generation running
@@ -138,7 +137,8 @@ extern const char *const project_unitnames[3];
 
 // The "project..." start: the project mutex (id 8 when the starts run in
 // order), the surface shaders, an empty record, the brush buffer, the
-// backup path, then a new project. 0 when the brush buffer cannot be had.
+// backup path, then a new project. 0 when the surface shaders do not load
+// (reported) or the brush buffer cannot be had.
 int project_init();
 // A new untitled project from the configuration: its units in the title
 // and a redraw of the view.
@@ -148,5 +148,13 @@ void project_new();
 // does not become the project's own. 1 on success.
 int project_load(const char *path, int asproject);
 
-// Waits for the project's background work, then frees the project.
+// Waits while a busy flag is set, in steps of at most 1.5 s, for at most
+// limit seconds. 1 when the project went idle; 0 when the wait was given up
+// (logged). The workers are joined before the shutdown asks, so a flag still
+// set then belongs to work that will never end it.
+int project_waitidle(double limit);
+constexpr double project_quitlimit = 10.0;
+
+// Waits for the project's background work (at most project_quitlimit
+// seconds), then frees the project.
 void project_quit();

@@ -67,7 +67,7 @@ int font_readdat(const char *name, font_dat *dat)
     snprintf(path, sizeof(path), "fonts/%s.dat", name);
     font_defaultdat(dat);
     int32_t size = 0;
-    uint8_t *data = (uint8_t *)file_load(path, &size, 0);
+    uint8_t *data = (uint8_t *)file_load(path, &size, 0, font_maxdatbytes);
     if (!data) {
         sys_log("failed to load \"%s\" font data, using default...", name);
         return 0;

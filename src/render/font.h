@@ -9,6 +9,7 @@
 constexpr int font_maxslots = 32;
 constexpr int font_maxname = 32;   // name bytes, terminator included
 constexpr int font_datsize = 273;  // bytes of a metrics file
+constexpr int32_t font_maxdatbytes = 65536; // a metrics file read at all
 constexpr int font_maxdraw = 1365; // characters one font_draw draws
 constexpr int font_count = 30;     // fonts loaded at start-up
 constexpr int font_firsticon = 21; // fonts 21..29 are icon fonts

@@ -186,75 +186,35 @@ static void fontcache_name(sys_fontrecord &r, int slot)
     r.name = sys_strdup(name);
 }
 
-void job_cachesystemfont(void *arg)
-{
-    int font = (int)(intptr_t)arg;
-    int e = font_entry(font);
-    if (e < 0) {
-        sys_log("job_cachesystemfont: font[%d] holds no cache entry", font);
-        return;
-    }
-    font_cacherecord &c = font_cacheslot[e];
-    int32_t id = c.id;
-    char path[sys_maxpath];
-    fontcache_path(sys_fontlist[font], path, sizeof(path));
-    sys_log("loading font[%d].cache[%d] id:%d... (%s)", font, e, id, path);
-    int32_t size = 0;
-    uint8_t *data = (uint8_t *)file_load(path, &size, 0);
-    sys_lockmutex(sys_fontmutex);
-    if (c.sysfont >= 0)
-        sys_log("freeing stale cache[%d] sysfont[%d]...", e, c.sysfont);
-    if (c.data)
-        sys_log("freeing stale cache[%d] data...", e);
-    fontcache_freeface(c);
-    if (!data) {
-        fontcache_setflags(c, 0);
-        sys_unlockmutex(sys_fontmutex);
-        return;
-    }
-    c.data = data;
-    c.size = size;
-    sys_log("parsing font[%d].cache[%d] id:%d...", font, e, id);
-    int slot = sys_loadfontmem(data, size, c.drawsize);
-    if (slot < 0) {
-        sys_log("...failed parsing font[%d].cache[%d] id:%d (%s)", font, e, id, path);
-        fontcache_freeface(c);
-        fontcache_setflags(c, 0);
-        sys_unlockmutex(sys_fontmutex);
-        return;
-    }
-    sys_log("...parsed font[%d].cache[%d] id:%d = sys[%d]", font, e, id, slot);
-    c.sysfont = slot;
-    font_cacheentry(font);
-}
+// What an entry's finish makes under the sysfont mutex for the upload that
+// follows without it.
+struct fontcache_icon {
+    uint8_t *rgb = nullptr;
+    int width = 0, height = 0;
+    int32_t id = -1;
+    int slot = -1;
+    std::string name; // the record may be dropped once the lock goes
+};
 
-void job_cachedatafont(void *arg)
+// Names the record and renders the "Aa" icon with the entry's open face.
+// Caller holds the sysfont mutex.
+static void fontcache_drawicon(int font, int e, fontcache_icon &icon)
 {
-    int font = (int)(intptr_t)arg;
-    int e = font_entry(font);
-    if (e < 0) {
-        sys_log("job_cachedatafont: font[%d] holds no cache entry", font);
-        return;
-    }
     font_cacherecord &c = font_cacheslot[e];
     sys_fontrecord &r = sys_fontlist[font];
-    sys_lockmutex(sys_fontmutex);
-    sys_log("caching data font[%03d] (%s)...", font, r.name ? r.name : r.path ? r.path : "");
-    if (c.sysfont >= 0) {
-        sys_log("freeing font[%d] sys[%d] %s...", font, c.sysfont, r.name ? r.name : "");
-        sys_closefont(c.sysfont);
-        c.sysfont = -1;
-    }
-    int slot = c.data ? sys_loadfontmem(c.data, c.size, c.drawsize) : -1;
-    if (slot < 0) {
-        fontcache_setflags(c, 0);
-        sys_unlockmutex(sys_fontmutex);
-        sys_log("failed to load data font [%d] \"%s\"", font, r.path ? r.path : "");
-        return;
-    }
-    c.sysfont = slot;
-    fontcache_name(r, slot);
-    font_cacheentry(font);
+    icon.id = c.id;
+    icon.slot = c.sysfont;
+    sys_log("caching font[%d].cache[%d] id:%d sys[%d]... (%s)", font, e, icon.id, c.sysfont, r.path ? r.path : "");
+    if (!r.name)
+        fontcache_name(r, c.sysfont);
+    c.name = r.name;
+    icon.name = r.name ? r.name : "";
+    icon.rgb = sys_fontdraw(c.sysfont, "Aa", 0.0f, &icon.width, &icon.height);
+    if (!icon.rgb)
+        sys_log("...failed rasterizing font[%d].cache[%d] id:%d sys[%d] !!!", font, e, icon.id, c.sysfont);
+    else
+        sys_log("...rasterized font[%d].cache[%d] id:%d sys[%d] icon:%dx%d", font, e, icon.id, c.sysfont,
+                icon.width, icon.height);
 }
 
 // Replaces the entry's icon by the rendered one (or by none); GL work.
@@ -273,45 +233,146 @@ static void fontcache_seticon(font_cacherecord &c, int font, int e, uint8_t *ico
     c.iconheight = height;
 }
 
-void font_cacheentry(int font)
+// Uploads the icon and marks the entry cached. Runs without the sysfont
+// mutex: a worker waits here for the render locks, and must not make the
+// main thread wait for fonts meanwhile.
+static void fontcache_finish(int font, int e, fontcache_icon &icon)
 {
-    bool worker = img_onworker();
-    int e = font_entry(font);
-    if (e < 0) {
-        sys_log("font_cacheentry: font[%d] holds no cache entry", font);
-        sys_unlockmutex(sys_fontmutex);
-        return;
-    }
     font_cacherecord &c = font_cacheslot[e];
-    sys_fontrecord &r = sys_fontlist[font];
-    int32_t id = c.id;
-    sys_log("caching font[%d].cache[%d] id:%d sys[%d]... (%s)", font, e, id, c.sysfont, r.path ? r.path : "");
-    if (!r.name)
-        fontcache_name(r, c.sysfont);
-    c.name = r.name;
-    std::string name = r.name ? r.name : ""; // the record may be dropped once the lock goes
-    int width = 0, height = 0;
-    uint8_t *icon = sys_fontdraw(c.sysfont, "Aa", 0.0f, &width, &height);
-    if (!icon)
-        sys_log("...failed rasterizing font[%d].cache[%d] id:%d sys[%d] !!!", font, e, id, c.sysfont);
-    else
-        sys_log("...rasterized font[%d].cache[%d] id:%d sys[%d] icon:%dx%d", font, e, id, c.sysfont, width, height);
-    int slot = c.sysfont;
-    sys_unlockmutex(sys_fontmutex);
+    bool worker = img_onworker();
     if (worker) {
-        sys_log("locking render mutex... font[%d].cache[%d] id:%d", font, e, id);
+        sys_log("locking render mutex... font[%d].cache[%d] id:%d", font, e, icon.id);
         sys_makecurrent(1);
         sys_log("...locked render mutex font[%d]", font);
     }
-    fontcache_seticon(c, font, e, icon, width, height);
+    fontcache_seticon(c, font, e, icon.rgb, icon.width, icon.height);
     if (worker) {
         sys_log("unlocking render mutex... font[%d]", font);
         sys_makecurrent(0);
         sys_log("...unlocked render mutex font[%d]", font);
     }
-    sys_free(icon);
-    sys_log("...cached font[%d].cache[%d] id:%d sys[%d] tex:%d \"%s\"", font, e, id, slot, c.icon, name.c_str());
+    sys_free(icon.rgb);
+    icon.rgb = nullptr;
+    sys_log("...cached font[%d].cache[%d] id:%d sys[%d] tex:%d \"%s\"", font, e, icon.id, icon.slot, c.icon,
+            icon.name.c_str());
     fontcache_setflags(c, font_cached);
+}
+
+// Opens the entry's face from the file's bytes (null: the file could not be
+// read) and renders the icon. Caller holds the sysfont mutex. 0 when the
+// entry ends without a face, neither busy nor cached.
+static int fontcache_opensystem(int font, int e, uint8_t *data, int32_t size, const char *path,
+                                fontcache_icon &icon)
+{
+    font_cacherecord &c = font_cacheslot[e];
+    int32_t id = c.id;
+    if (c.sysfont >= 0)
+        sys_log("freeing stale cache[%d] sysfont[%d]...", e, c.sysfont);
+    if (c.data)
+        sys_log("freeing stale cache[%d] data...", e);
+    fontcache_freeface(c);
+    if (!data) {
+        fontcache_setflags(c, 0);
+        return 0;
+    }
+    c.data = data;
+    c.size = size;
+    sys_log("parsing font[%d].cache[%d] id:%d...", font, e, id);
+    int slot = sys_loadfontmem(data, size, c.drawsize);
+    if (slot < 0) {
+        sys_log("...failed parsing font[%d].cache[%d] id:%d (%s)", font, e, id, path);
+        fontcache_freeface(c);
+        fontcache_setflags(c, 0);
+        return 0;
+    }
+    sys_log("...parsed font[%d].cache[%d] id:%d = sys[%d]", font, e, id, slot);
+    c.sysfont = slot;
+    fontcache_drawicon(font, e, icon);
+    return 1;
+}
+
+void job_cachesystemfont(void *arg)
+{
+    int font = (int)(intptr_t)arg;
+    int e = font_entry(font);
+    if (e < 0) {
+        sys_log("job_cachesystemfont: font[%d] holds no cache entry", font);
+        return;
+    }
+    char path[sys_maxpath];
+    fontcache_path(sys_fontlist[font], path, sizeof(path));
+    sys_log("loading font[%d].cache[%d] id:%d... (%s)", font, e, font_cacheslot[e].id, path);
+    int32_t size = 0;
+    uint8_t *data = (uint8_t *)file_load(path, &size, 0, sys_maxfontbytes);
+    fontcache_icon icon;
+    int opened;
+    {
+        sys_mutexguard g(sys_fontmutex);
+        opened = fontcache_opensystem(font, e, data, size, path, icon);
+    }
+    if (opened)
+        fontcache_finish(font, e, icon);
+}
+
+// Opens the data font's face from the bytes the project gave the entry and
+// renders the icon. Caller holds the sysfont mutex. 0 when it cannot.
+static int fontcache_opendata(int font, int e, fontcache_icon &icon)
+{
+    font_cacherecord &c = font_cacheslot[e];
+    sys_fontrecord &r = sys_fontlist[font];
+    sys_log("caching data font[%03d] (%s)...", font, r.name ? r.name : r.path ? r.path : "");
+    if (c.sysfont >= 0) {
+        sys_log("freeing font[%d] sys[%d] %s...", font, c.sysfont, r.name ? r.name : "");
+        sys_closefont(c.sysfont);
+        c.sysfont = -1;
+    }
+    int slot = c.data ? sys_loadfontmem(c.data, c.size, c.drawsize) : -1;
+    if (slot < 0) {
+        fontcache_setflags(c, 0);
+        return 0;
+    }
+    c.sysfont = slot;
+    fontcache_name(r, slot);
+    fontcache_drawicon(font, e, icon);
+    return 1;
+}
+
+void job_cachedatafont(void *arg)
+{
+    int font = (int)(intptr_t)arg;
+    int e = font_entry(font);
+    if (e < 0) {
+        sys_log("job_cachedatafont: font[%d] holds no cache entry", font);
+        return;
+    }
+    fontcache_icon icon;
+    int opened;
+    {
+        sys_mutexguard g(sys_fontmutex);
+        opened = fontcache_opendata(font, e, icon);
+    }
+    if (!opened) {
+        const sys_fontrecord &r = sys_fontlist[font];
+        sys_log("failed to load data font [%d] \"%s\"", font, r.path ? r.path : "");
+        return;
+    }
+    fontcache_finish(font, e, icon);
+}
+
+void font_cacheentry(int font)
+{
+    fontcache_icon icon;
+    int e;
+    {
+        sys_mutexguard g(sys_fontmutex);
+        e = font_entry(font);
+        if (e < 0 || font_cacheslot[e].sysfont < 0) {
+            sys_log("font_cacheentry: font[%d] holds no open cache entry", font);
+            return;
+        }
+        fontcache_drawicon(font, e, icon);
+    }
+    fontcache_finish(font, e, icon);
 }
 
 // ---------------------------------------------------------------- data fonts

@@ -81,9 +81,10 @@ int font_iscached(int font);
 // Job bodies; the argument is the font record index.
 void job_cachesystemfont(void *font);
 void job_cachedatafont(void *font);
-// Finishes an entry whose face is open: names the record, renders and
-// uploads the icon, marks the entry cached. Called with the sysfont mutex
-// held; releases it before taking the render locks.
+// Finishes an entry whose face is open: names the record and renders the
+// icon under the sysfont mutex, then, with that released, takes the render
+// locks, uploads the icon and marks the entry cached. The caller holds no
+// lock.
 void font_cacheentry(int font);
 
 // Releases every data font (project closed or replaced) and drops their

@@ -262,7 +262,7 @@ static int sysfont_name(sys_fontrecord &r, double *bytes)
     char path[sys_maxpath];
     snprintf(path, sizeof(path), "%s%s", r.kind == 0 ? sys_fontfolder : "", r.path);
     int32_t size = 0;
-    uint8_t *data = (uint8_t *)file_load(path, &size, 0);
+    uint8_t *data = (uint8_t *)file_load(path, &size, 0, sys_maxfontbytes);
     if (!data)
         return 0;
     *bytes += size;
@@ -385,6 +385,9 @@ static sys_faceentry *sysfont_entry(int slot)
 
 int sys_loadfontmem(const uint8_t *data, int32_t size, int pixelsize)
 {
+    // Callers normally hold it already (it is recursive); a caller that
+    // forgot still cannot race another thread over the face table.
+    sys_mutexguard g(sys_fontmutex);
     if (!sys_facetable) {
         sys_error("sys_loadfontmem: FreeType not started");
         return -1;

@@ -15,6 +15,7 @@ constexpr int sys_maxfaces = 512;         // face entries, and system-font slots
 constexpr int sys_maxglyphs = 1024;       // glyph positions of one measured string
 constexpr int sys_maxfontfiles = 16384;   // font records, and listed files
 constexpr int sys_namepixels = 12;        // pixel size fonts are opened at to be named
+constexpr int32_t sys_maxfontbytes = 67108864; // largest font file read (big CJK faces stay well below)
 
 struct sys_glyphpos {
     int32_t x, y;   // 26.6 fixed point
@@ -86,7 +87,7 @@ void sys_sortfonts();
 void sys_indexfonts();
 
 // Opens a face from memory at a pixel size; the data must outlive the face.
-// The system-font slot, or -1 (reported).
+// Takes the sysfont mutex itself. The system-font slot, or -1 (reported).
 int sys_loadfontmem(const uint8_t *data, int32_t size, int pixelsize);
 // Closes the slot's face and frees the face entry and the slot.
 void sys_closefont(int slot);

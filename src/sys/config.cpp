@@ -357,7 +357,7 @@ void config_init()
     memcpy(cfg, cfg_defaults, cfg_size);
     cfg_updated = 0;
     int32_t size = 0;
-    uint8_t *file = (uint8_t *)file_load(sys_configpath, &size, 0);
+    uint8_t *file = (uint8_t *)file_load(sys_configpath, &size, 0, cfg_maxfilebytes);
     if (file) {
         config_take(file, size);
         sys_free(file);

@@ -6,6 +6,9 @@
 #include <cstdint>
 
 constexpr int cfg_size = 30432;
+// Longer files are cut to the record, but one this much longer is not a
+// configuration file and is not read at all.
+constexpr int32_t cfg_maxfilebytes = 1048576;
 constexpr uint32_t cfg_magicvalue = 0x5A17C3E9;
 constexpr int cfg_version = 186; // 100 x major + minor of this program
 constexpr int cfg_toolcount = 256;   // entries of the tool library

@@ -28,7 +28,7 @@ static long file_size(FILE *f)
     return size;
 }
 
-void *file_load(const char *path, int32_t *size, int32_t extra)
+void *file_load(const char *path, int32_t *size, int32_t extra, int32_t maxsize)
 {
     FILE *f = sys_fopen(path, "rb");
     if (!f) {
@@ -39,6 +39,11 @@ void *file_load(const char *path, int32_t *size, int32_t extra)
     if (len < 1) {
         fclose(f);
         sys_log("file_load: empty file \"%s\"", path);
+        return nullptr;
+    }
+    if (len > maxsize) {
+        fclose(f);
+        sys_log("file_load: file too large \"%s\" (%ld bytes, at most %d)", path, len, maxsize);
         return nullptr;
     }
     // Block sizes are 32-bit: a file that cannot fit is refused like a failed

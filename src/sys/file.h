@@ -12,8 +12,10 @@ extern FILE **sys_files; // 64 stream slots, null when free; null before start-u
 
 FILE *sys_fopen(const char *path, const char *mode);
 // The file's bytes followed by extra zero bytes in a sys_malloc block; *size
-// gets file size + extra. Null on failure (*size untouched).
-void *file_load(const char *path, int32_t *size, int32_t extra);
+// gets file size + extra. A file longer than maxsize bytes is refused before
+// anything is allocated: each caller knows how large its files can sensibly
+// be. Null on failure (*size untouched).
+void *file_load(const char *path, int32_t *size, int32_t extra, int32_t maxsize);
 // Writes size bytes to "<path>.tmp" and renames that over path, so that a
 // failed write never leaves a partial or truncated file; returns size, or 0
 // (logged, the temporary file removed).

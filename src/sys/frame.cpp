@@ -318,8 +318,8 @@ static void frame_toolpathstatus()
 
 static void frame_shownotice()
 {
-    cam_notice notice;
-    if (cam_takenotice(&notice))
+    sys_notice notice;
+    if (sys_takenotice(&notice))
         sys_messagebox(notice.caption, notice.text, 0, notice.icon, 0);
 }
 

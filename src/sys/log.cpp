@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 char **sys_console = nullptr;
 uint32_t sys_consolecount = 0;
@@ -26,6 +27,16 @@ int sys_statusmutex = -1;
 char sys_statustext[sys_statusmax];
 float sys_statustime = 0;
 std::atomic<float> sys_errortime{-99999.0f};
+
+// Static initialisation runs on the thread that starts the process, which
+// is the one that creates the window and runs the frame loop.
+static const SDL_threadID log_mainthread = SDL_ThreadID();
+
+// Pending notices, oldest first. A plain lock of their own: posting must
+// work on any thread, with or without table mutexes held.
+static std::mutex notice_lock;
+static sys_notice notice_queue[sys_maxnotices];
+static int notice_first = 0, notice_count = 0;
 
 static int clock_ready = 0;
 static double clock_tick = 0;  // seconds per performance-counter tick
@@ -137,6 +148,18 @@ void sys_status(const char *format, ...)
     sys_statustime = (float)sys_seconds();
 }
 
+// Claims the error box of this error: the throttle's read and write are one
+// step, so errors racing on several threads get one box between them.
+static bool log_claimerrorbox(float now)
+{
+    float last = sys_errortime.load();
+    bool box;
+    do
+        box = now - last > 1.0f;
+    while (!sys_errortime.compare_exchange_weak(last, now));
+    return box;
+}
+
 void sys_error(const char *format, ...)
 {
     char text[sys_statusmax];
@@ -148,10 +171,46 @@ void sys_error(const char *format, ...)
     sys_log("[ ERROR ] %s", text);
     // A burst of errors shows only its first box; errors of one frame share
     // the frame's time and so show at most one.
-    float now = (float)sys_time;
-    if (now - sys_errortime > 1.0f)
-        sys_messagebox("Error", text, 0, 6, 0);
-    sys_errortime = now;
+    if (log_claimerrorbox((float)sys_time))
+        sys_notify("Error", 6, text);
+}
+
+void sys_notify(const char *caption, int icon, const char *text)
+{
+    // A box blocks its thread until answered: off the main thread SDL may
+    // not open it, and with a lock held it would stall every thread that
+    // waits for that lock. The next frame shows it instead.
+    if (sys_onmainthread() && !sys_heldmutexes())
+        sys_messagebox(caption, text, 0, icon, 0);
+    else
+        sys_postnotice(caption, icon, text);
+}
+
+int sys_onmainthread()
+{
+    return SDL_ThreadID() == log_mainthread;
+}
+
+void sys_postnotice(const char *caption, int icon, const char *text)
+{
+    std::lock_guard<std::mutex> g(notice_lock);
+    if (notice_count == sys_maxnotices)
+        return;
+    sys_notice &n = notice_queue[(notice_first + notice_count++) % sys_maxnotices];
+    n.icon = icon;
+    snprintf(n.caption, sizeof(n.caption), "%s", caption);
+    snprintf(n.text, sizeof(n.text), "%s", text);
+}
+
+int sys_takenotice(sys_notice *out)
+{
+    std::lock_guard<std::mutex> g(notice_lock);
+    if (!notice_count)
+        return 0;
+    *out = notice_queue[notice_first];
+    notice_first = (notice_first + 1) % sys_maxnotices;
+    notice_count--;
+    return 1;
 }
 
 int con_alloc()

@@ -89,7 +89,7 @@ int script_run()
     path[len] = 0;
     sys_log("loading script %s", path);
     int32_t size = 0;
-    char *text = (char *)file_load(path, &size, 1);
+    char *text = (char *)file_load(path, &size, 1, script_maxfilebytes);
     if (!text)
         return 0;
     const char *sep = plat_lastsep(path);

@@ -37,6 +37,7 @@ constexpr auto job_idlewait = std::chrono::milliseconds(100);
 
 static std::atomic<SDL_mutex *> sys_mutexes[sys_maxmutexes];
 static std::mutex mutex_tablelock; // serialises creating and destroying slots
+static thread_local int mutex_held = 0; // see sys_heldmutexes
 
 // Locks a plain SDL mutex for a scope; a missing lock (before start-up or in
 // tests that never made one) is simply not taken.
@@ -294,14 +295,23 @@ void sys_destroymutex(int id)
 
 void sys_lockmutex(int id)
 {
-    if (SDL_mutex *m = mutex_get(id))
+    if (SDL_mutex *m = mutex_get(id)) {
         SDL_LockMutex(m);
+        mutex_held += id != sys_framemutex;
+    }
 }
 
 void sys_unlockmutex(int id)
 {
-    if (SDL_mutex *m = mutex_get(id))
+    if (SDL_mutex *m = mutex_get(id)) {
+        mutex_held -= id != sys_framemutex;
         SDL_UnlockMutex(m);
+    }
+}
+
+int sys_heldmutexes()
+{
+    return mutex_held;
 }
 
 void sys_destroymutexes()

@@ -55,6 +55,9 @@ int sys_createmutex();
 void sys_destroymutex(int id);
 void sys_lockmutex(int id);
 void sys_unlockmutex(int id);
+// Table mutexes the calling thread holds, the frame mutex not counted (the
+// main thread holds it for its whole frame).
+int sys_heldmutexes();
 // Destroys every mutex of the table, locking and unlocking each first so that
 // no holder is cut off.
 void sys_destroymutexes();

@@ -4,6 +4,7 @@
 #include "img/bands.h"
 
 #include "sys/main.h"
+#include "testlog.h"
 #include "workerpool.h"
 
 #include <gtest/gtest.h>
@@ -158,4 +159,22 @@ TEST_F(BandsPool, EveryRowIsComputedOnceByItsBand)
                           [&](const img_bandrange &) { return bt_sumband{&values, sums.data(), 0, 0, 0}; });
     for (int y = 0; y < h; y++)
         EXPECT_EQ(sums[y], 499500) << y;
+}
+
+// A band whose flag never comes is reported and given up after the bound; a
+// finished one is taken at once.
+TEST(Bands, WaitGivesUpAfterItsBound)
+{
+    testlog_capture log;
+    struct Case {
+        int done;
+        double limit;
+        int result;
+    };
+    const Case cases[] = {{1, 0.0, 1}, {0, 0.05, 0}};
+    for (const Case &c : cases) {
+        int done = c.done;
+        EXPECT_EQ(img_bandwait(done, 1, c.limit), c.result) << c.done;
+    }
+    EXPECT_EQ(log.count("[ ERROR ] img_bandwait: band not done after"), 1);
 }

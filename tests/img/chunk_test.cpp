@@ -14,6 +14,7 @@
 #include "testmsg.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstdio>
@@ -235,6 +236,53 @@ TEST_F(Chunk, FailedDecodesStillEndPastTheChunk)
     EXPECT_EQ(msg_failed, 0);
 }
 
+// A PNG chunk's picture header is read before any decoder sees the bytes:
+// a few bytes declaring a huge picture, or a picture of another format, are
+// refused without decoding, and the read still ends past the chunk.
+TEST_F(Chunk, PngChunksAreCheckedBeforeDecoding)
+{
+    image *one = img_alloc("one", 1, 1, 1);
+    int32_t pngsize = 0;
+    uint8_t *png = img_writepng(one, &pngsize);
+    img_free(one);
+    ASSERT_NE(png, nullptr);
+    // The same file with IHDR saying 65535 x 65535 and a matching CRC, so a
+    // decoder would take the header at its word.
+    bytes huge(png, png + pngsize);
+    sys_free(png);
+    for (int i : {16, 20}) {
+        huge[(size_t)i] = huge[(size_t)i + 1] = 0;
+        huge[(size_t)i + 2] = huge[(size_t)i + 3] = 0xFF;
+    }
+    uLong crc = crc32(0, huge.data() + 12, 17);
+    for (int i = 0; i < 4; i++)
+        huge[(size_t)(29 + i)] = (uint8_t)(crc >> (24 - 8 * i));
+    // A whole 1 x 1 GIF, which SDL2_image would decode happily.
+    bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255,
+                 ',', 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, ';'};
+    struct Case {
+        const char *name;
+        bytes file;
+        const char *line;
+    };
+    const Case cases[] = {
+        {"65535 x 65535 PNG", huge, "img_read: \"img_png chunk\" declares 65535x65535 pixels"},
+        {"GIF", gif, "img_read: \"img_png chunk\" is not a PNG image"},
+        {"PNG cut inside its header", bytes(huge.begin(), huge.begin() + 20),
+         "img_read: \"img_png chunk\" has a damaged header"},
+    };
+    for (const Case &c : cases) {
+        bytes b = blob().u32((uint32_t)c.file.size()).raw(c.file).u32(0).b;
+        testlog_capture log;
+        readfrom(b);
+        EXPECT_EQ(img_read(img_png), nullptr) << c.name;
+        EXPECT_EQ(msg_position, (int32_t)b.size() - 4) << c.name;
+        EXPECT_EQ(msg_failed, 0) << c.name;
+        EXPECT_TRUE(log.contains(c.line)) << c.name << "\n" << log.text();
+        EXPECT_FALSE(log.contains("sys_loadimagemem")) << c.name;
+    }
+}
+
 TEST_F(Chunk, SizesBeyondTheBlobAreRefused)
 {
     struct Case {
@@ -305,7 +353,7 @@ TEST_F(Chunk, QcsfFilesAndPrmlChunksReadTheSamePayload)
     ASSERT_EQ(write(fd, payload, (size_t)size), size);
     close(fd);
     int32_t filesize = 0;
-    void *file = file_load(path, &filesize, 0);
+    void *file = file_load(path, &filesize, 0, INT32_MAX);
     remove(path);
     ASSERT_NE(file, nullptr);
     msg_readfrom(file, filesize);

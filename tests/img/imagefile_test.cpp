@@ -5,7 +5,10 @@
 // or hostile files are refused.
 #include "img/imagefile.h"
 
+#include "img/chunk.h"
 #include "img/image.h"
+#include "sys/mem.h"
+#include "sys/msg.h"
 #include "sys/thread.h"
 
 #include "testchild.h"
@@ -359,6 +362,66 @@ TEST_F(ImageFile, DecodingRunsBeforeTheImageMutexIsTaken)
     loader.join();
     ASSERT_NE(loaded.load(), nullptr);
     img_free(loaded);
+}
+
+// Loads of ".qcsf" files run on any thread: two threads loading different
+// files at once, while this thread writes the global message buffer as a
+// save would, each get their own file's pixels every time.
+TEST_F(ImageFile, QcsfLoadsOnTwoThreadsAtOnce)
+{
+    // The allocator's and the log's locks, as start-up makes them.
+    ASSERT_EQ(sys_memmutex, -1);
+    ASSERT_EQ(sys_logmutex, -1);
+    sys_memmutex = sys_createmutex();
+    sys_logmutex = sys_createmutex();
+    struct Field {
+        std::string path;
+        image *want;
+    } fields[2];
+    for (int f = 0; f < 2; f++) {
+        std::vector<float> v(96 * 80);
+        for (size_t i = 0; i < v.size(); i++)
+            v[i] = f ? 0.5f + 0.4f * std::sin((float)i * 0.013f) : (float)(i % 96) / 95.0f;
+        image *src = img_alloc("field", 96, 80, 4, v.data());
+        fields[f].path = at("field" + std::to_string(f) + ".qcsf");
+        ASSERT_GT(img_save(fields[f].path.c_str(), src), 0u);
+        img_free(src);
+        fields[f].want = img_load(fields[f].path.c_str(), 0);
+        ASSERT_NE(fields[f].want, nullptr);
+    }
+    ASSERT_NE(memcmp(fields[0].want->pixels, fields[1].want->pixels, 96 * 80 * 4), 0);
+
+    constexpr int rounds = 40;
+    std::atomic<int> wrong[2] = {0, 0}, running{2};
+    auto loader = [&](int f) {
+        for (int r = 0; r < rounds; r++) {
+            image *img = img_load(fields[f].path.c_str(), 0);
+            if (!img || img->width != 96 || img->height != 80 ||
+                memcmp(img->pixels, fields[f].want->pixels, 96 * 80 * 4) != 0)
+                wrong[f]++;
+            img_free(img);
+        }
+        running--;
+    };
+    std::thread a(loader, 0), b(loader, 1);
+    image *scratch = ramp(64, 64);
+    while (running.load()) {
+        ASSERT_EQ(msg_alloc(1024), 1);
+        img_write(scratch);
+        sys_free(msg_buffer);
+        msg_buffer = nullptr;
+        msg_position = msg_capacity = 0;
+    }
+    a.join();
+    b.join();
+    img_free(scratch);
+    EXPECT_EQ(wrong[0].load(), 0);
+    EXPECT_EQ(wrong[1].load(), 0);
+    img_free(fields[0].want);
+    img_free(fields[1].want);
+    sys_destroymutex(sys_logmutex);
+    sys_destroymutex(sys_memmutex);
+    sys_logmutex = sys_memmutex = -1;
 }
 
 // Files that are empty, cut short or declare absurd sizes give no image and

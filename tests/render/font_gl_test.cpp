@@ -156,7 +156,7 @@ TEST_F(FontDraw, ADrawnStringReadsBackWithTheInkBoxOfItsSheet)
     ASSERT_EQ(font, 0);
     const font_slot &f = font_slots[font];
     int32_t size = 0;
-    void *png = file_load("fonts/Fixedsys.png", &size, 0);
+    void *png = file_load("fonts/Fixedsys.png", &size, 0, INT32_MAX);
     ASSERT_NE(png, nullptr);
     int width, height, bpp;
     uint8_t *pixels = sys_loadimagemem((const uint8_t *)png, size, &width, &height, &bpp, 0);

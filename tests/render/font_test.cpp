@@ -208,7 +208,7 @@ struct sheetpixels {
     explicit sheetpixels(const std::string &name)
     {
         int32_t size = 0;
-        void *data = file_load(("fonts/" + name + ".png").c_str(), &size, 0);
+        void *data = file_load(("fonts/" + name + ".png").c_str(), &size, 0, INT32_MAX);
         if (!data)
             return;
         uint8_t *pixels = sys_loadimagemem((const uint8_t *)data, size, &width, &height, &bpp, 0);

@@ -71,7 +71,7 @@ TEST_F(FontCacheGl, IconIsMadeOnAWorkerWithTheWorkersContext)
 TEST_F(FontCacheGl, ADataFontCachesFromProjectBytesAndIsReleased)
 {
     int32_t size = 0;
-    uint8_t *data = (uint8_t *)file_load(fontfixture_dejavu, &size, 0);
+    uint8_t *data = (uint8_t *)file_load(fontfixture_dejavu, &size, 0, sys_maxfontbytes);
     ASSERT_NE(data, nullptr);
     sys_fontlist[1] = {nullptr, sys_strdup("DejaVu Sans Book"), 1, 0, 0};
     sys_fontcount = 2;

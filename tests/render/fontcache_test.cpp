@@ -6,8 +6,10 @@
 #include "sys/frame.h"
 #include "testlog.h"
 
+#include <atomic>
 #include <climits>
 #include <fstream>
+#include <thread>
 
 class FontCache : public testing::Test {
 protected:
@@ -143,7 +145,31 @@ TEST_F(FontCache, AFontThatCannotBeReadOrParsedEndsNeitherBusyNorCached)
         EXPECT_EQ(font_cacheslot[3].data, nullptr) << c.path;
         EXPECT_EQ(font_cacheslot[3].sysfont, -1) << c.path;
         EXPECT_EQ(sys_fontslot[stale], -1) << c.path; // the stale face went with its bytes
+        EXPECT_EQ(sys_heldmutexes(), 0) << c.path;
     }
+}
+
+// Opening a face takes the sysfont mutex even when its caller did not: a
+// thread that opens one waits while another holds the lock.
+TEST_F(FontCache, OpeningAFaceWaitsForTheSysfontMutex)
+{
+    int32_t size = 0;
+    uint8_t *data = (uint8_t *)file_load(fontfixture_dejavu, &size, 0, sys_maxfontbytes);
+    ASSERT_NE(data, nullptr);
+    std::atomic<int> slot{-2};
+    sys_lockmutex(sys_fontmutex);
+    std::thread opener([&] { slot = sys_loadfontmem(data, size, 20); });
+    for (int i = 0; i < 30 && slot == -2; i++)
+        SDL_Delay(10);
+    EXPECT_EQ(slot.load(), -2);
+    sys_unlockmutex(sys_fontmutex);
+    opener.join();
+    ASSERT_GE(slot.load(), 0);
+    {
+        sys_mutexguard g(sys_fontmutex);
+        sys_closefont(slot);
+    }
+    sys_free(data);
 }
 
 TEST_F(FontCache, FreeDataReleasesDataFontsAndLeavesReclaimedEntriesAlone)
@@ -153,7 +179,7 @@ TEST_F(FontCache, FreeDataReleasesDataFontsAndLeavesReclaimedEntriesAlone)
     for (int font = 3; font < 5; font++) {
         sys_fontlist[font] = {sys_strdup("DejaVu Sans Book"), sys_strdup("DejaVu Sans Book"), 1, 0, 0};
         sys_fontcount++;
-        uint8_t *data = (uint8_t *)file_load(fontfixture_dejavu, &size, 0);
+        uint8_t *data = (uint8_t *)file_load(fontfixture_dejavu, &size, 0, sys_maxfontbytes);
         ASSERT_NE(data, nullptr);
         ASSERT_EQ(font_claimentry(font, data, size), font - 3);
         EXPECT_EQ(font_flags(font - 3), font_busy | font_datafont);

@@ -101,7 +101,7 @@ struct fontfixture {
     static void cache(int font, int entry, const char *path = fontfixture_dejavu)
     {
         font_cacherecord &c = font_cacheslot[entry];
-        c.data = (uint8_t *)file_load(path, &c.size, 0);
+        c.data = (uint8_t *)file_load(path, &c.size, 0, sys_maxfontbytes);
         ASSERT_NE(c.data, nullptr) << "scripts/deps.sh installs fonts-dejavu-core";
         c.sysfont = sys_loadfontmem(c.data, c.size, font_claimsize);
         c.id = entry;

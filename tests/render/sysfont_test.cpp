@@ -31,7 +31,7 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(sys_initfreetype(), 1);
-        data = (uint8_t *)file_load(dejavu, &size, 0);
+        data = (uint8_t *)file_load(dejavu, &size, 0, sys_maxfontbytes);
         ASSERT_NE(data, nullptr) << "scripts/deps.sh installs fonts-dejavu-core";
     }
     void TearDown() override

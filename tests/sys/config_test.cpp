@@ -186,6 +186,33 @@ TEST_F(Config, FileSizeAndMagicDecideWhatIsTaken)
     }
 }
 
+// A file far longer than the record is not read at all: the defaults stay
+// whole, the debug log stays off as for a missing file, and the file itself
+// is left as it was.
+TEST_F(Config, OversizedFileIsRefusedAndDefaultsKept)
+{
+    struct Case {
+        size_t size;
+        bool taken;
+    };
+    const Case cases[] = {{(size_t)cfg_maxfilebytes, true}, {(size_t)cfg_maxfilebytes + 1, false}};
+    for (const Case &c : cases) {
+        record file(c.size, 0x5A);
+        memcpy(file.data(), cfg_defaults, cfg_size);
+        rec_seti(file, cfg_windowx, 5);
+        writefile(file);
+        memcpy(cfg, cfg_defaults, cfg_size);
+
+        testlog_capture log;
+        config_init();
+        EXPECT_EQ(log.contains("file_load: file too large"), !c.taken) << c.size;
+        EXPECT_EQ(cfg_geti(cfg_windowx), c.taken ? 5 : 20) << c.size;
+        if (!c.taken)
+            EXPECT_EQ(current(), defaults()) << c.size;
+        EXPECT_EQ(readfile(), file) << c.size;
+    }
+}
+
 TEST_F(Config, TextsWithoutTerminatorAreCutAtTheirField)
 {
     record file = defaults();

@@ -36,7 +36,7 @@ TEST_F(Files, LoadAddsZeroedExtraBytes)
     std::string p = write("three.txt", "G21");
     testlog_capture cap;
     int32_t size = -7;
-    char *data = (char *)file_load(p.c_str(), &size, 1);
+    char *data = (char *)file_load(p.c_str(), &size, 1, 3);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(size, 4);
     EXPECT_EQ(memcmp(data, "G21", 4), 0); // the fourth byte is the NUL
@@ -49,7 +49,7 @@ TEST_F(Files, LoadLogsMegabytesForLargeFiles)
     std::string p = write("big.bin", std::string(2 * 1048576, 'x'));
     testlog_capture cap;
     int32_t size = 0;
-    void *data = file_load(p.c_str(), &size, 0);
+    void *data = file_load(p.c_str(), &size, 0, INT32_MAX);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(size, 2 * 1048576);
     sys_free(data);
@@ -60,17 +60,20 @@ TEST_F(Files, LoadFailuresReturnNullAndKeepSize)
 {
     struct Case {
         std::string path;
-        const char *line;
+        int32_t maxsize;
+        std::string line;
     };
+    const std::string four = write("four.txt", "G21\n");
     const Case cases[] = {
-        {write("empty.txt", ""), "file_load: empty file \""},
-        {(dir / "missing.txt").string(), "file_load: open failed \""},
-        {dir.string(), "file_load: "}, // a folder is not a file
+        {write("empty.txt", ""), 100, "file_load: empty file \""},
+        {(dir / "missing.txt").string(), 100, "file_load: open failed \""},
+        {dir.string(), INT32_MAX, "file_load: "}, // a folder is not a file
+        {four, 3, "file_load: file too large \"" + four + "\" (4 bytes, at most 3)"},
     };
     for (const Case &c : cases) {
         testlog_capture cap;
         int32_t size = 99;
-        EXPECT_EQ(file_load(c.path.c_str(), &size, 1), nullptr) << c.path;
+        EXPECT_EQ(file_load(c.path.c_str(), &size, 1, c.maxsize), nullptr) << c.path;
         EXPECT_EQ(size, 99) << c.path;
         EXPECT_TRUE(cap.contains(c.line)) << c.path << "\n" << cap.text();
     }

@@ -628,6 +628,29 @@ TEST_F(Frame, NoticeFromAWorkerIsShownByTheNextFrame)
     EXPECT_EQ(log.count("sys_messagebox \"Main Notice\""), 1);
 }
 
+static void job_error(void *arg)
+{
+    sys_error("spindle driver not responding (%d)", 3);
+    ((notice_job *)arg)->done = 1;
+}
+
+TEST_F(Frame, ErrorOnAWorkerIsShownByALaterFrame)
+{
+    testlog_capture log;
+    sys_errortime = -99999.0f;
+    notice_job job;
+    ASSERT_GE(sys_threadjob("error", job_error, &job), 0);
+    for (int i = 0; i < 500 && !job.done; i++)
+        SDL_Delay(10);
+    ASSERT_TRUE(job.done);
+    EXPECT_TRUE(log.contains("[ ERROR ] spindle driver not responding (3)"));
+    EXPECT_FALSE(log.contains("sys_messagebox \"Error\""));
+    frame();
+    EXPECT_EQ(log.count("sys_messagebox \"Error\""), 1);
+    frame();
+    EXPECT_EQ(log.count("sys_messagebox \"Error\""), 1);
+}
+
 TEST_F(Frame, UpdateDownloadIsReportedOnce)
 {
     testlog_capture log;

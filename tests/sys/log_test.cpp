@@ -4,13 +4,17 @@
 #include "sys/config.h"
 #include "sys/frame.h"
 #include "sys/mem.h"
+#include "sys/thread.h"
 #include "testlog.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 // A fresh console ring for each test.
 class Console : public testing::Test {
@@ -123,6 +127,89 @@ TEST(Log, ErrorBoxAtMostOncePerSecond)
     }
     sys_time = saved;
     EXPECT_EQ(cap.count("[ ERROR ] spindle stalled"), 4);
+}
+
+static int log_drainnotices()
+{
+    sys_notice n;
+    int count = 0;
+    while (sys_takenotice(&n))
+        count++;
+    return count;
+}
+
+// A box is only opened by the main thread with no lock held; everywhere else
+// the error waits as a notice for the next frame.
+TEST(Log, ErrorBoxOnlyOnTheMainThreadWithoutLocks)
+{
+    testlog_capture cap;
+    double saved = sys_time;
+    log_drainnotices();
+    int lock = sys_createmutex();
+    ASSERT_GE(lock, 0);
+    struct Case {
+        const char *where;
+        bool worker, locked, boxnow;
+    };
+    const Case cases[] = {
+        {"another thread", true, false, false},
+        {"main thread holding a lock", false, true, false},
+        {"main thread", false, false, true},
+    };
+    double t = 200.0;
+    for (const Case &c : cases) {
+        sys_time = t += 5.0;
+        int boxes = cap.count("sys_messagebox \"Error\"");
+        auto report = [&] {
+            sys_mutexguard g(c.locked ? lock : -1);
+            sys_error("probe lost (%s)", c.where);
+        };
+        if (c.worker)
+            std::thread(report).join();
+        else
+            report();
+        EXPECT_EQ(cap.count("sys_messagebox \"Error\"") - boxes, c.boxnow ? 1 : 0) << c.where;
+        sys_notice n{};
+        EXPECT_EQ(sys_takenotice(&n), c.boxnow ? 0 : 1) << c.where;
+        if (!c.boxnow) {
+            EXPECT_STREQ(n.caption, "Error") << c.where;
+            EXPECT_EQ(n.icon, 6) << c.where;
+            EXPECT_EQ(std::string(n.text), std::string("probe lost (") + c.where + ")");
+        }
+    }
+    EXPECT_EQ(sys_heldmutexes(), 0);
+    sys_destroymutex(lock);
+    sys_time = saved;
+}
+
+// Errors of one frame on many threads at once still get one box between
+// them: the throttle's test and update cannot interleave.
+TEST(Log, RacingErrorsShareOneBox)
+{
+    testlog_capture cap;
+    double saved = sys_time;
+    log_drainnotices();
+    constexpr int rounds = 40, threads = 8;
+    int extra = 0;
+    for (int r = 0; r < rounds; r++) {
+        sys_time = 1000.0 + 2.0 * r;
+        std::atomic<int> ready{0};
+        std::vector<std::thread> pool;
+        for (int i = 0; i < threads; i++)
+            pool.emplace_back([&] {
+                ready.fetch_add(1);
+                while (ready.load() < threads)
+                    std::this_thread::yield();
+                sys_error("coolant low");
+            });
+        for (std::thread &t : pool)
+            t.join();
+        extra += log_drainnotices() - 1;
+    }
+    EXPECT_EQ(extra, 0);
+    EXPECT_EQ(cap.count("[ ERROR ] coolant low"), rounds * threads);
+    EXPECT_EQ(cap.count("sys_messagebox"), 0);
+    sys_time = saved;
 }
 
 TEST(Log, MissingLogFileGoesToStandardOutput)
