@@ -151,7 +151,8 @@ struct svg_errors {
     }
 };
 
-// The XML tree of the text (libxml2 set up by svg_init first), or null with the parser's reason logged.
+// The XML tree of the text, libxml2 set up by svg_init first; null with the
+// parser's reason logged.
 xmlDoc *svg_readxml(const char *text, int32_t size);
 // Refuses documents nested too deep or with too many elements, gives
 // elements written without a namespace the SVG one and notes the gradients
