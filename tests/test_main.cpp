@@ -1,6 +1,7 @@
-// Shared entry of the test executables. Every blocking dialog is answered by
-// its seam unless a test says otherwise, so a test binary started by hand
-// never waits for a person or opens a program.
+// Shared entry of the test executables, compiled once per kind (plain and
+// GL). Every blocking dialog is answered by its seam unless a test says
+// otherwise, so a test binary started by hand never waits for a person or
+// opens a program.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -30,6 +31,10 @@ int main(int argc, char **argv)
     setenv("KERFMILL_DIALOG_PATHS", "", 0);
     setenv("KERFMILL_COLOR_ANSWERS", "cancel", 0);
     setenv("KERFMILL_SHELL_LOG", "1", 0);
+    // Every start-up of the program, in process or as a child, would time
+    // the convolutions for a second or more; the one test of that path
+    // switches the timing back on.
+    setenv("KERFMILL_SKIP_CONVO_TIMING", "1", 0);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -20,5 +20,6 @@ double img_measureconvo(img_convoroutine routine);
 void img_choosegpuconvo(double cpuspeed, double gpuspeed);
 // The whole measurement of the image start: the processor first; with
 // framebuffer objects the six image shaders, then the GPU. Sets
-// img_cpuspeed and img_gpuspeed.
+// img_cpuspeed and img_gpuspeed. With KERFMILL_SKIP_CONVO_TIMING=1 nothing
+// is timed: both speeds take one nominal figure and the shaders still load.
 void img_benchmarkconvo();

@@ -67,6 +67,10 @@ struct svg_image {
     int32_t shapecount;
 };
 
+// Sets up the XML parser for the whole process. Start-up calls it before any
+// worker can load a picture; a load calls it too, so it is never missing.
+void svg_init();
+
 // Parses the SVG file at path; lengths in physical units become pixels at
 // dpi. Null on failure (logged). Free the result with nsvg_delete.
 svg_image *sys_loadSVG(const char *path, float dpi);

@@ -11,6 +11,7 @@
 #include "gui/gui.h"
 #include "img/convobench.h"
 #include "img/image.h"
+#include "img/svg.h"
 #include "online/conlib.h"
 #include "online/update.h"
 #include "project/project.h"
@@ -104,12 +105,14 @@ static int init_render()
     return 1;
 }
 
-// The image table and its mutex, then which of processor and GPU convolves
+// The image table and its mutex, the SVG reader's parser set-up (before any
+// worker can load a picture), then which of processor and GPU convolves
 // faster.
 static int init_image()
 {
     init_announce("image...");
     img_init();
+    svg_init();
     img_benchmarkconvo();
     return 1;
 }
