@@ -66,14 +66,14 @@ static void move_newpos(float out[3], const float pos[3], uint32_t code, const f
 
 void move_addpoints(float out[3], int slot, const float pos[3], uint32_t code, const float *values)
 {
+    // out may be pos: it is written only once pos has been read.
     float next[3];
     move_newpos(next, pos, code, values);
-    out[0] = out[1] = out[2] = 0.0f;
-    if (!toolpath_valid(slot, "move_addpoints"))
+    if (!toolpath_valid(slot, "move_addpoints") || !move_append(toolpaths[slot], move_rapid, code, values)) {
+        out[0] = out[1] = out[2] = 0.0f;
         return;
+    }
     toolpath &tp = toolpaths[slot];
-    if (!move_append(tp, move_rapid, code, values))
-        return;
     float dx = next[0] - pos[0], dy = next[1] - pos[1], dz = next[2] - pos[2];
     float sq = dx * dx + dy * dy + dz * dz;
     tp.rapids += sqrt((double)sq);
@@ -84,12 +84,11 @@ void move_addpoints(float out[3], int slot, const float pos[3], int path, uint32
 {
     float next[3];
     move_newpos(next, pos, code, values);
-    out[0] = out[1] = out[2] = 0.0f;
-    if (!toolpath_valid(slot, "move_addpoints"))
+    if (!toolpath_valid(slot, "move_addpoints") || !move_append(toolpaths[slot], move_feed, code, values)) {
+        out[0] = out[1] = out[2] = 0.0f;
         return;
+    }
     toolpath &tp = toolpaths[slot];
-    if (!move_append(tp, move_feed, code, values))
-        return;
     if ((code & move_cut) && path >= 0 && (uint32_t)path < toolpath_maxpaths) {
         double dx = (double)next[0] - pos[0], dy = (double)next[1] - pos[1], dz = (double)next[2] - pos[2];
         tp.pathlen[path] += sqrt(dx * dx + dy * dy + dz * dz);
