@@ -3,8 +3,10 @@
 // entry cuts land in the sorted order.
 #include "cam/engage.h"
 
+#include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "camtest.h"
+#include "project/project.h"
 #include "testlog.h"
 
 #include <cmath>
@@ -306,4 +308,29 @@ TEST_F(Engage, InvalidSlotsAreRefused)
     EXPECT_TRUE(log.contains("cam_addhelicalengage: invalid toolpath slot 10"));
     EXPECT_TRUE(log.contains("toolpath_sortpaths: invalid toolpath slot 3"));
     EXPECT_TRUE(log.contains("toolpath_engagepaths: invalid toolpath slot -1"));
+}
+
+TEST(EngageSettings, HelixRadiusIsAQuarterOfTheFluteDiameterInProjectUnits)
+{
+    struct Case {
+        uint32_t projectunits;
+        int toolunits;
+        float d, radius;
+    };
+    const Case cases[] = {
+        {1, 1, 0.25f, 0.0625f},
+        {1, 2, 6.0f, 6.0f * 0.25f * 0.03937008f}, // metric tool, inch project
+        {2, 1, 0.25f, 0.25f * 0.25f * 25.4f},     // inch tool, metric project
+        {2, 2, 6.0f, 1.5f},
+    };
+    for (const Case &c : cases) {
+        project.units = c.projectunits;
+        cam_settool(4, "helix", 1, c.toolunits, 2, c.d, 1.0f, 0.0f, 2.0f, 20.0f);
+        engage_sethelixradius(4);
+        EXPECT_FLOAT_EQ(engage_helixradius, c.radius) << c.projectunits << " " << c.toolunits;
+    }
+    testlog_capture log;
+    engage_sethelixradius(0);
+    EXPECT_EQ(engage_helixradius, 0.0f);
+    EXPECT_TRUE(log.contains("engage_sethelixradius: no tool 0"));
 }
