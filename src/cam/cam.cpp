@@ -1,4 +1,5 @@
-// Operation records, the CAM log and the CAM shutdown.
+// Operation records and their bookkeeping (swap, remove, clear), the CAM
+// log and the CAM shutdown.
 #include "cam/cam.h"
 
 #include "cam/toolpath.h"

@@ -151,10 +151,12 @@ static int ramp_open(int slot, int dir, int count, const float *verts)
     std::vector<float> down(ramp.size());
     for (size_t i = 0; i < n; i++)
         memcpy(&down[i * 3], &ramp[(n - 1 - i) * 3], 3 * sizeof(float));
+    // verts may lie in the slot's own array, which the append can move.
+    float bottom = down[(n - 1) * 3 + 2];
     if (ramp_append(slot, 0, down) < 0)
         return -1;
-    sys_log("...generated ramp: Z%f->Z%f slope:%f (verts:%d start:%d dir:%d closed:%d)", engage_cutz,
-            verts[start * 3 + 2], engage_slope, count, start, dir, 0);
+    sys_log("...generated ramp: Z%f->Z%f slope:%f (verts:%d start:%d dir:%d closed:%d)", engage_cutz, bottom,
+            engage_slope, count, start, dir, 0);
     return idx;
 }
 
@@ -205,7 +207,9 @@ int cam_addhelicalengage(int slot, int dir, int start, int count, const float *v
         sys_log("cam_addhelicalengage: bad polyline (verts:%d start:%d)", count, start);
         return -1;
     }
-    const float *p = verts + start * 3;
+    // A copy: verts may lie in the slot's own array, which the append can move.
+    float p[3];
+    memcpy(p, verts + start * 3, sizeof(p));
     float t[3];
     helix_tangent(t, start, count, verts);
     sys_log("helix delta: %f,%f,%f", t[1], -t[0], t[2]);

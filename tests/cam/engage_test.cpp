@@ -334,3 +334,28 @@ TEST(EngageSettings, HelixRadiusIsAQuarterOfTheFluteDiameterInProjectUnits)
     EXPECT_EQ(engage_helixradius, 0.0f);
     EXPECT_TRUE(log.contains("engage_sethelixradius: no tool 0"));
 }
+
+// The orderings pass the path's own vertices to the entry cuts; appending
+// the entry cut may move that array.
+TEST_F(Engage, EntryCutsSurviveTheirSlotGrowing)
+{
+    for (int engage : {1, 2}) {
+        for (int closed : {0, 1}) {
+            int slot = claim();
+            std::vector<float> line(4094 * 3);
+            for (int i = 0; i < 4094; i++) {
+                line[i * 3] = (float)(i % 7);
+                line[i * 3 + 1] = (float)(i / 7);
+            }
+            float end[3];
+            toolpath_addpath(end, slot, engage, 0, closed, 0, 1, 4094, line.data());
+            ASSERT_EQ(toolpaths[slot].sz_verts, 4096u);
+            engage_cutz = 0.5f;
+            engage_slope = 0.25f;
+            toolpath_engagepaths(slot);
+            EXPECT_EQ(toolpaths[slot].num_paths, 2u) << engage << " " << closed;
+            EXPECT_GT(toolpaths[slot].sz_verts, 4096u);
+            toolpath_free(slot);
+        }
+    }
+}
