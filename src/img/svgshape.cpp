@@ -612,7 +612,6 @@ svg_image *svg_buildshapes(xmlDoc *xml, svg_doc &doc, std::string &why)
         why = e.what();
         return nullptr;
     }
-    printf("SVGPARSE: bounds = %f,%f-%f,%f\n", b.bounds[0], b.bounds[1], b.bounds[2], b.bounds[3]);
     svg_image *svg = svg_pack(doc, b, b.bounds[0], b.bounds[1]);
     if (!svg)
         why = "no memory for the shapes";

@@ -79,15 +79,37 @@ struct projtool {
     int32_t ops[project_maxops]; // operation entries using the tool, -1 none
 };
 
-struct projop {
-    char name[project_maxname];
-    int32_t group; // layer group 0..9
-    int32_t camop; // operation record, -1 none
-    int32_t tool;  // 1-based
-    uint32_t include;
-    uint32_t show;
-    float created;     // seconds since start
-    image *simulation; // the simulation image of the operation
+// One step of an operation's simulation: the image cut so far and where
+// along the moves it stopped.
+struct projsimstep {
+    image *img;
+    int32_t path;
+    int32_t move;
+    float fraction;
+    float length; // cut length so far
+};
+
+// An operation entry without its simulation busy flag, so entries can be
+// exchanged whole (cam_swapoperations).
+struct projopfields {
+    char name[project_maxname] = {};
+    int32_t group = 0;      // layer group 0..9
+    int32_t camop = -1;     // operation record, -1 none
+    int32_t tool = 0;       // 1-based, 0 none
+    int32_t contmodel = -1; // render models of the display, -1 none
+    int32_t meshmodel = -1;
+    int32_t pathmodel = -1;
+    uint32_t include = 0;
+    uint32_t show = 0;
+    float created = 0.0f;       // seconds since start
+    uint32_t current = 0;       // cleared when its tool changes: generate again
+    image *simulation = nullptr; // the final simulation image: the last step's
+    projsimstep steps[4] = {};
+    float simtime = 0.0f;       // toolpath time the images were made for
+};
+
+struct projop : projopfields {
+    std::atomic<int32_t> simbusy{0}; // a simulation job is making the images
 };
 
 struct project_record {
@@ -115,6 +137,9 @@ struct project_record {
     project_layer layers[project_maxlayers];
     projtool tools[project_maxtools];
     projop ops[project_maxops];
+    // The last operation applied to the simulation depth-map, -1 none:
+    // reordering before it rebuilds the simulation from the start.
+    int32_t simlastop = -1;
 
     std::atomic<int32_t> updatingcanvas; // canvas composition running
     std::atomic<int32_t> saving;         // project save running

@@ -304,12 +304,12 @@ static void frame_toolpathstatus()
     if (i < 0 || i >= cam_maxops)
         return;
     const camop &op = cam_ops[i];
-    if (op.generating) {
+    if (op.generating.load(std::memory_order_acquire)) {
         const char *name = op.type >= 0 && op.type < camop_types ? camop_typenames[op.type] : "?";
         sys_status("calculating %s... %c", name, frame_spin(sys_time / 0.3));
         return;
     }
-    if (op.progress == 1.0f)
+    if (op.progress.load(std::memory_order_acquire) == 1.0f)
         sys_status("...toolpath calculated (%.2fs)", op.time);
     else
         sys_status("...toolpath calculation failed!");
