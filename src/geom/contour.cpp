@@ -212,7 +212,7 @@ static int cont_quadrant(float x, float y, float px, float py)
 
 // Winding by quadrant changes: a full turn about the point sums to +-4. A
 // step across two quadrants counts +-2 by the side the step passes the point.
-static bool cont_contains(const float *v, uint32_t count, float px, float py)
+bool cont_contains(const float *v, uint32_t count, float px, float py)
 {
     if (count < 2)
         return false;

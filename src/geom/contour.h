@@ -46,6 +46,9 @@ contour *cont_newfrompolys(contour *src, float *point);
 contour *con_bridgepolys(contour *src);
 // Signed area of count points: half the sum of x[j+1] y[j] - x[j] y[j+1].
 float cont_polyarea(const float *verts, uint32_t count);
+// Is (px, py) inside the ring of count points? By quadrant winding: the
+// point is inside when the quadrant changes along the ring sum to +-4.
+bool cont_contains(const float *verts, uint32_t count, float px, float py);
 
 struct image;
 // The iso-line of img at level t, placed at point * scale + offset and thinned
