@@ -1,0 +1,197 @@
+// Contour producers and their bad input: the iso-line of a field (blocks,
+// holes, short curves dropped, non-finite fields refused), the maximum
+// raster of a polyline, surface clipping wholly below and above, and
+// polylines of no points refused.
+#include "geom/contour.h"
+#include "geom/drape.h"
+#include "img/image.h"
+#include "img/rasterize.h"
+#include "testlog.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+struct cont_deleter {
+    void operator()(contour *c) const { cont_free(c); }
+};
+using cont_ptr = std::unique_ptr<contour, cont_deleter>;
+struct img_deleter {
+    void operator()(image *i) const { img_free(i); }
+};
+using img_ptr = std::unique_ptr<image, img_deleter>;
+
+// A w x h field of 0 with the given pixel boxes {x0, y0, x1, y1} (ends
+// excluded) set to value.
+img_ptr cs_field(int w, int h, std::initializer_list<std::array<int, 4>> boxes, float value = 1)
+{
+    img_ptr f(img_allocfloat("field", w, h));
+    float *p = (float *)f->pixels;
+    for (int i = 0; i < w * h; i++)
+        p[i] = 0;
+    for (const auto &b : boxes)
+        for (int y = b[1]; y < b[3]; y++)
+            for (int x = b[0]; x < b[2]; x++)
+                p[y * w + x] = value;
+    return f;
+}
+
+double cs_area(const contour *c, uint32_t i)
+{
+    uint32_t first = 0;
+    for (uint32_t k = 0; k < i; k++)
+        first += c->vertcount[k];
+    return cont_polyarea(c->verts + 3 * first, c->vertcount[i]);
+}
+} // namespace
+
+// Traced at 0.5 in pixel units (scale w, h), unthinned: the crossings lie
+// half way between pixel centres, so an n x n block is an n x n square with
+// its four corners cut by triangles of area 1/8, and a hole of zeros is the
+// same shape turned the other way.
+TEST(ContourSources, FromImageTracesBlocksAndHoles)
+{
+    struct Case {
+        const char *what;
+        std::vector<std::array<int, 4>> ones, zeros; // boxes set to 1, then back to 0
+        int side;                  // field side in pixels
+        std::vector<double> areas; // unsigned in pixels, largest first
+        bool opposite;             // the second turns against the first
+    };
+    const Case cases[] = {
+        {"7 x 7 block", {{4, 4, 11, 11}}, {}, 16, {48.5}, false},
+        {"block with a 3 x 3 hole", {{4, 4, 11, 11}}, {{6, 6, 9, 9}}, 16, {48.5, 8.5}, true},
+        {"two blocks", {{1, 1, 8, 8}, {10, 10, 13, 13}}, {}, 16, {48.5, 8.5}, false},
+        // Measured in field widths, a lone pixel's diamond on a 3072 field
+        // (9.2e-4 long, area over length 5.8e-5) is both short and narrow;
+        // the block (8.7e-3 long) is not.
+        {"short and narrow dropped", {{4, 4, 11, 11}, {13, 2, 14, 3}}, {}, 3072, {48.5}, false},
+    };
+    const float offset[3] = {0, 0, 0};
+    for (const Case &c : cases) {
+        const float scale[3] = {(float)c.side, (float)c.side, 1};
+        img_ptr f = cs_field(c.side, c.side, {});
+        float *p = (float *)f->pixels;
+        for (const auto &b : c.ones)
+            for (int y = b[1]; y < b[3]; y++)
+                for (int x = b[0]; x < b[2]; x++)
+                    p[y * c.side + x] = 1;
+        for (const auto &b : c.zeros)
+            for (int y = b[1]; y < b[3]; y++)
+                for (int x = b[0]; x < b[2]; x++)
+                    p[y * c.side + x] = 0;
+        cont_ptr out(cont_fromimage(f.get(), 0.5f, scale, offset, 2.0f, 0, 1e9f, 0));
+        ASSERT_NE(out, nullptr) << c.what;
+        ASSERT_EQ(out->numpolys, c.areas.size()) << c.what;
+        std::vector<double> areas;
+        for (uint32_t i = 0; i < out->numpolys; i++)
+            areas.push_back(cs_area(out.get(), i));
+        std::vector<double> sorted = areas;
+        std::sort(sorted.begin(), sorted.end(), [](double a, double b) { return std::fabs(a) > std::fabs(b); });
+        for (size_t i = 0; i < sorted.size(); i++)
+            EXPECT_NEAR(std::fabs(sorted[i]), c.areas[i], 1e-3) << c.what << " polyline " << i;
+        if (sorted.size() == 2)
+            EXPECT_EQ(sorted[0] * sorted[1] < 0, c.opposite) << c.what;
+        for (uint32_t i = 0; i < out->numpolys; i++)
+            EXPECT_TRUE(out->closed[i]) << c.what;
+    }
+}
+
+TEST(ContourSources, FromImageRefusesNonFiniteFieldsWithAnEmptyContour)
+{
+    const float scale[3] = {16, 16, 1}, offset[3] = {0, 0, 0};
+    for (float bad : {NAN, INFINITY}) {
+        img_ptr f = cs_field(16, 16, {{4, 4, 11, 11}});
+        ((float *)f->pixels)[3] = bad;
+        testlog_capture log;
+        cont_ptr out(cont_fromimage(f.get(), 0.5f, scale, offset, 2.0f, 0, 1e9f, 0));
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(out->numpolys, 0u);
+        EXPECT_TRUE(log.contains("cont_fromimage:"));
+    }
+}
+
+// A 16 x 16 field over the world box 0..16 (one unit a pixel, z 0..1).
+TEST(ContourSources, RasterizePolyMaxRaisesNeverLowersAndSkipsOutside)
+{
+    const float size[3] = {16, 16, 1}, origin[3] = {0, 0, 0};
+    struct Case {
+        const char *what;
+        std::vector<float> verts;
+        int rect[4];
+        int raised; // pixels that change
+    };
+    // The field is 0 but for pixel (5, 8), which holds 0.9.
+    const Case cases[] = {
+        {"level run along row 8", {2.5f, 8.5f, 0.5f, 12.5f, 8.5f, 0.5f}, {2, 8, 13, 9}, 10},
+        {"run leaving the field on both sides", {-5.5f, 3.5f, 0.25f, 20.5f, 3.5f, 0.25f}, {-5, 3, 21, 4}, 16},
+        {"column", {7.5f, 1.5f, 0.75f, 7.5f, 4.5f, 0.75f}, {7, 1, 8, 5}, 4},
+        {"wholly outside", {-9, -9, 1, -3, -4, 1}, {-9, -9, -2, -3}, 0},
+    };
+    for (const Case &c : cases) {
+        img_ptr f = cs_field(16, 16, {});
+        float *p = (float *)f->pixels;
+        p[8 * 16 + 5] = 0.9f;
+        int rect[4] = {};
+        img_rasterizepolymax(f.get(), size, origin, (int)c.verts.size() / 3, c.verts.data(), rect);
+        for (int k = 0; k < 4; k++)
+            EXPECT_EQ(rect[k], c.rect[k]) << c.what << " bound " << k;
+        int raised = 0;
+        for (int i = 0; i < 256; i++)
+            if (i != 8 * 16 + 5 && p[i] != 0)
+                raised++;
+        EXPECT_EQ(raised, c.raised) << c.what;
+        EXPECT_EQ(p[8 * 16 + 5], 0.9f) << c.what << ": never lowered";
+    }
+    // A single point reports the empty box and raises its own pixel.
+    img_ptr f = cs_field(16, 16, {});
+    const float one[3] = {3.5f, 2.5f, 0.5f};
+    int rect[4] = {};
+    img_rasterizepolymax(f.get(), size, origin, 1, one, rect);
+    EXPECT_EQ(rect[0], 99999);
+    EXPECT_EQ(rect[3], -99999);
+    EXPECT_EQ(((float *)f->pixels)[2 * 16 + 3], 0.5f);
+}
+
+// A level polyline at height 0.5 over a flat field: kept whole (and closed)
+// when the surface is above it, dropped when the surface is below.
+TEST(ContourSources, SampleImageWhollyBelowAndAbove)
+{
+    const float size[3] = {16, 16, 1}, origin[3] = {0, 0, 0};
+    const float ring[] = {2, 2, 0.5f, 2, 12, 0.5f, 12, 12, 0.5f, 12, 2, 0.5f, 2, 2, 0.5f};
+    struct Case {
+        float surface;
+        uint32_t polys;
+    };
+    for (const Case &c : {Case{0.8f, 1}, Case{0.2f, 0}}) {
+        img_ptr f = cs_field(16, 16, {{0, 0, 16, 16}}, c.surface);
+        cont_ptr src(cont_new());
+        ASSERT_EQ(cont_addpoly(src.get(), ring, 5, 1, 3, "test"), 1);
+        cont_ptr out(con_sampleimage(f.get(), src.get(), size, origin));
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(out->numpolys, c.polys) << "surface " << c.surface;
+        if (c.polys) {
+            EXPECT_TRUE(out->closed[0]);
+            EXPECT_EQ(out->link[0], 3);
+            EXPECT_NEAR(std::fabs(cont_polyarea(out->verts, out->vertcount[0])), 100, 1e-3);
+        }
+    }
+}
+
+TEST(ContourSources, PolylinesWithoutPointsAreRefused)
+{
+    cont_ptr c(cont_new());
+    const float p[3] = {1, 2, 3};
+    testlog_capture log;
+    EXPECT_EQ(cont_addpoly(c.get(), p, 0, 0, -1, "caller_name"), 0);
+    EXPECT_TRUE(log.contains("caller_name"));
+    EXPECT_EQ(c->numpolys, 0u);
+    // Nearest point of 0 or 1 points is the no-answer distance.
+    EXPECT_EQ(con_nearestpoint(p, 0, 0, p, 0), 9999999.0f);
+    EXPECT_EQ(con_nearestpoint(p, 0, 1, p, 0), 9999999.0f);
+}
