@@ -270,3 +270,60 @@ TEST(Drape, SampledLengthsAgreeWithShapely)
     for (size_t i = 0; i < ref.size(); i++)
         EXPECT_NEAR(mine[i], ref[i], (pixel + 2.2) * crossings[i] + pixel) << i;
 }
+
+namespace {
+// Distance from (x, y) to the nearest segment of ring, worked out here.
+double dr_ringdistance(const pts &ring, double x, double y)
+{
+    double best = 1e30;
+    for (size_t j = 3; j < ring.size(); j += 3) {
+        const double ax = ring[j - 3], ay = ring[j - 2], bx = ring[j], by = ring[j + 1];
+        const double vx = bx - ax, vy = by - ay, l2 = vx * vx + vy * vy;
+        const double t = l2 > 0 ? std::clamp(((x - ax) * vx + (y - ay) * vy) / l2, 0.0, 1.0) : 0.0;
+        best = std::min(best, std::hypot(ax + t * vx - x, ay + t * vy - y));
+    }
+    return best;
+}
+} // namespace
+
+// An outline with holes in a row: every bridge lies in the outline minus its
+// holes (shapely), and both of its ends lie on rings of the source.
+TEST(Drape, BridgesStayInsideTheRegionAndEndOnRings)
+{
+    std::mt19937 rng(31);
+    std::vector<std::string> req;
+    for (int round = 0; round < 4; round++) {
+        cont_ptr src(cont_new());
+        pts outline = dr_star(rng, 0, 0, 40, true, 48);
+        // Radii 16..40: holes of radius 2.5 at most 12 from the centre fit.
+        std::vector<pts> rings = {outline};
+        for (int k = 0; k < 4; k++)
+            rings.push_back(dr_star(rng, -9.0f + 6.0f * k, 0, 2.5f, false, 12));
+        for (const pts &r : rings)
+            ASSERT_EQ(cont_addpoly(src.get(), r.data(), (uint32_t)r.size() / 3, 1, -1, "test"), 1);
+        cont_ptr bridges(con_bridgepolys(src.get()));
+        ASSERT_NE(bridges, nullptr);
+        EXPECT_GE(bridges->numpolys, 4u) << "every hole is joined to something";
+        std::string holes = "[";
+        for (size_t k = 1; k < rings.size(); k++)
+            holes += (k > 1 ? "," : "") + dr_json(rings[k]);
+        holes += "]";
+        for (uint32_t i = 0; i < bridges->numpolys; i++) {
+            pts b = dr_poly(bridges.get(), i);
+            ASSERT_EQ(b.size(), 6u);
+            EXPECT_FALSE(bridges->closed[i]);
+            for (int e = 0; e < 2; e++) {
+                double d = 1e30;
+                for (const pts &r : rings)
+                    d = std::min(d, dr_ringdistance(r, b[3 * e], b[3 * e + 1]));
+                EXPECT_LT(d, 1e-4) << "round " << round << " bridge " << i << " end " << e;
+            }
+            req.push_back("{\"op\":\"bridge\",\"ring\":" + dr_json(outline) + ",\"holes\":" + holes +
+                          ",\"line\":" + dr_json(b) + "}");
+        }
+    }
+    std::vector<double> ref = dr_shapely(req);
+    ASSERT_EQ(ref.size(), req.size()) << "/usr/bin/python3 tests/geom/shapely_reference.py failed (needs python3-shapely)";
+    for (size_t i = 0; i < ref.size(); i++)
+        EXPECT_EQ(ref[i], 1) << "bridge " << i << " leaves the region";
+}
