@@ -195,3 +195,126 @@ TEST(ContourSources, PolylinesWithoutPointsAreRefused)
     EXPECT_EQ(con_nearestpoint(p, 0, 0, p, 0), 9999999.0f);
     EXPECT_EQ(con_nearestpoint(p, 0, 1, p, 0), 9999999.0f);
 }
+
+namespace {
+std::vector<float> cs_poly(const contour *c, uint32_t i)
+{
+    uint32_t first = 0;
+    for (uint32_t k = 0; k < i; k++)
+        first += c->vertcount[k];
+    return std::vector<float>(c->verts + 3 * first, c->verts + 3 * (first + c->vertcount[i]));
+}
+} // namespace
+
+// Draping over a 32 x 32 field on the world box 0..32 (one unit a pixel,
+// heights 0..1), so samples fall on whole pixel coordinates. Thinning keeps
+// corners only (dot limit 0.99) or nothing is thinned (limit 2).
+TEST(ContourSources, SimplifyDrapesWithinTheWindow)
+{
+    const float size[3] = {32, 32, 1}, origin[3] = {0, 0, 0};
+    const float ring[] = {4, 4, 0, 4, 20, 0, 20, 20, 0, 20, 4, 0, 4, 4, 0};
+    struct Case {
+        const char *what;
+        float surface, zmin, zmax;
+        uint32_t polys;
+    };
+    const Case cases[] = {
+        {"window holding the whole surface", 0.5f, 0, 1, 1},
+        {"zmax below the surface", 0.8f, 0, 0.5f, 0},
+    };
+    for (const Case &c : cases) {
+        img_ptr f = cs_field(32, 32, {{0, 0, 32, 32}}, c.surface);
+        cont_ptr src(cont_new());
+        ASSERT_EQ(cont_addpoly(src.get(), ring, 5, 1, -1, "test"), 1);
+        ASSERT_EQ(cont_addpoly(src.get(), ring, 1, 0, -1, "test"), 1); // one point: passed over
+        cont_ptr out(con_simplify(f.get(), src.get(), size, origin, c.zmin, c.zmax, 0.99f, 0, 1e9f));
+        ASSERT_NE(out, nullptr) << c.what;
+        ASSERT_EQ(out->numpolys, c.polys) << c.what;
+        if (!c.polys)
+            continue;
+        EXPECT_TRUE(out->closed[0]) << c.what;
+        EXPECT_EQ(out->link[0], 0) << c.what;
+        std::vector<float> q = cs_poly(out.get(), 0);
+        ASSERT_EQ(q.size(), 15u) << c.what << ": the four corners and the closing point";
+        for (int k = 0; k < 15; k++)
+            EXPECT_NEAR(q[k], k % 3 == 2 ? c.surface : ring[k], 1e-5) << c.what << " value " << k;
+    }
+}
+
+// A level line along row 10 over a V-shaped valley, height |x - 16| / 16
+// (exact in binary, bilinear sampling is linear between pixel centres):
+// below zmin = 4.5 / 16 the line is held at zmin, and the dip begins and
+// ends exactly where the surface passes zmin, at x = 11.5 and 20.5.
+TEST(ContourSources, SimplifyHoldsADipAtZmin)
+{
+    const float size[3] = {32, 32, 1}, origin[3] = {0, 0, 0};
+    img_ptr f = cs_field(32, 32, {});
+    float *p = (float *)f->pixels;
+    for (int y = 0; y < 32; y++)
+        for (int x = 0; x < 32; x++)
+            p[y * 32 + x] = std::fabs(x + 0.5f - 16) / 16;
+    const float zmin = 4.5f / 16, line[] = {2, 10, 0, 30, 10, 0};
+    cont_ptr src(cont_new());
+    ASSERT_EQ(cont_addpoly(src.get(), line, 2, 0, -1, "test"), 1);
+    ASSERT_EQ(cont_addpoly(src.get(), line, 2, 0, -1, "test"), 1);
+    cont_ptr out(con_simplify(f.get(), src.get(), size, origin, zmin, 1, 2.0f, 0, 1e9f));
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(out->numpolys, 2u);
+    std::vector<float> expect; // x, z
+    for (int x = 2; x <= 30; x++) {
+        if (x == 12)
+            expect.insert(expect.end(), {11.5f, zmin});
+        if (x == 21)
+            expect.insert(expect.end(), {20.5f, zmin});
+        expect.insert(expect.end(), {(float)x, std::max(std::fabs(x - 16.0f) / 16, zmin)});
+    }
+    for (uint32_t i = 0; i < 2; i++) {
+        EXPECT_FALSE(out->closed[i]);
+        EXPECT_EQ(out->link[i], (int32_t)i);
+        std::vector<float> q = cs_poly(out.get(), i);
+        ASSERT_EQ(q.size() / 3, expect.size() / 2);
+        for (size_t k = 0; k < expect.size() / 2; k++) {
+            EXPECT_NEAR(q[3 * k], expect[2 * k], 1e-4) << "point " << k;
+            EXPECT_NEAR(q[3 * k + 1], 10, 1e-4) << "point " << k;
+            EXPECT_NEAR(q[3 * k + 2], expect[2 * k + 1], 1e-6) << "point " << k;
+        }
+    }
+}
+
+// A run back and forth along one row, 2,400 legs of 58 pixels (139,201
+// samples): the first 131,072 samples are thinned as soon as they wait, once,
+// and the result still holds every turn with the path's full length.
+TEST(ContourSources, SimplifyThinsLongPiecesPreemptively)
+{
+    const float size[3] = {64, 64, 1}, origin[3] = {0, 0, 0};
+    img_ptr f = cs_field(64, 64, {{0, 0, 64, 64}}, 0.5f);
+    constexpr int legs = 2400;
+    std::vector<float> run;
+    for (int k = 0; k <= legs; k++)
+        run.insert(run.end(), {k % 2 ? 60.0f : 2.0f, 10, 0});
+    cont_ptr src(cont_new());
+    ASSERT_EQ(cont_addpoly(src.get(), run.data(), legs + 1, 0, -1, "test"), 1);
+    testlog_capture log;
+    cont_ptr out(con_simplify(f.get(), src.get(), size, origin, 0, 1, 0.99f, 0, 1e9f));
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(log.count("pre-emptively simplifying 131072->"), 1) << log.text();
+    ASSERT_EQ(out->numpolys, 1u);
+    std::vector<float> q = cs_poly(out.get(), 0);
+    const size_t n = q.size() / 3;
+    // Thinning in two runs keeps the point where the first run stopped.
+    EXPECT_GE(n, (size_t)legs + 1);
+    EXPECT_LE(n, (size_t)legs + 2);
+    double length = 0;
+    int turns = 0;
+    for (size_t k = 1; k < n; k++) {
+        EXPECT_NEAR(q[3 * k + 1], 10, 1e-4);
+        EXPECT_EQ(q[3 * k + 2], 0.5f);
+        length += std::fabs(q[3 * k] - q[3 * k - 3]);
+        if (k + 1 < n && (q[3 * k] - q[3 * k - 3]) * (q[3 * k + 3] - q[3 * k]) < 0)
+            turns++;
+    }
+    EXPECT_EQ(turns, legs - 1);
+    EXPECT_NEAR(length, 58.0 * legs, 0.05);
+    EXPECT_NEAR(q[0], 2, 1e-4);
+    EXPECT_NEAR(q[3 * n - 3], 2, 1e-4);
+}
