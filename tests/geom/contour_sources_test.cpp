@@ -4,8 +4,11 @@
 // polylines of no points refused.
 #include "geom/contour.h"
 #include "geom/drape.h"
+#include "geom/path.h"
 #include "img/image.h"
 #include "img/rasterize.h"
+#include "project/layer.h"
+#include "sys/frame.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -317,4 +321,118 @@ TEST(ContourSources, SimplifyThinsLongPiecesPreemptively)
     EXPECT_NEAR(length, 58.0 * legs, 0.05);
     EXPECT_NEAR(q[0], 2, 1e-4);
     EXPECT_NEAR(q[3 * n - 3], 2, 1e-4);
+}
+
+// ---------------------------------------------------------------- layer paths
+
+namespace {
+class LayerPaths : public testing::Test {
+protected:
+    testlog_capture quiet; // the layer table's own lines
+
+    void SetUp() override
+    {
+        for (int i = 0; i < project_maxlayers; i++) {
+            project_layer &l = project.layers[i];
+            memset(&l, 0, sizeof(l));
+            snprintf(l.name, sizeof(l.name), "Unused Layer");
+            l.uid = 0xFFFFFFFFu;
+        }
+        numlayers = 0;
+        memset(numlayertypes, 0, sizeof(numlayertypes));
+        project_selectedlayer = -1;
+        project.size[0] = 12;
+        project.size[1] = 6;
+        project.size[2] = 1;
+        project.scale = 1;
+        sys_time = 1.0;
+    }
+    void TearDown() override
+    {
+        for (int i = 0; i < project_maxlayers; i++)
+            if (project.layers[i].type != layer_free)
+                project_layerfree(i);
+        project_selectedlayer = -1;
+        sys_time = 0.0;
+    }
+    // A paths-layer centred at (x, y), w x h, unturned, in the groups of
+    // mask, holding the given curves of straight segments (local -0.5..0.5);
+    // a closed curve repeats its first point.
+    int layer(float x, float y, float w, float h, uint32_t mask, uint32_t flags,
+              const std::vector<std::pair<std::vector<std::array<float, 2>>, bool>> &curves)
+    {
+        int slot = project_layeralloc(layer_paths);
+        EXPECT_GE(slot, 0);
+        project_layer &l = project.layers[slot];
+        l.pos[0] = x, l.pos[1] = y, l.size[0] = w, l.size[1] = h, l.size[2] = 1;
+        l.rotation = 0;
+        l.groups = mask;
+        l.flags = flags;
+        l.data.pth = path_new();
+        for (const auto &[pts, closed] : curves) {
+            int c = path_newcurve(l.data.pth);
+            for (const auto &q : pts) {
+                const float p[3] = {q[0], q[1], 0};
+                path_prependknot(l.data.pth, c, p);
+            }
+            l.data.pth->curves[c].closed = closed;
+        }
+        return slot;
+    }
+};
+} // namespace
+
+// Four paths-layers and a raster-layer: a visible layer in group 2 with a
+// closed square and an open line, a hidden one in group 2, one only in group
+// 3, and a visible triangle in groups 2 and 5. Each group takes the closed
+// curves of its visible paths-layers, in slot order, mapped to the canvas
+// (pos + size * local).
+TEST_F(LayerPaths, OnlyClosedCurvesOfVisibleLayersInTheGroup)
+{
+    const std::vector<std::array<float, 2>> square = {{-0.4f, -0.4f}, {0.4f, -0.4f}, {0.4f, 0.4f}, {-0.4f, 0.4f},
+                                                      {-0.4f, -0.4f}};
+    const std::vector<std::array<float, 2>> line = {{-0.5f, 0.45f}, {0.5f, 0.45f}};
+    const std::vector<std::array<float, 2>> triangle = {{-0.4f, -0.4f}, {0.4f, -0.4f}, {0, 0.4f}, {-0.4f, -0.4f}};
+    layer(6, 3, 4, 2, 1u << 2, 0, {{square, true}, {line, false}});   // 3.2 x 1.6 at (4.4, 2.2)
+    layer(6, 3, 8, 4, 1u << 2, layer_hidden, {{square, true}});       // hidden
+    layer(9, 4, 2, 1, 1u << 3, 0, {{square, true}});                  // 1.6 x 0.8 at (8.2, 3.6)
+    ASSERT_GE(project_layeralloc(layer_raster), 0);                   // not a paths-layer
+    project.layers[3].groups = 1u << 2;
+    layer(2, 2, 2, 2, (1u << 2) | (1u << 5), 0, {{triangle, true}});  // (1.2, 1.2) (2.8, 1.2) (2, 2.8)
+    struct Case {
+        int group;
+        std::vector<std::array<float, 5>> polys; // area, box min x, min y, max x, max y
+        int layers;
+    };
+    const Case cases[] = {
+        {2, {{5.12f, 4.4f, 2.2f, 7.6f, 3.8f}, {1.28f, 1.2f, 1.2f, 2.8f, 2.8f}}, 2},
+        {3, {{1.28f, 8.2f, 3.6f, 9.8f, 4.4f}}, 1},
+        {5, {{1.28f, 1.2f, 1.2f, 2.8f, 2.8f}}, 1},
+        {9, {}, 0},
+    };
+    for (const Case &c : cases) {
+        testlog_capture log;
+        cont_ptr out(cont_fromlayerpaths(c.group));
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(out->numpolys, c.polys.size()) << "group " << c.group;
+        EXPECT_TRUE(log.contains("from " + std::to_string(c.layers) + " layers")) << log.text();
+        for (uint32_t i = 0; i < out->numpolys; i++) {
+            const auto &e = c.polys[i];
+            EXPECT_TRUE(out->closed[i]);
+            EXPECT_EQ(out->link[i], -1);
+            std::vector<float> q = cs_poly(out.get(), i);
+            ASSERT_GE(q.size(), 12u);
+            EXPECT_EQ(q[0], q[q.size() - 3]) << "a closed polyline ends on its first point";
+            EXPECT_EQ(q[1], q[q.size() - 2]);
+            EXPECT_NEAR(std::fabs(cont_polyarea(q.data(), (uint32_t)q.size() / 3)), e[0], 1e-3)
+                << "group " << c.group << " polyline " << i;
+            float box[4] = {1e9f, 1e9f, -1e9f, -1e9f};
+            for (size_t k = 0; k < q.size(); k += 3) {
+                box[0] = std::min(box[0], q[k]), box[1] = std::min(box[1], q[k + 1]);
+                box[2] = std::max(box[2], q[k]), box[3] = std::max(box[3], q[k + 1]);
+            }
+            for (int k = 0; k < 4; k++)
+                EXPECT_NEAR(box[k], e[k + 1], 1e-4) << "group " << c.group << " polyline " << i << " bound " << k;
+        }
+    }
 }
