@@ -106,6 +106,52 @@ TEST(ContourSources, FromImageTracesBlocksAndHoles)
     }
 }
 
+// A block that runs into the image's side has no crossing there, so its
+// outline is open. The scan meets the block's top edge first (pixel row 1);
+// the walk goes forward from that start to one end of the outline, then
+// backward from the start to the other, and the two runs are joined into one
+// polyline that keeps the inside on the same side as a closed outline (the
+// right, walking with y growing by row). Crossings of 0 and 1 at 0.5 lie on
+// pixel boundaries: whole numbers in the image plane.
+TEST(ContourSources, FromImageJoinsARegionOnTheBorder)
+{
+    struct Case {
+        const char *what;
+        std::array<int, 4> block;
+        std::vector<std::array<float, 2>> points;
+    };
+    const Case cases[] = {
+        // Start (0.5, 2) is an end: forward finds nothing beyond the side.
+        {"against the first column",
+         {0, 2, 3, 5},
+         {{0.5f, 5}, {1.5f, 5}, {2.5f, 5}, {3, 4.5f}, {3, 3.5f}, {3, 2.5f}, {2.5f, 2}, {1.5f, 2}, {0.5f, 2}}},
+        // Start (5.5, 2) is the second point: (6.5, 2) comes from the
+        // backward run; the last column's edges are not examined.
+        {"against the last column",
+         {5, 2, 8, 5},
+         {{6.5f, 2}, {5.5f, 2}, {5, 2.5f}, {5, 3.5f}, {5, 4.5f}, {5.5f, 5}, {6.5f, 5}}},
+        // Against the last row, whose horizontal edges are not examined:
+        // start (2.5, 5) lies inside the run; forward goes down the left side.
+        {"against the last row",
+         {2, 5, 5, 8},
+         {{5, 6.5f}, {5, 5.5f}, {4.5f, 5}, {3.5f, 5}, {2.5f, 5}, {2, 5.5f}, {2, 6.5f}}},
+    };
+    const float scale[3] = {8, 8, 1}, offset[3] = {0, 0, 0};
+    for (const Case &c : cases) {
+        img_ptr f = cs_field(8, 8, {c.block});
+        cont_ptr out(cont_fromimage(f.get(), 0.5f, scale, offset, 2.0f, 0, 1e9f, 0));
+        ASSERT_NE(out, nullptr) << c.what;
+        ASSERT_EQ(out->numpolys, 1u) << c.what;
+        EXPECT_FALSE(out->closed[0]) << c.what;
+        ASSERT_EQ(out->vertcount[0], c.points.size()) << c.what;
+        for (size_t k = 0; k < c.points.size(); k++) {
+            EXPECT_NEAR(out->verts[3 * k], c.points[k][0], 1e-5) << c.what << " point " << k;
+            EXPECT_NEAR(out->verts[3 * k + 1], c.points[k][1], 1e-5) << c.what << " point " << k;
+            EXPECT_EQ(out->verts[3 * k + 2], 0.5f) << c.what << " point " << k;
+        }
+    }
+}
+
 TEST(ContourSources, FromImageRefusesNonFiniteFieldsWithAnEmptyContour)
 {
     const float scale[3] = {16, 16, 1}, offset[3] = {0, 0, 0};
