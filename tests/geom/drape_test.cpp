@@ -327,3 +327,51 @@ TEST(Drape, BridgesStayInsideTheRegionAndEndOnRings)
     for (size_t i = 0; i < ref.size(); i++)
         EXPECT_EQ(ref[i], 1) << "bridge " << i << " leaves the region";
 }
+
+// A star filled by coverage and traced at one half: the outline keeps the
+// polygon's area to within half a pixel along its perimeter and stays within
+// a pixel of it (shapely's area and Hausdorff distance). Radii stay above 0.6
+// of the largest and corners spread round the centre, so that no corner is
+// much sharper than a pixel resolves.
+TEST(Drape, TracedFilledPolygonsAgreeWithShapely)
+{
+    constexpr int w = 128, h = 96;
+    const float size[3] = {64, 48, 1}, origin[3] = {-32, -24, 0};
+    const double pixel = 0.5;
+    std::mt19937 rng(404);
+    std::uniform_real_distribution<float> centre(-6, 6), jitter(-1, 1), radius(0.6f, 1.0f);
+    std::vector<std::string> req;
+    std::vector<double> perimeters;
+    for (int round = 0; round < 8; round++) {
+        // Ten corners at jittered even angles, radii 0.6 .. 1 of 18.
+        pts ring;
+        const float cx = centre(rng), cy = centre(rng) * 0.5f;
+        for (int k = 0; k < 10; k++) {
+            const float a = (k + 0.5f * jitter(rng)) * 2 * (float)M_PI / 10 * (round % 2 ? 1 : -1);
+            const float r = 18 * radius(rng);
+            ring.insert(ring.end(), {cx + r * std::cos(a), cy + r * std::sin(a), 0});
+        }
+        ring.insert(ring.end(), ring.begin(), ring.begin() + 3);
+        img_ptr f = dr_field(w, h, 0);
+        ASSERT_EQ(img_scalarfillpoly(f.get(), size, origin, (int)ring.size() / 3, ring.data(), 8, nullptr), 0);
+        cont_ptr out(cont_fromimage(f.get(), 0.5f, size, origin, 2.0f, 0, 1e9f, 0));
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(out->numpolys, 1u) << "round " << round;
+        EXPECT_TRUE(out->closed[0]);
+        double perimeter = 0;
+        for (size_t k = 3; k < ring.size(); k += 3)
+            perimeter += std::hypot(ring[k] - ring[k - 3], ring[k + 1] - ring[k - 2]);
+        perimeters.push_back(perimeter);
+        req.push_back("{\"op\":\"area\",\"ring\":" + dr_json(ring) + "}");
+        req.push_back("{\"op\":\"compare\",\"ring\":" + dr_json(ring) + ",\"other\":" + dr_json(dr_poly(out.get(), 0)) +
+                      "}");
+    }
+    std::vector<double> ref = dr_shapely(req);
+    ASSERT_EQ(ref.size(), 3 * perimeters.size())
+        << "/usr/bin/python3 tests/geom/shapely_reference.py failed (needs python3-shapely)";
+    for (size_t i = 0; i < perimeters.size(); i++) {
+        const double area = std::fabs(ref[3 * i]), traced = ref[3 * i + 1], hausdorff = ref[3 * i + 2];
+        EXPECT_NEAR(traced, area, 0.5 * pixel * perimeters[i]) << "round " << i;
+        EXPECT_LT(hausdorff, pixel) << "round " << i;
+    }
+}
