@@ -1,7 +1,9 @@
 // Contour producers and their bad input: the iso-line of a field (blocks,
-// holes, short curves dropped, non-finite fields refused), the maximum
-// raster of a polyline, surface clipping wholly below and above, and
-// polylines of no points refused.
+// holes, regions against the border, short curves dropped, non-finite fields
+// refused, points checked against scikit-image), the maximum raster of a
+// polyline, draping within a depth window, surface clipping wholly below and
+// above, polylines of no points refused, and the closed curves of the
+// paths-layers of a layer group.
 #include "geom/contour.h"
 #include "geom/drape.h"
 #include "geom/path.h"
@@ -9,6 +11,7 @@
 #include "img/rasterize.h"
 #include "project/layer.h"
 #include "sys/frame.h"
+#include "testchild.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +20,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <random>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -480,5 +486,82 @@ TEST_F(LayerPaths, OnlyClosedCurvesOfVisibleLayersInTheGroup)
             for (int k = 0; k < 4; k++)
                 EXPECT_NEAR(box[k], e[k + 1], 1e-4) << "group " << c.group << " polyline " << i << " bound " << k;
         }
+    }
+}
+
+// ---------------------------------------------------------------- scikit-image
+
+// Random smooth fields traced with thinning and smoothing off: every traced
+// point is one of find_contours' points (tests/geom/skimage_reference.py)
+// moved by half a pixel (its indices count from pixel centres), and every
+// one of those is traced, but for the points on the last row and column,
+// whose edges the tracer does not examine.
+TEST(ContourSources, FromImageMatchesScikitImage)
+{
+    std::mt19937 rng(1213);
+    std::uniform_real_distribution<float> freq(0.05f, 0.3f), phase(0, 6.283f), level(-0.5f, 0.5f);
+    const std::array<int, 2> sides[] = {{48, 40}, {33, 57}, {64, 64}, {21, 30}, {50, 35}, {40, 48}};
+    for (const auto &side : sides) {
+        const int w = side[0], h = side[1];
+        float fx[4], fy[4], ph[4];
+        for (int k = 0; k < 4; k++)
+            fx[k] = freq(rng), fy[k] = freq(rng), ph[k] = phase(rng);
+        img_ptr f = cs_field(w, h, {});
+        float *p = (float *)f->pixels;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                float v = 0;
+                for (int k = 0; k < 4; k++)
+                    v += 0.5f * std::sin(fx[k] * x + fy[k] * y * (k % 2 ? -1 : 1) + ph[k]);
+                p[y * w + x] = v;
+            }
+        const float t = level(rng);
+        char in[] = "/tmp/kerfmill-skq-XXXXXX", out[] = "/tmp/kerfmill-ska-XXXXXX";
+        close(mkstemp(in));
+        close(mkstemp(out));
+        {
+            std::ofstream s(in);
+            s.precision(9);
+            s << w << " " << h << " " << t << "\n";
+            for (int i = 0; i < w * h; i++)
+                s << p[i] << "\n";
+        }
+        const int status =
+            testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/geom/skimage_reference.py", in, out}, 120);
+        std::vector<std::array<double, 2>> ref;
+        {
+            std::ifstream s(out);
+            double r, c;
+            while (s >> r >> c)
+                if (r != h - 1 && c != w - 1)
+                    ref.push_back({c + 0.5, r + 0.5});
+        }
+        remove(in);
+        remove(out);
+        ASSERT_EQ(status, 0) << "/usr/bin/python3 tests/geom/skimage_reference.py failed (needs python3-skimage)";
+        ASSERT_FALSE(ref.empty()) << w << "x" << h;
+
+        // The field was written at 9 digits: read back the same floats.
+        const float scale[3] = {(float)w, (float)h, 1}, offset[3] = {0, 0, 0};
+        cont_ptr c(cont_fromimage(f.get(), t, scale, offset, 2.0f, 0, 1e9f, 0));
+        ASSERT_NE(c, nullptr);
+        std::vector<std::array<double, 2>> mine;
+        for (uint32_t i = 0; i < c->numverts; i++)
+            mine.push_back({c->verts[3 * i], c->verts[3 * i + 1]});
+        auto unmatched = [](const std::vector<std::array<double, 2>> &a, const std::vector<std::array<double, 2>> &b) {
+            int missing = 0;
+            for (const auto &q : a) {
+                double best = 1e30;
+                for (const auto &r : b)
+                    best = std::min(best, std::hypot(q[0] - r[0], q[1] - r[1]));
+                if (best > 1e-4) {
+                    ADD_FAILURE() << "no match for (" << q[0] << ", " << q[1] << "): nearest " << best;
+                    missing++;
+                }
+            }
+            return missing;
+        };
+        EXPECT_EQ(unmatched(mine, ref), 0) << w << "x" << h << " traced points";
+        EXPECT_EQ(unmatched(ref, mine), 0) << w << "x" << h << " scikit-image points";
     }
 }
