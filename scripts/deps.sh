@@ -21,17 +21,15 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libjpeg62-turbo-dev imagemagick
   # the distance-field tests check against scipy's exact distance transform
   python3-scipy
+  # the contour tests check against shapely's geometry and scikit-image's
+  # iso-lines
+  python3-shapely python3-skimage
 )
 
 # Fuzzing by hand (KERFMILL_FUZZ=ON) also needs clang with its libFuzzer
 # runtime: `scripts/deps.sh --fuzz`.
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
-fi
-# Benchmarks run by hand time independent implementations beside ours:
-# `scripts/deps.sh --bench`.
-if [ "${1:-}" = "--bench" ]; then
-  packages+=(python3-skimage)
 fi
 
 missing=()

@@ -5,12 +5,15 @@
 // a rectangle solves each edge in double precision.
 #include "geom/poly.h"
 
+#include "geom/contour.h"
+#include "geom/drape.h"
 #include "img/bands.h"
 #include "img/distance.h"
 #include "img/image.h"
 #include "sys/log.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 // Difference b - a with the height counted twice, so that steep steps weigh
@@ -188,4 +191,63 @@ int poly_parallel(const float *origin, const float *dir, const float *box, int s
         return 1;
     }
     return 0;
+}
+
+// ---------------------------------------------------------------- polygon sides
+
+// sqrt(v) by one Newton step of the inverse square root estimate.
+static float poly_fastsqrt(float v)
+{
+    if (!(v > 0.0f))
+        return 0.0f;
+    float y = std::bit_cast<float>(0x5F375A86 - (std::bit_cast<int32_t>(v) >> 1));
+    return v * y * (1.5f - 0.5f * v * y * y);
+}
+
+static float poly_sidesample(int m, const float *sampled, int on, const float *other, int flags, int verbose)
+{
+    if (m <= 0)
+        return -9999999.0f;
+    const int step = (int)(poly_fastsqrt((float)m) * 0.5f + 1.0f);
+    if (verbose)
+        sys_debuglog(" poly_side_poly %d/%d / STEP:%d", m, on, step);
+    double sum = 0.0;
+    int samples = 0;
+    for (int i = 0; i < m; i += step) {
+        float v = con_nearestpoint(sampled + 3 * i, flags, on, other, verbose);
+        if (verbose)
+            sys_debuglog("  %d/%d dist:%f\n", i, m, v);
+        sum += (v > 0 ? 1.0 : v < 0 ? -1.0 : 0.0) * std::sqrt(std::fabs((double)v));
+        samples++;
+    }
+    return (float)(sum / samples);
+}
+
+float poly_sidepoly(int count1, const float *poly1, int flags1, int count2, const float *poly2, int flags2,
+                    int verbose)
+{
+    const float a1 = cont_polyarea(poly1, (uint32_t)std::max(count1, 0));
+    const float a2 = cont_polyarea(poly2, (uint32_t)std::max(count2, 0));
+    if (verbose)
+        sys_debuglog("a1[%d] = %f, a2[%d] = %f", count1, a1, count2, a2);
+    if (a2 < 0) {
+        float r = poly_sidesample(count2, poly2, count1, poly1, flags1, verbose);
+        return r == -9999999.0f ? r : -r;
+    }
+    return poly_sidesample(count1, poly1, count2, poly2, flags2, verbose);
+}
+
+float poly_sidepolycmp(int count1, const float *poly1, int flags1, int count2, const float *poly2, int flags2,
+                       int verbose)
+{
+    const float a1 = cont_polyarea(poly1, (uint32_t)std::max(count1, 0));
+    const float a2 = cont_polyarea(poly2, (uint32_t)std::max(count2, 0));
+    if ((a1 > 0) != (a2 > 0)) {
+        if (verbose)
+            sys_debuglog("<%d verts>:<%f> != <%d verts>:<%f>", count1, a1, count2, a2);
+        return -9999999.0f;
+    }
+    if (verbose)
+        sys_debuglog("<%d verts>:<%f> == <%d verts>:<%f>", count1, a1, count2, a2);
+    return poly_sidepoly(count1, poly1, flags1, count2, poly2, flags2, verbose);
 }

@@ -25,3 +25,14 @@ int poly_maxdistpoint(image *field, const float *size, const float *origin, floa
 // next one that gives another point gives b. 1 when both exist, else 0 (a
 // line that misses the box or only touches a corner).
 int poly_parallel(const float *origin, const float *dir, const float *box, int startedge, float *a, float *b);
+// Average signed distance between two polygons (counts, points, closed
+// flags): every k-th point (k about sqrt(m) / 2 + 1) of one polygon measured
+// by con_nearestpoint against the other, each sample as sign x sqrt(|v|).
+// Polygon 1 is sampled unless polygon 2 runs negative, when polygon 2 is
+// sampled and the mean negated. -9999999 when the sampled one has no points.
+float poly_sidepoly(int count1, const float *poly1, int flags1, int count2, const float *poly2, int flags2,
+                    int verbose);
+// poly_sidepoly of two polygons of the same orientation (both areas positive,
+// or both not); -9999999 when they differ.
+float poly_sidepolycmp(int count1, const float *poly1, int flags1, int count2, const float *poly2, int flags2,
+                       int verbose);

@@ -369,19 +369,11 @@ static void iso_smoothpass(iso_state &s, int n)
 
 static bool iso_append(iso_state &s, int m, bool closed)
 {
-    contour *c = s.out;
-    if (c->numpolys >= (uint32_t)cont_maxpolys || c->numverts + (uint32_t)m > (uint32_t)cont_maxverts) {
-        sys_log("img_contour: contour full at %u polylines, %u verts; the remaining lines are dropped",
-                c->numpolys, c->numverts);
+    if (!cont_addpoly(s.out, s.poly, (uint32_t)m, closed ? 1 : 0, -1, "img_contour")) {
+        sys_log("img_contour: the remaining lines are dropped");
         s.full = true;
         return false;
     }
-    c->vertcount[c->numpolys] = (uint32_t)m;
-    c->closed[c->numpolys] = closed ? 1 : 0;
-    c->link[c->numpolys] = -1;
-    memcpy(c->verts + 3 * (size_t)c->numverts, s.poly, (size_t)m * 3 * sizeof(float));
-    c->numpolys++;
-    c->numverts += (uint32_t)m;
     sys_debuglog("...added %d vert polyline (elapsed %.4fs)", m, sys_seconds() - s.start);
     return true;
 }

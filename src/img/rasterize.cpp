@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 // Mapped coordinates beyond this (in supersampled pixels) are refused: they
 // would overflow the integer scanlines and reach the deactivation markers.
@@ -375,4 +376,71 @@ int img_scalarrasterquad(image *img, const float *size, const float *origin, con
     }
     quad_scan(img, q);
     return 0;
+}
+
+// ---------------------------------------------------------------- polyline maximum
+
+namespace {
+struct raster_point {
+    double x, y, z;
+};
+} // namespace
+
+// Truncation toward zero of a pixel coordinate held inside int range.
+static int raster_trunc(double v)
+{
+    return (int)std::clamp(v, -1e9, 1e9);
+}
+
+static void raster_maxpixel(image *img, double x, double y, double z)
+{
+    if (!std::isfinite(x) || !std::isfinite(y))
+        return;
+    // Truncated toward zero, so the half pixel left of or above the image
+    // still lands on its first column or row.
+    const int ix = raster_trunc(x), iy = raster_trunc(y);
+    if (ix < 0 || iy < 0 || ix >= img->width || iy >= img->height)
+        return;
+    float &p = ((float *)img->pixels)[(size_t)iy * img->width + ix];
+    p = std::max(p, (float)z);
+}
+
+static raster_point raster_topixel(const image *img, const float *size, const float *origin, const float *v)
+{
+    return {((double)v[0] - origin[0]) / size[0] * img->width, ((double)v[1] - origin[1]) / size[1] * img->height,
+            ((double)v[2] - origin[2]) / size[2]};
+}
+
+// Segments longer than this many pixels are taken for bad input.
+constexpr double raster_maxsteps = 1 << 26;
+
+void img_rasterizepolymax(image *img, const float *size, const float *origin, int count, const float *verts,
+                          int *rect)
+{
+    int box[4] = {99999, 99999, -99999, -99999};
+    if (count < 1 || !img_isscalar(img, "img_rasterizepolymax") || !size || !origin || !verts)
+        return;
+    raster_point a = raster_topixel(img, size, origin, verts);
+    if (count == 1)
+        raster_maxpixel(img, a.x, a.y, a.z);
+    for (int k = 0; k + 1 < count; k++) {
+        raster_point b = raster_topixel(img, size, origin, verts + 3 * (k + 1));
+        const double steps = std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y)) + 1.0;
+        if (!(steps < raster_maxsteps) || !std::isfinite(a.z) || !std::isfinite(b.z)) {
+            sys_log("img_rasterizepolymax: segment %d is not drawable", k);
+        } else {
+            const int n = (int)steps;
+            for (int i = 0; i <= n; i++) {
+                double f = (double)i / n;
+                raster_maxpixel(img, a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f, a.z + (b.z - a.z) * f);
+            }
+        }
+        box[0] = std::min({box[0], raster_trunc(a.x), raster_trunc(b.x)});
+        box[1] = std::min({box[1], raster_trunc(a.y), raster_trunc(b.y)});
+        box[2] = std::max({box[2], raster_trunc(a.x) + 1, raster_trunc(b.x) + 1});
+        box[3] = std::max({box[3], raster_trunc(a.y) + 1, raster_trunc(b.y) + 1});
+        a = b;
+    }
+    if (rect)
+        memcpy(rect, box, sizeof(box));
 }

@@ -39,3 +39,13 @@ int img_scalarfillpoly(image *img, const float *size, const float *origin, int c
 // arguments.
 int img_scalarrasterquad(image *img, const float *size, const float *origin, const float *verts, const float *uvs,
                          int clamp);
+
+// Draws the polyline of count points (x, y, z) into the scalar field img,
+// which covers the world box origin .. origin + size (three floats each; z
+// maps to 0..1), raising each pixel it passes to the interpolated height and
+// never lowering one. Samples outside the image are skipped. rect, when
+// given, receives the pixel box of the points {min x, min y, max x + 1,
+// max y + 1} truncated toward zero, unclipped; {99999, 99999, -99999,
+// -99999} for a single point. Bad arguments are logged and draw nothing.
+void img_rasterizepolymax(image *img, const float *size, const float *origin, int count, const float *verts,
+                          int *rect);
