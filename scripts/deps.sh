@@ -31,7 +31,7 @@ fi
 # Benchmarks run by hand time independent implementations beside ours:
 # `scripts/deps.sh --bench`.
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(python3-skimage)
+  packages+=(python3-skimage libimgui-dev)
 fi
 
 missing=()
