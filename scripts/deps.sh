@@ -31,6 +31,11 @@ packages=(
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
+# Benchmarks run by hand time an independent implementation beside ours:
+# `scripts/deps.sh --bench`.
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(libimgui-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

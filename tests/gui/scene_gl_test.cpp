@@ -1,0 +1,299 @@
+// The GUI pass through the real call table on a real context: a fixed scene
+// (nested windows, boxes, lines, an arrow, a circle, an arc, an untextured
+// image, clipped texts, a tooltip, the console) drawn into an offscreen
+// framebuffer in the shipped data fonts at a fixed clock, read back and
+// compared with tests/gui/scene_golden.png by ImageMagick's compare. The
+// animated overlays (the highlight glow, the attention frame and the guide
+// line) are painted over in both images before comparing.
+//
+// KERFMILL_UPDATE_GOLDEN=1 writes the golden from this run instead of
+// comparing; look at the new image before checking it in.
+#include "render/glcontext.h"
+#include "testchild.h"
+
+#include "gui/calls.h"
+#include "gui/drawlist.h"
+#include "gui/drawstate.h"
+#include "gui/element.h"
+#include "gui/gui.h"
+#include "gui/sector.h"
+#include "img/png.h"
+#include "render/font.h"
+#include "sys/config.h"
+#include "sys/frame.h"
+#include "sys/input.h"
+#include "sys/log.h"
+
+#include <png.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int scene_w = 800, scene_h = 600;
+// Mouse at the right, the highlighted box at the left on the same row: the
+// guide line runs level between them, 600 px long (full opacity).
+constexpr int scene_mouse[2] = {700, 580};
+const gui_rect scene_highlight = {60, 570, 80, 20};
+const gui_rect scene_attention = {600, 40, 160, 30};
+
+struct scene_mask {
+    int x0, y0, x1, y1; // inclusive pixels
+};
+// The glow, the attention frame (1 px outside the rectangle) and the line,
+// each with a margin for the rasteriser's edges; in both halves of the image.
+const scene_mask scene_masks[] = {
+    {58, 568, 142, 592},
+    {597, 37, 763, 73},
+    {56, 576, 704, 585},
+};
+
+struct rgbimage {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+};
+
+void scene_window()
+{
+    const float *text = gui_textcolour;
+    // The outer window with a panel box, a framed box and a row of cells.
+    gui_beginwindow(1, 20, 20, 500, 400, 1, nullptr);
+    gui_addbox({20, 20, 500, 400}, gui_panelcolour[0], gui_panelcolour[1], gui_panelcolour[2], 1.0f, 0);
+    gui_addbox({40, 40, 200, 40}, gui_widgetcolour[0], gui_widgetcolour[1], gui_widgetcolour[2], 1.0f, 1);
+    gui_addtext(48, 52, 1, 0.0f, text[0], text[1], text[2], "Framed box", {40, 40, 200, 40});
+    gui_addbox({260, 40, 120, 40}, gui_hotcolour[0], gui_hotcolour[1], gui_hotcolour[2], 1.0f, 1);
+    gui_addbox({400, 40, 100, 40}, gui_presscolour[0], gui_presscolour[1], gui_presscolour[2], 1.0f, 1);
+    // A text longer than its cell: cut at the cell's inner edge.
+    gui_addtext(48, 102, 1, 0.0f, 1.0f, 1.0f, 0.0f, "Clipped text runs past the edge of its cell",
+                {40, 96, 160, 24});
+    gui_addbox({40, 96, 160, 24}, 0.1f, 0.1f, 0.1f, 1.0f, 0);
+    // Lines, an arrow, a circle and an arc.
+    const float a[2] = {40, 140}, b[2] = {240, 140}, c[2] = {40, 160}, d[2] = {240, 200};
+    gui_addline(a, b, 1.0f, 0.2f, 0.2f, 1.0f);
+    gui_addline(c, d, 0.2f, 1.0f, 0.2f, 1.0f);
+    const float tip[2] = {260, 150}, tail[2] = {380, 210};
+    gui_addarrow(tip, tail, 1.0f, 1.0f, 0.0f, 1.0f);
+    const gui_rect all = {0, 0, (float)scene_w, (float)scene_h};
+    gui_addcircle(110, 280, 50, 10, 0.3f, 0.8f, 1.0f, 1.0f, all);
+    gui_drawshape(260, 280, 50, 0, 180, 1.0f, 0.5f, 0.0f, 1.0f, all);
+    // An image with no texture: a black rectangle.
+    gui_addimage(-1, 1.0f, 1.0f, 1.0f, 1.0f, {340, 240, 80, 60});
+
+    // The inner window, one level deeper: drawn in front of the outer one
+    // where they overlap.
+    gui_beginwindow(2, 300, 320, 300, 180, 1, nullptr);
+    gui_addbox({300, 320, 300, 180}, 0.15f, 0.25f, 0.45f, 1.0f, 0);
+    gui_addbox({320, 340, 260, 36}, gui_widgetcolour[0], gui_widgetcolour[1], gui_widgetcolour[2], 1.0f, 1);
+    gui_addtext(330, 350, 1, 0.0f, text[0], text[1], text[2], "Inner window", {320, 340, 260, 36});
+    gui_addtext(330, 400, 14, 0.0f, 0.0f, 1.0f, 1.0f, "Fixed font, clipped at the right", {320, 392, 150, 30});
+    gui_endwindow();
+    // Queued after the inner window's end, so the outer window's end draws
+    // the attention frame (half opacity at this clock).
+    gui_attentionrect = scene_attention;
+    gui_endwindow();
+
+    // A window of its own for the highlighted box: its end draws the glow and
+    // leaves the centre the guide line runs to.
+    gui_beginwindow(3, 40, 550, 140, 50, 1, nullptr);
+    gui_addbox(scene_highlight, gui_widgetcolour[0], gui_widgetcolour[1], gui_widgetcolour[2], 1.0f, 1);
+    gui_highlightrect = scene_highlight;
+    gui_endwindow();
+
+    gui_showtooltip("A tooltip beside the pointer");
+}
+
+void scene_pass(int)
+{
+    scene_window();
+}
+
+class GuiScene : public GlTest {
+protected:
+    gltest_target target;
+
+    void SetUp() override
+    {
+        GlTest::SetUp();
+        startdraw();
+        font_loaded = 0;
+        ASSERT_EQ(font_init(), 1) << "the data fonts are read from fonts/ in the program's folder";
+        gui_textstate = {{1.0f, 1.0f, 1.0f, 1.0f}, 0.0f, 0.0f, 1.0f, 0.0f, 0};
+        ASSERT_EQ(target.make(scene_w, scene_h, 4, 0, true), 1);
+        target.bindasrenderer(scene_w, scene_h);
+        memcpy(cfg, cfg_defaults, cfg_size);
+        sys_drawable[0] = scene_w;
+        sys_drawable[1] = scene_h;
+        memset(input_keys, 0, sizeof(input_keys));
+        memset(input_keyframe, 0, sizeof(input_keyframe));
+        memset(input_keyprev, 0, sizeof(input_keyprev));
+        input_mouse[0] = scene_mouse[0];
+        input_mouse[1] = scene_mouse[1];
+        input_takemotion();
+        gui_calls = &gui_realcalls;
+        gui_elementhook = nullptr;
+        gui_hotid = gui_activeid = gui_openid = -1;
+        gui_mainwindowpass = scene_pass;
+        gui_consoleopen = 0;
+        gui_consolescroll = 0;
+    }
+    void TearDown() override
+    {
+        gui_mainwindowpass = gui_mainwindow;
+        gui_consoleopen = 0;
+        con_free();
+        freetextures();
+        target.free();
+        font_loaded = 0;
+        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+    }
+
+    // One pass at a fixed clock, read back top row first.
+    rgbimage frame(double time)
+    {
+        sys_time = time;
+        glClearColor(0.25f, 0.3f, 0.35f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        gui_refresh();
+        glFinish();
+        rgbimage out;
+        out.width = scene_w;
+        out.height = scene_h;
+        std::vector<uint8_t> rows((size_t)scene_w * scene_h * 3);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, scene_w, scene_h, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+        out.rgb.resize(rows.size());
+        const size_t stride = (size_t)scene_w * 3;
+        for (int y = 0; y < scene_h; y++)
+            memcpy(&out.rgb[(size_t)y * stride], &rows[(size_t)(scene_h - 1 - y) * stride], stride);
+        return out;
+    }
+};
+
+// The scene above, then the same with the console open over it, stacked.
+rgbimage scene_stack(const rgbimage &top, const rgbimage &bottom)
+{
+    rgbimage out;
+    out.width = top.width;
+    out.height = top.height + bottom.height;
+    out.rgb = top.rgb;
+    out.rgb.insert(out.rgb.end(), bottom.rgb.begin(), bottom.rgb.end());
+    return out;
+}
+
+void scene_paintmasks(rgbimage &img)
+{
+    for (int half = 0; half < img.height / scene_h; half++)
+        for (const scene_mask &m : scene_masks)
+            for (int y = m.y0; y <= m.y1; y++)
+                for (int x = m.x0; x <= m.x1; x++) {
+                    uint8_t *p = &img.rgb[3 * ((size_t)(y + half * scene_h) * img.width + x)];
+                    p[0] = 255;
+                    p[1] = 0;
+                    p[2] = 255;
+                }
+}
+
+bool scene_writepng(const rgbimage &img, const fs::path &path)
+{
+    image im = {};
+    im.width = img.width;
+    im.height = img.height;
+    im.bytesperpixel = 3;
+    im.pixels = (uint8_t *)img.rgb.data();
+    int32_t size = 0;
+    uint8_t *png = img_writepng(&im, &size);
+    if (!png)
+        return false;
+    std::ofstream(path, std::ios::binary).write((const char *)png, size);
+    sys_free(png);
+    return fs::file_size(path) == (uintmax_t)size;
+}
+
+// libpng, not the program's reader, decodes the golden.
+bool scene_readpng(const fs::path &path, rgbimage &img)
+{
+    png_image decoder = {};
+    decoder.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&decoder, path.c_str()))
+        return false;
+    decoder.format = PNG_FORMAT_RGB;
+    img.width = (int)decoder.width;
+    img.height = (int)decoder.height;
+    img.rgb.resize(PNG_IMAGE_SIZE(decoder));
+    return png_image_finish_read(&decoder, nullptr, img.rgb.data(), 0, nullptr) != 0;
+}
+
+// compare's exit status (0 alike, 1 different, 2 failed, -1 not started) and
+// the count of differing pixels it prints on its error stream.
+int scene_compare(const fs::path &actual, const fs::path &expected, const fs::path &diff, std::string &count)
+{
+    const std::string err = (diff.parent_path() / "compare.txt").string();
+    std::vector<std::string> args = {"compare", "-metric", "AE", "-fuzz", "5%", actual.string(), expected.string(),
+                                     diff.string()};
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid;
+    int rc = posix_spawnp(&pid, "compare", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return -1;
+    int status = testchild_wait(pid, 60.0);
+    std::ifstream in(err);
+    std::getline(in, count);
+    return status;
+}
+
+TEST_F(GuiScene, RealTableDrawsTheGoldenScene)
+{
+    const rgbimage plain = frame(1000.25);
+    // The console over the same scene, showing a few fixed lines.
+    con_free();
+    ASSERT_EQ(con_alloc(), 1);
+    // Stored straight into the ring: a logged line would carry the real time.
+    const char *lines[] = {"first console line", "second console line: 100% done", "third console line"};
+    for (const char *line : lines)
+        sys_console[sys_consolecount++] = sys_strdup(line);
+    gui_consoleopen = 1;
+    const rgbimage console = frame(1000.25);
+    rgbimage shot = scene_stack(plain, console);
+
+    const fs::path golden = fs::path(KERFMILL_TESTS_DIR) / "gui" / "scene_golden.png";
+    const char *update = getenv("KERFMILL_UPDATE_GOLDEN");
+    if (update && strcmp(update, "1") == 0) {
+        ASSERT_TRUE(scene_writepng(shot, golden)) << golden;
+        return;
+    }
+
+    rgbimage expected;
+    ASSERT_TRUE(scene_readpng(golden, expected)) << "cannot read " << golden;
+    ASSERT_EQ(expected.width, shot.width);
+    ASSERT_EQ(expected.height, shot.height);
+    scene_paintmasks(shot);
+    scene_paintmasks(expected);
+    const fs::path dir = fs::temp_directory_path() / ("kerfmill_scene_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    ASSERT_TRUE(scene_writepng(shot, dir / "actual.png"));
+    ASSERT_TRUE(scene_writepng(expected, dir / "expected.png"));
+    std::string count;
+    int status = scene_compare(dir / "actual.png", dir / "expected.png", dir / "diff.png", count);
+    ASSERT_NE(status, -1) << "ImageMagick's compare could not be started (scripts/deps.sh installs imagemagick)";
+    ASSERT_NE(status, testchild_timedout) << "compare did not finish";
+    EXPECT_EQ(status, 0) << "pixels differing by more than 5%: " << count << "; see " << dir;
+    EXPECT_EQ(count, "0");
+    if (status == 0)
+        fs::remove_all(dir);
+}
+
+} // namespace
