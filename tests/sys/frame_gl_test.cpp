@@ -25,6 +25,7 @@
 #include "sys/mem.h"
 #include "sys/thread.h"
 #include "sys/window.h"
+#include "view/camera.h"
 #include "view/view.h"
 
 #include <SDL.h>
@@ -486,6 +487,9 @@ TEST_F(Frame, ProjectionCentresTheViewBetweenThePanels)
     for (int perspective : modes) {
         cfg_seti(cfg_perspective, perspective);
         frame();
+        // The GUI pass ends the frame in its own 2D projection; the view's
+        // is set again, from the frame's state, to be read back.
+        view_setprojection();
         float centre[3];
         r_project(centre, view_camera.centre);
         float shift = (280.0f - 360.0f) / (280.0f + 360.0f);
