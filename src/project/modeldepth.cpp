@@ -169,6 +169,11 @@ static int mdl_drawmodel(int slot, const model *m, const mdl_frame &f, int rw, i
     glDisable(GL_SCISSOR_TEST);
     glDisable(GL_STENCIL_TEST);
     glDisable(GL_FOG);
+    // The workers' context has its own client state: the arrays the
+    // immediate draw fills must be on there too.
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     // Depth cleared to the far end, so the surface nearest the top wins.
     glClearDepth(1.0);

@@ -333,7 +333,10 @@ int sys_makecurrent(int acquire)
         sys_lockmutex(sys_framemutex);
         if (job_contextlock)
             SDL_LockMutex(job_contextlock);
-        if (SDL_GL_MakeCurrent(sys_window, sys_workercontext) != 0) {
+        if (!sys_workercontext) {
+            sys_log("sys_makecurrent: no worker context");
+            ok = 0;
+        } else if (SDL_GL_MakeCurrent(sys_window, sys_workercontext) != 0) {
             sys_log("sys_makecurrent: %s", SDL_GetError());
             ok = 0;
         }
