@@ -47,6 +47,16 @@ static float layer_jobquality()
     return jobmode == 1 ? layer_quality() : 1.0f;
 }
 
+// Map pixels per full-resolution canvas pixel for a map w pixels wide (at
+// most 1): the smoothing radius is given in full-resolution pixels, so the
+// whole map and a rectangle of the installed canvas blur alike.
+static float layer_mapscale(int w)
+{
+    double full = (double)project.size[0] * project.scale * project.ppi;
+    double k = (double)w / full;
+    return k > 0.0 && k < 1.0 ? (float)k : 1.0f;
+}
+
 // The layer's frame in pixels of a w x h target: centre (rows from the top),
 // extent (negative when mirrored), base height and range, the crop in the
 // image's own fractions (rows from the top) and whether it crops.
@@ -318,7 +328,7 @@ image *layer_gendepth(int slot, int width, int height)
         return map;
     }
     if (l->smooth)
-        layer_smooth(map, q * (float)l->smooth);
+        layer_smooth(map, layer_mapscale(width) * (float)l->smooth);
     sys_log("layergendepth[%d] @(%.1f %.1f %.1f) x(%.3f %.3f %.3f) r(%.2f %.2f %.2f)", slot, f.centre[0],
             f.centre[1], f.centre[2], f.extent[0], f.extent[1], f.extent[2], l->tilt[0], l->tilt[1], l->rotation);
     sys_debuglog("layer_gendepth[%d] (elapsed %.3fs)", slot, sys_seconds() - start);
@@ -353,7 +363,7 @@ void layer_generatedepth(int slot, const int32_t *rect)
     // The smoothing reaches r pixels: stamp a rectangle grown by that much
     // (within the canvas) and keep only its inner part.
     float q = layer_quality();
-    float radius = l->smooth ? q * (float)l->smooth : 0.0f;
+    float radius = l->smooth ? layer_mapscale(cached->width) * (float)l->smooth : 0.0f;
     int b = l->smooth ? (int)std::ceil(radius) + 2 : 0;
     int cw = cached->width, ch = cached->height;
     int x0 = std::max(0, rect[0] - b), y0 = std::max(0, rect[1] - b);
