@@ -23,6 +23,17 @@ int32_t numlayers = 0;
 int32_t numlayertypes[layer_types] = {};
 uint32_t project_meshuses[project_maxmeshes] = {};
 
+levels_curve rasteredit_levels = {{{0.0f, 0.0f}, {0.5f, 0.5f}, {1.0f, 1.0f}}, 3, 0};
+int32_t rasteredit_levelsmode = 0;
+int32_t rasteredit_levelspoints = 3;
+float rasteredit_tilecount = 2.0f;
+float rasteredit_tilerows = 2.0f;
+float rasteredit_tilefill[2] = {1.0f, 1.0f};
+float rasteredit_tileradius = 1.0f;
+float rasteredit_ringphase = 0.0f;
+float rasteredit_quantlevels = 4.0f;
+int32_t rasteredit_quanthq = 0;
+
 static const char *const layer_basenames[layer_types] = {"", "RasterLayer", "PathsLayer", "ModelLayer",
                                                          "TextLayer"};
 

@@ -6,6 +6,8 @@
 #pragma once
 #include "project/project.h"
 
+#include "img/levels.h"
+
 #include <cstdint>
 
 extern int32_t numlayers;                 // layers in use
@@ -45,3 +47,19 @@ void layer_bounds(int slot);
 // layer, z 0..1 through its depth): scaled by the size, mirrored, turned by
 // the rotation and moved to the position.
 void layer_transformpoint(float *out, const float *p, const project_layer *layer);
+
+// Settings of the raster-edit panels, kept for the main window's editors
+// and read by the depth previews: the levels curve with its mode and point
+// count (tool 3), columns or ring count, rows, the share of each tile's cell
+// and the ring's radius (project units) and phase (tools 6 and 7), and the
+// quantisation's level count and quality switch (tool 8).
+extern levels_curve rasteredit_levels;
+extern int32_t rasteredit_levelsmode;
+extern int32_t rasteredit_levelspoints;
+extern float rasteredit_tilecount;
+extern float rasteredit_tilerows;
+extern float rasteredit_tilefill[2];
+extern float rasteredit_tileradius;
+extern float rasteredit_ringphase;
+extern float rasteredit_quantlevels;
+extern int32_t rasteredit_quanthq;

@@ -150,6 +150,11 @@ extern project_record project;
 extern int project_mutex; // mutex id; -1 until the project start creates it
 extern int32_t project_selectedlayer; // selected slot, -1 none
 extern int32_t project_layergroup;    // group new layers join, 0..9
+// The raster-edit tool in use: -1 none, 0 toolbar, 1 area selection,
+// 2 manual brush, 3 levels, 4 expand/contract, 5 draft angle, 6 column/row
+// tiling, 7 circular tiling, 8 quantize. The raster editors set it; depth
+// generation previews tools 3 to 8 on the selected layer.
+extern int32_t project_rastertool;
 extern float project_changetime;      // sys_seconds of the last change
 // 1 after a load, save or reset; 0 after any layer allocation or free and
 // every applied change. The frame loop asks before unsaved work is dropped.

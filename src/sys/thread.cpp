@@ -326,21 +326,30 @@ void sys_destroymutexes()
     sys_log("destroyed subsystem mutexes");
 }
 
-void sys_makecurrent(int acquire)
+int sys_makecurrent(int acquire)
 {
+    int ok = 1;
     if (acquire) {
         sys_lockmutex(sys_framemutex);
         if (job_contextlock)
             SDL_LockMutex(job_contextlock);
-        if (SDL_GL_MakeCurrent(sys_window, sys_workercontext) != 0)
+        if (!sys_workercontext) {
+            sys_log("sys_makecurrent: no worker context");
+            ok = 0;
+        } else if (SDL_GL_MakeCurrent(sys_window, sys_workercontext) != 0) {
             sys_log("sys_makecurrent: %s", SDL_GetError());
+            ok = 0;
+        }
         r_resetbindings(); // the renderer's bind caches described the other context
-        return;
+        return ok;
     }
-    if (SDL_GL_MakeCurrent(sys_window, nullptr) != 0)
+    if (SDL_GL_MakeCurrent(sys_window, nullptr) != 0) {
         sys_log("sys_makecurrent: %s", SDL_GetError());
+        ok = 0;
+    }
     r_resetbindings();
     if (job_contextlock)
         SDL_UnlockMutex(job_contextlock);
     sys_unlockmutex(sys_framemutex);
+    return ok;
 }

@@ -73,5 +73,7 @@ struct sys_mutexguard {
 
 // The workers' shared OpenGL context, borrowed by jobs that draw: acquire
 // locks the frame mutex, then the context mutex, then makes the context
-// current; release undoes it in reverse order.
-void sys_makecurrent(int acquire);
+// current; release undoes it in reverse order. 1 when the switch worked; 0
+// (logged) when SDL refused it: an acquire then still holds both mutexes,
+// and the caller must release to let them go.
+int sys_makecurrent(int acquire);
