@@ -33,9 +33,13 @@ static float preview_superformula(float phi, const float q[6])
 }
 
 // Outline points before fitting, turned by the angle and squashed; 0 when a
-// point or the extent is not a finite, non-zero number.
+// point or the extent is not a finite, non-zero number. With a, b or n1 at 0
+// the formula divides by zero: what remains of the outline is a spike or a
+// point, no shape to preview.
 static int preview_outline(int n, float angle, float squash, const float q[6], float (*pts)[2], float bounds[4])
 {
+    if (q[0] == 0.0f || q[1] == 0.0f || q[3] == 0.0f)
+        return 0;
     float kx = squash < 0.5f ? 0.5f / squash : 1.0f;
     float ky = squash > 0.5f ? 0.5f / (1.0f - squash) : 1.0f;
     float rows[3][3];
