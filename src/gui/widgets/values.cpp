@@ -47,13 +47,16 @@ static void values_capture()
     input_freezemouse = 1;
 }
 
-// The program's pointer and the system pointer together; the motion the
-// warp causes is not the user's.
+// The program's pointer, and the system pointer unless relative mode holds
+// it: SDL keeps it hidden at the window's centre then, and a warp of ours
+// comes back as motion the user never made (a knob would creep on its own).
+// The release frame, with relative mode already off, puts it on the control.
 static void values_warp(float x, float y)
 {
     input_mouse[0] = (int)x;
     input_mouse[1] = (int)y;
-    gui_calls->warp((int)x, (int)y);
+    if (!input_freezemouse)
+        gui_calls->warp((int)x, (int)y);
     input_resetmotion();
 }
 
@@ -214,8 +217,13 @@ float gui_valueknob(int32_t id, const char *fmt, float value, float min, float m
         values_warp(box.x + box.w / 2.0f, box.y + box.h / 2.0f);
         sys_log("valueknob[%d] ang:%f value:%f (min:%f max:%f)", id, angle, shown, min, max);
     }
-    if (gui_activeid == id)
+    // The pointer goes to the centre before relative mode starts, as the
+    // slider's first frame puts it under the knob: without a warp first, a
+    // real X11 drag in SDL's warping relative mode delivered no motion.
+    if (gui_activeid == id && !input_freezemouse) {
+        values_warp(box.x + box.w / 2.0f, box.y + box.h / 2.0f);
         values_capture();
+    }
     return shown;
 }
 
