@@ -36,8 +36,8 @@ int gui_label(int icon, int whiteglyph, int font, const char *fmt, ...)
     return 0;
 }
 
-// Read-outs: a text left at 4 px or centred across; centredboth also
-// centres it down with the same 1 px offset.
+// Read-outs: a text left at 4 px or centred across, and centred down with a
+// 1 px offset either way.
 static int labels_text(int font, int centred, const char *text, const gui_rect &sector)
 {
     gui_rect box = widget_box(sector), area = widget_area(box);
