@@ -387,6 +387,24 @@ TEST_F(ScrollTest, ThumbSizes)
     }
 }
 
+// Content exactly as high as the cell leaves no free track: dragging the
+// bar must not divide by it.
+TEST_F(ScrollTest, ExactFitDragsWithoutNaN)
+{
+    extent = sector.h;
+    position = 0.4f;
+    harness_move(510, 150);
+    harness_frame();
+    harness_press();
+    harness_frames(2);
+    harness_move(510, 300);
+    harness_frames(2);
+    EXPECT_EQ(returned, 0.4f);
+    harness_release();
+    harness_frame();
+    EXPECT_EQ(returned, 0.4f);
+}
+
 TEST_F(ScrollTest, TrackPressJumpsAndRepeatsAfterAQuarterSecond)
 {
     gui_rect b = box();
