@@ -18,7 +18,7 @@ packages=(
   # platform helpers used at run time: file and colour dialogs, shell opening
   zenity xdg-utils
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libjpeg62-turbo-dev imagemagick
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libjpeg62-turbo-dev imagemagick xdotool
   # the distance-field tests check against scipy's exact distance transform
   python3-scipy
   # the contour tests check against shapely's geometry and scikit-image's

@@ -9,6 +9,7 @@
 #include "render/gl.h"
 #include "render/shader.h"
 #include "render/texture.h"
+#include "sys/dialog.h"
 #include "sys/main.h"
 
 #include <SDL.h>
@@ -155,7 +156,7 @@ static int calls_mousefocus()
 const gui_calltable gui_realcalls = {
     calls_projection, calls_primitive, calls_image,      calls_blend,     calls_depth,
     calls_scissor,    calls_text,      calls_cursor,     calls_relativemode, calls_capture,
-    calls_warp,       calls_mousefocus, plat_setclipboard,
+    calls_warp,       calls_mousefocus, plat_setclipboard, sys_messagebox,
 };
 
 const gui_calltable *gui_calls = &gui_realcalls;

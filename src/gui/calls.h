@@ -40,6 +40,9 @@ struct gui_calltable {
     int (*mousefocus)();
     // 1 when the text went to the clipboard; failures are logged.
     int (*setclipboard)(const char *text);
+    // A modal message box (buttons 0 OK, 1 OK/Cancel, 2 Yes/No; icon 3
+    // information, 4 warning); 1 for OK or Yes.
+    int (*messagebox)(const char *caption, const char *text, int buttons, int icon, int defbutton);
 };
 
 extern const gui_calltable gui_realcalls;

@@ -56,6 +56,8 @@ struct gui_recorder {
     std::vector<rec_image> images;
     std::vector<rec_text> texts;
     std::vector<std::string> sdl; // "cursor 2", "relativemode 0", ...
+    std::vector<std::string> boxes; // message boxes: caption|text|buttons|icon
+    int boxanswer = 1;
     int scissoron = 0;
     int scissor[4] = {0, 0, 0, 0};
     int mousefocus = 1;
@@ -136,10 +138,17 @@ inline int rec_setclipboard(const char *text)
     return 1;
 }
 
+inline int rec_messagebox(const char *caption, const char *text, int buttons, int icon, int)
+{
+    harness_rec.boxes.push_back(std::string(caption) + "|" + text + "|" + std::to_string(buttons) + "|" +
+                                std::to_string(icon));
+    return harness_rec.boxanswer;
+}
+
 inline const gui_calltable harness_calls = {
     rec_projection, rec_primitivecall, rec_imagecall, rec_blend,        rec_depth,
     rec_scissor,    rec_textcall,      rec_cursor,    rec_relativemode, rec_capture,
-    rec_warp,       rec_mousefocus,    rec_setclipboard,
+    rec_warp,       rec_mousefocus,    rec_setclipboard, rec_messagebox,
 };
 
 inline void harness_hook(const char *name, int32_t id, const gui_rect &rect, int32_t window, int result)

@@ -9,7 +9,7 @@
 // KERFMILL_UPDATE_GOLDEN=1 writes the golden from this run instead of
 // comparing; look at the new image before checking it in.
 #include "render/glcontext.h"
-#include "testchild.h"
+#include "goldenimage.h"
 
 #include "gui/calls.h"
 #include "gui/drawlist.h"
@@ -17,14 +17,11 @@
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "gui/sector.h"
-#include "img/png.h"
 #include "render/font.h"
 #include "sys/config.h"
 #include "sys/frame.h"
 #include "sys/input.h"
 #include "sys/log.h"
-
-#include <png.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -54,10 +51,6 @@ const scene_mask scene_masks[] = {
     {56, 576, 704, 585},
 };
 
-struct rgbimage {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-};
 
 void scene_window()
 {
@@ -161,17 +154,7 @@ protected:
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         gui_refresh();
         glFinish();
-        rgbimage out;
-        out.width = scene_w;
-        out.height = scene_h;
-        std::vector<uint8_t> rows((size_t)scene_w * scene_h * 3);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, scene_w, scene_h, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
-        out.rgb.resize(rows.size());
-        const size_t stride = (size_t)scene_w * 3;
-        for (int y = 0; y < scene_h; y++)
-            memcpy(&out.rgb[(size_t)y * stride], &rows[(size_t)(scene_h - 1 - y) * stride], stride);
-        return out;
+        return golden_readback(scene_w, scene_h);
     }
 };
 
@@ -199,62 +182,6 @@ void scene_paintmasks(rgbimage &img)
                 }
 }
 
-bool scene_writepng(const rgbimage &img, const fs::path &path)
-{
-    image im = {};
-    im.width = img.width;
-    im.height = img.height;
-    im.bytesperpixel = 3;
-    im.pixels = (uint8_t *)img.rgb.data();
-    int32_t size = 0;
-    uint8_t *png = img_writepng(&im, &size);
-    if (!png)
-        return false;
-    std::ofstream(path, std::ios::binary).write((const char *)png, size);
-    sys_free(png);
-    return fs::file_size(path) == (uintmax_t)size;
-}
-
-// libpng, not the program's reader, decodes the golden.
-bool scene_readpng(const fs::path &path, rgbimage &img)
-{
-    png_image decoder = {};
-    decoder.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&decoder, path.c_str()))
-        return false;
-    decoder.format = PNG_FORMAT_RGB;
-    img.width = (int)decoder.width;
-    img.height = (int)decoder.height;
-    img.rgb.resize(PNG_IMAGE_SIZE(decoder));
-    return png_image_finish_read(&decoder, nullptr, img.rgb.data(), 0, nullptr) != 0;
-}
-
-// compare's exit status (0 alike, 1 different, 2 failed, -1 not started) and
-// the count of differing pixels it prints on its error stream.
-int scene_compare(const fs::path &actual, const fs::path &expected, const fs::path &diff, std::string &count)
-{
-    const std::string err = (diff.parent_path() / "compare.txt").string();
-    std::vector<std::string> args = {"compare", "-metric", "AE", "-fuzz", "5%", actual.string(), expected.string(),
-                                     diff.string()};
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid;
-    int rc = posix_spawnp(&pid, "compare", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = testchild_wait(pid, 60.0);
-    std::ifstream in(err);
-    std::getline(in, count);
-    return status;
-}
-
 TEST_F(GuiScene, RealTableDrawsTheGoldenScene)
 {
     const rgbimage plain = frame(1000.25);
@@ -272,22 +199,22 @@ TEST_F(GuiScene, RealTableDrawsTheGoldenScene)
     const fs::path golden = fs::path(KERFMILL_TESTS_DIR) / "gui" / "scene_golden.png";
     const char *update = getenv("KERFMILL_UPDATE_GOLDEN");
     if (update && strcmp(update, "1") == 0) {
-        ASSERT_TRUE(scene_writepng(shot, golden)) << golden;
+        ASSERT_TRUE(golden_writepng(shot, golden)) << golden;
         return;
     }
 
     rgbimage expected;
-    ASSERT_TRUE(scene_readpng(golden, expected)) << "cannot read " << golden;
+    ASSERT_TRUE(golden_readpng(golden, expected)) << "cannot read " << golden;
     ASSERT_EQ(expected.width, shot.width);
     ASSERT_EQ(expected.height, shot.height);
     scene_paintmasks(shot);
     scene_paintmasks(expected);
     const fs::path dir = fs::temp_directory_path() / ("kerfmill_scene_" + std::to_string(getpid()));
     fs::create_directories(dir);
-    ASSERT_TRUE(scene_writepng(shot, dir / "actual.png"));
-    ASSERT_TRUE(scene_writepng(expected, dir / "expected.png"));
+    ASSERT_TRUE(golden_writepng(shot, dir / "actual.png"));
+    ASSERT_TRUE(golden_writepng(expected, dir / "expected.png"));
     std::string count;
-    int status = scene_compare(dir / "actual.png", dir / "expected.png", dir / "diff.png", count);
+    int status = golden_compare(dir / "actual.png", dir / "expected.png", dir / "diff.png", count);
     ASSERT_NE(status, -1) << "ImageMagick's compare could not be started (scripts/deps.sh installs imagemagick)";
     ASSERT_NE(status, testchild_timedout) << "compare did not finish";
     EXPECT_EQ(status, 0) << "pixels differing by more than 5%: " << count << "; see " << dir;

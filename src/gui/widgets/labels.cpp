@@ -1,0 +1,183 @@
+// Labels, read-outs, images and the drop-down head. The drop-down keeps
+// nothing of its own: the element model's open id says which one is open.
+#include "gui/widgets/labels.h"
+
+#include "gui/drawlist.h"
+#include "gui/drawstate.h"
+#include "gui/element.h"
+#include "gui/gui.h"
+#include "gui/widgets/widget.h"
+#include "render/font.h"
+
+#include <cmath>
+
+static const float labels_white[3] = {1.0f, 1.0f, 1.0f};
+
+static void labels_panelbox(const gui_rect &box, int framed)
+{
+    gui_addbox(box, gui_panelcolour[0], gui_panelcolour[1], gui_panelcolour[2], gui_panelalpha, framed);
+}
+
+int gui_label(int icon, int whiteglyph, int font, const char *fmt, ...)
+{
+    gui_rect sector;
+    if (!widget_popsector(&sector))
+        return 0;
+    char text[widget_textmax];
+    va_list args;
+    va_start(args, fmt);
+    widget_vformat(text, fmt, args);
+    va_end(args);
+    gui_rect box = widget_box(sector), area = widget_area(box);
+    labels_panelbox(box, 1);
+    widget_glyphtext(box, area, widget_iconfont(icon, sector.h), (char)(icon & 255),
+                     whiteglyph ? labels_white : gui_textcolour, font, text, gui_textcolour);
+    gui_element(0, box, 0);
+    return 0;
+}
+
+// Read-outs: a text left at 4 px or centred across, and centred down with a
+// 1 px offset either way.
+static int labels_text(int font, int centred, const char *text, const gui_rect &sector)
+{
+    gui_rect box = widget_box(sector), area = widget_area(box);
+    labels_panelbox(box, 1);
+    if (text[0]) {
+        uint64_t size = font_textsize(font, "%s", text);
+        float w = (float)(uint32_t)size, h = (float)(size >> 32);
+        float x = area.x + (centred ? truncf((area.w - w) / 2.0f) : 4.0f);
+        float y = area.y + truncf((area.h - h) / 2.0f + 1.0f);
+        gui_addtext((int)x, (int)y, font, 0.0f, gui_textcolour[0], gui_textcolour[1], gui_textcolour[2], text, area);
+    }
+    gui_element(0, box, 0);
+    return 0;
+}
+
+int gui_valuetext(int font, int centred, const char *fmt, ...)
+{
+    gui_rect sector;
+    if (!widget_popsector(&sector))
+        return 0;
+    char text[widget_textmax];
+    va_list args;
+    va_start(args, fmt);
+    widget_vformat(text, fmt, args);
+    va_end(args);
+    return labels_text(font, centred, text, sector);
+}
+
+int gui_centerlabel(int font, const char *fmt, ...)
+{
+    gui_rect sector;
+    if (!widget_popsector(&sector))
+        return 0;
+    char text[widget_textmax];
+    va_list args;
+    va_start(args, fmt);
+    widget_vformat(text, fmt, args);
+    va_end(args);
+    return labels_text(font, 1, text, sector);
+}
+
+void gui_iconlabel(int icon, int font, const float colour[3], const char *fmt, ...)
+{
+    gui_rect sector;
+    if (!widget_popsector(&sector))
+        return;
+    char text[widget_textmax];
+    va_list args;
+    va_start(args, fmt);
+    widget_vformat(text, fmt, args);
+    va_end(args);
+    gui_rect box = widget_box(sector), area = widget_area(box);
+    labels_panelbox(box, 0);
+    widget_glyphtext(box, area, widget_iconfont(256, sector.h), (char)(icon & 255), colour, font, text, colour);
+}
+
+// The rectangle of an image in its box. An image with no extent, or an
+// area with none, keeps the area rather than dividing by zero.
+static gui_rect labels_imagerect(const gui_rect &box, float w, float h, int keepaspect)
+{
+    if (!keepaspect)
+        return {box.x + (box.w - w) / 2.0f, box.y + (box.h - h) / 2.0f, w, h};
+    gui_rect a = widget_area(box);
+    if (!(w > 0.0f) || !(h > 0.0f) || !(a.w > 0.0f) || !(a.h > 0.0f))
+        return a;
+    float aspect = h / w, areaaspect = a.h / a.w;
+    if (areaaspect > aspect) {
+        float ih = aspect * a.w;
+        return {a.x, a.y + (a.h - ih) / 2.0f, a.w, ih};
+    }
+    if (aspect > areaaspect) {
+        float iw = a.h / aspect;
+        return {a.x + (a.w - iw) / 2.0f, a.y, iw, a.h};
+    }
+    return a;
+}
+
+int gui_image(int texture, float w, float h, const float rgba[4], int keepaspect)
+{
+    gui_rect sector;
+    if (!widget_popsector(&sector))
+        return 0;
+    gui_rect box = widget_box(sector);
+    labels_panelbox(box, 0);
+    gui_rect r = labels_imagerect(box, w, h, keepaspect);
+    gui_addimage(texture, rgba[0], rgba[1], rgba[2], rgba[3], {truncf(r.x), truncf(r.y), truncf(r.w), truncf(r.h)});
+    gui_element(0, box, 0);
+    return 0;
+}
+
+static void labels_dropdownhead(int32_t id, const gui_rect &box, const char *text)
+{
+    const float *boxrgb = gui_widgetcolour, *textrgb = gui_textcolour;
+    if (gui_activeid == id) {
+        boxrgb = gui_panelcolour;
+        textrgb = gui_hitextcolour;
+        gui_cursor = 9;
+    } else if (gui_hotid == id) {
+        boxrgb = gui_hotcolour;
+        textrgb = gui_hitextcolour;
+        gui_cursor = 9;
+    }
+    gui_addbox(box, boxrgb[0], boxrgb[1], boxrgb[2], gui_panelalpha, 1);
+    gui_rect area = widget_area(box);
+    const char *arrow = gui_openid == id ? "R" : "Q";
+    const int arrowfont = font_firsticon + 3;
+    float gh = (float)widget_cellheight(arrowfont), th = (float)widget_cellheight(gui_interfacefont);
+    float gx = area.x + 4.0f, gy = area.y + truncf((area.h - gh + 1.0f) / 2.0f);
+    gui_addtext((int)gx, (int)gy, arrowfont, 0.0f, textrgb[0], textrgb[1], textrgb[2], arrow, area);
+    float gw = (float)(uint32_t)font_textsize(arrowfont, "%s", arrow);
+    gui_addtext((int)(gx + gw + 5.0f), (int)(area.y + truncf((area.h - th) / 2.0f + 2.0f)), gui_interfacefont, 0.0f,
+                textrgb[0], textrgb[1], textrgb[2], text, area);
+}
+
+int gui_dropdown(int32_t id, float x, float y, float w, float h, const char *fmt, ...)
+{
+    (void)y; // every list hangs 20 px below its head
+    gui_rect sector;
+    if (!widget_popsector(&sector))
+        return 0;
+    char text[widget_textmax];
+    va_list args;
+    va_start(args, fmt);
+    widget_vformat(text, fmt, args);
+    va_end(args);
+    gui_rect box = widget_box(sector);
+    labels_dropdownhead(id, box, text);
+    const int wasactive = gui_activeid == id, wasopen = gui_openid == id;
+    gui_element(id, box, 1);
+    if (gui_openid != id)
+        return 0;
+    // A click on the head of the open list closes it.
+    if (wasactive && gui_activeid != id && wasopen) {
+        gui_openid = -1;
+        return 0;
+    }
+    gui_dropdownwindow = id;
+    gui_beginwindow(id, x, 20.0f, w, h, 0, nullptr);
+    if (const gui_rect *r = gui_topsector())
+        gui_addbox({r->x - 2.0f, r->y - 2.0f, r->w + 4.0f, r->h + 4.0f}, gui_panelcolour[0], gui_panelcolour[1],
+                   gui_panelcolour[2], 1.0f, 0);
+    return 1;
+}
