@@ -214,14 +214,15 @@ void cnc_sequence()
     sys_debuglog("sequence = %s", cnc_var(cnc_seqvar).text);
 }
 
-// Writes the numbered prefix of a line: "N0010 " with numbering on.
+// Writes the numbered prefix of a line ("N0010 " with numbering on) and
+// moves CNC_SEQUENCE on to the next number.
 static void cnc_numberline()
 {
     if (cncout.sequence < 0)
         return;
-    cnc_sequence();
     cnc_append(cnc_var(cnc_seqvar).text, cnc_var(cnc_seqvar).count);
     cnc_append(cncout.delimiter, cncout.delimiterlen);
+    cnc_sequence();
 }
 
 // Writes a template: expanded first, so that a template with nothing to
