@@ -424,6 +424,13 @@ void cnc_coolanttool(int tool)
     var_setf(postvars[cnc_toolvar], format, cncout.delimiter, cnc_var(cnc_registertool).text, cncout.lasttool);
     cnc_comment(" Tool: %d ", tool);
     cnc_template(cnc_toolchangeblock);
+    // The machine may be moved by hand or by the changer while the tool is
+    // changed: the next moves write every axis, the motion word and the feed
+    // again rather than trust the words from before.
+    for (int a = 0; a < 3; a++)
+        cncout.known[a] = 0;
+    cncout.motion = 0;
+    cncout.lastfeed = -1;
 }
 
 void cnc_varhook(int index)
