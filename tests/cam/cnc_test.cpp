@@ -1,14 +1,23 @@
-// Post-processor variables: a post-processor script names them, the output
-// engine addresses them by position, so the registration order is fixed.
+// Post-processor variables (a post-processor script names them, the output
+// engine addresses them by position, so the registration order is fixed) and
+// the output engine: numbering, number words, comments, block runs, the
+// first moves, and posts with faults.
 #include "cam/cnc.h"
 
+#include "sys/config.h"
 #include "sys/var.h"
+#include "testlog.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
+#include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 TEST(PostVars, RegisteredInTheirFixedOrder)
 {
@@ -38,15 +47,6 @@ TEST(PostVars, RegisteredInTheirFixedOrder)
 // The output engine, driven through real post files: the shipped GRBL (mm)
 // post with lines of a test appended (a later statement overrides an
 // earlier one), the program saved to a scratch folder and read back.
-#include "sys/config.h"
-#include "testlog.h"
-
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 namespace {
 
 namespace fs = std::filesystem;
