@@ -32,9 +32,14 @@ static int var_findn(const char *name, int len)
 {
     if (len >= var_namemax)
         return -1;
-    for (int i = 0; i < var_count; i++)
-        if ((int)strlen(var_variables[i].name) == len && memcmp(var_variables[i].name, name, len) == 0)
+    // The terminator at len is checked first: a name of another length fails
+    // on one byte, which keeps template expansion (a search per reference)
+    // from measuring every name in the table.
+    for (int i = 0; i < var_count; i++) {
+        const char *v = var_variables[i].name;
+        if (v[len] == 0 && v[0] == name[0] && memcmp(v, name, len) == 0)
             return i;
+    }
     return -1;
 }
 
