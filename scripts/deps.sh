@@ -24,6 +24,8 @@ packages=(
   # the contour tests check against shapely's geometry and scikit-image's
   # iso-lines
   python3-shapely python3-skimage
+  # LinuxCNC's rs274 interpreter (below) runs on these
+  libboost-python1.74.0
 )
 
 # Fuzzing by hand (KERFMILL_FUZZ=ON) also needs clang with its libFuzzer
@@ -49,4 +51,18 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update
   apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# The G-code tests run every exported program through LinuxCNC's stand-alone
+# interpreter, rs274. Installing the package would pull in a whole realtime
+# stack, so only its files are unpacked into a fixed folder; the tests point
+# LD_LIBRARY_PATH at its libraries. Done once: a present rs274 costs nothing.
+top=$(cd "$(dirname "$0")/.." && pwd)
+rs274dir="$top/build/rs274"
+if [ ! -x "$rs274dir/usr/bin/rs274" ]; then
+  echo "unpacking rs274 into $rs274dir"
+  cache="$top/build/debcache"
+  mkdir -p "$cache" "$rs274dir"
+  (cd "$cache" && apt-get download linuxcnc-uspace)
+  dpkg-deb -x "$(ls "$cache"/linuxcnc-uspace_*.deb | head -n 1)" "$rs274dir"
 fi

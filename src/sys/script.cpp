@@ -87,6 +87,11 @@ int script_run()
     size_t len = strnlen(field, sizeof(path) - 1);
     memcpy(path, field, len);
     path[len] = 0;
+    // Configurations name their posts with Windows separators (the default is
+    // "posts\\GRBL (Inches).txt"); here a backslash is a separator too.
+    for (char *c = path; *c; c++)
+        if (*c == '\\')
+            *c = '/';
     sys_log("loading script %s", path);
     int32_t size = 0;
     char *text = (char *)file_load(path, &size, 1, script_maxfilebytes);

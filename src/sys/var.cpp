@@ -32,9 +32,14 @@ static int var_findn(const char *name, int len)
 {
     if (len >= var_namemax)
         return -1;
-    for (int i = 0; i < var_count; i++)
-        if ((int)strlen(var_variables[i].name) == len && memcmp(var_variables[i].name, name, len) == 0)
+    // The terminator at len is checked first: a name of another length fails
+    // on one byte, which keeps template expansion (a search per reference)
+    // from measuring every name in the table.
+    for (int i = 0; i < var_count; i++) {
+        const char *v = var_variables[i].name;
+        if (v[len] == 0 && v[0] == name[0] && memcmp(v, name, len) == 0)
             return i;
+    }
     return -1;
 }
 
@@ -184,21 +189,42 @@ static int var_put(var_writer &w, const char *s, int n)
     return 1;
 }
 
-// Decimals 0 round half up to an integer; more decimals snap the value to
-// that step in single precision and print it with %g.
-static void var_formatnumber(float value, int decimals, char *field, int cap)
+// Decimals 0 round half up to an integer. More decimals snap the value to
+// that step and print it in fixed point: an exponent ("1e-05", "1e+06") is
+// something no machine controller reads, and six significant digits would
+// cut the decimals of large coordinates. Without trailing zeroes the zeroes
+// after the last significant decimal and a bare point are dropped; a value
+// that rounds to zero never shows a minus sign.
+void var_formatnumber(double value, int decimals, int trailingzeroes, char *field, int cap)
 {
-    if (decimals <= 0) {
-        double r = trunc((double)value + 0.5);
+    if (cap < 1)
+        return;
+    if (decimals <= 0 || !std::isfinite(value)) {
+        double r = std::isfinite(value) ? trunc(value + 0.5) : 0.0;
         if (fabs(r) < 2147483648.0)
             snprintf(field, cap, "%d", (int)r);
         else
             snprintf(field, cap, "%.0f", r);
         return;
     }
-    float step = (float)pow((double)0.1f, decimals);
-    float snapped = floorf(value / step + 0.5f);
-    snprintf(field, cap, "%g", (double)(snapped * step));
+    if (decimals > var_maxdecimals)
+        decimals = var_maxdecimals;
+    double scale = pow(10.0, decimals);
+    double steps = floor(value * scale + 0.5);
+    if (steps == 0)
+        steps = 0; // drops the sign of -0
+    int len = snprintf(field, cap, "%.*f", decimals, steps / scale);
+    if (trailingzeroes || len <= 0 || len >= cap)
+        return;
+    char *point = strchr(field, '.');
+    if (!point)
+        return;
+    char *end = field + len;
+    while (end > point + 1 && end[-1] == '0')
+        end--;
+    if (end == point + 1)
+        end = point;
+    *end = 0;
 }
 
 static int var_writenumbers(var_writer &w, const var_variable &v, int decimals)
@@ -206,7 +232,7 @@ static int var_writenumbers(var_writer &w, const var_variable &v, int decimals)
     int count = v.count < var_valuemax / 4 ? v.count : var_valuemax / 4;
     for (int i = 0; i < count; i++) {
         char field[64];
-        var_formatnumber(v.numbers[i], decimals, field, sizeof(field));
+        var_formatnumber(v.numbers[i], decimals, 0, field, sizeof(field));
         if ((i > 0 && !var_put(w, " ", 1)) || !var_put(w, field, (int)strlen(field)))
             return 0;
     }

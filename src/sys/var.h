@@ -11,6 +11,7 @@ constexpr int var_namemax = 32;   // bytes of a name, terminator included
 constexpr int var_valuemax = 512; // bytes of a value
 constexpr int var_errormax = 1024;
 constexpr int var_maxdepth = 16;  // nested references one expansion may follow
+constexpr int var_maxdecimals = 9; // decimals a formatted number shows at most
 
 enum var_types : int32_t {
     var_none = 0, // cleared: an assignment failed
@@ -54,5 +55,10 @@ void var_setf(int index, const char *format, ...) __attribute__((format(printf, 
 // cap > 0), numbers rounded to decimals, references in text expanded.
 // 1 on success; 0 with the reason in var_errortext.
 int var_writevalue(int index, int decimals, char *out, int cap);
+// Formats value into field (capacity cap) in the C locale's fixed point:
+// decimals <= 0 rounds half up to an integer, more decimals round to that
+// step (at most var_maxdecimals); trailing zeroes are dropped unless
+// trailingzeroes is set. Never an exponent, never "-0".
+void var_formatnumber(double value, int decimals, int trailingzeroes, char *field, int cap);
 // Index of the variable with that name, or -1.
 int var_find(const char *name);
