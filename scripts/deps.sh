@@ -56,13 +56,19 @@ fi
 # The G-code tests run every exported program through LinuxCNC's stand-alone
 # interpreter, rs274. Installing the package would pull in a whole realtime
 # stack, so only its files are unpacked into a fixed folder; the tests point
-# LD_LIBRARY_PATH at its libraries. Done once: a present rs274 costs nothing.
+# LD_LIBRARY_PATH at its libraries. Only the tests need it (`--tests`, as
+# scripts/test.sh asks), and only once: a present rs274 costs nothing.
 top=$(cd "$(dirname "$0")/.." && pwd)
 rs274dir="$top/build/rs274"
-if [ ! -x "$rs274dir/usr/bin/rs274" ]; then
+if [ "${1:-}" = "--tests" ] && [ ! -x "$rs274dir/usr/bin/rs274" ]; then
   echo "unpacking rs274 into $rs274dir"
   cache="$top/build/debcache"
   mkdir -p "$cache" "$rs274dir"
-  (cd "$cache" && apt-get download linuxcnc-uspace)
+  # A machine whose packages were all there may never have read the package
+  # lists; read them once when the download cannot find the package.
+  if ! (cd "$cache" && apt-get download linuxcnc-uspace); then
+    apt-get update
+    (cd "$cache" && apt-get download linuxcnc-uspace)
+  fi
   dpkg-deb -x "$(ls "$cache"/linuxcnc-uspace_*.deb | head -n 1)" "$rs274dir"
 fi

@@ -4,7 +4,7 @@
 # run under Xvfb with Mesa's software renderer.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/deps.sh"
+bash "$top/scripts/deps.sh" --tests
 build="$top/build/test"
 # Ninja keeps the units that take gigabytes to compile one at a time (see
 # CMakeLists.txt). Benchmarks are not built here: they time Release builds
