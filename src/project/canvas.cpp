@@ -58,10 +58,11 @@ static void canvas_clearstale(project_layer *l)
     std::atomic_ref<uint32_t>(l->stale).store(0, std::memory_order_release);
 }
 
-static void canvas_addinprogress(int delta)
+// Adds delta to the count of compositions in progress; the new count.
+static int canvas_addinprogress(int delta)
 {
     sys_mutexguard g(project_mutex);
-    project_canvasjob.inprogress += delta;
+    return project_canvasjob.inprogress += delta;
 }
 
 // One row band of the fill, selection mix or clamp pass.
@@ -255,12 +256,12 @@ void job_updatecanvas(void *arg)
     uint32_t group = (uint32_t)(uintptr_t)arg;
     while (c.pendingcanvas.load(std::memory_order_acquire) || c.pendingrect.load(std::memory_order_acquire) ||
            canvas_busywork()) {
-        sys_log("!!!!!! job_updatecanvas: %d updates already in progress !!!!!!!", c.inprogress);
+        sys_log("!!!!!! job_updatecanvas: %d updates already in progress !!!!!!!", canvas_addinprogress(0));
         SDL_Delay(250);
     }
-    canvas_addinprogress(1);
+    int count = canvas_addinprogress(1);
     uint32_t mode = jobmode.load();
-    sys_log("job_updatecanvas... (mode:%u cnt:%d)", mode, c.inprogress);
+    sys_log("job_updatecanvas... (mode:%u cnt:%d)", mode, count);
     const image *selection = selectionmap;
     if (canvas_info(mode).quality) {
         const float *s = project.size;

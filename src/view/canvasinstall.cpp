@@ -49,10 +49,9 @@ static void view_preparelayers(uint32_t group, float s)
     }
 }
 
-// The selection map at the canvas pixel size, for the mix and the brush.
-static void view_fitselection()
+// The selection map at w x h, the canvas pixel size, for the mix and the brush.
+static void view_fitselection(int w, int h)
 {
-    int w = project.pixelwidth, h = project.pixelheight;
     if (!selectionmap || w < 1 || h < 1 || (selectionmap->width == w && selectionmap->height == h))
         return;
     sys_log("rescaling selectionmap: %dx%d -> %dx%d", selectionmap->width, selectionmap->height, w, h);
@@ -84,8 +83,8 @@ int view_startcanvas()
     }
     if (project_changetime != 0.0f)
         view_preparelayers(group, s);
-    if (mode == 1)
-        view_fitselection();
+    if (mode == 1) // the size the last composition stored; no job runs now
+        view_fitselection(project.pixelwidth, project.pixelheight);
     jobmode.store(mode);
     jobrebuild.store(c.rebuildmodels);
     sys_log("starting canvas update job...");
@@ -115,7 +114,7 @@ int view_startcanvasrect(const float *area)
     r[3] = clampto(std::ceil((1.0 - area[1]) * H), H);
     if (r[2] <= r[0] || r[3] <= r[1])
         return 0;
-    view_fitselection();
+    view_fitselection(W, H);
     return sys_threadjob("updatecanvasrect", job_updatecanvasrect, nullptr) >= 0;
 }
 

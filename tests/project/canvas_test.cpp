@@ -82,8 +82,13 @@ template <class F> bool cv_until(F done)
 bool cv_idle()
 {
     const project_canvasjobrecord &c = project_canvasjob;
+    int count;
+    {
+        sys_mutexguard g(project_mutex);
+        count = c.inprogress;
+    }
     // No job queued or running: a rectangle job not yet at its claim is not idle.
-    return sys_jobspending.load() == 0 && !c.requested && !c.refused && !c.updating && !c.pendingcanvas && !c.pendingrect && c.inprogress == 0 && !jobmode &&
+    return sys_jobspending.load() == 0 && !c.requested && !c.refused && !c.updating && !c.pendingcanvas && !c.pendingrect && count == 0 && !jobmode &&
            !jobrebuild;
 }
 
