@@ -22,11 +22,10 @@
 #include "sys/log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-
-uint32_t jobmode = 0;
 
 constexpr float layer_nodatalow = -99999.0f;
 constexpr float layer_nodatahigh = 99999.0f;
@@ -346,10 +345,10 @@ void layer_generatedepth(int slot, const int32_t *rect)
     int w = rect[2] - rect[0], h = rect[3] - rect[1];
     if (l->type == layer_free)
         return;
-    if (w < 1 || h < 1 || l->type != layer_raster) {
-        l->stale = 0;
+    // Only a raster-layer's cache is rebuilt here; any other stale layer
+    // keeps its flag so that the next full composition regenerates it.
+    if (w < 1 || h < 1 || l->type != layer_raster)
         return;
-    }
     if (!l->data.img) {
         sys_error("layer_generatedepth: null data for layer[%d]", slot);
         return;
@@ -368,10 +367,8 @@ void layer_generatedepth(int slot, const int32_t *rect)
     int cw = cached->width, ch = cached->height;
     int x0 = std::max(0, rect[0] - b), y0 = std::max(0, rect[1] - b);
     int x1 = std::min(cw, rect[2] + b), y1 = std::min(ch, rect[3] + b);
-    if (x1 <= x0 || y1 <= y0) {
-        l->stale = 0;
+    if (x1 <= x0 || y1 <= y0)
         return;
-    }
     image *part = layer_filledmap(slot, x1 - x0, y1 - y0, "rect%02d");
     if (!part)
         return;
@@ -399,5 +396,5 @@ void layer_generatedepth(int slot, const int32_t *rect)
     img_free(part);
     sys_log("updated layer[%02d] depth @(%d,%d)(%d,%d) (elapsed %.4fs)", slot, rect[0], rect[1], rect[2], rect[3],
             sys_seconds() - start);
-    l->stale = 0;
+    std::atomic_ref<uint32_t>(l->stale).store(0, std::memory_order_release);
 }

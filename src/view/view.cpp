@@ -3,6 +3,7 @@
 // background) on the window.
 #include "view/view.h"
 
+#include "view/canvasinstall.h"
 #include "render/draw.h"
 #include "render/gl.h"
 #include "render/shader.h"
@@ -172,5 +173,6 @@ static void view_drawbuffer()
 
 void view_frame()
 {
+    view_canvasframe();
     view_drawbuffer();
 }
