@@ -28,15 +28,20 @@ static bool gui_whole(double x)
     return gui_frac(x) < gui_fracthreshold;
 }
 
-// The fewest places (1 up to most, then 6) whose scaled r is whole.
+// The fewest places (1 up to most, then 6) whose scaled r is whole. r is
+// scaled by ten a step at a time: 1/3, rounded to 0.3333, then scales to
+// just below 3333 and so shows with six places like any repeating fraction,
+// while 2/3 (0.6667) lands on 6667 and shows with four.
 static int32_t gui_places(double r, int32_t most)
 {
-    if (gui_whole(r) || gui_whole(10.0 * r))
+    double scaled = 10.0 * r;
+    if (gui_whole(r) || gui_whole(scaled))
         return 1;
-    double scale = 100.0;
-    for (int32_t k = 2; k <= most; k++, scale *= 10.0)
-        if (gui_whole(scale * r))
+    for (int32_t k = 2; k <= most; k++) {
+        scaled *= 10.0;
+        if (gui_whole(scaled))
             return k;
+    }
     return 6;
 }
 
