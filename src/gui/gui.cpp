@@ -30,7 +30,6 @@
 int32_t gui_hotid = -1;
 int32_t gui_activeid = -1;
 int32_t gui_wheelclaimed = 0;
-text_editrecord text_editstate = {nullptr};
 int32_t gui_fileextensionvar = -1;
 char gui_zeros[gui_zeroslength + 1];
 float gui_dialogsize[2];
@@ -438,8 +437,3 @@ void gui_refresh()
     gui_elementendframe();
 }
 
-int text_keydown(int key)
-{
-    (void)key;
-    return text_editstate.string ? 1 : 0;
-}

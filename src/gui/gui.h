@@ -4,17 +4,14 @@
 // of in-place text editing, and the element state that decides whether the
 // mouse belongs to the interface or to the 3D view.
 #pragma once
+#include "gui/textedit/textedit.h"
+
 #include <cstdint>
 
 extern int32_t gui_hotid;        // element under the pointer, -1 none
 extern int32_t gui_activeid;     // element pressed and not released, -1 none
 extern int32_t gui_wheelclaimed; // an element took this frame's wheel
 
-// The one text edit in progress.
-struct text_editrecord {
-    char *string; // the caller's buffer being edited; null when none
-};
-extern text_editrecord text_editstate;
 
 constexpr int gui_zeroslength = 24;
 extern int32_t gui_fileextensionvar; // variable "FileExtension" of the post-processor, -1 none
@@ -55,6 +52,3 @@ void gui_readstyle();
 void gui_init();
 // The GUI pass, run by the frame loop after the 3D view.
 void gui_refresh();
-// Offers a key press to the text edit in progress: 0 when there is none,
-// else 1 (the key is consumed and auto-repeats while held).
-int text_keydown(int key);
