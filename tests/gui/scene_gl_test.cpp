@@ -8,8 +8,8 @@
 //
 // KERFMILL_UPDATE_GOLDEN=1 writes the golden from this run instead of
 // comparing; look at the new image before checking it in.
-#include "render/glcontext.h"
 #include "goldenimage.h"
+#include "guiglfixture.h"
 
 #include "gui/calls.h"
 #include "gui/drawlist.h"
@@ -106,44 +106,20 @@ void scene_pass(int)
     scene_window();
 }
 
-class GuiScene : public GlTest {
+class GuiScene : public GuiGlTest {
 protected:
-    gltest_target target;
-
     void SetUp() override
     {
-        GlTest::SetUp();
-        startdraw();
-        font_loaded = 0;
-        ASSERT_EQ(font_init(), 1) << "the data fonts are read from fonts/ in the program's folder";
-        gui_textstate = {{1.0f, 1.0f, 1.0f, 1.0f}, 0.0f, 0.0f, 1.0f, 0.0f, 0};
-        ASSERT_EQ(target.make(scene_w, scene_h, 4, 0, true), 1);
-        target.bindasrenderer(scene_w, scene_h);
-        memcpy(cfg, cfg_defaults, cfg_size);
-        sys_drawable[0] = scene_w;
-        sys_drawable[1] = scene_h;
-        memset(input_keys, 0, sizeof(input_keys));
-        memset(input_keyframe, 0, sizeof(input_keyframe));
-        memset(input_keyprev, 0, sizeof(input_keyprev));
-        input_mouse[0] = scene_mouse[0];
-        input_mouse[1] = scene_mouse[1];
-        input_takemotion();
-        gui_calls = &gui_realcalls;
-        gui_elementhook = nullptr;
-        gui_hotid = gui_activeid = gui_openid = -1;
+        startgui(scene_w, scene_h, scene_mouse[0], scene_mouse[1]);
         gui_mainwindowpass = scene_pass;
         gui_consoleopen = 0;
         gui_consolescroll = 0;
     }
     void TearDown() override
     {
-        gui_mainwindowpass = gui_mainwindow;
         gui_consoleopen = 0;
         con_free();
-        freetextures();
-        target.free();
-        font_loaded = 0;
-        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+        endgui();
     }
 
     // One pass at a fixed clock, read back top row first.

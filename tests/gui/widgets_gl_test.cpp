@@ -6,8 +6,8 @@
 //
 // KERFMILL_UPDATE_GOLDEN=1 writes the golden from this run instead of
 // comparing; look at the new image before checking it in.
-#include "render/glcontext.h"
 #include "goldenimage.h"
+#include "guiglfixture.h"
 
 #include "gui/calls.h"
 #include "gui/drawstate.h"
@@ -108,43 +108,16 @@ void gallery_pass(int)
     gui_endwindow();
 }
 
-class WidgetGallery : public GlTest {
+class WidgetGallery : public GuiGlTest {
 protected:
-    gltest_target target;
-
     void SetUp() override
     {
-        GlTest::SetUp();
-        startdraw();
-        font_loaded = 0;
-        ASSERT_EQ(font_init(), 1) << "the data fonts are read from fonts/ in the program's folder";
-        gui_textstate = {{1.0f, 1.0f, 1.0f, 1.0f}, 0.0f, 0.0f, 1.0f, 0.0f, 0};
-        ASSERT_EQ(target.make(gallery_w, gallery_h, 4, 0, true), 1);
-        target.bindasrenderer(gallery_w, gallery_h);
-        memcpy(cfg, cfg_defaults, cfg_size);
-        sys_drawable[0] = gallery_w;
-        sys_drawable[1] = gallery_h;
-        memset(input_keys, 0, sizeof(input_keys));
-        memset(input_keyframe, 0, sizeof(input_keyframe));
-        memset(input_keyprev, 0, sizeof(input_keyprev));
-        input_mouse[0] = 790;
-        input_mouse[1] = 590;
-        input_takemotion();
-        gui_calls = &gui_realcalls;
-        gui_elementhook = nullptr;
-        gui_hotid = gui_activeid = gui_openid = -1;
+        startgui(gallery_w, gallery_h, 790, 590);
         gui_dialogpos[0] = gui_dialogpos[1] = 100;
         gui_dialogsize[0] = gui_dialogsize[1] = 300;
         gui_mainwindowpass = gallery_pass;
     }
-    void TearDown() override
-    {
-        gui_mainwindowpass = gui_mainwindow;
-        freetextures();
-        target.free();
-        font_loaded = 0;
-        EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
-    }
+    void TearDown() override { endgui(); }
 };
 
 TEST_F(WidgetGallery, RealTableDrawsTheGoldenGallery)
