@@ -129,27 +129,7 @@ TEST_F(WidgetGallery, RealTableDrawsTheGoldenGallery)
     glFinish();
     rgbimage shot = golden_readback(gallery_w, gallery_h);
 
-    const fs::path golden = fs::path(KERFMILL_TESTS_DIR) / "gui" / "widgets_golden.png";
-    const char *update = getenv("KERFMILL_UPDATE_GOLDEN");
-    if (update && strcmp(update, "1") == 0) {
-        ASSERT_TRUE(golden_writepng(shot, golden)) << golden;
-        return;
-    }
-    rgbimage expected;
-    ASSERT_TRUE(golden_readpng(golden, expected)) << "cannot read " << golden;
-    ASSERT_EQ(expected.width, shot.width);
-    ASSERT_EQ(expected.height, shot.height);
-    const fs::path dir = fs::temp_directory_path() / ("kerfmill_widgets_" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    ASSERT_TRUE(golden_writepng(shot, dir / "actual.png"));
-    std::string count;
-    int status = golden_compare(dir / "actual.png", golden, dir / "diff.png", count);
-    ASSERT_NE(status, -1) << "ImageMagick's compare could not be started (scripts/deps.sh installs imagemagick)";
-    ASSERT_NE(status, testchild_timedout) << "compare did not finish";
-    EXPECT_EQ(status, 0) << "pixels differing by more than 5%: " << count << "; see " << dir;
-    EXPECT_EQ(count, "0");
-    if (status == 0)
-        fs::remove_all(dir);
+    checkgolden(shot, "widgets");
 }
 
 } // namespace
