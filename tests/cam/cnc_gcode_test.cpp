@@ -6,8 +6,8 @@
 #include "cam/compile.h"
 #include "cam/engage.h"
 #include "camtest.h"
+#include "rs274.h"
 #include "sys/config.h"
-#include "testchild.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -69,16 +69,14 @@ std::vector<gcode_point> gcode_points(const toolpath &tp)
 class Gcode : public ToolpathTest {
 protected:
     fs::path dir;
-    std::string program, table, post;
+    std::string program, post;
     void SetUp() override
     {
         ASSERT_EQ(cnc_init(), 1);
         dir = fs::temp_directory_path() / ("kerfmill-gcode-" + std::to_string(getpid()));
         fs::create_directories(dir);
         program = (dir / "prog.ngc").string();
-        table = (dir / "tool.tbl").string();
         post = (dir / "post.txt").string();
-        std::ofstream(table) << "T1 P1 D0.25 Z0\nT2 P2 D0.125 Z0\n";
     }
     void TearDown() override
     {
@@ -88,23 +86,14 @@ protected:
 
     // Runs rs274 on the program: its exit status, the endpoints of its
     // straight moves into ends.
-    int rs274(const std::string &path, std::vector<vec3> *ends = nullptr)
+    static int rs274(const std::string &path, std::vector<vec3> *ends = nullptr)
     {
-        std::string root = KERFMILL_RS274_DIR;
-        std::string bin = root + "/usr/bin/rs274";
-        EXPECT_TRUE(fs::exists(bin)) << "rs274 is missing: run scripts/deps.sh";
-        setenv("LD_LIBRARY_PATH", (root + "/usr/lib").c_str(), 1);
-        std::string out = (dir / "rs274.txt").string();
-        int status = testchild_run({bin, "-t", table, "-g", path}, 60, out);
-        unsetenv("LD_LIBRARY_PATH");
-        std::stringstream lines(gcode_read(out));
-        std::string line;
-        static const std::regex straight("STRAIGHT_(TRAVERSE|FEED)\\(([-0-9.]+), ([-0-9.]+), ([-0-9.]+)");
-        std::smatch m;
-        while (ends && std::getline(lines, line))
-            if (std::regex_search(line, m, straight))
-                ends->push_back({std::stod(m[2]), std::stod(m[3]), std::stod(m[4])});
-        return status;
+        rs274_result r = rs274_run(path);
+        EXPECT_NE(r.status, -1) << r.canon;
+        for (const rs274_move &m : r.moves)
+            if (ends)
+                ends->push_back({m.end[0], m.end[1], m.end[2]});
+        return r.status;
     }
 
     // The hand-built slots, compiled: a plunge, a ramp, a linked closed
