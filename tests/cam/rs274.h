@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -74,29 +75,36 @@ inline void rs274_parse(rs274_result &r)
 }
 
 // Runs rs274 on the program at path with a tool table of tools 1 to 10 (no
-// length offsets) and reads its canonical moves. The table and the output
-// are scratch files beside the program, removed again.
+// length offsets) and reads its canonical moves. The table, the output and
+// a home folder are scratch files beside the program, removed again.
 inline rs274_result rs274_run(const std::string &path, double seconds = 60)
 {
     rs274_result r{-1, 0, 0, {}, {}};
-    std::string table = path + ".tbl", out = path + ".canon";
+    std::string table = path + ".tbl", out = path + ".canon", home = path + ".home";
     {
         std::ofstream t(table);
         for (int i = 1; i <= 10; i++)
             t << "T" << i << " P" << i << " D0.25 Z0\n";
     }
+    std::error_code ec;
+    std::filesystem::create_directories(home, ec);
     std::string root = KERFMILL_RS274_DIR;
     if (access(rs274_bin().c_str(), X_OK) != 0) {
         r.canon = "rs274 is missing: run scripts/deps.sh --tests";
     } else {
-        // The libraries are named through env for the child alone: setting
-        // them in this process would race with its other threads.
-        r.status = testchild_run({"env", "LD_LIBRARY_PATH=" + root + "/usr/lib", rs274_bin(), "-t", table, "-g", path},
+        // The environment is the child's alone (setting it here would race
+        // with this process's other threads). rs274 shares its tool table
+        // with other runs through a file in HOME: runs that share a HOME
+        // (parallel tests) garble each other's tools or crash, so each run
+        // gets its own.
+        r.status = testchild_run({"env", "LD_LIBRARY_PATH=" + root + "/usr/lib", "HOME=" + home, rs274_bin(), "-t",
+                                  table, "-g", path},
                                  seconds, out);
         r.canon = rs274_readfile(out);
         rs274_parse(r);
     }
     remove(table.c_str());
     remove(out.c_str());
+    std::filesystem::remove_all(home, ec);
     return r;
 }
