@@ -110,8 +110,8 @@ static uint32_t writeop_floats(uint32_t code)
 
 // Writes the points of one run. Only the axes a point gives are handed to
 // the engine: the first rapid of a repetition lifts Z over the previous
-// copy's last XY, and an axis the machine's position is unknown on (at the
-// start, after a tool change) is never written from a guess.
+// copy's last XY, and an axis whose position the engine does not know (at
+// the start, after a tool change) is never written from a guess.
 static void writeop_point(const writeop_cursor &c, const move &mv, const camop &rec)
 {
     float at[3] = {c.point[0], c.point[1], c.point[2]};
@@ -125,9 +125,9 @@ static void writeop_point(const writeop_cursor &c, const move &mv, const camop &
 
 // Replays every move once at base (the slot was checked whole before):
 // the number of points processed.
-static int writeop_replay(const writeop_moves &m, const camop &rec, const float base[3], writeop_cursor &c)
+static int64_t writeop_replay(const writeop_moves &m, const camop &rec, const float base[3], writeop_cursor &c)
 {
-    int points = 0;
+    int64_t points = 0;
     const float *p = m.parms;
     for (uint32_t i = 0; i < m.num_moves; i++) {
         const move &mv = m.moves[i];
@@ -152,7 +152,12 @@ static int writeop_checkmoves(const writeop_moves &m, int slot)
     }
     uint64_t at = 0;
     for (uint32_t i = 0; i < m.num_moves; i++) {
-        uint64_t need = (uint64_t)writeop_floats(m.moves[i].code) * m.moves[i].count;
+        uint32_t n = writeop_floats(m.moves[i].code);
+        if (n == 0) {
+            sys_log("cam_writeoperation: toolpath%d move %u gives no coordinate", slot, i);
+            return 0;
+        }
+        uint64_t need = (uint64_t)n * m.moves[i].count;
         if (need > m.num_parms - at) {
             sys_log("cam_writeoperation: toolpath%d moves need more than its %u parms", slot, m.num_parms);
             return 0;

@@ -14,6 +14,7 @@
 // the repetitions, 0 for an operation without moves; -1 with a logged line,
 // and nothing written, when the operation cannot be written: no open
 // program, an unknown or generating record, a non-finite offset or spacing,
-// or moves that are damaged (more points than floats, non-finite floats).
+// or damaged moves (more points than floats, a non-finite float, a point
+// that gives no coordinate).
 int cam_writeoperation(const char *comment, int op, const float offset[3], const int grid[2], const float spacing[2],
                        float pos[3], float second[3]);

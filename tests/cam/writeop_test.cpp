@@ -317,7 +317,7 @@ TEST_F(WriteOp, ArcCodesAreTrackedNotWritten)
 // What cannot be written is refused before anything is: -1, no program
 // text, a logged line naming the function. Damaged slots: runs that claim
 // more floats than the slot holds, a non-finite float, counts beyond the
-// room of the arrays.
+// room of the arrays, billions of points that give no coordinate.
 TEST_F(WriteOp, RefusalsWriteNothing)
 {
     const int grid[2] = {2, 2};
@@ -340,6 +340,7 @@ TEST_F(WriteOp, RefusalsWriteNothing)
         {"runs beyond the floats", 1, zero3, spacing, 0, "moves need more than its 6 parms"},
         {"a NaN float", 2, zero3, spacing, 0, "cam_writeoperation: toolpath2 parm 4 is not finite"},
         {"more moves than room", 3, zero3, spacing, 0, "more moves or parms than it has room for"},
+        {"points without coordinates", 4, zero3, spacing, 0, "toolpath4 move 1 gives no coordinate"},
     };
     open();
     setop(0, 1, 12000, 3, compiled());
@@ -350,6 +351,7 @@ TEST_F(WriteOp, RefusalsWriteNothing)
           laid({{move_rapid, move_x | move_y | move_z, 1, {1, 1, 0}}, {move_feed, move_x | move_y, 1, {2, NAN}}}));
     setop(3, 1, 12000, 3, laid({{move_rapid, move_z, 1, {1}}}));
     toolpaths[cam_ops[3].toolpath].num_moves = toolpaths[cam_ops[3].toolpath].sz_moves + 1;
+    setop(4, 1, 12000, 3, laid({{move_rapid, move_z, 1, {1}}, {move_feed, move_engage, 4000000000u, {}}}));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         cam_ops[0].generating = c.generating;
