@@ -535,22 +535,31 @@ static int32_t *p_readwords(msg_stream *m, int64_t n)
     return w;
 }
 
-static int p_checkselections(const path *p, const p_selectionlists *s)
+// Drops entries naming a curve or knot the path does not hold (logged):
+// the path reader removes curves of fewer than two knots, and a selection
+// of what is gone must not cost the whole undo step.
+static void p_checkselections(const path *p, p_selectionlists *s)
 {
+    int32_t n = 0;
     for (int32_t i = 0; i < s->ncurves; i++) {
-        if (!p_validcurve(p, s->curves[i])) {
+        if (p_validcurve(p, s->curves[i]))
+            s->curves[n++] = s->curves[i];
+        else
             sys_log("p_readselections: selected curve %d is not in the path", s->curves[i]);
-            return 0;
-        }
     }
+    s->ncurves = n;
+    n = 0;
     for (int32_t i = 0; i < s->nknots; i++) {
         int c = s->knots[2 * i], k = s->knots[2 * i + 1];
-        if (!p_validcurve(p, c) || !p_validknot(p, k)) {
+        if (p_validcurve(p, c) && p_validknot(p, k)) {
+            s->knots[2 * n] = c;
+            s->knots[2 * n + 1] = k;
+            n++;
+        } else {
             sys_log("p_readselections: selected knot %d of curve %d is not in the path", k, c);
-            return 0;
         }
     }
-    return 1;
+    s->nknots = n;
 }
 
 int p_readselections(msg_stream *m, const path *p, p_selectionlists *out)
@@ -577,10 +586,11 @@ int p_readselections(msg_stream *m, const path *p, p_selectionlists *out)
         p_freeselections(out);
         return 0;
     }
-    if (m->failed || !p_checkselections(p, out)) {
+    if (m->failed) {
         p_freeselections(out);
         return 0;
     }
+    p_checkselections(p, out);
     return 1;
 }
 

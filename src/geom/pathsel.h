@@ -94,7 +94,8 @@ struct p_selectionlists {
     int32_t *knots;   // nknots pairs of curve, knot
 };
 // Reads the lists at the stream's position; 0 (logged, nothing kept) when
-// they run past the blob or name a curve or knot that is not live in p.
+// they run past the blob. Entries naming a curve or knot that is not live
+// in p are dropped (logged).
 int p_readselections(msg_stream *m, const path *p, p_selectionlists *out);
 void p_freeselections(p_selectionlists *s);
 // Clears the selection of p and selects what the lists hold.

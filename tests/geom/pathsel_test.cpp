@@ -237,4 +237,38 @@ TEST_F(PathSelection, SelectionListsReadBackInStep)
     }
 }
 
+// The path reader drops curves of one knot, so a selection written with
+// one names a curve that is gone when read back: the entry is dropped, the
+// rest of the lists kept.
+TEST_F(PathSelection, EntriesOfCurvesNoLongerInThePathAreDropped)
+{
+    int a = addcurve(p, {0, 1, 2}, false);
+    int b = addcurve(p, {0, 1}, true); // a closed three-knot curve
+    path_selectcurve(p, a);
+    path_selectcurve(p, b);
+    p_selectknot(p, a, p->curves[a].tail);
+    int e = p_selectknot(p, b, p->knots[p->curves[b].tail].next);
+    p_removeselectedknot(p, e, 0); // leaves b an open one-knot curve
+    p_selectknot(p, b, p->curves[b].tail);
+    msg_stream m;
+    ASSERT_TRUE(msg_alloc(&m, 64));
+    writepathselections(&m);
+    path_removecurve(p, b);
+    msg_stream r;
+    msg_readfrom(&r, m.buffer, m.position);
+    p_selectionlists s;
+    ASSERT_EQ(p_readselections(&r, p, &s), 1);
+    EXPECT_EQ(s.count, 2);
+    ASSERT_EQ(s.ncurves, 1);
+    EXPECT_EQ(s.curves[0], a);
+    ASSERT_EQ(s.nknots, 1);
+    EXPECT_EQ(s.knots[0], a);
+    EXPECT_TRUE(log.contains("p_readselections: selected curve " + std::to_string(b) + " is not in the path"));
+    p_applyselections(p, &s);
+    EXPECT_EQ(p_selcurves.count, 1);
+    EXPECT_EQ(p_selknots.count, 1);
+    p_freeselections(&s);
+    sys_free(m.buffer);
+}
+
 } // namespace

@@ -192,7 +192,7 @@ public:
     template <typename F> static blob writeblob(F fn)
     {
         msg_stream m;
-        EXPECT_TRUE(msg_alloc(&m));
+        EXPECT_TRUE(msg_alloc(&m, 65536));
         EXPECT_TRUE(fn(&m));
         blob b{std::vector<uint8_t>(m.buffer, m.buffer + m.position)};
         sys_free(m.buffer);
