@@ -645,8 +645,7 @@ static bool replay_readmulti(msg_stream *m, int n, bool layers, std::vector<int3
     return true;
 }
 
-// Redo inserts the layers in list order; every insert needs a free slot
-// 63 at its turn, so the free slots are counted first.
+// Redo inserts the layers in list order; undo takes them away in reverse.
 static int replay_multi(int undo, int n, int32_t size, const void *data)
 {
     if (!data || n < 0 || n > project_maxlayers) {
@@ -658,9 +657,13 @@ static int replay_multi(int undo, int n, int32_t size, const void *data)
     std::vector<int32_t> slots;
     std::vector<layer_staged> staged;
     bool ok = replay_readmulti(&m, n, !undo, slots, staged);
-    if (ok && !undo && project_maxlayers - numlayers < n) {
-        sys_log("project_applystate: no room for %d layers", n);
-        ok = false;
+    // Each insert takes the free slot 63, and the one before it moves up
+    // into 63: n inserts need the last n slots free.
+    for (int i = project_maxlayers - n; ok && !undo && i < project_maxlayers; i++) {
+        if (project.layers[i].type != layer_free) {
+            sys_log("project_applystate: no room for %d layers", n);
+            ok = false;
+        }
     }
     if (!ok) {
         for (layer_staged &s : staged)
@@ -696,8 +699,7 @@ static int replay_merge(int aux, int32_t size, const void *data)
     uint32_t merged = (uint32_t)msg_readint(&m);
     layer_staged a, b;
     bool ok = layer_stage(&m, a) && (merged || layer_stage(&m, b));
-    if (ok && !merged && project.layers[project_maxlayers - 1].type != layer_free &&
-        aux != project_maxlayers - 1) {
+    if (ok && !merged && project.layers[project_maxlayers - 1].type != layer_free) {
         sys_log("project_applystate: no free slot to open a place at %d", aux);
         ok = false;
     }

@@ -261,6 +261,49 @@ TEST_F(Undo, SwapAt63ChangesNothingButRequestsAComposition)
     EXPECT_EQ(project_canvasjob.rebuildmodels.load(), 1u);
 }
 
+// A "layer data" replay on the selected layer hands its frame to the gizmo
+// and refreshes its texture unless it has no area.
+TEST_F(Undo, LayerDataOnTheSelectedLayerRefreshesItsTexture)
+{
+    base();
+    project_selectedlayer = 0;
+    project.layers[0].pos[0] = 2.5f;
+    project.layers[0].rotation = 15;
+    blob b = layerblob(0);
+    ASSERT_EQ(project_applystate(0, 8, 0, b.size(), b.data()), 1);
+    EXPECT_EQ(layer_gizmostate.pos[0], 2.5f);
+    EXPECT_EQ(layer_gizmostate.rotation, 15.0f);
+    EXPECT_TRUE(log.contains("refreshing layer texture..."));
+    EXPECT_EQ(project_selectlayer, 0);
+    project.layers[0].size[1] = 0;
+    b = layerblob(0);
+    ASSERT_EQ(project_applystate(0, 8, 0, b.size(), b.data()), 1);
+    EXPECT_TRUE(log.contains("cancelled zero-sized layer texture update"));
+}
+
+TEST_F(Undo, ReplaysThatNeedAFreeLastSlotAreRefusedWithoutOne)
+{
+    base();
+    blob add = layerblob(0);
+    const int32_t slots[2] = {1, 2};
+    blob multi = writeblob([&](msg_stream *m) { return layer_writemulti(m, slots, 2, 1); });
+    blob unmerged = writeblob([](msg_stream *m) { return layer_writemerge(m, 0, 4); });
+    for (int i = 5; i < project_maxlayers; i++)
+        ASSERT_EQ(rasterlayer(0.0f), i);
+    std::string full = dump();
+    EXPECT_EQ(project_applystate(0, 5, 1, add.size(), add.data()), 0);
+    EXPECT_EQ(project_applystate(0, 6, 2, multi.size(), multi.data()), 0);
+    EXPECT_EQ(project_applystate(1, 7, 63, unmerged.size(), unmerged.data()), 0);
+    EXPECT_TRUE(same(dump(), full));
+    // One free slot at the end: one insert fits, two do not.
+    project_layerfree(63);
+    full = dump();
+    EXPECT_EQ(project_applystate(0, 6, 2, multi.size(), multi.data()), 0);
+    EXPECT_TRUE(same(dump(), full));
+    EXPECT_EQ(project_applystate(0, 5, 1, add.size(), add.data()), 1);
+    EXPECT_EQ(numlayers, 64);
+}
+
 TEST_F(Undo, AddedLayersCarryTheirUndoEvent)
 {
     base();
