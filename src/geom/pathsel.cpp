@@ -9,7 +9,6 @@
 #include "sys/log.h"
 #include "sys/mem.h"
 #include "sys/msg.h"
-#include "sys/frame.h"
 
 #include <cstring>
 #include <vector>
@@ -576,7 +575,8 @@ int p_readselections(msg_stream *m, const path *p, p_selectionlists *out)
             return 0;
         }
         out->nknots = msg_readint(m);
-        if (out->nknots < 0 || out->nknots > p_maxselknots || !(out->knots = p_readwords(m, 2 * (int64_t)out->nknots))) {
+        bool fits = out->nknots >= 0 && out->nknots <= p_maxselknots;
+        if (!fits || !(out->knots = p_readwords(m, 2 * (int64_t)out->nknots))) {
             sys_log("p_readselections: %d selected knots do not fit the blob", out->nknots);
             p_freeselections(out);
             return 0;

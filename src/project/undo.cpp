@@ -21,7 +21,6 @@
 #include "render/texture.h"
 #include "sys/config.h"
 #include "sys/event.h"
-#include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/mem.h"
 #include "sys/msg.h"

@@ -130,7 +130,8 @@ std::vector<Case> cases()
                          project_layerfree(1);
                          Undo::closegap(2);
                          EXPECT_EQ(Undo::rasterlayer(0.3f), 1);
-                         return edit{7, 2, old, Undo::writeblob([](msg_stream *m) { return layer_writemerge(m, 1, 2); })};
+                         blob now = Undo::writeblob([](msg_stream *m) { return layer_writemerge(m, 1, 2); });
+                         return edit{7, 2, old, now};
                      },
                      [t] { Undo::insertat(t, 2, 0.7f); }});
     }
@@ -319,7 +320,9 @@ TEST_F(Undo, AddedLayersCarryTheirUndoEvent)
     sys_time = 2.0; // a uid of its own
     s = project_addlayer(layer_raster);
     ASSERT_GE(s, 0);
-    EXPECT_STREQ(project.layers[s].data.img->name, ("raster" + std::string(s < 10 ? "0" : "") + std::to_string(s)).c_str());
+    char name[16];
+    snprintf(name, sizeof(name), "raster%02d", s);
+    EXPECT_STREQ(project.layers[s].data.img->name, name);
     EXPECT_EQ(project.layers[s].data.img->width, 8);
     EXPECT_EQ(project_addlayer(layer_model), -1);
     // Undo of the add removes it, redo puts it back with its uid.
@@ -390,7 +393,8 @@ TEST_F(Undo, DamagedBlobsAreRefusedWithTheProjectAsItWas)
     for (int s = 0; s < 4; s++)
         bad.push_back({"add", 5, 2, layerblob(s), true});
     const int32_t slots[2] = {1, 3};
-    bad.push_back({"add multi", 6, 2, writeblob([&](msg_stream *m) { return layer_writemulti(m, slots, 2, 1); }), true});
+    blob multi = writeblob([&](msg_stream *m) { return layer_writemulti(m, slots, 2, 1); });
+    bad.push_back({"add multi", 6, 2, multi, true});
     bad.push_back({"merged", 7, 4, writeblob([](msg_stream *m) { return layer_writemerge(m, 1, 4); }), true});
     bad.push_back({"unmerged", 7, 4, writeblob([](msg_stream *m) { return layer_writemerge(m, 0, 4); }), true});
     bad.push_back({"paths edit", 8, 1, patheditblob(1), true});
