@@ -211,6 +211,12 @@ int path_deselectcurve(path *p, int c)
 int p_selectknot(path *p, int c, int k)
 {
     p_selknot *t = p_selknots.entries;
+    // A full table is known from the count: selecting the knots of a very
+    // long curve then costs no search per refused knot.
+    if (p_selknots.count >= p_maxselknots) {
+        sys_status("selected knots overflow!");
+        return -1;
+    }
     int e = p_nextfit(p_selknots.cursor, p_maxselknots, [&](int i) { return t[i].curve == -1 && t[i].knot == -1; },
                       "selected knots overflow!");
     if (e < 0)

@@ -187,6 +187,31 @@ TEST_F(PathSelection, The8193rdCurveOverflows)
     EXPECT_EQ(p_selcurves.count, p_maxselcurves);
 }
 
+// One curve longer than the ring: its selection stops where the ring is
+// full and still counts; the knot table refuses its 131,073rd knot. Both
+// report on the status line.
+TEST_F(PathSelection, TheRingAndTheKnotTableReportTheirOverflow)
+{
+    int c = path_newcurve(p);
+    for (int i = 0; i < p_maxcurveknots + 1; i++) {
+        const float pt[3] = {(float)i, 0, 0};
+        ASSERT_GE(path_prependknot(p, c, pt), 0);
+    }
+    EXPECT_EQ(path_selectcurve(p, c), 1);
+    EXPECT_TRUE(log.contains("[ STATUS ] curve knots overflow!"));
+    EXPECT_EQ(ringentries(c), p_maxcurveknots);
+    EXPECT_EQ(p_selectcurveknots(p, c), p_maxcurveknots + 1);
+    EXPECT_TRUE(log.contains("[ STATUS ] selected knots overflow!"));
+    EXPECT_EQ(p_selknots.count, p_maxselknots);
+    int k = p->curves[c].head;
+    EXPECT_EQ(p_selectknot(p, c, k), -1);
+    EXPECT_EQ(p_selknots.count, p_maxselknots);
+    p_clearselection(p);
+    EXPECT_EQ(ringentries(c), 0);
+    EXPECT_EQ(p_selknots.last, -1);
+    EXPECT_FALSE(path_knotselected(p, k));
+}
+
 // The lists read back in step with what was written: the counts are the
 // counts of the entries that follow, and the knot count follows a curve
 // count of 0.

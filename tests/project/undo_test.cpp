@@ -305,6 +305,25 @@ TEST_F(Undo, ReplaysThatNeedAFreeLastSlotAreRefusedWithoutOne)
     EXPECT_EQ(numlayers, 64);
 }
 
+// With every text object taken, a text-layer read back keeps its record
+// and is left without a text object.
+TEST_F(Undo, ATextLayerReadWithoutAFreeTextObjectHasNone)
+{
+    base();
+    blob text = layerblob(3);
+    for (int t = 0; t < text_maxobjects; t++)
+        if (text_objects[t].font < 0)
+            text_objects[t].font = 0;
+    ASSERT_EQ(project_applystate(0, 5, 5, text.size(), text.data()), 1);
+    EXPECT_TRUE(log.contains("[ ERROR ] text_alloc: overflow!"));
+    EXPECT_EQ(project.layers[5].type, layer_text);
+    EXPECT_EQ(project.layers[5].data.text, -1);
+    EXPECT_EQ(numlayertypes[layer_text], 2);
+    for (int t = 0; t < text_maxobjects; t++)
+        if (t != project.layers[3].data.text)
+            text_objects[t].font = -1;
+}
+
 TEST_F(Undo, AddedLayersCarryTheirUndoEvent)
 {
     base();
@@ -421,6 +440,11 @@ TEST_F(Undo, DamagedBlobsAreRefusedWithTheProjectAsItWas)
     big = 1 << 20;
     memcpy(&c3.bytes[4 * 3], &big, 4);
     bad.push_back({"path slots past the end", 8, 1, c3, false});
+    blob c5 = layerblob(2);
+    big = 1 << 24;
+    memcpy(&c5.bytes[296], &big, 4);
+    memcpy(&c5.bytes[296 + 8], &big, 4);
+    bad.push_back({"model vertices past the end", 5, 2, c5, false});
     blob c4 = layerblob(1);
     memcpy(&c4.bytes[296 + 4 * 6], &big, 4);
     bad.push_back({"layer path knots past the end", 5, 2, c4, false});
