@@ -74,6 +74,24 @@ static uint32_t layer_uidseed(int type, int slot)
     return ticks + (uint32_t)type + (uint32_t)slot;
 }
 
+// The seed alone repeats within a frame (type 2 in slot 5 and type 1 in
+// slot 6 both add 7), and operations find their layer by uid: step the seed
+// until no other live layer holds the hash, nor the free-slot value.
+static uint32_t layer_uniqueuid(uint32_t seed, int slot)
+{
+    for (;; seed++) {
+        uint32_t uid = project_layeruid(seed);
+        if (uid == 0xFFFFFFFFu)
+            continue;
+        bool taken = false;
+        for (int i = 0; i < project_maxlayers && !taken; i++)
+            taken = i != slot && project.layers[i].type != layer_free &&
+                    project.layers[i].uid == uid;
+        if (!taken)
+            return uid;
+    }
+}
+
 static void layer_setup(project_layer &l, int type, int slot)
 {
     const project_record &p = project;
@@ -96,7 +114,7 @@ static void layer_setup(project_layer &l, int type, int slot)
     if (type == layer_model || type == layer_text)
         l.data.mesh = -1;
     l.rendermodel = -1;
-    l.uid = project_layeruid(layer_uidseed(type, slot));
+    l.uid = layer_uniqueuid(layer_uidseed(type, slot), slot);
 }
 
 // Moves the new layer in slot from to the place after the selected layer;

@@ -184,9 +184,19 @@ TEST_F(Layers, UidsComeFromTheFrameTimeTypeAndSlot)
     sys_time = 0.049; // 4.9 hundredths keep their integer part: 4 + paths 2 + slot 6
     ASSERT_EQ(project_layeralloc(layer_paths), 6);
     EXPECT_EQ(project.layers[6].uid, 0xB6239FA7u);
-    sys_time = 42949673.0; // 4294967300 hundredths wrap to 4: 4 + raster 1 + slot 7
+    // 4294967300 hundredths wrap to 4: 4 + raster 1 + slot 7 = 12 again,
+    // which slot 6 holds; a repeated uid would let an operation find the
+    // wrong layer, so the seed steps on to 13.
+    sys_time = 42949673.0;
     ASSERT_EQ(project_layeralloc(layer_raster), 7);
-    EXPECT_EQ(project.layers[7].uid, 0xB6239FA7u);
+    EXPECT_EQ(project.layers[7].uid, 0xB5A54186u);
+    // Same frame: paths in slot 8 and raster in slot 9 share seed 4 + 10;
+    // the first keeps it, the second takes 15's.
+    sys_time = 0.04;
+    ASSERT_EQ(project_layeralloc(layer_paths), 8);
+    ASSERT_EQ(project_layeralloc(layer_raster), 9);
+    EXPECT_EQ(project.layers[8].uid, project_layeruid(14));
+    EXPECT_EQ(project.layers[9].uid, project_layeruid(15));
 }
 
 // ------------------------------------------------------------------- free
