@@ -7,6 +7,7 @@
 #include "testlog.h"
 
 #include "gui/textedit/textedit.h"
+#include "gui/widgets/buttons.h"
 #include "gui/widgets/textfield.h"
 #include "platform/clipboard.h"
 
@@ -43,6 +44,8 @@ struct TextField : testing::Test {
     std::vector<std::vector<char>> buffers; // exactly maxlen + 1 bytes each
     std::vector<int> results;                // each field's return this frame
     std::vector<int> returned;               // summed over frames
+    int buttonclicks = 0;
+    bool withbutton = false; // a button under the fields, at (20, 400)
 
     void SetUp() override
     {
@@ -89,6 +92,11 @@ struct TextField : testing::Test {
                 results[i] = gui_textfield(defs[i].id, 0, nullptr, nullptr, buffers[i].data(), defs[i].flags,
                                            defs[i].maxlen);
             returned[i] += results[i];
+        }
+        if (withbutton) {
+            gui_sectors[gui_sectorcount++] = {20, 400, 120, 30};
+            gui_elementid("apply");
+            buttonclicks += gui_button(99, 1, 1, "Apply");
         }
         gui_endwindow();
     }
@@ -207,6 +215,82 @@ TEST_F(TextField, ClickElsewhereEndsTheEditAndReturnsOnce)
     frame();
     EXPECT_EQ(returned[1], 1);
     EXPECT_EQ(returned[0] + returned[2], 0);
+}
+
+// The pointer leaves the field and the button goes down within one frame:
+// the field still held the hot id from the frame before.
+TEST_F(TextField, PressElsewhereInTheFrameThePointerLeaves)
+{
+    threefields();
+    click(1);
+    frame();
+    ASSERT_EQ(gui_hotid, idof(1));
+    zero();
+    harness_move(700, 500);
+    harness_press();
+    frame();
+    EXPECT_EQ(results[1], 1);
+    EXPECT_EQ(text_editstate.string, nullptr);
+    harness_release();
+    frame();
+}
+
+// A failed expression keeps the field open through a click on a button,
+// which clears the element model's open id; typing and Tab still belong to
+// the field.
+TEST_F(TextField, ButtonClickDoesNotOrphanAKeptEdit)
+{
+    threefields(text_evaluated);
+    withbutton = true;
+    snprintf(buffers[0].data(), buffers[0].size(), "3+");
+    click(0);
+    frame();
+    ASSERT_EQ(harness_click("apply"), 1);
+    EXPECT_EQ(buttonclicks, 1);
+    frame();
+    EXPECT_TRUE(editing(0));
+    key(digit('1'));
+    key(k_tab);
+    EXPECT_EQ(text(0), "4.0");
+    EXPECT_TRUE(editing(1));
+}
+
+// A drag over the text selects from the press point to the pointer; the
+// field opens with that selection whether the button goes up over it or
+// beside it.
+TEST_F(TextField, DragSelectsAndOpensWithTheSelection)
+{
+    for (int releasey : {35, 200}) {
+        SCOPED_TRACE(releasey);
+        defs.clear();
+        buffers.clear();
+        results.clear();
+        returned.clear();
+        text_editstate.string = nullptr;
+        gui_resetfocus();
+        add("field_a", 11, 0, 31, "abcdefgh", 20);
+        frame();
+        const rec_element *e = harness_find("field_a");
+        ASSERT_NE(e, nullptr);
+        int tx = (int)(e->rect.x + (float)gui_padding + 4.0f), y = (int)(e->rect.y + e->rect.h / 2);
+        harness_move(tx + 7 + 2, y); // on b: the pick offset of 3 makes it 1
+        frame();
+        harness_press();
+        frame();
+        harness_move(tx + 4 * 7 + 2, y); // on e: 4
+        frame();
+        frame();
+        EXPECT_FALSE(editing(0)) << "the drag itself does not open the field";
+        harness_move(tx + 4 * 7 + 2, releasey);
+        frame();
+        harness_release();
+        frame();
+        ASSERT_TRUE(editing(0));
+        EXPECT_EQ(text_editstate.cursor, 4);
+        EXPECT_EQ(text_editstate.selection, -3);
+        key(letter('x'));
+        EXPECT_EQ(text(0), "axefgh");
+    }
 }
 
 TEST_F(TextField, EnterEndsReturnsAgainOnTheNextOutsidePressAndReopens)
