@@ -46,6 +46,7 @@ struct TextField : testing::Test {
     std::vector<int> returned;               // summed over frames
     int buttonclicks = 0;
     bool withbutton = false; // a button under the fields, at (20, 400)
+    const char *suffix = nullptr;
 
     void SetUp() override
     {
@@ -89,7 +90,7 @@ struct TextField : testing::Test {
                 results[i] = gui_textbox(defs[i].id, 0, "Notes", buffers[i].data(), defs[i].maxlen,
                                          (defs[i].flags & text_readonly) != 0);
             else
-                results[i] = gui_textfield(defs[i].id, 0, nullptr, nullptr, buffers[i].data(), defs[i].flags,
+                results[i] = gui_textfield(defs[i].id, 0, nullptr, suffix, buffers[i].data(), defs[i].flags,
                                            defs[i].maxlen);
             returned[i] += results[i];
         }
@@ -362,6 +363,53 @@ TEST_F(TextField, ReadOnlyFieldOpensSelectsCopiesAndNeverChanges)
     type("qq");
     key(k_enter);
     EXPECT_EQ(text(0), "fixed");
+}
+
+// The field's text as drawn: the unit suffix only while it is neither
+// hovered nor edited; the secondary text colour while hot, edited or the
+// last one finished; read-only fields keep the primary colour.
+TEST_F(TextField, ShownTextAndColourByState)
+{
+    suffix = "mm";
+    add("field_a", 11, 0, 31, "12.5", 20);
+    add("field_ro", 12, text_readonly, 31, "12.5", 60);
+    struct Shown {
+        std::string text;
+        const float *colour;
+    };
+    auto shown = [&](int i) {
+        const rec_element *e = harness_find(defs[(size_t)i].name);
+        for (const rec_text &t : harness_rec.texts)
+            if (e && t.y > e->rect.y && t.y < e->rect.y + e->rect.h && t.text.rfind("12.5", 0) == 0)
+                return Shown{t.text, t.colour[0] == gui_hitextcolour[0] ? gui_hitextcolour : gui_textcolour};
+        return Shown{"", nullptr};
+    };
+    auto expect = [&](int i, const char *text, const float *colour, const char *state) {
+        Shown got = shown(i);
+        EXPECT_EQ(got.text, text) << state;
+        EXPECT_EQ(got.colour, colour) << state;
+    };
+    harness_move(700, 500);
+    frame();
+    ASSERT_NE(gui_textcolour[0], gui_hitextcolour[0]);
+    expect(0, "12.5mm", gui_textcolour, "idle");
+    const rec_element *e = harness_find("field_a");
+    harness_move((int)(e->rect.x + 200), (int)(e->rect.y + 10));
+    frame(); // drawn before the element check: hot from the next frame on
+    frame();
+    expect(0, "12.5", gui_hitextcolour, "hot");
+    click(0);
+    expect(0, "12.5", gui_hitextcolour, "edited");
+    key(k_enter);
+    harness_move(700, 500);
+    frame();
+    frame();
+    expect(0, "12.5mm", gui_hitextcolour, "last finished");
+    clickoutside();
+    frame();
+    expect(0, "12.5mm", gui_textcolour, "after a press elsewhere");
+    click(1);
+    expect(1, "12.5", gui_textcolour, "read-only, edited");
 }
 
 TEST_F(TextField, ClickPlacesTheCursorAndTheCaretBlinks)
