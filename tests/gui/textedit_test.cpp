@@ -360,8 +360,11 @@ TEST_F(TextEdit, ExpressionErrorsKeepTheEdit)
         SCOPED_TRACE(t);
         testlog_capture log;
         text_donecalls = 0;
+        sys_time = sys_time + 2.0; // past the error box's throttle
         begin(t, 8, 31);
         direct({k_enter, 0});
+        EXPECT_TRUE(log.contains("msgbox seam: \"Error\" \"Unable to evaluate expression at character #"))
+            << "shown in a box titled Error: " << log.text();
         EXPECT_STREQ(buffer, t);
         EXPECT_EQ(text_donecalls, 0);
         EXPECT_EQ(text_editstate.string, buffer);
