@@ -169,6 +169,23 @@ TEST_F(TextField, TabMovesToTheNextFieldInTheSameFrame)
     EXPECT_EQ(returned[1] + returned[2], 0);
 }
 
+// Tab in a field alone leaves a request no field takes; the end of the
+// edit drops it, or the field would open itself after the next press.
+TEST_F(TextField, EndedEditDropsAnUntakenTabRequest)
+{
+    add("field_a", 11, 0, 31, "alone", 20);
+    click(0);
+    key(k_tab);
+    frame();
+    EXPECT_TRUE(editing(0));
+    key(k_enter);
+    clickoutside();
+    frame();
+    frame();
+    EXPECT_EQ(gui_openid, -1);
+    EXPECT_EQ(text_editstate.string, nullptr);
+}
+
 TEST_F(TextField, ShiftTabOpensTheFieldCalledBefore)
 {
     struct Case {
