@@ -492,6 +492,9 @@ TEST_F(TextField, TextBoxWrapsIntoTheLineTable)
         gui_resetfocus();
         add("box", 31, text_multiline, 200, c.text, 20);
         defs[0].sector = {20, 20, wrapsector(), 300};
+        // A second box called after it keeps its lines to itself.
+        add("other", 32, text_multiline, 200, "x\ny\nz\nw", 20);
+        defs[1].sector = {400, 20, wrapsector(), 300};
         click(0);
         ASSERT_TRUE(editing(0));
         ASSERT_EQ(text_linecount, (int)c.lines.size());
