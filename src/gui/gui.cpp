@@ -11,6 +11,7 @@
 #include "gui/element.h"
 #include "gui/sector.h"
 #include "gui/tutorial.h"
+#include "gui/widgets/textfield.h"
 #include "img/levels.h"
 #include "online/upload.h"
 #include "render/font.h"
@@ -72,6 +73,7 @@ void gui_init()
     gui_hotid = gui_activeid = gui_openid = -1;
     gui_wheelclaimed = 0;
     text_editstate.string = nullptr;
+    gui_resetfocus();
     gui_fileextensionvar = var_find("FileExtension");
     memset(gui_zeros, '0', gui_zeroslength);
     gui_zeros[gui_zeroslength] = 0;

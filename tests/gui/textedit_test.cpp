@@ -137,6 +137,9 @@ TEST_F(TextEdit, KeySequences)
         {"ctrl+a", "abc", 0, 31, 0, {{letter('a'), C}}, "abc", 3, -3, 0},
         {"ctrl+x", "abc", 0, 31, 0, {{letter('a'), C}, {letter('x'), C}}, "", 0, 0, 0},
         {"ctrl+x read-only", "abc", 0x40, 31, 0, {{letter('a'), C}, {letter('x'), C}}, "abc", 3, -3, 0},
+        {"ctrl+x numeric frees the point", "1.5", 1, 31, 0, {{letter('a'), C}, {letter('x'), C}, {k_point, 0}},
+         "0.", 2, 0, 0},
+        {"ctrl+x hex", "1F", 16, 31, 0, {{letter('a'), C}, {letter('x'), C}}, "", 0, 0, 0},
         {"ctrl+v numeric", "1", 1, 31, 0, {{letter('v'), C}}, "1", 1, 0, 0},
         {"ctrl+v read-only", "ab", 0x40, 31, 0, {{letter('v'), C}}, "ab", 2, 0, 0},
         {"ctrl+v hex", "", 16, 31, 0, {{letter('v'), C}}, "01F", 3, 0, 0},
@@ -360,8 +363,11 @@ TEST_F(TextEdit, ExpressionErrorsKeepTheEdit)
         SCOPED_TRACE(t);
         testlog_capture log;
         text_donecalls = 0;
+        sys_time = sys_time + 2.0; // past the error box's throttle
         begin(t, 8, 31);
         direct({k_enter, 0});
+        EXPECT_TRUE(log.contains("msgbox seam: \"Error\" \"Unable to evaluate expression at character #"))
+            << "shown in a box titled Error: " << log.text();
         EXPECT_STREQ(buffer, t);
         EXPECT_EQ(text_donecalls, 0);
         EXPECT_EQ(text_editstate.string, buffer);
