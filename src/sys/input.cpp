@@ -28,6 +28,10 @@ int input_freezemouse = 0;
 static float input_accmotion[2];
 static float input_accwheel;
 static int input_wheelpending[2]; // wheel up, wheel down: release next frame
+// Keys that went down since the last frame step. A tap whose press and
+// release both fall between two frames still reads as pressed for one frame:
+// a quick Enter or Tab must not be lost at a low frame rate.
+static uint8_t input_tapped[input_keycount];
 
 constexpr float input_firstrepeat = 0.5f;
 constexpr float input_nextrepeat = 0.05f;
@@ -76,6 +80,7 @@ void input_init()
     input_heldmask = 0;
     input_repeatkey = -1;
     input_wheelpending[0] = input_wheelpending[1] = 0;
+    memset(input_tapped, 0, sizeof(input_tapped));
     input_accmotion[0] = input_accmotion[1] = input_accwheel = 0.0f;
     SDL_GetMouseState(&input_mouse[0], &input_mouse[1]);
 }
@@ -118,6 +123,7 @@ void input_press(int key)
     if (!input_valid(key) || input_keys[key])
         return;
     input_keys[key] = 1;
+    input_tapped[key] = 1;
     input_hold(key);
     if (text_keydown(key)) {
         input_repeatkey = key;
@@ -229,7 +235,10 @@ void input_repeat()
 void input_endframe()
 {
     memcpy(input_keyprev, input_keyframe, sizeof(input_keyprev));
-    memcpy(input_keyframe, input_keys, sizeof(input_keyframe));
+    for (int i = 0; i < input_keycount; i++) {
+        input_keyframe[i] = input_keys[i] | input_tapped[i];
+        input_tapped[i] = 0;
+    }
 }
 
 int input_pressed(int key)

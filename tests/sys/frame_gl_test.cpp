@@ -232,6 +232,23 @@ TEST_F(Frame, KeyEventsGiveTheProgramsKeyCodes)
     }
 }
 
+// Press and release between two frames: the frame sees the key pressed once,
+// and the next frame sees it up again.
+TEST_F(Frame, AKeyTappedBetweenFramesIsPressedForOneFrame)
+{
+    push_key(SDL_KEYDOWN, SDL_SCANCODE_RETURN);
+    push_key(SDL_KEYUP, SDL_SCANCODE_RETURN);
+    frame();
+    EXPECT_EQ(input_keys[46], 0);
+    EXPECT_TRUE(input_pressed(46));
+    EXPECT_EQ(held_count(46), 0);
+    frame();
+    EXPECT_FALSE(input_pressed(46));
+    EXPECT_EQ(input_keyframe[46], 0);
+    frame();
+    EXPECT_FALSE(input_pressed(46));
+}
+
 TEST_F(Frame, KeysNeedTheFocusButtonsDoNot)
 {
     push_window(SDL_WINDOWEVENT_FOCUS_LOST);
