@@ -9,13 +9,13 @@
 int vbucket_alloc()
 {
     if (vbuckets) {
-        sys_log("vbucket_alloc: vertex buckets already allocated!");
+        sys_error("vbucket_alloc: vertex buckets already allocated!");
         return 0;
     }
     // Zeroed: every bucket starts with a count of 0.
     vbuckets = (vbucket *)sys_calloc(vbucket_count, (int32_t)sizeof(vbucket));
     if (!vbuckets) {
-        sys_error("failed to allocate hash buckets");
+        sys_error("vbucket_alloc: failed to allocate hash buckets");
         return 0;
     }
     return 1;
