@@ -22,6 +22,7 @@
 namespace {
 
 struct ModelLoad : testing::Test {
+    testlog_capture quiet;
     testfolder dir{"modelload"};
     void TearDown() override
     {
