@@ -328,15 +328,22 @@ TEST_F(Dxf, WeightsPairWithPointsByPosition)
     EXPECT_NEAR(got[0][3 * 88 + 1], 5.0f / 3.0f, 1e-6);
 }
 
-// Counts far past 16 bits: many entities, long polylines, long chains.
+// Counts far past 16 bits: many entities, long polylines, and chains that
+// go on in a new one when full instead of dropping the rest of the layer.
 TEST_F(Dxf, LargeCountsDoNotWrap)
 {
     realfit = false;
     std::string many;
     for (int i = 0; i < 40000; i++)
-        many += line(i * 2.0, 0, i * 2.0 + 1, 0);
+        many += line(i, 0, i + 1, 0);
+    testlog_capture log;
     load(layertable({"0"}) + entities(many));
-    EXPECT_EQ(calls.size(), 40000u);
+    EXPECT_EQ(log.count("polyline chain overflow!!!"), 19);
+    ASSERT_EQ(calls.size(), 20u);
+    for (size_t i = 0; i < 19; i++)
+        EXPECT_EQ(calls[i].pts.size() / 3, 2049u);
+    EXPECT_EQ(calls[19].pts.size() / 3, 40000u - 19 * 2048 + 1);
+    EXPECT_EQ(calls[19].pts[3 * 1088], 40000.0f);
 
     std::string lw = pairs({{0, "LWPOLYLINE"}, {8, "0"}, {90, "70000"}, {70, "0"}});
     for (int i = 0; i < 70000; i++)
@@ -344,17 +351,6 @@ TEST_F(Dxf, LargeCountsDoNotWrap)
     load(layertable({"0"}) + entities(lw));
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].pts.size(), 3u * 70000);
-
-    // A full chain goes on in a new one instead of dropping the rest.
-    std::string chain;
-    for (int i = 0; i < 3000; i++)
-        chain += line(i, 0, i + 1, 0);
-    testlog_capture log;
-    load(layertable({"0"}) + entities(chain));
-    EXPECT_TRUE(log.contains("polyline chain overflow!!!"));
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].pts.size() / 3, 2049u);
-    EXPECT_EQ(calls[1].pts.size() / 3, 953u);
 }
 
 // A drawing of one point has no size; counts that divide by it stay bounded.

@@ -19,6 +19,7 @@
 #include "sys/mem.h"
 #include "sys/token.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -33,7 +34,9 @@ constexpr int dxf_namemax = 64;
 constexpr int dxf_linemax = 4096;  // bytes of a line kept for tokenizing
 constexpr int dxf_maxchain = 2048; // polys joined into one point list
 constexpr int dxf_maxdegree = 31;  // higher spline degrees are refused
-constexpr int dxf_maxbulgepoints = 2048;
+constexpr int dxf_maxbulgepoints = 2048; // of one bulged segment
+constexpr int32_t dxf_maxlistpoints = 1 << 22; // bulge points of one chain
+constexpr double dxf_minbulge = 1e-6;
 constexpr int32_t dxf_maxsplinepoints = 1 << 20;
 constexpr int dxf_maxundeclared = 64; // undeclared layer names remembered
 constexpr double dxf_minsize = 1e-6;  // floor of the drawing size
@@ -700,8 +703,12 @@ static void dxf_push(std::vector<float> &pts, double x, double y)
 // (4 atan(bulge) included angle, counter-clockwise when positive).
 static void dxf_bulgepoints(std::vector<float> &pts, const dxf_polyvert &a, const dxf_polyvert &b, double size)
 {
+    // Bulges too small to leave the chord in float precision count as 0:
+    // their centre lies so far off that its points would lose every digit.
     double bulge = a.bulge;
-    if (bulge == 0 || !std::isfinite(bulge))
+    if (std::fabs(bulge) < dxf_minbulge || !std::isfinite(bulge))
+        return;
+    if (pts.size() / 3 >= (size_t)dxf_maxlistpoints)
         return;
     double dx = (double)b.x - a.x, dy = (double)b.y - a.y;
     double half = 0.5 * std::sqrt(dx * dx + dy * dy);
@@ -737,16 +744,16 @@ static void dxf_arcpoint(const dxf_arc &a, double deg, double out[2])
 // range, where the half-open spans leave every basis function at zero.
 static int dxf_knotspan(const std::vector<double> &kn, int degree, int count, double u)
 {
-    int found = -1;
-    for (int k = degree; k < count; k++) {
-        if (kn[(size_t)k] < kn[(size_t)k + 1]) {
-            if (found < 0 || kn[(size_t)k] <= u)
-                found = k;
-            if (u < kn[(size_t)k + 1])
-                break;
-        }
+    auto first = kn.begin() + degree, last = kn.begin() + count;
+    if (u < *last) {
+        // kn[k] <= u < kn[k + 1], a span of non-zero length by its nature.
+        auto above = std::upper_bound(first, last, u);
+        return above == first ? degree : (int)(above - kn.begin()) - 1;
     }
-    return found;
+    for (int k = count - 1; k >= degree; k--)
+        if (kn[(size_t)k] < kn[(size_t)k + 1])
+            return k;
+    return -1;
 }
 
 // One point of the rational B-spline: the degree + 1 basis functions of
@@ -838,6 +845,8 @@ static void dxf_emitchain(const dxf_drawing *d, const dxf_geometry &g, path *p, 
             dxf_push(pts, pts[0], pts[1]);
     }
     int n = (int)(pts.size() / 3);
+    if (n >= dxf_maxlistpoints)
+        sys_log("dxf: bulges of a polyline past %d points were drawn straight", dxf_maxlistpoints);
     if (n < 2)
         return;
     bool closed = pts[0] == pts[3 * (size_t)n - 3] && pts[1] == pts[3 * (size_t)n - 2];
@@ -899,6 +908,10 @@ static void dxf_patharc(const dxf_drawing *d, const dxf_geometry &g, path *p, in
     if (span <= 0)
         span += 360.0;
     double start = a.ang2 > a.ang1 ? a.ang1 : a.ang1 - 360.0;
+    if (!std::isfinite(span) || !std::isfinite(start)) {
+        sys_log("dxf: skipping arc[%d]: angles out of range", index);
+        return;
+    }
     int n = (int)(span / g.arcstep + 0.5);
     sys_log("arc numsegs = %d (scale:%f)", n, g.arcstep);
     if (n <= 1) {
