@@ -171,6 +171,9 @@ TEST_F(Dxf, ReaderEdgeCases)
          0, {4}, {1}},
         {"layer names match without case, numbers as numbers",
          layertable({"0", "Walls"}) + entities(line(0, 0, 1, 0, "WALLS") + line(5, 5, 6, 6, "0")), 0, {2, 2}, {0, 0}},
+        {"keywords match only in their own case",
+         layertable({"0"}) + entities(pairs({{0, "line"}, {8, "0"}, {10, "0"}, {20, "0"}, {11, "1"}, {21, "1"}}) + line(0, 0, 2, 0)),
+         0, {2}, {0}},
         {"number tokens and padded codes",
          layertable({"0"}) + entities(pairs({{0, "LINE"}, {8, "0"}}) + "  10\n1e-05\n 20\n0.00000000E+00\n11\n-1.5E+02\n21\n2\n"),
          0, {2}, {0}},
@@ -402,6 +405,26 @@ TEST_F(Dxf, CombiningLayers)
         for (int i = 0; i < count; i++)
             curves += paths[i]->cnum;
         EXPECT_EQ(curves, 3);
+    }
+}
+
+// The settings are read clamped to 0..1.
+TEST_F(Dxf, SettingsAreClamped)
+{
+    const std::string text = layertable({"0"}) + entities(line(0, 0, 10, 0) + line(0, 5, 10, 5));
+    struct Case {
+        float setting;
+        double factor; // of the size 10
+    };
+    const Case cases[] = {{7.0f, 0.0002}, {-3.0f, 0.00005}, {std::nanf(""), 0.00005}, {1.0f, 0.0002}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.setting);
+        cfg_setf(cfg_dxftolerance, c.setting);
+        cfg_setf(cfg_dxfautojoin, c.setting);
+        load(text);
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_NEAR(calls[0].tolerance, 10 * c.factor, 1e-9);
+        EXPECT_EQ(paths[0]->cnum, 2); // ends 5 apart never join
     }
 }
 

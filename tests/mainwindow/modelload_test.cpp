@@ -226,6 +226,7 @@ TEST_F(ModelLoad, DamagedFiles)
         {"cut.stl", cut, 1, "mdl_loadSTL_ASCII: last facet cut after 1 vertices"},
         {"nan.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 1e+60\nf 1 2 3\nf 2 3 4\n", 1, "mdl_loadOBJ: 1 vertices refused"},
         {"noface.obj", "v 0 0 0\n", 0, "model_load: no faces"},
+        {"PART.STL", stl_binary(two_tris), 2, "...loaded binary STL model (4 verts, 2 faces)"},
         {"part.st", "solid\n", 0, "model_load: file has no extension"},
         {"part.ply", "ply\n", 0, ""},
     };
