@@ -3,6 +3,7 @@
 #include "mainwindow/meshimport.h"
 
 #include "geom/model.h"
+#include "platform/memadvice.h"
 #include "sys/log.h"
 #include "sys/mem.h"
 
@@ -18,6 +19,9 @@ int vbucket_alloc()
         sys_error("vbucket_alloc: failed to allocate hash buckets");
         return 0;
     }
+    // Every vertex lands in a random bucket: huge pages spare most of the
+    // page faults and TLB misses of that walk.
+    plat_advisehugepages(vbuckets, (size_t)vbucket_count * sizeof(vbucket));
     return 1;
 }
 
