@@ -24,6 +24,9 @@ packages=(
   # the contour tests check against shapely's geometry and scikit-image's
   # iso-lines
   python3-shapely python3-skimage
+  # the import tests write their DXF, STL and OBJ fixtures with independent
+  # programs: ezdxf, openscad, admesh and numpy-stl
+  python3-ezdxf openscad admesh python3-stl
   # LinuxCNC's rs274 interpreter (below) runs on these
   libboost-python1.74.0
 )
@@ -36,7 +39,7 @@ fi
 # Benchmarks run by hand time an independent implementation beside ours:
 # `scripts/deps.sh --bench`.
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(libimgui-dev)
+  packages+=(libimgui-dev hyperfine)
 fi
 
 missing=()

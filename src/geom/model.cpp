@@ -118,7 +118,7 @@ static uint64_t mdl_hashaxis(float v, double k)
     return (uint64_t)d;
 }
 
-static int mdl_hash(const float p[3])
+int mdl_hash(const float p[3])
 {
     uint64_t h = mdl_hashaxis(p[0], 11111117.0) ^ mdl_hashaxis(p[1], 55555553.0) ^ mdl_hashaxis(p[2], 71111111.0);
     return (int)(h & 0xFFFFF);

@@ -47,6 +47,8 @@ int mdl_alloc();
 // Frees a model's arrays and its slot; -1 and free slots are ignored.
 void mdl_free(int slot);
 int mdl_vert(const float p[3]);
+// The vertex-hash bucket of a point (0 .. vbucket_count - 1).
+int mdl_hash(const float p[3]);
 int mdl_face(uint32_t a, uint32_t b, uint32_t c);
 // Gives the current model arrays of the given capacities (1, or 0 logged).
 int mdl_reserve(uint32_t verts, uint32_t faces);

@@ -3,21 +3,25 @@
 #include "mainwindow/meshimport.h"
 
 #include "geom/model.h"
+#include "platform/memadvice.h"
 #include "sys/log.h"
 #include "sys/mem.h"
 
 int vbucket_alloc()
 {
     if (vbuckets) {
-        sys_log("vbucket_alloc: vertex buckets already allocated!");
+        sys_error("vbucket_alloc: vertex buckets already allocated!");
         return 0;
     }
     // Zeroed: every bucket starts with a count of 0.
     vbuckets = (vbucket *)sys_calloc(vbucket_count, (int32_t)sizeof(vbucket));
     if (!vbuckets) {
-        sys_error("failed to allocate hash buckets");
+        sys_error("vbucket_alloc: failed to allocate hash buckets");
         return 0;
     }
+    // Every vertex lands in a random bucket: huge pages spare most of the
+    // page faults and TLB misses of that walk.
+    plat_advisehugepages(vbuckets, (size_t)vbucket_count * sizeof(vbucket));
     return 1;
 }
 

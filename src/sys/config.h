@@ -103,6 +103,8 @@ enum cfg_field : int {
     cfg_selectsolid = 5528,
     cfg_lightyaw = 5532,          // f32, degrees
     cfg_lightpitch = 5536,        // f32, degrees
+    cfg_dxftolerance = 5540,      // f32 0..1, "DXF Tolerance:" (fit and arc step)
+    cfg_dxfautojoin = 5544,       // f32 0..1, "DXF Auto-Join:" (join distance)
     cfg_toollib = 6080,           // the tool library block, up to cfg_toollibend
     cfg_toolnames = 6080,         // 256 x char[64]
     cfg_toolvalues = 22464,       // 7 arrays of 256 values, 1,024 bytes apart
