@@ -25,7 +25,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <random>
 #include <string>
@@ -667,5 +670,55 @@ TEST_F(ProjectFile, DamagedFilesAreRefusedAndChangeNothing)
         EXPECT_EQ(project_load(bad.c_str(), 1), 0) << c.name;
         EXPECT_GE(caught.count(c.message), 1) << c.name;
         EXPECT_TRUE(pft_snapshot::take() == before) << c.name;
+    }
+}
+
+TEST_F(ProjectFile, SaveFailsWhenATextFontCannotBeCached)
+{
+    // A text object in a font whose file is gone: the save gives up at once
+    // (logged) instead of waiting for the cache forever, and writes nothing.
+    fontfixture_copy copy(pft_font);
+    int font = sys_fontcount++;
+    sys_fontlist[font] = {nullptr, sys_strdup(copy.path.c_str()), 1, 0, 0};
+    font_systemcount = sys_fontcount;
+    std::filesystem::remove(copy.path);
+    text_object &o = text_objects[7];
+    snprintf(o.text, sizeof(o.text), "gone");
+    o.font = font;
+    o.ptsize = 12.0f;
+    std::string path = file("font.kfm");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(project_write(path.c_str(), nullptr), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "the wait has a bound";
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_GE(log.count("project_write: font["), 1);
+    o.font = -1;
+}
+
+TEST_F(ProjectFile, ChangesWaitForARunningSave)
+{
+    // The save reads layers, tools and operations without a lock: freeing or
+    // replacing them waits until the save-busy flag clears.
+    build();
+    struct Case {
+        const char *name;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"layer free", [] { project_layerfree(0); }},
+        {"tool change", [] { cam_settool(1, "Other", tool_cylinder, 2, 2, 3.0f, 10.0f, 0.0f, 30.0f, 10.0f); }},
+        {"operation removal", [] { cam_removeoperation(1); }},
+    };
+    for (const Case &c : cases) {
+        project_savebusy = 1;
+        std::atomic<bool> cleared{false};
+        std::thread saver([&] {
+            SDL_Delay(100);
+            cleared = true;
+            project_savebusy = 0;
+        });
+        c.change();
+        EXPECT_TRUE(cleared) << c.name << " went ahead during the save";
+        saver.join();
     }
 }
