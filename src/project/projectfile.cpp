@@ -49,8 +49,6 @@ const projfile_block projfile_blocks[projfile_blockcount] = {
 
 namespace {
 
-constexpr int32_t pf_layerentry = 124;
-constexpr int32_t pf_toolentry = 84;
 constexpr int32_t pf_opentry = 128;
 constexpr int32_t pf_startbuffer = 8 * 1048576;
 constexpr double pf_fontwait = 10.0; // seconds a font may take to be cached for a save
@@ -679,6 +677,9 @@ bool pf_readtext(msg_stream *m, pf_staged &st)
             return pf_refuse("text-object slot", t.slot);
         if (t.font < 0 || t.font >= fonts)
             return pf_refuse("font index", t.font);
+        for (const pf_text &o : st.texts)
+            if (o.slot == t.slot)
+                return pf_refuse("second record of text-object slot", t.slot);
         st.texts.push_back(std::move(t));
     }
     return !m->failed;
@@ -722,6 +723,10 @@ bool pf_readlayers(msg_stream *m, pf_staged &st)
             l.data.text = msg_readint(m);
             if (l.data.text < 0 || l.data.text >= text_maxobjects)
                 return pf_refuse("text-object slot", l.data.text);
+            // Each text-layer owns its object: a shared one would be released twice.
+            for (int k = 0; k < i; k++)
+                if (st.layers[k].type == layer_text && st.layers[k].data.text == l.data.text)
+                    return pf_refuse("text-object slot of a second layer", l.data.text);
             break;
         default:
             return pf_refuse("data without a type for layer", i);
