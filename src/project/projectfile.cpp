@@ -1123,13 +1123,16 @@ int project_load(const char *path, int named)
     const char *name = pf_filename(path);
     snprintf(project_filename, sizeof(project_filename), "%s", name);
     sys_log("loading project file '%s'...", name);
+    auto refused = [&] {
+        sys_log("project_load: \"%s\" not loaded, the open project is unchanged", path);
+        sys_status("...failed to load project");
+        return 0;
+    };
     int32_t size = 0;
     std::unique_ptr<uint8_t, decltype(&sys_free)> file((uint8_t *)file_load(path, &size, 0, projfile_maxbytes),
                                                         sys_free);
-    if (!file) {
-        sys_status("...failed to load project");
-        return 0;
-    }
+    if (!file)
+        return refused();
     auto word = [&](int at) {
         return size >= at + 4 ? (uint32_t)file.get()[at] | (uint32_t)file.get()[at + 1] << 8 |
                                     (uint32_t)file.get()[at + 2] << 16 | (uint32_t)file.get()[at + 3] << 24
@@ -1142,31 +1145,27 @@ int project_load(const char *path, int named)
         sys_error("Unable to recognized the project file '%s'. The file is either corrupted or not a valid Kerfmill "
                   "project file.",
                   name);
-        sys_status("...failed to load project");
-        return 0;
+        return refused();
     }
     if (st->version > projfile_version) {
         sys_error("The project file '%s' is from a newer version of Kerfmill and will require updating to the latest "
                   "version.",
                   name);
-        sys_status("...failed to load project");
-        return 0;
+        return refused();
     }
     if (st->version < projfile_version) {
         sys_log("project_load: version %d files are not read yet", st->version);
-        sys_status("...failed to load project");
-        return 0;
+        return refused();
     }
-    if (!pf_stage(file.get(), size, *st)) {
-        sys_status("...failed to load project");
-        return 0;
-    }
+    if (!pf_stage(file.get(), size, *st))
+        return refused();
     pf_waitidle();
     project_reset();
     if (!pf_install(*st)) {
         // Never a half-loaded project: what was installed goes again.
         st.reset();
         project_reset();
+        sys_log("project_load: \"%s\" could not be installed, a default project instead", path);
         sys_status("...failed to load project");
         return 0;
     }
