@@ -19,6 +19,8 @@ packages=(
   zenity xdg-utils
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libjpeg62-turbo-dev imagemagick xdotool
+  # the FSE coder is checked against the static libzstd's FSE functions
+  libzstd-dev
   # the distance-field tests check against scipy's exact distance transform
   python3-scipy
   # the contour tests check against shapely's geometry and scikit-image's

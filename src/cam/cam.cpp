@@ -171,6 +171,8 @@ void cam_removeoperation(int n, int compact)
         sys_log("cam_removeoperation: no operation %d", n);
         return;
     }
+    // A running save reads the entry and its record without a lock.
+    project_waitsave();
     projop &e = project.ops[n];
     if (e.camop >= 0 && e.camop < cam_maxops)
         cam_freerecord(e.camop);

@@ -87,6 +87,8 @@ void cam_settool(int n, const char *name, int type, int units, int flutes, float
         sys_log("sleeping until something finishes...");
         SDL_Delay(100);
     }
+    // A running save reads the tool without a lock.
+    project_waitsave();
     tool &t = cam_tools[n - 1];
     int before = t.type;
     t.type = type;

@@ -24,30 +24,35 @@ int toolpath_valid(int slot, const char *fn)
     return 1;
 }
 
+int toolpath_newat(int slot)
+{
+    if (slot < 0 || slot >= toolpath_maxslots || toolpaths[slot].verts)
+        return -1;
+    toolpath &tp = toolpaths[slot];
+    memset(&tp, 0, sizeof(tp));
+    tp.sz_verts = toolpath_startverts;
+    tp.verts = (float *)sys_malloc(toolpath_startverts * toolpath_vertbytes);
+    tp.pathlen = (double *)sys_calloc(toolpath_maxpaths, sizeof(double));
+    tp.sorted = (toolpath_sorted *)sys_calloc(toolpath_maxpaths, sizeof(toolpath_sorted));
+    tp.paths = (toolpath_path *)sys_calloc(toolpath_maxpaths, sizeof(toolpath_path));
+    if (!tp.verts || !tp.pathlen || !tp.sorted || !tp.paths) {
+        sys_error("toolpath_new: failed to allocate verts buffer");
+        sys_free(tp.verts);
+        sys_free(tp.pathlen);
+        sys_free(tp.sorted);
+        sys_free(tp.paths);
+        memset(&tp, 0, sizeof(tp));
+        return -1;
+    }
+    toolpath_count++;
+    return slot;
+}
+
 int toolpath_new()
 {
-    for (int i = 0; i < toolpath_maxslots; i++) {
-        toolpath &tp = toolpaths[i];
-        if (tp.verts)
-            continue;
-        memset(&tp, 0, sizeof(tp));
-        tp.sz_verts = toolpath_startverts;
-        tp.verts = (float *)sys_malloc(toolpath_startverts * toolpath_vertbytes);
-        tp.pathlen = (double *)sys_calloc(toolpath_maxpaths, sizeof(double));
-        tp.sorted = (toolpath_sorted *)sys_calloc(toolpath_maxpaths, sizeof(toolpath_sorted));
-        tp.paths = (toolpath_path *)sys_calloc(toolpath_maxpaths, sizeof(toolpath_path));
-        if (!tp.verts || !tp.pathlen || !tp.sorted || !tp.paths) {
-            sys_error("toolpath_new: failed to allocate verts buffer");
-            sys_free(tp.verts);
-            sys_free(tp.pathlen);
-            sys_free(tp.sorted);
-            sys_free(tp.paths);
-            memset(&tp, 0, sizeof(tp));
-            return -1;
-        }
-        toolpath_count++;
-        return i;
-    }
+    for (int i = 0; i < toolpath_maxslots; i++)
+        if (!toolpaths[i].verts)
+            return toolpath_newat(i);
     return -1;
 }
 

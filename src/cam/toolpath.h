@@ -64,6 +64,9 @@ int toolpath_valid(int slot, const char *fn);
 
 // Claims the first free slot; -1 when all are taken or memory is short.
 int toolpath_new();
+// Claims the given slot when it is free (a project load restores slots);
+// the slot, or -1.
+int toolpath_newat(int slot);
 // Frees a slot's arrays and makes it free again; an invalid slot is ignored.
 void toolpath_free(int slot);
 

@@ -257,6 +257,63 @@ int32_t img_write(const image *img)
     return img_write(&msg_main, img);
 }
 
+// A sample of the pack10 chunk: the value times 1023 truncated, clamped to
+// 0..1023 (NaN as 0).
+static uint32_t img_pack10sample(float v)
+{
+    float s = v * 1023.0f;
+    if (!(s > 0.0f))
+        return 0;
+    if (s >= 1023.0f)
+        return 1023;
+    return (uint32_t)s;
+}
+
+int32_t img_writepack10(msg_stream *m, const image *img)
+{
+    int32_t start = m->position;
+    if (!img || !img_isscalar(img, "img_writepack10")) {
+        msg_writeint(m, 0);
+        return 0;
+    }
+    int64_t n = (int64_t)img->width * img->height;
+    int64_t bytes = (n * 10 + 7) / 8;
+    if (bytes > INT32_MAX) {
+        sys_log("img_writepack10: \"%s\" %dx%d too large", img->name, img->width, img->height);
+        m->failed = 1;
+        return 0;
+    }
+    sys_log("writing %d bytes for %dx%d...", (int)bytes, img->width, img->height);
+    msg_writeint(m, img->width);
+    msg_writeint(m, img->height);
+    msg_writeint(m, img->bytesperpixel);
+    // Ten bits a sample, least significant first, gathered in a word and
+    // written a slice at a time.
+    const float *px = (const float *)img->pixels;
+    uint8_t slice[65536];
+    int32_t k = 0;
+    uint64_t bits = 0;
+    int held = 0;
+    for (int64_t i = 0; i < n; i++) {
+        bits |= (uint64_t)img_pack10sample(px[i]) << held;
+        held += 10;
+        while (held >= 8) {
+            slice[k++] = (uint8_t)bits;
+            bits >>= 8;
+            held -= 8;
+        }
+        if (k > (int32_t)sizeof(slice) - 8) {
+            msg_write(m, slice, k);
+            k = 0;
+        }
+    }
+    if (held > 0)
+        slice[k++] = (uint8_t)bits;
+    msg_write(m, slice, k);
+    sys_debuglog("packed %lld scalar pixels to 10-bit buffer", (long long)n);
+    return m->position - start;
+}
+
 void img_u16tofloat(image *coords, const image *source)
 {
     if (!img_isscalar(coords, "img_u16tofloat") || !img_isscalar(source, "img_u16tofloat"))

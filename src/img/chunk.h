@@ -37,6 +37,9 @@ image *img_read(int kind);
 // image" chunk and returns 0.
 int32_t img_write(msg_stream *m, const image *img);
 int32_t img_write(const image *img);
+// Appends a scalar field as a pack10 chunk (values 0..1 in 10 bits) and
+// returns the bytes appended; null appends the "no image" chunk.
+int32_t img_writepack10(msg_stream *m, const image *img);
 
 // Turns an image of u, v texture coordinates (two u16 per 4-byte pixel) into
 // a scalar field in place by sampling source at (u / 65535 x width, v / 65535

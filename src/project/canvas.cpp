@@ -183,7 +183,7 @@ static void canvas_giveup(uint32_t mode, uint32_t report)
 
 static bool canvas_busywork()
 {
-    return project.generating[0] || project.generating[1] || project.saving;
+    return project.generating[0] || project.generating[1] || project_savebusy;
 }
 
 static image *canvas_filled(const char *name, int w, int h)
@@ -327,7 +327,7 @@ static bool canvas_claimrect()
         if (sys_quit.load())
             return false;
         if (!c.pendingcanvas.load(std::memory_order_acquire) && !c.pendingrect.load(std::memory_order_acquire) &&
-            !project.saving) {
+            !project_savebusy) {
             uint32_t clear = 0;
             if (c.updating.compare_exchange_strong(clear, 1))
                 return true;

@@ -226,6 +226,8 @@ void project_layerfree(int slot)
 {
     if (!layer_checkslot(slot, "project_layerfree"))
         return;
+    // A running save reads the slot's data without a lock.
+    project_waitsave();
     project_layer &l = project.layers[slot];
     sys_debuglog("layerfree[%d]...", slot);
     layer_setname(l, "Unused Layer");

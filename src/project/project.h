@@ -142,7 +142,6 @@ struct project_record {
     int32_t simlastop = -1;
 
     std::atomic<int32_t> updatingcanvas; // canvas composition running
-    std::atomic<int32_t> saving;         // project save running
     std::atomic<int32_t> generating[2];  // layer generation running
 };
 
@@ -160,6 +159,11 @@ extern float project_changetime;      // sys_seconds of the last change
 // every applied change. The frame loop asks before unsaved work is dropped.
 extern uint32_t project_saved;
 extern uint32_t project_hasfile; // 1 when the project came from a named file
+extern char project_filename[256]; // the open file's name without folders
+// 1 from a save request until the save job ends. The save reads layers,
+// tools and operations without a lock: whoever frees or replaces them waits
+// for it (project_waitsave).
+extern std::atomic<int32_t> project_savebusy;
 constexpr int project_brushbytes = 49164;
 extern uint8_t *project_brush; // brush-stroke buffer of the raster editor
 // Units' names of the window title: 0 none, 1 inches, 2 metric.
@@ -174,8 +178,15 @@ int project_init();
 // and a redraw of the view.
 void project_new();
 
-// Loads a project file; with asproject 0 (the automatic backup) the file
-// does not become the project's own. 1 on success.
+// Frees everything of the open project (layers, operations, tools' types,
+// text objects, data fonts, toolpaths) and sets up the default canvas from
+// the configuration.
+void project_reset();
+// Waits until no save runs.
+void project_waitsave();
+// Loads a project file (projectfile.cpp); with asproject 0 (the automatic
+// backup) the file does not become the project's own. 1 on success; on
+// failure (logged) the open project is as it was.
 int project_load(const char *path, int asproject);
 
 // Waits while a busy flag is set, in steps of at most 1.5 s, for at most

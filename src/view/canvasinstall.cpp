@@ -120,7 +120,7 @@ int view_startcanvasrect(const float *area)
 
 static bool view_installbusy()
 {
-    return project.generating[0] || project.generating[1] || project.saving;
+    return project.generating[0] || project.generating[1] || project_savebusy;
 }
 
 void project_setcanvasdepth()
@@ -164,7 +164,7 @@ void project_setcanvasdepthrect()
         return;
     while (view_installbusy() && !sys_quit.load()) {
         sys_log("stalling setcanvasrect: gentex%d gen%d simgen:%d saving:%d", 0,
-                (int)(project.generating[0] || project.generating[1]), 0, (int)project.saving);
+                (int)(project.generating[0] || project.generating[1]), 0, (int)project_savebusy);
         SDL_Delay(100);
     }
     if (project_canvas.img)

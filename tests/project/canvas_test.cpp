@@ -363,12 +363,12 @@ TEST_F(Canvas, RequestsThroughTheViewport)
     EXPECT_EQ(cv_calls[0].load(), 0);
 
     testlog_capture log;
-    project.saving = 1; // holds the job in its wait, the run still claimed
+    project_savebusy = 1; // holds the job in its wait, the run still claimed
     project_updatecanvas(0, 1, 0);
     ASSERT_EQ(view_startcanvas(), 1);
     project_updatecanvas(0, 2, 0);
     EXPECT_EQ(view_startcanvas(), 0);
-    project.saving = 0;
+    project_savebusy = 0;
     ASSERT_TRUE(cv_until(cv_idle));
     std::string text = log.text();
     EXPECT_NE(text.find("!!! project_updatecanvas() while already updating !!!"), std::string::npos);

@@ -41,18 +41,18 @@ TEST(Project, WaitForBackgroundWorkHasABound)
     };
     for (const Case &c : cases) {
         testlog_capture log;
-        project.saving = c.busy ? 1 : 0;
+        project_savebusy = c.busy ? 1 : 0;
         std::thread clearer;
         if (c.clearafterms >= 0)
             clearer = std::thread([&] {
                 SDL_Delay((Uint32)c.clearafterms);
-                project.saving = 0;
+                project_savebusy = 0;
             });
         EXPECT_EQ(project_waitidle(c.limit), c.result) << c.what;
         if (clearer.joinable())
             clearer.join();
         EXPECT_EQ(log.contains("project_quit: sleeping..."), c.busy) << c.what;
         EXPECT_EQ(log.contains("project_quit: background work still running after"), c.result == 0) << c.what;
-        project.saving = 0;
+        project_savebusy = 0;
     }
 }
