@@ -85,9 +85,7 @@ static int gen_waitcanvas()
     return 1;
 }
 
-// Tool dimensions in project units: a metric tool in an inch project, or an
-// inch tool in a metric one, is converted.
-static float gen_unitsfactor(int units, float scale)
+float cam_unitsfactor(int units, float scale)
 {
     if (units == 2 && scale == 1.0f)
         return 0.03937008f;
@@ -163,7 +161,7 @@ static void gen_derive(cam_gen *g)
 {
     const camop *op = g->op;
     const tool &t = *g->t;
-    g->u = gen_unitsfactor(t.units, g->scale);
+    g->u = cam_unitsfactor(t.units, g->scale);
     g->top = g->size[2] - g->origin[2];
     g->z0 = g->top - op->z_min;
     g->z1 = g->top - op->z_max;

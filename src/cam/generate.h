@@ -46,6 +46,11 @@ constexpr uint32_t camop_pathslayer = 0x200;
 constexpr uint32_t camop_percentstep = 0x400;
 constexpr uint32_t camop_pathsgroup = 0x2000;
 
+// Factor from a tool's dimensions (units 1 inches, 2 millimetres) to the
+// units of a canvas of the given scale (inches per unit): a metric tool on
+// an inch canvas, or an inch tool on a metric one, is converted.
+float cam_unitsfactor(int units, float scale);
+
 // Queues the generator of op's type with its start time and generating
 // flag set; the job slot, or -1 (logged) for a type without a generator or
 // a full job queue, with op left idle.
