@@ -7,6 +7,7 @@
 #include "cam/compile.h"
 #include "cam/engage.h"
 #include "cam/genflags.h"
+#include "cam/parallel.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "geom/contour.h"
@@ -24,7 +25,7 @@
 
 const camop_row camop_table[camop_types] = {
     {"none", nullptr, "NONE"},
-    {"cam_parallel", nullptr, "CAMOP_PARALLEL"},
+    {"cam_parallel", camop_parallel, "CAMOP_PARALLEL"},
     {"cam_chevron", nullptr, "CAMOP_CHEVRON"},
     {"cam_spiral", nullptr, "CAMOP_SPIRAL"},
     {"cam_labyr", nullptr, "CAMOP_LABYRINTH"},
@@ -48,6 +49,8 @@ float cam_minlen = 0.0f;
 float cam_maxlen = 0.0f;
 image *cam_restsurface = nullptr;
 std::atomic<float> cam_lastgenerated{0.0f};
+
+constexpr int gen_maxlevels = 100000;
 
 static const char gen_failcaption[] = "Operation Toolpath Failure";
 static const char gen_failtext[] =
@@ -137,6 +140,13 @@ static int gen_checkop(const cam_gen *g)
     if (!(g->doc > 0.0f) || !std::isfinite(g->doc)) {
         sys_log("%s: depth of cut %f must be above 0 (z_doc %f, flute length %f)", fn, g->doc, op->z_doc,
                 g->t->flutelength);
+        return 0;
+    }
+    // A depth of cut far below the span would take more levels than anyone
+    // can run, or stop moving the level at all in single precision.
+    const double levels = ((double)g->z0 - g->z1) / g->doc;
+    if (levels > gen_maxlevels) {
+        sys_log("%s: depth of cut %f gives %.0f levels (at most %d)", fn, g->doc, levels, gen_maxlevels);
         return 0;
     }
     return 1;

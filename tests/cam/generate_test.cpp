@@ -177,6 +177,7 @@ TEST_F(Frame, UnusableValuesTakeTheFailureExit)
         {"z_doc 0", [](camop &o) { o.z_doc = 0.0f; }, "depth of cut"},
         {"z_doc negative", [](camop &o) { o.z_doc = -0.1f; }, "depth of cut"},
         {"flute length 0", [](camop &) { cam_tools[0].flutelength = 0.0f; }, "depth of cut"},
+        {"z_doc far below the span", [](camop &o) { o.z_doc = 1e-9f; }, "depth of cut 0.000000 gives"},
         {"stepover 0", [](camop &o) { o.step = 0.0f; }, "stepover"},
         {"stepover % of no diameter",
          [](camop &o) {
