@@ -5,6 +5,7 @@
 // leaves behind are cleared in TearDown.
 #pragma once
 #include "cam/cam.h"
+#include "cam/engage.h"
 #include "cam/generate.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
@@ -45,6 +46,8 @@ protected:
         cam_minlen = 0.0f;
         cam_maxlen = 0.0f;
         cam_restsurface = nullptr;
+        // As the operation editor sets it from the tool's ramp angle (20 degrees).
+        engage_slope = 0.36397023f;
         resetop();
     }
     void TearDown() override
