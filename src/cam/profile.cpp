@@ -15,6 +15,7 @@
 #include "img/convolve.h"
 #include "img/image.h"
 #include "img/stamp.h"
+#include "project/project.h"
 #include "sys/log.h"
 
 #include <algorithm>
@@ -84,7 +85,8 @@ image *cam_gentoolprofile(int n, const float *size, int width, float maxdepth)
         return nullptr;
     }
     const tool &t = cam_tools[n];
-    const float f = cam_unitsfactor(t.units, img_refscale);
+    // Before any reference heightfield exists, the project's own scale.
+    const float f = cam_unitsfactor(t.units, img_refscale > 0.0f ? img_refscale : project.scale);
     const float m = std::fmin(maxdepth, t.flutelength * f);
     sys_debuglog("cam_gentoolprofile tool[%d] size:%f,%f width:%d maxdepth:%f", n, size[0], size[2], width, m);
     const profile_scale s = {(float)width / size[0], size[2]};

@@ -44,7 +44,7 @@ static void gen_levels(void *arg)
     cam_genend(&g, 1, start);
 }
 
-class Frame : public GenTest {
+class GenFrame : public GenTest {
 protected:
     void SetUp() override
     {
@@ -57,7 +57,7 @@ protected:
     }
 };
 
-TEST_F(Frame, LevelsStepByTheDepthOfCutOrTheFluteLength)
+TEST_F(GenFrame, LevelsStepByTheDepthOfCutOrTheFluteLength)
 {
     struct Case {
         float z_min, z_max, z_doc;
@@ -85,7 +85,7 @@ TEST_F(Frame, LevelsStepByTheDepthOfCutOrTheFluteLength)
     }
 }
 
-TEST_F(Frame, ToolUnitsFollowTheReferenceScale)
+TEST_F(GenFrame, ToolUnitsFollowTheReferenceScale)
 {
     struct Case {
         int toolunits;
@@ -108,7 +108,7 @@ TEST_F(Frame, ToolUnitsFollowTheReferenceScale)
     }
 }
 
-TEST_F(Frame, QueuedBeforeTheCanvasItWaitsThenRuns)
+TEST_F(GenFrame, QueuedBeforeTheCanvasItWaitsThenRuns)
 {
     const float size[3] = {2, 2, 1}, frac[3] = {0, 0, 1};
     img_setrefimage(nullptr, size, frac, 1.0f);
@@ -129,7 +129,7 @@ TEST_F(Frame, QueuedBeforeTheCanvasItWaitsThenRuns)
     EXPECT_GE(op.toolpath, 0);
 }
 
-TEST_F(Frame, ARefusedCanvasEndsTheWaitSilently)
+TEST_F(GenFrame, ARefusedCanvasEndsTheWaitSilently)
 {
     const float size[3] = {2, 2, 1}, frac[3] = {0, 0, 1};
     img_setrefimage(nullptr, size, frac, 1.0f);
@@ -154,7 +154,7 @@ TEST_F(Frame, ARefusedCanvasEndsTheWaitSilently)
     EXPECT_TRUE(notices().empty());
 }
 
-TEST_F(Frame, NoPathsStillFinishesWithTheNotice)
+TEST_F(GenFrame, NoPathsStillFinishesWithTheNotice)
 {
     gen_addcuts = 0;
     testlog_capture log;
@@ -166,7 +166,7 @@ TEST_F(Frame, NoPathsStillFinishesWithTheNotice)
 
 // Every value that would loop forever or make a program the controller
 // refuses ends the run before a slot is claimed, with a line naming it.
-TEST_F(Frame, UnusableValuesTakeTheFailureExit)
+TEST_F(GenFrame, UnusableValuesTakeTheFailureExit)
 {
     struct Case {
         const char *what;
@@ -208,7 +208,7 @@ TEST_F(Frame, UnusableValuesTakeTheFailureExit)
     }
 }
 
-TEST_F(Frame, NoFreeSlotTakesTheFailureExit)
+TEST_F(GenFrame, NoFreeSlotTakesTheFailureExit)
 {
     std::vector<int> taken;
     for (int i = 0; i < toolpath_maxslots; i++)
