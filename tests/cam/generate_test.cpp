@@ -222,6 +222,38 @@ TEST_F(GenFrame, NoFreeSlotTakesTheFailureExit)
         EXPECT_EQ(toolpaths[i].num_paths, 0u) << "nothing written into slot " << i;
 }
 
+// Paths-layer input: a uid no layer carries is logged and gives no
+// polylines; a known layer gives none either until paths become polylines.
+TEST_F(GenFrame, PathsLayerInputYieldsNoPolylinesYet)
+{
+    std::vector<std::pair<int32_t, uint32_t>> saved;
+    for (project_layer &l : project.layers) {
+        saved.push_back({l.type, l.uid});
+        l.type = 0;
+    }
+    project.layers[3].type = 2;
+    project.layers[3].uid = 0x1234ABCD;
+    for (uint32_t uid : {0x1234ABCDu, 0x0BADF00Du}) {
+        cam_gen g{};
+        g.op = &op;
+        op.flags = camop_pathslayer;
+        memcpy(&op.aux[2], &uid, sizeof(uid));
+        testlog_capture log;
+        contour *c = cam_geninput(&g);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->numpolys, 0u);
+        cont_free(c);
+        EXPECT_EQ(log.contains("...unknown layer uid:0BADF00D"), uid == 0x0BADF00Du);
+        EXPECT_EQ(log.contains("(layer:03 id:1234ABCD)"), uid == 0x1234ABCDu);
+    }
+    for (int i = 0; i < project_maxlayers; i++)
+        project.layers[i].type = saved[i].first, project.layers[i].uid = saved[i].second;
+    op.flags = 0;
+    cam_gen g{};
+    g.op = &op;
+    EXPECT_EQ(cam_geninput(&g), nullptr) << "the canvas is the input";
+}
+
 TEST(CamopTable, EveryTypeHasARowAndOnlyBuiltGeneratorsQueue)
 {
     EXPECT_STREQ(camop_table[7].jobname, "cam_offset");

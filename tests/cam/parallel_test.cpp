@@ -59,8 +59,9 @@ TEST_F(Parallel, LinesRunByAngleAndDirection)
             std::vector<vert> v = pathverts(line);
             const float dx = v.back()[0] - v.front()[0], dy = v.back()[1] - v.front()[1];
             const float wantx = line ? c.ndx : c.dx, wanty = line ? c.ndy : c.dy;
-            EXPECT_EQ(dx > 0.5f ? 1 : dx < -0.5f ? -1 : 0, (int)wantx) << c.angle << " dir " << c.dir << " line " << line;
-            EXPECT_EQ(dy > 0.5f ? 1 : dy < -0.5f ? -1 : 0, (int)wanty) << c.angle << " dir " << c.dir << " line " << line;
+            auto sign = [](float d) { return d > 0.5f ? 1 : d < -0.5f ? -1 : 0; };
+            EXPECT_EQ(sign(dx), (int)wantx) << c.angle << " dir " << c.dir << " line " << line;
+            EXPECT_EQ(sign(dy), (int)wanty) << c.angle << " dir " << c.dir << " line " << line;
             for (const vert &p : v)
                 EXPECT_NEAR(p[2], -0.1f, 1e-5);
         }
