@@ -417,12 +417,15 @@ namespace {
 struct parallel_work {
     image *sc = nullptr, *bc = nullptr;
     contour *lines = nullptr;
-    ~parallel_work()
+    void release()
     {
         img_free(sc);
         img_free(bc);
         cont_free(lines);
+        sc = bc = nullptr;
+        lines = nullptr;
     }
+    ~parallel_work() { release(); }
 };
 } // namespace
 
@@ -477,5 +480,6 @@ void camop_parallel(void *arg)
         if (cam_genlastlevel(&g, z))
             break;
     }
+    work.release(); // before the operation is published as done
     cam_genend(&g, 0, nullptr);
 }
