@@ -10,7 +10,7 @@
 #include <cmath>
 #include <vector>
 
-class Profile : public GenTest {
+class CutterProfile : public GenTest {
 protected:
     std::vector<image *> held;
     image *keep(image *img)
@@ -32,7 +32,7 @@ protected:
     }
 };
 
-TEST_F(Profile, ToolTypeNoneIsABlankKernelThatChangesNothing)
+TEST_F(CutterProfile, ToolTypeNoneIsABlankKernelThatChangesNothing)
 {
     const float size[3] = {2, 2, 1};
     image *k = keep(cam_gentoolprofile(0, size, 32, 0.5f));
@@ -49,7 +49,7 @@ TEST_F(Profile, ToolTypeNoneIsABlankKernelThatChangesNothing)
     EXPECT_EQ(memcmp(out->pixels, field->pixels, 64 * 4), 0);
 }
 
-TEST_F(Profile, UnknownTypesAndIndexesGiveNoProfile)
+TEST_F(CutterProfile, UnknownTypesAndIndexesGiveNoProfile)
 {
     const float size[3] = {2, 2, 1};
     cam_tools[0].type = 5;
@@ -59,7 +59,7 @@ TEST_F(Profile, UnknownTypesAndIndexesGiveNoProfile)
 }
 
 // A depth beyond the flutes cuts no deeper than the flutes reach.
-TEST_F(Profile, DepthIsCutToTheFluteLength)
+TEST_F(CutterProfile, DepthIsCutToTheFluteLength)
 {
     const float size[3] = {4, 4, 2};
     struct Case {
@@ -80,7 +80,7 @@ TEST_F(Profile, DepthIsCutToTheFluteLength)
 
 // The ball and the cone meet so that the edge at the flute length is the
 // cutting diameter the tool record derives (its own geometry, not ours).
-TEST_F(Profile, TaperedBallIsItsCuttingDiameterWideAtTheFluteLength)
+TEST_F(CutterProfile, TaperedBallIsItsCuttingDiameterWideAtTheFluteLength)
 {
     const float size[3] = {2, 2, 1};
     const int width = 256; // 128 pixels per unit
@@ -100,7 +100,7 @@ TEST_F(Profile, TaperedBallIsItsCuttingDiameterWideAtTheFluteLength)
     }
 }
 
-TEST_F(Profile, PadRoundsUpToWholePixelsAndCropTakesItOff)
+TEST_F(CutterProfile, PadRoundsUpToWholePixelsAndCropTakesItOff)
 {
     struct Case {
         float pad; // in pixels of 0.125 units
@@ -131,7 +131,7 @@ TEST_F(Profile, PadRoundsUpToWholePixelsAndCropTakesItOff)
     }
 }
 
-TEST_F(Profile, PadModesFillTheMargin)
+TEST_F(CutterProfile, PadModesFillTheMargin)
 {
     image *img = keep(img_allocfloat("work", 3, 2));
     const float v[6] = {1, 2, 3, 4, 5, 6};
@@ -149,7 +149,7 @@ TEST_F(Profile, PadModesFillTheMargin)
             EXPECT_EQ(at(edge, x, y), expected[y][x]) << x << "," << y;
 }
 
-TEST_F(Profile, BorderAddsOnePixelAndCropOfEverythingGivesNothing)
+TEST_F(CutterProfile, BorderAddsOnePixelAndCropOfEverythingGivesNothing)
 {
     image *img = keep(img_allocfloat("work", 4, 4));
     float size[2] = {2, 2}, origin[2] = {1, 1}, frac[2];
