@@ -9,8 +9,6 @@
 #include "sys/log.h"
 #include "sys/main.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -28,12 +26,13 @@ static SDL_mutex *job_addlock = nullptr;
 static SDL_mutex *job_checklock = nullptr;
 static SDL_mutex *job_contextlock = nullptr;
 
-// Idle workers sleep here until a job is queued or the pool quits, so an
-// idle program costs no processor time; the time-out only bounds the damage
-// of a wake-up that could ever be missed.
-static std::mutex job_idlelock;
-static std::condition_variable job_idle;
-constexpr auto job_idlewait = std::chrono::milliseconds(100);
+// Idle workers sleep on this semaphore until a job is queued or the pool
+// quits, so an idle program costs no processor time. A post made before a
+// worker sleeps is kept by the count, so no wake-up is lost; the time-out
+// only bounds the damage if one ever were. (A condition variable here hung
+// the queuing thread inside its signal call now and then under load.)
+static std::atomic<SDL_sem *> job_idle{nullptr};
+constexpr Uint32 job_idlewaitms = 100;
 
 static std::atomic<SDL_mutex *> sys_mutexes[sys_maxmutexes];
 static std::mutex mutex_tablelock; // serialises creating and destroying slots
@@ -59,6 +58,8 @@ void sys_threadsinit()
 void sys_threadsstart(int count)
 {
     sys_numthreads = 0;
+    if (!job_idle.load())
+        job_idle = SDL_CreateSemaphore(0);
     for (int i = 0; i < count && i < sys_maxthreads; i++) {
         sys_thread *t = &sys_threads[i];
         snprintf(t->name, sizeof(t->name), "thread%02d", i);
@@ -91,15 +92,16 @@ static void job_logoverflow(const std::vector<job_snapshot> &jobs)
     sys_error("sys_threadjob: threaded jobs overflow!");
 }
 
-// The waiters test their condition under job_idlelock; taking it here
-// after the state changed means none of them can miss the change.
-static void job_wake(int all)
+// Wakes one sleeping worker per post; posts beyond the worker count are
+// not made, so a pool with no workers running never piles them up.
+static void job_wake(int count)
 {
-    { std::lock_guard<std::mutex> g(job_idlelock); }
-    if (all)
-        job_idle.notify_all();
-    else
-        job_idle.notify_one();
+    SDL_sem *sem = job_idle.load();
+    if (!sem)
+        return;
+    for (int i = 0; i < count; i++)
+        if ((int)SDL_SemValue(sem) < sys_maxthreads)
+            SDL_SemPost(sem);
 }
 
 static int job_findfree()
@@ -151,7 +153,7 @@ int sys_threadjob(const char *name, job_function function, void *argument)
         }
     }
     if (slot >= 0) {
-        job_wake(0);
+        job_wake(1);
         return slot;
     }
     job_logoverflow(full);
@@ -210,9 +212,10 @@ int sys_workerthread(void *record)
         if (job_read.load() == job_write.load()) {
             if (self->quit)
                 break;
-            std::unique_lock<std::mutex> g(job_idlelock);
-            job_idle.wait_for(g, job_idlewait,
-                              [self] { return self->quit || job_read.load() != job_write.load(); });
+            if (SDL_sem *sem = job_idle.load())
+                SDL_SemWaitTimeout(sem, job_idlewaitms);
+            else
+                SDL_Delay(job_idlewaitms);
         } else {
             SDL_Delay(0);
         }
@@ -226,7 +229,7 @@ void sys_threadsquit()
     sys_log("sys_threadsquit: killing worker threads...");
     for (int i = 0; i < sys_numthreads; i++)
         sys_threads[i].quit = 1;
-    job_wake(1);
+    job_wake(sys_numthreads);
     sys_log("sys_threadsquit: waiting for threads...");
     for (int i = 0; i < sys_numthreads; i++) {
         sys_thread *t = &sys_threads[i];
@@ -254,6 +257,8 @@ void sys_threadsdone()
     SDL_DestroyMutex(job_contextlock);
     job_contextlock = nullptr;
     sys_log("destroyed context mutex");
+    if (SDL_sem *sem = job_idle.exchange(nullptr))
+        SDL_DestroySemaphore(sem);
 }
 
 int sys_idleworkers()

@@ -136,6 +136,26 @@ TEST_F(Pool, IdleWorkersFollowPendingJobs)
     EXPECT_EQ(sys_idleworkers(), 0);
 }
 
+// Bursts queued while every worker sleeps, then drained: each burst has to
+// wake the sleepers. A queuing call that blocks, or a wake-up that sleeps
+// through its jobs for good, ends the loop at its bound.
+TEST_F(Pool, BurstsWakeSleepingWorkers)
+{
+    sys_threadsstart(4);
+    for (int round = 0; round < 300; round++) {
+        for (int i = 0; i < 1 + round % 6; i++)
+            ASSERT_GE(sys_threadjob("burst", job_count, nullptr), 0) << round;
+        ASSERT_TRUE(pool_pendingreaches(0)) << round;
+        if (round % 50 == 0)
+            SDL_Delay(150); // past the idle time-out: all four asleep again
+    }
+    sys_threadsquit();
+    int want = 0;
+    for (int round = 0; round < 300; round++)
+        want += 1 + round % 6;
+    EXPECT_EQ(job_runs.load(), want);
+}
+
 TEST_F(Pool, QuitLogsEveryWorker)
 {
     testlog_capture cap;
