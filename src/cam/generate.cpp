@@ -11,6 +11,7 @@
 #include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "geom/contour.h"
+#include "geom/topolys.h"
 #include "img/image.h"
 #include "project/project.h"
 #include "sys/config.h"
@@ -279,11 +280,7 @@ contour *cam_geninput(const cam_gen *g)
     if (op->flags & camop_pathslayer) {
         int layer = gen_findlayer((uint32_t)word);
         sys_log("paths-layer to contour... (layer:%02d id:%08X)", layer, (uint32_t)word);
-        // The curves of a paths-layer become polylines once paths can be
-        // turned into them (issue "Raster from paths, the Stipple generator
-        // and the medial axis"); until then the input holds none, as for an
-        // unknown layer.
-        return cont_new();
+        return path_topolys(layer, 0.015f, 1, 0, 1);
     }
     if (op->flags & camop_pathsgroup) {
         sys_log("group[%d] paths-layers to contour...", word);
