@@ -8,6 +8,7 @@
 #include "cam/engage.h"
 #include "cam/genflags.h"
 #include "cam/parallel.h"
+#include "cam/stipple.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "geom/contour.h"
@@ -30,7 +31,7 @@ const camop_row camop_table[camop_types] = {
     {"cam_chevron", nullptr, "CAMOP_CHEVRON"},
     {"cam_spiral", nullptr, "CAMOP_SPIRAL"},
     {"cam_labyr", nullptr, "CAMOP_LABYRINTH"},
-    {"cam_stipp1", nullptr, "CAMOP_STIPPLE"},
+    {"cam_stipp1", camop_stipple, "CAMOP_STIPPLE"},
     {"cam_medial", nullptr, "CAMOP_MEDIALAXIS"},
     {"cam_offset", nullptr, "CAMOP_HORIZONTAL"},
     {"cam_profile", nullptr, "CAMOP_PROFILING"},
