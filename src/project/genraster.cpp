@@ -84,10 +84,9 @@ static int gen_place(const project_layer &l, int shape, float *centre, float *ex
         extent[0] += s.brushsize;
         extent[1] += s.brushsize;
     }
-    const double k = (double)project.ppi * project.scale * (s.super ? 2.0 : 1.0);
     const double w = std::trunc(project.ppi * (double)extent[0] * project.scale) * (s.super ? 2 : 1);
     const double h = std::trunc(project.ppi * (double)extent[1] * project.scale) * (s.super ? 2 : 1);
-    if (!(w >= 1.0 && h >= 1.0 && w <= INT32_MAX && h <= INT32_MAX) || !std::isfinite(k)) {
+    if (!(w >= 1.0 && h >= 1.0 && w <= INT32_MAX && h <= INT32_MAX)) {
         sys_log("project_genrasterpathslayer: a layer of %.0fx%.0f pixels cannot be made", w, h);
         return 0;
     }

@@ -14,6 +14,7 @@
 #include "img/image.h"
 #include "project/layer.h"
 #include "project/project.h"
+#include "sys/main.h"
 #include "testchild.h"
 #include "testlog.h"
 #include "workerpool.h"
@@ -396,6 +397,15 @@ TEST_F(GenRaster, FailuresFreeTheGenerator)
         EXPECT_EQ(layer_genrequest.polylines, nullptr);
     }
     project.ppi = 10;
+    sys_quit = 1; // the job queue refuses every job
+    {
+        testlog_capture log;
+        project_genrasterpathslayer(1, 45, 0, 0);
+        sys_quit = 0;
+        EXPECT_TRUE(log.contains("the job was refused")) << log.text();
+        EXPECT_EQ(layer_genkind.load(), 0);
+        EXPECT_EQ(layer_genrequest.polylines, nullptr);
+    }
     layer_genkind = 6; // another generator runs: nothing is started
     project_genrasterpathslayer(1, 45, 0, 0);
     EXPECT_EQ(layer_genkind.load(), 6);
