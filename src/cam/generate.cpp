@@ -8,9 +8,11 @@
 #include "cam/engage.h"
 #include "cam/genflags.h"
 #include "cam/parallel.h"
+#include "cam/stipple.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "geom/contour.h"
+#include "geom/topolys.h"
 #include "img/image.h"
 #include "project/project.h"
 #include "sys/config.h"
@@ -29,7 +31,7 @@ const camop_row camop_table[camop_types] = {
     {"cam_chevron", nullptr, "CAMOP_CHEVRON"},
     {"cam_spiral", nullptr, "CAMOP_SPIRAL"},
     {"cam_labyr", nullptr, "CAMOP_LABYRINTH"},
-    {"cam_stipp1", nullptr, "CAMOP_STIPPLE"},
+    {"cam_stipp1", camop_stipple, "CAMOP_STIPPLE"},
     {"cam_medial", nullptr, "CAMOP_MEDIALAXIS"},
     {"cam_offset", nullptr, "CAMOP_HORIZONTAL"},
     {"cam_profile", nullptr, "CAMOP_PROFILING"},
@@ -279,11 +281,7 @@ contour *cam_geninput(const cam_gen *g)
     if (op->flags & camop_pathslayer) {
         int layer = gen_findlayer((uint32_t)word);
         sys_log("paths-layer to contour... (layer:%02d id:%08X)", layer, (uint32_t)word);
-        // The curves of a paths-layer become polylines once paths can be
-        // turned into them (issue "Raster from paths, the Stipple generator
-        // and the medial axis"); until then the input holds none, as for an
-        // unknown layer.
-        return cont_new();
+        return path_topolys(layer, 0.015f, 1, 0, 1);
     }
     if (op->flags & camop_pathsgroup) {
         sys_log("group[%d] paths-layers to contour...", word);

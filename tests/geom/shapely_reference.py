@@ -9,11 +9,13 @@
 #   compare   ring, other         -> [area of other, Hausdorff distance of
 #                                     the two outlines]
 #   bridge    ring, holes, line   -> 1 when the line lies in ring minus holes
+#   outline   rings, points       -> per point, the distance to the nearest
+#                                    of the rings
 # Rings and lines are lists of [x, y]; rings repeat their first point.
 import json
 import sys
 
-from shapely.geometry import LinearRing, LineString, Point, Polygon
+from shapely.geometry import LinearRing, LineString, MultiLineString, Point, Polygon
 
 
 def farthest(a, b, step=0.05):
@@ -44,6 +46,9 @@ def answer(r):
     if op == "bridge":
         region = Polygon(r["ring"], r["holes"]).buffer(1e-4)
         return 1 if region.covers(LineString(r["line"])) else 0
+    if op == "outline":
+        rings = MultiLineString(r["rings"])
+        return [rings.distance(Point(p)) for p in r["points"]]
     raise ValueError("unknown operation " + op)
 
 
