@@ -1,0 +1,294 @@
+// The program's main road, end to end: a relief milled by Parallel, the
+// compiled toolpath written as one operation repeated on a 2x2 grid through
+// shipped posts, and the program read back by LinuxCNC's rs274. rs274 must
+// accept it, its moves must end where the offset toolpath points do in the
+// post's units, and the independent carve simulator, fed rs274's moves,
+// must find no copy of the relief cut into.
+#include "cam/cam.h"
+#include "cam/cnc.h"
+#include "cam/writeop.h"
+#include "parallelfixture.h"
+#include "rs274.h"
+#include "sys/config.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// 2 x 2 x 0.5 inch, top at z = 0, 64 px: a hill beside a diagonal ridge on
+// a floor, so the cuts meet slopes in every direction and creases where
+// the ball cannot reach.
+const float relief_size[3] = {2, 2, 0.5f}, relief_frac[3] = {0, 0, 1};
+double relief_height(double u, double v)
+{
+    const double hill = 0.65 * std::exp(-((u - 0.4) * (u - 0.4) + (v - 0.45) * (v - 0.45)) / 0.03);
+    const double ridge = 0.5 - 2.0 * std::fabs(u + v - 1.3);
+    return 0.15 + std::max({hill, ridge, 0.0});
+}
+
+// The repetitions: copies 2.5 and 2.25 inch apart (whole pixels, so every
+// copy's pixels fall on one grid), clear of each other by more than the
+// cutter, the whole grid lowered a little.
+const int grid[2] = {2, 2};
+const float spacing[2] = {2.5f, 2.25f}, offset[3] = {0.5f, 0.25f, -0.0625f};
+
+// Where one repetition of the relief lies: column and row of the grid.
+struct copyat {
+    int column, row;
+    double x() const { return offset[0] + column * (double)spacing[0]; }
+    double y() const { return offset[1] + row * (double)spacing[1]; }
+};
+
+// The copies in the order the writer visits them: rows from the first,
+// every other row walked back.
+std::vector<copyat> endtoend_copies()
+{
+    std::vector<copyat> out;
+    for (int r = 0; r < grid[1]; r++)
+        for (int k = 0; k < grid[0]; k++)
+            out.push_back({r % 2 ? grid[0] - 1 - k : k, r});
+    return out;
+}
+
+// One move the machine should make, or did make: feed or traverse, and its
+// end point.
+struct endtoend_move {
+    int feed;
+    double end[3];
+};
+
+// The moves the program should make, worked out from the compiled slot
+// alone: each point's axes offset by its copy and scaled to post units; a
+// point that moves no axis by a resolution step writes nothing.
+std::vector<endtoend_move> endtoend_expect(int slot, double factor, double step)
+{
+    std::vector<endtoend_move> out;
+    double at[3] = {0, 0, 0};
+    const toolpath &tp = toolpaths[slot];
+    for (const copyat &c : endtoend_copies()) {
+        const double base[3] = {c.x(), c.y(), offset[2]};
+        size_t p = 0;
+        for (uint32_t m = 0; m < tp.num_moves; m++) {
+            const move &mv = tp.moves[m];
+            for (uint32_t k = 0; k < mv.count; k++) {
+                double next[3] = {at[0], at[1], at[2]};
+                bool moved = false;
+                for (int a = 0; a < 3; a++)
+                    if (mv.code & (1u << a)) {
+                        next[a] = (base[a] + tp.parms[p++]) * factor;
+                        moved |= std::llround(next[a] / step) != std::llround(at[a] / step);
+                    }
+                if (!moved)
+                    continue;
+                for (int a = 0; a < 3; a++)
+                    at[a] = next[a];
+                out.push_back({mv.kind == move_feed, {next[0], next[1], next[2]}});
+            }
+        }
+    }
+    return out;
+}
+
+// rs274's straight moves less those to where the machine already is (the
+// engine writes every axis again after a tool change).
+std::vector<endtoend_move> endtoend_made(const std::vector<rs274_move> &moves, double step)
+{
+    std::vector<endtoend_move> out;
+    double at[3] = {0, 0, 0};
+    for (const rs274_move &m : moves) {
+        bool moved = false;
+        for (int a = 0; a < 3; a++)
+            moved |= std::fabs(m.end[a] - at[a]) > step / 2;
+        for (int a = 0; a < 3; a++)
+            at[a] = m.end[a];
+        if (moved)
+            out.push_back({m.feed, {m.end[0], m.end[1], m.end[2]}});
+    }
+    return out;
+}
+
+// The most the relief changes between neighbouring pixels.
+double endtoend_pixelchange(const carve_grid &t)
+{
+    double worst = 0;
+    for (int j = 0; j < t.h; j++)
+        for (int i = 0; i < t.w; i++) {
+            if (i + 1 < t.w)
+                worst = std::max(worst, std::fabs(t.at(i + 1, j) - t.at(i, j)));
+            if (j + 1 < t.h)
+                worst = std::max(worst, std::fabs(t.at(i, j + 1) - t.at(i, j)));
+        }
+    return worst;
+}
+
+} // namespace
+
+class EndToEnd : public ParallelTest {
+protected:
+    fs::path dir;
+    std::string program;
+
+    // The sheet all copies are cut from: one grid over the whole 2x2 layout
+    // with a margin of a few pixels, so rs274's moves are carved once, with
+    // the passages between copies, and a cut meant for one copy that
+    // reached into another would show.
+    static constexpr int margin = 8;
+    struct sheet_t {
+        carve_grid carved, floor;
+        int stepx, stepy; // pixels between neighbouring copies
+        // Sheet column and row of the copy's pixel (i, j).
+        int col(const copyat &c, int i) const { return margin + c.column * stepx + i; }
+        int row(const copyat &c, int j) const { return margin + (grid[1] - 1 - c.row) * stepy + j; }
+    };
+
+    void SetUp() override
+    {
+        ParallelTest::SetUp();
+        ASSERT_EQ(cnc_init(), 1);
+        dir = fs::temp_directory_path() / ("kerfmill-endtoend-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        program = (dir / "relief.ngc").string();
+    }
+    void TearDown() override
+    {
+        if (cncout.text)
+            cnc_end(program.c_str());
+        cam_ops[0].type = 0;
+        cam_ops[0].toolpath = -1;
+        ParallelTest::TearDown();
+        fs::remove_all(dir);
+    }
+
+    // Operation record 0 as the project holds it: op's cutting fields and
+    // its compiled slot.
+    void publishop()
+    {
+        camop &rec = cam_ops[0];
+        rec.type = op.type, rec.tool = op.tool, rec.speed = op.speed, rec.coolant = op.coolant;
+        rec.engagefeed = op.engagefeed, rec.feed = op.feed, rec.toolpath = op.toolpath;
+        rec.generating = 0;
+    }
+
+    // The relief (lowered by the offset) at every copy, uncut stock above,
+    // nothing to keep outside the copies.
+    sheet_t makesheet() const
+    {
+        const carve_grid relief = canvas.world();
+        sheet_t s;
+        s.stepx = (int)std::lround(spacing[0] / relief.px);
+        s.stepy = (int)std::lround(spacing[1] / relief.py);
+        carve_grid &g = s.carved;
+        g.px = relief.px, g.py = relief.py;
+        g.w = relief.w + (grid[0] - 1) * s.stepx + 2 * margin;
+        g.h = relief.h + (grid[1] - 1) * s.stepy + 2 * margin;
+        g.x0 = offset[0] + relief.x0 - margin * g.px;
+        g.y0 = offset[1] + relief.y0 + (grid[1] - 1) * (double)spacing[1] + margin * g.py;
+        g.z.assign((size_t)g.w * g.h, canvas.top() + offset[2] + 1.0);
+        s.floor = g;
+        s.floor.z.assign(g.z.size(), -1e9);
+        for (const copyat &c : endtoend_copies())
+            for (int j = 0; j < relief.h; j++)
+                for (int i = 0; i < relief.w; i++)
+                    s.floor.at(s.col(c, i), s.row(c, j)) = relief.at(i, j) + offset[2];
+        return s;
+    }
+};
+
+TEST_F(EndToEnd, ReliefMilledByParallelIsWrittenReadByRs274AndCarvedWithoutGouge)
+{
+    // A 1/8 ball in two levels, pocket emission with linked cuts, ramped
+    // entries, alternating directions; nothing thinned.
+    usecanvas(carve_makecanvas(64, 64, relief_size, relief_frac, relief_height));
+    cam_settool(1, "ball 1/8", tool_cylinder, 1, 2, 0.125f, 1.0f, 0.0625f, 1.5f, 20.0f);
+    op.step = 0.06f, op.z_min = 0.0f, op.z_max = 0.45f, op.z_doc = 0.25f;
+    op.flags = camop_sortpaths | camop_linkcuts, op.entry = 1, op.dir = 2;
+    ASSERT_TRUE(runparallel());
+    publishop();
+
+    const carve_tool ball = carve_toolof(1, op.z_max);
+    // The relief's own change across a pixel plus 1e-4, as for every
+    // generator; each post adds its rounding below.
+    const double tol = endtoend_pixelchange(canvas.world()) + 1e-4;
+
+    struct Case {
+        const char *post;
+        double factor; // inch project to post units
+        int metric;
+    };
+    const Case cases[] = {
+        {"GRBL (Inches)", 1.0, 0},
+        {"LinuxCNC (mm)", 25.4, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.post);
+        ASSERT_EQ(cfg_settext(cfg_postpath, (std::string("posts/") + c.post + ".txt").c_str()), 1);
+        ASSERT_EQ(cnc_loadpost(), 1);
+        ASSERT_EQ(cnc_begin(c.post, project.units), 1);
+        float pos[3] = {0, 0, 0}, second[3] = {0, 0, 0};
+        ASSERT_GT(cam_writeoperation("relief", 0, offset, grid, spacing, pos, second), 0);
+        ASSERT_GT(cnc_end(program.c_str()), 0);
+        const int decimals = (int)std::lround(var_variables[postvars[cnc_motiondecimals]].numbers[0]);
+        const double step = std::pow(10.0, -decimals);
+
+        // rs274 reads the program ...
+        rs274_result run = rs274_run(program);
+        ASSERT_EQ(run.status, 0) << run.canon;
+        EXPECT_EQ(run.metric, c.metric);
+
+        // ... and goes where the offset toolpath points do.
+        const std::vector<endtoend_move> want = endtoend_expect(op.toolpath, c.factor, step);
+        const std::vector<endtoend_move> got = endtoend_made(run.moves, step);
+        ASSERT_EQ(got.size(), want.size());
+        int wrong = 0;
+        for (size_t i = 0; i < got.size() && wrong < 5; i++) {
+            bool same = got[i].feed == want[i].feed;
+            for (int a = 0; a < 3; a++)
+                same = same && std::fabs(got[i].end[a] - want[i].end[a]) <= step;
+            if (!same)
+                ADD_FAILURE() << "move " << i << ": " << (got[i].feed ? "feed to " : "rapid to ") << got[i].end[0]
+                              << ", " << got[i].end[1] << ", " << got[i].end[2] << "; expected "
+                              << (want[i].feed ? "feed to " : "rapid to ") << want[i].end[0] << ", "
+                              << want[i].end[1] << ", " << want[i].end[2];
+            wrong += !same;
+        }
+
+        // The simulator carves rs274's moves, back in inches, into one sheet
+        // under all four copies. Its first move leaves an unknown place: it
+        // only places the cutter.
+        std::vector<carve_point> moves;
+        for (const rs274_move &m : run.moves) {
+            const carve_point::kind_t kind = moves.empty() ? carve_point::start
+                                             : m.feed      ? carve_point::feed
+                                                           : carve_point::rapid;
+            moves.push_back({kind, m.end[0] / c.factor, m.end[1] / c.factor, m.end[2] / c.factor});
+        }
+        sheet_t sheet = makesheet();
+        carve_run(sheet.carved, ball, moves);
+        const carve_gouge g = carve_deepest(sheet.carved, sheet.floor);
+        const double rounding = step / c.factor / 2; // half a resolution step, in inches
+        EXPECT_LE(g.depth, tol + rounding) << "at sheet pixel " << g.i << "," << g.j;
+
+        // Every copy is milled all over to its final level: away from the
+        // canvas edges (where the lines end) nothing is left more than 0.05
+        // above the relief, room for the ball's scallops (0.022 at this
+        // stepover) and its creases; the first level alone would leave 0.175
+        // on the floor.
+        const int inner = (int)std::ceil(0.15 / sheet.carved.px);
+        for (const copyat &cp : endtoend_copies()) {
+            double left = 0;
+            for (int j = inner; j < canvas.h - inner; j++)
+                for (int i = inner; i < canvas.w - inner; i++) {
+                    const int si = sheet.col(cp, i), sj = sheet.row(cp, j);
+                    left = std::max(left, sheet.carved.at(si, sj) - sheet.floor.at(si, sj));
+                }
+            EXPECT_LE(left, 0.05) << "copy at column " << cp.column << ", row " << cp.row;
+        }
+    }
+}
