@@ -461,6 +461,8 @@ static image *brush_fit(const image *strokes, const project_layer &l, const imag
         return fit;
     }
     sys_debuglog("...scaled brushstrokes to layer content");
+    if (strokes->width == img->width && strokes->height == img->height)
+        return img_copy(strokes);
     return vectors ? img_rescalevector(strokes, img->width, img->height)
                    : img_rescalescalar(strokes, img->width, img->height);
 }
