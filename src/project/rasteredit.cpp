@@ -492,12 +492,14 @@ static uint8_t *rasteredit_blob(int slot, int32_t *size)
     return m.buffer;
 }
 
-// Waits out a composition, a brush batch and another edit; the quit flag
-// ends the wait, since then none of them will be installed.
+// Waits out a composition, a running brush job and another edit; the quit
+// flag ends the wait, since then none of them will be installed. A finished
+// brush batch is not waited for: only the viewport takes it, on this same
+// thread, so waiting for it here would never end.
 static void rasteredit_wait()
 {
     while ((project_canvasjob.updating.load() || brush_busy.load(std::memory_order_acquire) ||
-            brush_result.load(std::memory_order_acquire) || layer_gentex.load()) &&
+            layer_gentex.load()) &&
            !sys_quit.load())
         SDL_Delay(50);
 }
