@@ -292,14 +292,19 @@ void layer_gizmo()
     int slot = project_selectedlayer;
     const project_layer *l = slot >= 0 && slot < project_maxlayers ? &project.layers[slot] : nullptr;
     bool pathedit = l && l->type == layer_paths && project_pathslayeredit >= 0;
-    if (gizmo_font < font_loaded)
-        r_bindtexture(font_slots[gizmo_font].texture);
-    r_begin(r_triangles);
-    if (!l && gizmo_canvasstate == 2)
-        gizmo_canvashandlesdraw(previous);
-    else if (l && l->type != layer_free && !pathedit && project_rastertool < 0 && project_textlayeredit < 0)
-        gizmo_layerhandlesdraw(previous);
-    r_end();
+    bool canvas = !l && gizmo_canvasstate == 2;
+    bool layer = l && l->type != layer_free && !pathedit && project_rastertool < 0 && project_textlayeredit < 0;
+    // No batch is opened on frames without handles.
+    if (canvas || layer) {
+        if (gizmo_font < font_loaded)
+            r_bindtexture(font_slots[gizmo_font].texture);
+        r_begin(r_triangles);
+        if (canvas)
+            gizmo_canvashandlesdraw(previous);
+        else
+            gizmo_layerhandlesdraw(previous);
+        r_end();
+    }
     if (pathedit && l->data.pth)
         gizmo_pathoverlay(l->data.pth);
     glDisable(GL_ALPHA_TEST);
