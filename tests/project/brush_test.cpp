@@ -104,7 +104,7 @@ TEST_F(Brush, StraightStrokeFollowsTheProfileOfItsDistance)
 {
     brushlayer(0.0f);
     const float a[2] = {-0.3f, 0.0f}, b[2] = {0.25f, 0.12f};
-    stroke(a, b, 9);
+    stroke(a, b, 30); // several runs of segments
     runjob();
     ASSERT_NE(brush_strokes, nullptr);
     ASSERT_EQ(brush_strokes->width, 64);
