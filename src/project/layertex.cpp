@@ -135,7 +135,8 @@ image *layer_shadeimage(const image *src, int slot)
     if (layer_shading) {
         sys_debuglog("layer[%d].size = %fx%f", slot, l.size[0], l.size[1]);
         double f = layer_shadefullres ? 1.0 : 0.5, ppi = project.ppi;
-        double tw = std::trunc(l.size[0] * project.scale * ppi * f), th = std::trunc(project.scale * l.size[1] * ppi * f);
+        double tw = std::trunc(l.size[0] * project.scale * ppi * f);
+        double th = std::trunc(project.scale * l.size[1] * ppi * f);
         // At least a pixel: a layer smaller than that on screen still shows.
         tw = std::isfinite(tw) ? std::clamp(tw, 1.0, 65536.0) : 1.0;
         th = std::isfinite(th) ? std::clamp(th, 1.0, 65536.0) : 1.0;
