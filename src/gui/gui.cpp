@@ -14,6 +14,7 @@
 #include "gui/widgets/textfield.h"
 #include "img/levels.h"
 #include "online/upload.h"
+#include "project/gizmo.h"
 #include "render/font.h"
 #include "sys/config.h"
 #include "sys/frame.h"

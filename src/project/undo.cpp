@@ -13,6 +13,7 @@
 #include "project/canvas.h"
 #include "project/editor.h"
 #include "project/layer.h"
+#include "project/layertex.h"
 #include "project/project.h"
 #include "project/transform.h"
 #include "render/draw.h"
@@ -35,7 +36,6 @@
 int32_t project_selectlayer = -1;
 int16_t project_pathpanels[4] = {};
 layer_gizmorecord layer_gizmostate = {};
-int32_t project_texturejobs = 0;
 int32_t view_canvaschanged = 0;
 
 static int layer_defaultmeshmodel(int mesh)
@@ -56,7 +56,7 @@ static void project_defaultselectiontexture(const image *img)
 }
 
 int (*layer_meshmodel)(int mesh) = layer_defaultmeshmodel;
-void (*job_refreshtexture)(void *slot) = nullptr;
+void (*job_refreshtexture)(void *slot) = job_layerrefreshtex;
 void (*project_selectiontexture)(const image *img) = project_defaultselectiontexture;
 
 static const char *const event_names[event_types] = {
@@ -780,16 +780,7 @@ static void replay_refreshtexture(int aux)
     memcpy(layer_gizmostate.pos, l.pos, sizeof(l.pos));
     memcpy(layer_gizmostate.size, l.size, sizeof(l.size));
     layer_gizmostate.rotation = l.rotation;
-    if (l.size[0] == 0.0f || l.size[1] == 0.0f) {
-        sys_log("cancelled zero-sized layer texture update");
-        return;
-    }
-    sys_log("refreshing layer texture...");
-    if (!job_refreshtexture)
-        return;
-    project_texturejobs++;
-    if (sys_threadjob("layerrefreshtex", job_refreshtexture, (void *)(intptr_t)aux) < 0)
-        project_texturejobs--;
+    layer_refreshtexture(aux);
 }
 
 static int replay_layerdata(int aux, int32_t size, const void *data)

@@ -68,12 +68,11 @@ struct layer_gizmorecord {
 extern layer_gizmorecord layer_gizmostate;
 // The viewport's canvas-changed flag, raised by replays of types 1 to 3.
 extern int32_t view_canvaschanged;
-// Texture refreshes queued and not yet installed.
-extern int32_t project_texturejobs;
 
 // Seams to the renderer, which unit runs replace: the render model of a
-// model-layer's mesh (-1 none), the job that refreshes a layer's texture
-// (null: none is started), and the "selection" texture made from an image.
+// model-layer's mesh (-1 none), the body of "layerrefreshtex"
+// (job_layerrefreshtex; null: layer_refreshtexture starts none), and the
+// "selection" texture made from an image.
 extern int (*layer_meshmodel)(int mesh);
 extern void (*job_refreshtexture)(void *slot);
 extern void (*project_selectiontexture)(const image *img);

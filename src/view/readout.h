@@ -1,6 +1,6 @@
 // What the viewport leaves for the GUI pass to draw over the 3D view: the
 // projected ends of the three axes, the measure tool's read-outs, the
-// pointer-capture and handle-drag flags, and the layer gizmo's drawing.
+// pointer-capture flag and the grabbed gizmo handles.
 #pragma once
 #include <cstdint>
 
@@ -19,7 +19,6 @@ struct view_measurerecord {
 extern view_measurerecord view_measuretool;
 
 extern int32_t view_capture;        // the viewport holds the pointer
-extern int32_t view_gizmodrag[2];   // nonzero while a gizmo handle is dragged
-
-// Draws the selected layer's transform handles in the GUI pass.
-void layer_gizmo();
+// The grabbed canvas and layer handle of the gizmo (project/gizmo.h), 0
+// none: nonzero while a handle is dragged.
+extern int32_t view_gizmodrag[2];
