@@ -284,13 +284,26 @@ static void tess_reverse(contour *k)
     std::reverse(k->closed, k->closed + k->numpolys);
 }
 
-// Squared XY distance from p to the ring's nearest segment, signed by the
-// side of that segment p lies on (positive on its left).
+// Is p inside the ring (crossing count; an open polyline, a shape cut off by
+// the canvas edge, is closed by the chord between its ends)?
+static bool tess_inside(const std::vector<float> &v, const float *p)
+{
+    const size_t count = v.size() / 3;
+    bool in = false;
+    for (size_t i = 0, j = count - 1; i < count; j = i++) {
+        const float xi = v[3 * i], yi = v[3 * i + 1], xj = v[3 * j], yj = v[3 * j + 1];
+        if ((yi > p[1]) != (yj > p[1]) && p[0] < (xj - xi) * (p[1] - yi) / (yj - yi) + xi)
+            in = !in;
+    }
+    return in;
+}
+
+// Squared XY distance from p to the ring, positive when p lies inside it.
 static float tess_side(const tess_node &n, const float *p)
 {
     const std::vector<float> &v = n.verts;
     const size_t count = v.size() / 3;
-    float best = 3.4e38f, cross = 0.0f;
+    float best = 3.4e38f;
     for (size_t i = 0; i + 1 < count; i++) {
         const float ax = v[3 * i], ay = v[3 * i + 1];
         const float dx = v[3 * i + 3] - ax, dy = v[3 * i + 4] - ay;
@@ -298,13 +311,9 @@ static float tess_side(const tess_node &n, const float *p)
         float f = len > 0.0f ? ((p[0] - ax) * dx + (p[1] - ay) * dy) / len : 0.0f;
         f = std::clamp(f, 0.0f, 1.0f);
         const float ex = p[0] - (ax + f * dx), ey = p[1] - (ay + f * dy);
-        const float d = ex * ex + ey * ey;
-        if (d < best) {
-            best = d;
-            cross = dx * (p[1] - ay) - dy * (p[0] - ax);
-        }
+        best = std::fmin(best, ex * ex + ey * ey);
     }
-    return cross < 0.0f ? -best : best;
+    return tess_inside(v, p) ? best : -best;
 }
 
 // Squared XY distance from p to the ring's bounding box: no point of the
@@ -317,10 +326,11 @@ static float tess_boxdist(const tess_node &n, const float *p)
 }
 
 // The ring of the previous level that encloses p: the least positive signed
-// distance (negated unless the polylines were reversed). Rings whose box is
-// no nearer than the best so far cannot win and are not searched.
-static int tess_findinner(const tess_rings &r, const std::vector<int32_t> &prev, const float *p, int dir,
-                          float *dist)
+// distance. The side is found by a crossing count rather than by the turn of
+// the nearest segment, which is ambiguous at a vertex and depends on the
+// tracer's orientation and on reversed polylines. Rings whose box is no nearer than the best so far cannot win and are not
+// searched.
+static int tess_findinner(const tess_rings &r, const std::vector<int32_t> &prev, const float *p, float *dist)
 {
     float best = 9999999.0f;
     int found = -1;
@@ -328,9 +338,7 @@ static int tess_findinner(const tess_rings &r, const std::vector<int32_t> &prev,
         const tess_node &n = r.nodes[j];
         if (tess_boxdist(n, p) >= best)
             continue;
-        float d = tess_side(n, p);
-        if (dir != 0)
-            d = -d;
+        const float d = tess_side(n, p);
         if (d > 0.0f && d < best)
             best = d, found = j;
     }
@@ -377,7 +385,7 @@ static int tess_addlevel(const cam_gen *g, const contour *k, bool firstlevel, te
             continue;
         }
         float dist;
-        const int inner = tess_findinner(*r, prev, v, op->dir, &dist);
+        const int inner = tess_findinner(*r, prev, v, &dist);
         if (inner < 0) {
             sys_log("NODE[%d] IS INNER TO NONE!", id);
             continue;
