@@ -98,8 +98,7 @@ static void maze_unlink(maze *m, int32_t s)
     m->live--;
 }
 
-// The best of the k newest walls: the first with the highest score.
-static int32_t maze_pick(const maze *m, int k, int lx, int ly)
+int32_t maze_pickwall(const maze *m, int k, int lx, int ly)
 {
     int32_t best = -1;
     int bestscore = -9999999;
@@ -114,9 +113,7 @@ static int32_t maze_pick(const maze *m, int k, int lx, int ly)
     return best;
 }
 
-// Opens wall (x, y) when it lies between a visited and an unvisited room;
-// 1 when it did.
-static int maze_open_wall(maze *m, int x, int y)
+int maze_openwall(maze *m, int x, int y)
 {
     if (x < 0 || x >= m->nx - 1 || y < 0 || y >= m->ny - 1)
         return 0;
@@ -136,8 +133,7 @@ static int maze_open_wall(maze *m, int x, int y)
     return 1;
 }
 
-// The mirror images of wall (x, y) in the order they are queued.
-static int maze_mirrors(const maze *m, uint32_t sym, int x, int y, int out[6][2])
+int maze_mirrors(const maze *m, uint32_t sym, int x, int y, int out[6][2])
 {
     const int nx = m->nx, ny = m->ny;
     int n = 0;
@@ -157,19 +153,26 @@ static int maze_mirrors(const maze *m, uint32_t sym, int x, int y, int out[6][2]
     return n;
 }
 
-static int maze_alloc(maze *m, int nx, int ny)
+int maze_begin(maze *m, int nx, int ny)
 {
+    maze_free(m);
+    if (nx < 2 || ny < 2 || nx > maze_maxside || ny > maze_maxside || (nx & 1) || (ny & 1)) {
+        sys_log("maze_generate: size %dx%d must be even and 2..%d", nx, ny, maze_maxside);
+        return 0;
+    }
     m->nx = nx, m->ny = ny;
     m->capacity = (int64_t)nx * ny / 2;
     sys_log("allocating %dx%d maze walls buffer num=%lld", nx, ny, (long long)m->capacity);
     m->cells = (uint8_t *)calloc((size_t)nx * (size_t)ny, 1);
     if (!m->cells) {
         sys_error("maze_generate: failed to allocate maze buffer!");
+        maze_free(m);
         return 0;
     }
     m->pool = (maze_wall *)calloc((size_t)m->capacity, sizeof(maze_wall));
     if (!m->pool) {
         sys_error("maze_generate: failed to allocate fontier walls linked list pool!");
+        maze_free(m);
         return 0;
     }
     return 1;
@@ -178,18 +181,12 @@ static int maze_alloc(maze *m, int nx, int ny)
 int maze_generate(maze *m, int nx, int ny, float variance, uint32_t symmetry)
 {
     maze_free(m);
-    if (nx < 2 || ny < 2 || nx > maze_maxside || ny > maze_maxside || (nx & 1) || (ny & 1)) {
-        sys_log("maze_generate: size %dx%d must be even and 2..%d", nx, ny, maze_maxside);
-        return 0;
-    }
     if (!(variance >= 0.0f) || !std::isfinite(variance)) {
         sys_log("maze_generate: variance %f must be 0 or more", variance);
         return 0;
     }
-    if (!maze_alloc(m, nx, ny)) {
-        maze_free(m);
+    if (!maze_begin(m, nx, ny))
         return 0;
-    }
     m->x0 = (nx / 2) & ~1, m->y0 = (ny / 2) & ~1;
     sys_log("starting point = %d,%d", m->x0, m->y0);
     maze_addcell(m, m->x0, m->y0);
@@ -198,7 +195,7 @@ int maze_generate(maze *m, int nx, int ny, float variance, uint32_t symmetry)
     int pending[6][2], npending = 0;
     while (m->live > 0 || npending > 0) {
         if (npending == 0) {
-            const int32_t s = maze_pick(m, k, lx, ly);
+            const int32_t s = maze_pickwall(m, k, lx, ly);
             if (s < 0) {
                 sys_log("maze_generate: best wall not found!");
                 break;
@@ -206,13 +203,13 @@ int maze_generate(maze *m, int nx, int ny, float variance, uint32_t symmetry)
             const int x = m->pool[s].x, y = m->pool[s].y;
             maze_unlink(m, s);
             npending = maze_mirrors(m, symmetry, x, y, pending);
-            if (maze_open_wall(m, x, y) && npending == 3)
+            if (maze_openwall(m, x, y) && npending == 3)
                 lx = x, ly = y;
             continue;
         }
         npending--;
         const int x = pending[npending][0], y = pending[npending][1];
-        if (maze_open_wall(m, x, y) && npending == 3)
+        if (maze_openwall(m, x, y) && npending == 3)
             lx = x, ly = y;
     }
     sys_log("peak maze walls = %lld", (long long)m->peak);

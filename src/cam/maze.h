@@ -47,5 +47,20 @@ void maze_addcell(maze *m, int x, int y);
 // Puts wall (x, y) at the head of the frontier; logged and dropped when the
 // pool is full.
 void maze_addwall(maze *m, int x, int y);
+// The steps of maze_generate, for tests of one step at a time.
+// Allocates the zeroed cells and frontier pool of an nx x ny grid (sizes as
+// maze_generate checks them); 0 (logged) when they cannot be had.
+int maze_begin(maze *m, int nx, int ny);
+// The frontier wall to open next: of the k newest, the first with the
+// highest score |knightdist(to the start room) XOR knightdist(to (lx, ly))|;
+// -1 when the frontier is empty.
+int32_t maze_pickwall(const maze *m, int k, int lx, int ly);
+// The mirror images of wall (x, y) under the symmetry bits, in the order they
+// are queued (they are opened last first); their count.
+int maze_mirrors(const maze *m, uint32_t symmetry, int x, int y, int out[6][2]);
+// Opens wall (x, y) when it lies inside the grid between a visited and an
+// unvisited room, visiting that room; 1 when it did. Rooms, pillars and
+// walls between rooms that agree are left alone.
+int maze_openwall(maze *m, int x, int y);
 // Knight moves between two squares a and b apart on an unbounded board.
 int maze_knightdist(int a, int b);
