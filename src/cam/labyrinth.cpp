@@ -39,7 +39,7 @@ struct labyr_work {
 // 16-bit wall coordinates would fail.
 static int labyr_side(const cam_gen *g, float length, const char *axis)
 {
-    const double n = std::floor((double)length / (double)g->step);
+    const double n = std::floor(length / g->step); // in float, as the canvas and stepover are
     const int64_t cells = n > (double)INT_MAX ? INT_MAX : (int64_t)n & ~(int64_t)1;
     if (cells < 2 || cells > maze_maxside) {
         sys_log("%s: %s of %f over stepover %f gives %lld cells (2..%d)", g->fn, axis, length, g->step,
@@ -53,15 +53,15 @@ static int labyr_side(const cam_gen *g, float length, const char *axis)
 // with closed cells along every side. Null (logged) when an image cannot be had.
 static image *labyr_image(const cam_gen *g, labyr_work &work)
 {
-    const maze &m = work.m;
+    const int nx = work.m.nx, ny = work.m.ny;
     uint8_t *p = work.ret->pixels;
-    for (size_t i = 0, n = (size_t)m.nx * (size_t)m.ny; i < n; i++)
-        p[i] = m.cells[i] == maze_open ? 0 : 255;
+    for (size_t i = 0, n = (size_t)nx * (size_t)ny; i < n; i++)
+        p[i] = work.m.cells[i] == maze_open ? 0 : 255;
     maze_free(&work.m);
     image *scl = img_scalarize(work.ret, 1.0f, 0.0f);
     img_free(work.ret);
     work.ret = nullptr;
-    image *img = scl ? img_allocfloat("maze", m.nx + 1, m.ny + 1) : nullptr;
+    image *img = scl ? img_allocfloat("maze", nx + 1, ny + 1) : nullptr;
     if (img) {
         float *f = (float *)img->pixels;
         for (size_t i = 0, n = (size_t)img->width * (size_t)img->height; i < n; i++)
