@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <memory>
@@ -291,4 +292,118 @@ TEST_F(Tessellate, RingsNestRepeatAndKeepTheirSizeAndGap)
         EXPECT_TRUE(verdict.empty()) << "shape " << c.shape << ": " << verdict.size() << " faults, first: " << verdict[0];
         EXPECT_GE(std::stoi(last.substr(7)), 2) << "shape " << c.shape << ": whole shapes checked";
     }
+}
+
+namespace {
+using pts = std::vector<std::array<float, 3>>;
+pts pathpoints(const toolpath &tp, uint32_t i)
+{
+    pts out;
+    for (uint32_t k = 0; k < tp.paths[i].count; k++) {
+        const float *v = tp.verts + 3 * ((size_t)tp.paths[i].first + k);
+        out.push_back({v[0], v[1], v[2]});
+    }
+    return out;
+}
+pts polypoints(const contour *c, uint32_t i)
+{
+    size_t first = 0;
+    for (uint32_t j = 0; j < i; j++)
+        first += c->vertcount[j];
+    pts out;
+    for (uint32_t k = 0; k < c->vertcount[i]; k++) {
+        const float *v = c->verts + 3 * (first + k);
+        out.push_back({v[0], v[1], v[2]});
+    }
+    return out;
+}
+double shoelace(const pts &p)
+{
+    double s = 0;
+    for (size_t i = 0; i + 1 < p.size(); i++)
+        s += (double)p[i][0] * p[i + 1][1] - (double)p[i + 1][0] * p[i][1];
+    return s;
+}
+} // namespace
+
+// Tiles cut off by the canvas edge give open polylines: skipped with flag
+// 0x40, else cut from the end the direction argument picks. Rings start at
+// their vertex nearest the last cut's end; with direction 2 the argument
+// alternates from one cut to the next, across chains and passes.
+TEST_F(Tessellate, CutsStartWhereTheDirectionAndTheLastEndSay)
+{
+    flatcanvas(64, 64);
+    const struct {
+        int dir;
+        uint32_t flags;
+    } runs[] = {{1, 0u}, {2, 0u}, {2, camop_removepartials}};
+    for (const auto &run : runs) {
+        const int dir = run.dir;
+        const uint32_t flags = run.flags;
+        {
+            SCOPED_TRACE("direction " + std::to_string(dir) + (flags ? ", partial shapes removed" : ""));
+            setop(tess_circles, 2, 3, 2, 0.0f);
+            op.dir = dir, op.flags = flags;
+            op.z_doc = 0.05f; // two passes
+            op.cont = cont_new();
+            testlog_capture log;
+            ASSERT_TRUE(rungenerator());
+            ASSERT_GE(op.toolpath, 0);
+            const toolpath &tp = toolpaths[op.toolpath];
+            ASSERT_EQ(tp.num_paths, op.cont->numpolys) << "one cut per pass piece";
+            int open = 0, closed = 0;
+            for (uint32_t i = 0; i < tp.num_paths; i++) {
+                const pts path = pathpoints(tp, i), poly = polypoints(op.cont, i);
+                const int arg = dir == 2 && i % 2 ? -1 : 1;
+                if (!(tp.paths[i].flags & PATH_CLOSED)) {
+                    open++;
+                    EXPECT_EQ(path.front(), arg == 1 ? poly.front() : poly.back()) << "open cut " << i;
+                    continue;
+                }
+                closed++;
+                const int n = (int)poly.size() - 1; // the ring repeats its first point
+                int start = -1;
+                for (int k = 0; k < n && start < 0; k++)
+                    if (poly[k] == path.front())
+                        start = k;
+                ASSERT_GE(start, 0) << "ring " << i << " starts on one of its points";
+                EXPECT_EQ(path[1], poly[((start + arg) % n + n) % n]) << "ring " << i << " runs with the argument";
+                if (i > 0) {
+                    const auto end = pathpoints(tp, i - 1).back();
+                    auto d2 = [&](const std::array<float, 3> &p) {
+                        return (p[0] - end[0]) * (p[0] - end[0]) + (p[1] - end[1]) * (p[1] - end[1]);
+                    };
+                    for (int k = 0; k < n; k++)
+                        ASSERT_LE(d2(path.front()), d2(poly[k])) << "ring " << i << " starts nearest the last end";
+                }
+            }
+            EXPECT_GT(closed, 4);
+            if (flags) {
+                EXPECT_EQ(open, 0);
+                EXPECT_GT(log.count("ignoring non-closed poly"), 0);
+            } else {
+                EXPECT_GT(open, 0);
+            }
+            toolpath_free(op.toolpath);
+        }
+    }
+}
+
+TEST_F(Tessellate, EqualDepthsGiveOnePassPerChain)
+{
+    flatcanvas(64, 64);
+    setop(tess_quads, 2, 4, 3, 0.0f);
+    op.z_min = op.z_max = 0.1f;
+    testlog_capture log;
+    ASSERT_TRUE(rungenerator());
+    ASSERT_GE(op.toolpath, 0);
+    EXPECT_EQ(log.count("contouring paths... @z"), 12) << "4 x 3 tiles, one chain each";
+    // Direction 2 over two passes: each cut runs against the one before.
+    setop(tess_quads, 2, 2, 2, 0.0f);
+    op.dir = 2, op.z_doc = 0.05f;
+    ASSERT_TRUE(rungenerator());
+    const toolpath &tp = toolpaths[op.toolpath];
+    ASSERT_EQ(tp.num_paths, 16u) << "4 tiles x 2 rings x 2 passes";
+    for (uint32_t i = 1; i < tp.num_paths; i++)
+        EXPECT_LT(shoelace(pathpoints(tp, i)) * shoelace(pathpoints(tp, i - 1)), 0.0) << "cut " << i;
 }
