@@ -475,10 +475,39 @@ static int tess_nearest(const float *v, int n, const float *p)
     return best;
 }
 
+// Does the straight feed from a to b stay on or above the cut surface? A
+// link between two rings crosses whatever relief lies between them, which
+// may stand higher than both ends; sampled every half pixel, each sample the
+// highest of the four pixels around it.
+static bool tess_linkclear(const cam_lines &w, const image *sc, const float *a, const float *b)
+{
+    const float *f = (const float *)sc->pixels;
+    const float pxw = std::fabs(w.sizevec[0]) / (float)sc->width;
+    const float len = std::sqrt((b[0] - a[0]) * (b[0] - a[0]) + (b[1] - a[1]) * (b[1] - a[1]));
+    const int steps = std::min(100000, (int)std::ceil(2.0f * len / pxw) + 1);
+    for (int s = 0; s <= steps; s++) {
+        const float t = (float)s / (float)steps;
+        const float x = a[0] + t * (b[0] - a[0]), y = a[1] + t * (b[1] - a[1]), z = a[2] + t * (b[2] - a[2]);
+        const float fx = (x - w.originvec[0]) / w.sizevec[0] * (float)sc->width;
+        const float fy = (y - w.originvec[1]) / w.sizevec[1] * (float)sc->height;
+        float top = -3.4e38f;
+        for (int dy = -1; dy <= 1; dy++)
+            for (int dx = -1; dx <= 1; dx++) {
+                const int i = std::clamp((int)std::floor(fx) + dx, 0, sc->width - 1);
+                const int j = std::clamp((int)std::floor(fy) + dy, 0, sc->height - 1);
+                top = std::fmax(top, f[(size_t)j * sc->width + i]);
+            }
+        if (z < top * w.sizevec[2] + w.originvec[2] - 1e-5f)
+            return false;
+    }
+    return true;
+}
+
 // Adds one pass's pieces: open ones from the end the direction picks, rings
 // from their vertex nearest the last cut's end, linked within the pass with
-// flag 0x4, otherwise ramped in with entry method 1.
-static void tess_emit(const cam_gen *g, const contour *k, tess_cursor *c)
+// flag 0x4 where the link clears the surface, otherwise ramped in with entry
+// method 1.
+static void tess_emit(const cam_gen *g, const cam_lines &w, const image *sc, const contour *k, tess_cursor *c)
 {
     const camop *op = g->op;
     const float *v = k->verts;
@@ -490,7 +519,7 @@ static void tess_emit(const cam_gen *g, const contour *k, tess_cursor *c)
         const int distinct = closed && n > 1 && v[0] == v[3 * (n - 1)] && v[1] == v[3 * (n - 1) + 1] ? n - 1 : n;
         int start = closed ? tess_nearest(v, distinct, c->end) : (c->dir == 1 ? 0 : n - 1);
         int link = 0;
-        if (closed && (op->flags & camop_linkcuts) && i > 0) {
+        if (closed && (op->flags & camop_linkcuts) && i > 0 && tess_linkclear(w, sc, c->end, v + 3 * start)) {
             link = 1;
         } else if (op->entry == 1) {
             const int at = toolpath_addramp(g->slot, 0, c->dir, start, distinct, v, closed);
@@ -537,7 +566,7 @@ static void tess_passes(const cam_gen *g, const cam_lines &w, const image *sc, c
             if (k->numpolys) {
                 if (g->op->cont)
                     con_append(k, g->op->cont);
-                tess_emit(g, k, c);
+                tess_emit(g, w, sc, k, c);
                 cam_genengage(g, ztop);
             }
             cont_free(k);
