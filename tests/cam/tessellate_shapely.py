@@ -1,16 +1,16 @@
 #!/usr/bin/python3
-"""Judges tessellation rings with shapely. Reads a JSON request (argv[1]):
-canvas box, pixel size, tile size and row period, cuts, gap and the chains of
-rings (innermost first). Writes one line per fault to argv[2], then a last
-line "shapes N" with the number of whole shapes checked."""
+"""Judges tessellation rings with shapely. Reads a JSON list of requests
+(argv[1]), each with the canvas box, pixel size, tile size and row period,
+cuts, gap and the chains of rings (innermost first). Writes to argv[2], per
+request, one line per fault and then a line "shapes N" with the number of
+whole shapes checked."""
 import json
 import sys
 
 from shapely.geometry import Point, Polygon, box
 
 
-def main():
-    req = json.load(open(sys.argv[1]))
+def judge(req):
     px, tx, ty = req["pixel"], req["tilex"], req["tiley"] * req["rowperiod"]
     canvas = box(*req["canvas"])
     inner = canvas.buffer(-px)
@@ -53,10 +53,14 @@ def main():
                 d = (b.centroid.x - a.centroid.x, b.centroid.y - a.centroid.y)
                 if abs(d[0] - tx) < px and abs(d[1]) < px and abs(a.distance(b) - req["gap"]) > px:
                     faults.append("neighbours %.4f apart, gap %.4f" % (a.distance(b), req["gap"]))
+    return faults + ["shapes %d" % len(whole)]
+
+
+def main():
     with open(sys.argv[2], "w") as out:
-        for f in faults:
-            out.write(f + "\n")
-        out.write("shapes %d\n" % len(whole))
+        for req in json.load(open(sys.argv[1])):
+            for line in judge(req):
+                out.write(line + "\n")
 
 
 main()
