@@ -191,25 +191,23 @@ static tess_row tess_makerow(const tess_geom &t, int y)
 }
 
 // The height at horizontal tile position u (0..1) of row r; T is float or
-// a vector of four.
-template <class T> static inline T tess_height(const tess_geom &t, const tess_row &r, T u)
+// a vector of four. The shape is a template argument so that each row loop
+// is compiled without a branch inside.
+template <int S, class T> static inline T tess_height(const tess_geom &t, const tess_row &r, T u)
 {
     const T one = u * 0.0f + 1.0f;
-    switch (t.shape) {
-    case tess_quads:
+    if constexpr (S == tess_quads) {
         return 1.0f - 2.0f * tess_max(tess_abs(0.5f - u) * t.kx, one * r.qv);
-    case tess_triangles: {
+    } else if constexpr (S == tess_triangles) {
         const T tt = 2.0f * tess_abs(u - 0.5f);
         const T m1 = tess_max(one * (-r.e1 / t.tc), t.ta * tt + t.tb * r.e1);
         const T m2 = tess_max(one * (-r.e2 / t.tc), t.ta * (1.0f - tt) + t.tb * r.e2);
         return 1.0f - t.k * tess_min(m1, m2);
-    }
-    case tess_diamonds: {
+    } else if constexpr (S == tess_diamonds) {
         T tt = 2.0f * (tess_abs(0.5f - u) + r.qv);
         tt = tt > 1.0f ? 2.0f - tt : tt;
         return 1.0f - tt * t.k;
-    }
-    case tess_diamonds2: {
+    } else if constexpr (S == tess_diamonds2) {
         const T s = tess_abs(u - 0.5f);
         const T q = 1.0f - 2.0f * s;
         const T pp = s + 1.5f * r.r;
@@ -217,36 +215,60 @@ template <class T> static inline T tess_height(const tess_geom &t, const tess_ro
         const T c = 2.0f * q - 1.0f;
         const T rr = c * 0.5f + 3.0f * ((1.0f - r.r) - 0.5f);
         return 1.0f - tess_min(2.0f * t.k * tess_min(pp, qq), tess_max(tess_abs(c) * t.kx, tess_abs(rr) * t.k));
-    }
-    case tess_hexagons: {
+    } else if constexpr (S == tess_hexagons) {
         const T s = tess_abs(u - 0.5f), s2 = 0.5f - s;
         const T m1 = tess_max(2.0f * s * t.kx, 2.0f * (s * 0.5f + 1.5f * r.r) * t.k);
         const T m2 = tess_max(2.0f * s2 * t.kx, 2.0f * (s2 * 0.5f + 1.5f * (0.5f - r.r)) * t.k);
         return 1.0f - tess_min(m1, m2);
-    }
-    case tess_circles: {
+    } else {
         const T tt = 2.0f * tess_abs(u - 0.5f);
         const T a = t.kx * tt, b = (1.0f - tt) * t.kx;
         return 1.0f - tess_min(tess_sqrt(a * a + r.y1), tess_sqrt(b * b + r.y2));
     }
-    }
-    return u * 0.0f;
 }
 
-static void tess_drawrow(const tess_geom &t, int y, float *row, int width, int wide)
+template <int S> static void tess_drawrow(const tess_geom &t, const tess_row &r, float *row, int width, int wide)
 {
-    const tess_row r = tess_makerow(t, y);
     int x = 0;
     if (wide) {
         const tess_v4 lanes = {0.0f, 1.0f, 2.0f, 3.0f};
         for (; x + 4 <= width; x += 4) {
             const tess_v4 u = tess_frac(((float)x + lanes) / t.px);
-            const tess_v4 h = tess_height(t, r, u);
+            const tess_v4 h = tess_height<S>(t, r, u);
             memcpy(row + x, &h, sizeof(h));
         }
     }
     for (; x < width; x++)
-        row[x] = tess_height(t, r, tess_frac((float)x / t.px));
+        row[x] = tess_height<S>(t, r, tess_frac((float)x / t.px));
+}
+
+static void tess_drawrow(const tess_geom &t, int y, float *row, int width, int wide)
+{
+    const tess_row r = tess_makerow(t, y);
+    switch (t.shape) {
+    case tess_quads:
+        return tess_drawrow<tess_quads>(t, r, row, width, wide);
+    case tess_triangles:
+        return tess_drawrow<tess_triangles>(t, r, row, width, wide);
+    case tess_diamonds:
+        return tess_drawrow<tess_diamonds>(t, r, row, width, wide);
+    case tess_diamonds2:
+        return tess_drawrow<tess_diamonds2>(t, r, row, width, wide);
+    case tess_hexagons:
+        return tess_drawrow<tess_hexagons>(t, r, row, width, wide);
+    case tess_circles:
+        return tess_drawrow<tess_circles>(t, r, row, width, wide);
+    }
+}
+
+void tess_drawpattern(image *tile, int shape, int cols, int rows, float gap, int wide)
+{
+    if (shape < tess_quads || shape > tess_circles || cols <= 0 || rows <= 0)
+        return; // no shape: the pattern stays as it is, 0 in a new image
+    const tess_geom t = tess_makegeom(shape, tile->width, tile->height, cols, rows, gap);
+    float *pixels = (float *)tile->pixels;
+    for (int y = 0; y < tile->height; y++)
+        tess_drawrow(t, y, pixels + (size_t)y * tile->width, tile->width, wide);
 }
 
 image *tess_drawtile(int shape, int width, int height, int cols, int rows, float gap, int wide)
@@ -258,12 +280,7 @@ image *tess_drawtile(int shape, int width, int height, int cols, int rows, float
         sys_log("tess_drawtile: no %dx%d tile image", width, height);
         return nullptr;
     }
-    if (shape < tess_quads || shape > tess_circles || cols <= 0 || rows <= 0)
-        return tile; // no shape: the pattern stays 0 everywhere
-    const tess_geom t = tess_makegeom(shape, width, height, cols, rows, gap);
-    float *pixels = (float *)tile->pixels;
-    for (int y = 0; y < height; y++)
-        tess_drawrow(t, y, pixels + (size_t)y * width, width, wide);
+    tess_drawpattern(tile, shape, cols, rows, gap, wide);
     return tile;
 }
 

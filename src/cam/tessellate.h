@@ -40,6 +40,8 @@ void tess_levels(int cuts, float gap, float *first, float *step);
 // in the gap. wide 1 draws four pixels a step, 0 one; both give the same
 // values. Null (logged) when the image cannot be had.
 image *tess_drawtile(int shape, int width, int height, int cols, int rows, float gap, int wide);
+// Draws the pattern over the whole of an existing scalar image.
+void tess_drawpattern(image *tile, int shape, int cols, int rows, float gap, int wide);
 
 // A ring of one level with the ring that encloses it one level lower.
 struct tess_node {
