@@ -1,17 +1,15 @@
 #!/usr/bin/python3
-"""Judges a maze with networkx. argv[1] holds "nx ny" on its first line and
-then nx * ny cell bytes (row by row, 1 open). The rooms (both coordinates
-even) with the open walls between them must form one tree over every room.
-Writes one line per fault to argv[2], then "rooms N"."""
+"""Judges mazes with networkx. argv[1] holds one maze after another, each
+"nx ny" on a line of its own and then nx * ny cell bytes (row by row, 1
+open). The rooms (both coordinates even) with the open walls between them
+must form one tree over every room. Writes to argv[2], per maze, one line
+per fault and then "rooms N"."""
 import sys
 
 import networkx as nx_
 
 
-def main():
-    data = open(sys.argv[1], "rb").read()
-    head, cells = data.split(b"\n", 1)
-    nx, ny = map(int, head.split())
+def judge(nx, ny, cells):
     cell = lambda x, y: cells[y * nx + x]
     g = nx_.Graph()
     faults = []
@@ -37,11 +35,19 @@ def main():
     if opened != len(rooms) - 1:
         faults.append("%d walls open for %d rooms" % (opened, len(rooms)))
     if not nx_.is_tree(g):
-        faults.append("rooms and open walls are no tree")
+        faults.append("the open walls make no tree of the rooms")
+    return faults + ["rooms %d" % len(rooms)]
+
+
+def main():
+    data = open(sys.argv[1], "rb").read()
     with open(sys.argv[2], "w") as out:
-        for f in faults:
-            out.write(f + "\n")
-        out.write("rooms %d\n" % len(rooms))
+        while data:
+            head, data = data.split(b"\n", 1)
+            nx, ny = map(int, head.split())
+            cells, data = data[: nx * ny], data[nx * ny :]
+            for line in judge(nx, ny, cells):
+                out.write(line + "\n")
 
 
 main()
