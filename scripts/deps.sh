@@ -26,6 +26,8 @@ packages=(
   # the contour tests check against shapely's geometry and scikit-image's
   # iso-lines
   python3-shapely python3-skimage
+  # the maze tests check the rooms and open walls as one tree with networkx
+  python3-networkx
   # the import tests write their DXF, STL and OBJ fixtures with independent
   # programs: ezdxf, openscad, admesh and numpy-stl
   python3-ezdxf openscad admesh python3-stl

@@ -7,8 +7,10 @@
 #include "cam/compile.h"
 #include "cam/engage.h"
 #include "cam/genflags.h"
+#include "cam/labyrinth.h"
 #include "cam/parallel.h"
 #include "cam/stipple.h"
+#include "cam/tessellate.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "geom/contour.h"
@@ -30,7 +32,7 @@ const camop_row camop_table[camop_types] = {
     {"cam_parallel", camop_parallel, "CAMOP_PARALLEL"},
     {"cam_chevron", nullptr, "CAMOP_CHEVRON"},
     {"cam_spiral", nullptr, "CAMOP_SPIRAL"},
-    {"cam_labyr", nullptr, "CAMOP_LABYRINTH"},
+    {"cam_labyr", camop_labyrinthjob, "CAMOP_LABYRINTH"},
     {"cam_stipp1", camop_stipple, "CAMOP_STIPPLE"},
     {"cam_medial", nullptr, "CAMOP_MEDIALAXIS"},
     {"cam_offset", nullptr, "CAMOP_HORIZONTAL"},
@@ -39,7 +41,7 @@ const camop_row camop_table[camop_types] = {
     {"cam_offset", nullptr, "CAMOP_POCKETING"},
     {"cam_stipp2", nullptr, "CAMOP_STIPPLE2"},
     {"cam_pathscut", nullptr, "CAMOP_PATHSCUT"},
-    {"cam_tessel", nullptr, "CAMOP_TESSELLATE"},
+    {"cam_tessel", cam_tessellate, "CAMOP_TESSELLATE"},
     {"cam_trochoid", nullptr, "CAMOP_TROCHOIDAL"},
     {"cam_trochoid", nullptr, "CAMOP_TROCHPOCK"},
     {"cam_drillholes", nullptr, "CAMOP_DRILLHOLES"},

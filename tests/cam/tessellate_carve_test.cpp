@@ -1,0 +1,111 @@
+// Tessellated and labyrinth carving judged by the independent carve
+// simulator: the compiled moves of a ball, a V and a flat cutter never cut
+// below the relief, over a dome and a ridge, with ramped entries.
+#include "cam/labyrinth.h"
+#include "cam/tessellate.h"
+
+#include "carvetest.h"
+#include "gentest.h"
+
+#include <cmath>
+
+namespace {
+const float canvas_size[3] = {2, 2, 0.5f}, canvas_frac[3] = {0, 0, 1}; // top at z = 0
+
+struct Fixture {
+    const char *name;
+    double (*height)(double u, double v);
+};
+const Fixture fixtures[] = {
+    {"dome",
+     [](double u, double v) {
+         const double r2 = (u - 0.5) * (u - 0.5) + (v - 0.45) * (v - 0.45);
+         return 0.2 + 0.7 * std::sqrt(std::max(0.0, 0.16 - r2)) / 0.4;
+     }},
+    {"ridge", [](double u, double v) { return std::max(0.1, 0.9 - 3.0 * std::fabs(u - v)); }},
+};
+
+struct ToolCase {
+    const char *name;
+    int type;
+    float flutediameter, flutelength, aux;
+};
+const ToolCase tools[] = {
+    {"ball 1/8", tool_cylinder, 0.125f, 1.0f, 0.0625f},
+    {"V 90deg 1/4", tool_vbit, 0.25f, 0.0f, 90.0f},
+    {"flat 1/8", tool_cylinder, 0.125f, 1.0f, 0.0f},
+};
+
+double pixelchange(const carve_grid &t)
+{
+    double worst = 0;
+    for (int j = 0; j < t.h; j++)
+        for (int i = 0; i < t.w; i++) {
+            if (i + 1 < t.w)
+                worst = std::max(worst, std::fabs(t.at(i + 1, j) - t.at(i, j)));
+            if (j + 1 < t.h)
+                worst = std::max(worst, std::fabs(t.at(i, j + 1) - t.at(i, j)));
+        }
+    return worst;
+}
+} // namespace
+
+class TextureCarve : public GenTest {
+protected:
+    carve_canvas canvas{};
+    void usecanvas(const carve_canvas &c)
+    {
+        canvas = c;
+        setcanvas(c.field, c.w, c.h, c.size, c.frac);
+    }
+    double gouge()
+    {
+        carve_grid g = canvas.grid(canvas.top() + 1.0);
+        carve_run(g, carve_toolof(1, op.z_max), carve_frommoves(op.toolpath));
+        return carve_deepest(g, canvas.world()).depth;
+    }
+    void setcommon()
+    {
+        resetop();
+        op.z_max = 0.45f, op.z_doc = 0.45f, op.flags = camop_anydoc, op.entry = 1;
+    }
+};
+
+TEST_F(TextureCarve, NeitherOperationGougesTheRelief)
+{
+    int n = 0;
+    for (const Fixture &f : fixtures) {
+        usecanvas(carve_makecanvas(64, 64, canvas_size, canvas_frac, f.height));
+        const double tol = pixelchange(canvas.world()) + 1e-4;
+        for (const ToolCase &t : tools) {
+            cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
+            // Hexagons with a gap, two rings a shape, linked rings on every other pairing.
+            setcommon();
+            op.type = 13, op.dir = 2;
+            const uint32_t a0 = tess_hexagons | 2u << 16, a1 = 3u | 2u << 16;
+            memcpy(&op.aux[0], &a0, 4);
+            memcpy(&op.aux[1], &a1, 4);
+            op.aux[2] = 0.05f;
+            if (n % 2)
+                op.flags |= camop_linkcuts;
+            ASSERT_TRUE(rungenerator(cam_tessellate)) << f.name << " " << t.name;
+            ASSERT_GE(op.toolpath, 0) << f.name << " " << t.name;
+            ASSERT_GT(toolpaths[op.toolpath].num_moves, 50u) << f.name << " " << t.name;
+            EXPECT_LE(gouge(), tol) << "tessellation, " << f.name << ", " << t.name;
+            toolpath_free(op.toolpath);
+
+            // A maze of 0.1 cells in two passes, in order or nearest-next.
+            setcommon();
+            op.type = 4, op.step = 0.1f, op.z_doc = 0.25f, op.aux[1] = 2.0f;
+            if (n % 2)
+                op.flags |= camop_sortpaths | camop_linkcuts;
+            ASSERT_TRUE(rungenerator(camop_labyrinthjob)) << f.name << " " << t.name;
+            ASSERT_GE(op.toolpath, 0) << f.name << " " << t.name;
+            ASSERT_GT(toolpaths[op.toolpath].num_moves, 50u) << f.name << " " << t.name;
+            EXPECT_LE(gouge(), tol) << "labyrinth, " << f.name << ", " << t.name;
+            toolpath_free(op.toolpath);
+            n++;
+        }
+        EXPECT_TRUE(notices().empty()) << f.name;
+    }
+}
