@@ -85,8 +85,8 @@ struct projsimstep {
     image *img;
     int32_t path;
     int32_t move;
-    float fraction;
-    float length; // cut length so far
+    double fraction;
+    double length; // cut length so far
 };
 
 // An operation entry without its simulation busy flag, so entries can be
