@@ -252,7 +252,8 @@ static void rast_walkall(rast_walk &w, int *path, int *move, double *fraction)
             ++*path, *move = 0, *fraction = 0.0;
             continue;
         }
-        if (*path > 0 && (pp.flags & PATH_LINK) && *move == 0)
+        // Only on entering the path: a call resuming inside it drew no link.
+        if (*path > 0 && (pp.flags & PATH_LINK) && *move == 0 && *fraction == 0.0)
             rast_drawlink(w, *path, (int)pp.count);
         if (!rast_walkpath(w, *path, move, fraction))
             ++*path, *move = 0, *fraction = 0.0;
