@@ -291,6 +291,12 @@ static bool rast_dilate(rast_walk &w, int toolindex, float maxdepth, int *rect)
     img_free(k);
     if (!out)
         return false;
+    // A profile whose centre falls between pixels lowers even uncut pixels
+    // a little, and lines above the stock give negative depths: neither is
+    // a cut, and the image holds only what was cut.
+    float *o = (float *)out->pixels;
+    for (size_t i = 0; i < (size_t)out->width * out->height; i++)
+        o[i] = std::max(o[i], 0.0f);
     img_simplestamp(out, w.img, img_stampoffset(x0, y0));
     img_free(out);
     return true;
