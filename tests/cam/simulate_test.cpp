@@ -317,3 +317,53 @@ TEST_F(Simulate, WaitForStepImagesIsBounded)
     project.ops[0].simbusy = 0;
     sim_waitlimit = 30.0, sim_waitpoll = 0.5;
 }
+
+// Step-image jobs of three operations run beside the depth-map job that
+// waits for them; the map is the deepest of the three whole operations.
+TEST_F(Simulate, StepJobsAndTheDepthMapJobRunTogether)
+{
+    const std::vector<sim_poly> polys = mixedpaths();
+    std::vector<image *> whole3;
+    int slots[3];
+    for (int k = 0; k < 3; k++) {
+        std::vector<sim_poly> shifted = polys;
+        for (sim_poly &p : shifted)
+            for (auto &v : p.v)
+                v[0] = std::min(4.9f, v[0] + 0.2f * k), v[2] -= 0.05f * k;
+        const int slot = slots[k] = makeslot(shifted);
+        ASSERT_EQ(toolpath_compile(slot, 1.2f), 1);
+        useslot(slot);
+        whole3.push_back(whole(1e9));
+        project.ops[k].camop = k, project.ops[k].include = 1;
+        project.ops[k].simbusy = 1;
+    }
+    for (int k = 0; k < 3; k++)
+        cam_ops[k].toolpath = slots[k], cam_ops[k].tool = 1, cam_ops[k].generating = 0;
+    sim_jobcount = 3;
+    sim_state.op = 3, sim_state.fraction = 1.0, sim_state.playback = 0;
+    project.ops[3].camop = -1;
+    sim_state.busy = 1;
+    sim_waitpoll = 0.01;
+    std::vector<std::thread> jobs;
+    jobs.emplace_back(project_gensimulation, nullptr);
+    for (int k = 0; k < 3; k++)
+        jobs.emplace_back(job_projgenopsimimage, &project.ops[k]);
+    const double t0 = sys_seconds();
+    while ((sim_state.busy.load() || sim_jobcount.load()) && sys_seconds() - t0 < 30.0)
+        SDL_Delay(5);
+    const bool ended = sim_state.busy.load() == 0 && sim_jobcount.load() == 0;
+    for (std::thread &t : jobs)
+        ended ? t.join() : t.detach();
+    sim_waitpoll = 0.5;
+    ASSERT_TRUE(ended);
+    ASSERT_NE(project_canvas.simulation, nullptr);
+    image *want = img_alloc("deepest", sim_width, sim_height, 4);
+    for (image *w : whole3) {
+        img_scalarblend(want, w, img_blendmaximum, 1.0f);
+        img_free(w);
+    }
+    EXPECT_LE(maxdiff(project_canvas.simulation, want), 1e-6f);
+    img_free(want);
+    for (int k = 1; k < 3; k++)
+        cam_ops[k].toolpath = -1;
+}
