@@ -93,7 +93,11 @@ static void bench_fullbuild(benchmark::State &state)
         project_gensimulation(nullptr);
         benchmark::DoNotOptimize(project_canvas.simulation);
     }
-    state.counters["moves"] = (double)toolpaths[cam_ops[0].toolpath].num_moves;
+    const toolpath &tp = toolpaths[cam_ops[0].toolpath];
+    double points = 0;
+    for (uint32_t m = 0; m < tp.num_moves; m++)
+        points += tp.moves[m].count;
+    state.counters["points"] = points;
 }
 BENCHMARK(bench_fullbuild)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 

@@ -270,8 +270,9 @@ static bool rast_dilate(rast_walk &w, int toolindex, float maxdepth, int *rect)
         return false;
     sys_debuglog("...op[%d] tool profile generated (%dx%d)", w.op, k->width, k->height);
     const double px = k->width * 0.5 + 1.0, py = k->height * 0.5 + 1.0;
-    const int x0 = (int)std::clamp(w.box[0] - px, 0.0, (double)w.w), x1 = (int)std::clamp(w.box[2] + px, 0.0, (double)w.w);
-    const int y0 = (int)std::clamp(w.box[1] - py, 0.0, (double)w.h), y1 = (int)std::clamp(w.box[3] + py, 0.0, (double)w.h);
+    const double w1 = w.w, h1 = w.h;
+    const int x0 = (int)std::clamp(w.box[0] - px, 0.0, w1), x1 = (int)std::clamp(w.box[2] + px, 0.0, w1);
+    const int y0 = (int)std::clamp(w.box[1] - py, 0.0, h1), y1 = (int)std::clamp(w.box[3] + py, 0.0, h1);
     if (rect) {
         const int r[4] = {x0, y0, x1, y1};
         memcpy(rect, r, sizeof(r));

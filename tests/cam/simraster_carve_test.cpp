@@ -127,8 +127,8 @@ protected:
                 v.push_back((float)(q[1] * canvas.size[1] - canvas.originy()));
                 v.push_back((float)(canvas.top() - q[2] * canvas.size[2]));
             }
-            toolpath_pushsorted(slot, (uint32_t)toolpath_appendverts(slot, p.flags, (int)p.v.size(), v.data(), 0, p.dir),
-                                p.dir);
+            const int idx = toolpath_appendverts(slot, p.flags, (int)p.v.size(), v.data(), 0, p.dir);
+            toolpath_pushsorted(slot, (uint32_t)idx, p.dir);
         }
         return slot;
     }

@@ -82,7 +82,10 @@ protected:
         cam_ops[0].tool = 1;
         cam_ops[0].generating = 0;
     }
-    static float pixel(const image *img, int x, int y) { return ((const float *)img->pixels)[(size_t)y * img->width + x]; }
+    static float pixel(const image *img, int x, int y)
+    {
+        return ((const float *)img->pixels)[(size_t)y * img->width + x];
+    }
     // Pixel of world point (x, y) in the canvas box.
     static std::array<int, 2> pixelof(float x, float y)
     {
