@@ -155,7 +155,8 @@ extern int32_t project_layergroup;    // group new layers join, 0..9
 // tiling, 7 circular tiling, 8 quantize. The raster editors set it; depth
 // generation previews tools 3 to 8 on the selected layer.
 extern int32_t project_rastertool;
-extern float project_changetime;      // sys_seconds of the last change
+// sys_seconds of the last change; written by the step-image jobs too.
+extern std::atomic<float> project_changetime;
 // 1 after a load, save or reset; 0 after any layer allocation or free and
 // every applied change. The frame loop asks before unsaved work is dropped.
 extern uint32_t project_saved;

@@ -6,6 +6,7 @@
 #include "cam/simulate.h"
 #include "gentest.h"
 #include "project/canvas.h"
+#include "sys/mem.h"
 
 #include <array>
 #include <vector>
@@ -25,6 +26,9 @@ protected:
     void SetUp() override
     {
         GenTest::SetUp();
+        // Jobs of these tests allocate at once, as they do on the workers.
+        if (sys_memmutex < 0)
+            sys_memmutex = sys_createmutex();
         sim_state.op = -1, sim_state.fraction = 0.0, sim_state.playback = 0, sim_state.remaining = 0.0;
         sim_state.path = 0, sim_state.move = 0, sim_state.position = 0.0;
         cam_settool(1, "flat 1/16", tool_cylinder, 1, 2, 0.0625f, 1.0f, 0.0f, 1.5f, 20.0f);
