@@ -414,6 +414,24 @@ static raster_point raster_topixel(const image *img, const float *size, const fl
 // Segments longer than this many pixels are taken for bad input.
 constexpr double raster_maxsteps = 1 << 26;
 
+// The samples of segment a-b whose parameter is at most upto: the first
+// part of exactly the samples the whole segment gets, so a segment drawn in
+// parts leaves the same pixels as one drawn whole. 0 when not drawable.
+static bool raster_segmax(image *img, raster_point a, raster_point b, double upto)
+{
+    const double steps = std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y)) + 1.0;
+    if (!(steps < raster_maxsteps) || !std::isfinite(a.z) || !std::isfinite(b.z))
+        return false;
+    const int n = (int)steps;
+    for (int i = 0; i <= n; i++) {
+        double f = (double)i / n;
+        if (f > upto)
+            break;
+        raster_maxpixel(img, a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f, a.z + (b.z - a.z) * f);
+    }
+    return true;
+}
+
 void img_rasterizepolymax(image *img, const float *size, const float *origin, int count, const float *verts,
                           int *rect)
 {
@@ -425,16 +443,8 @@ void img_rasterizepolymax(image *img, const float *size, const float *origin, in
         raster_maxpixel(img, a.x, a.y, a.z);
     for (int k = 0; k + 1 < count; k++) {
         raster_point b = raster_topixel(img, size, origin, verts + 3 * (k + 1));
-        const double steps = std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y)) + 1.0;
-        if (!(steps < raster_maxsteps) || !std::isfinite(a.z) || !std::isfinite(b.z)) {
+        if (!raster_segmax(img, a, b, 1.0))
             sys_log("img_rasterizepolymax: segment %d is not drawable", k);
-        } else {
-            const int n = (int)steps;
-            for (int i = 0; i <= n; i++) {
-                double f = (double)i / n;
-                raster_maxpixel(img, a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f, a.z + (b.z - a.z) * f);
-            }
-        }
         box[0] = std::min({box[0], raster_trunc(a.x), raster_trunc(b.x)});
         box[1] = std::min({box[1], raster_trunc(a.y), raster_trunc(b.y)});
         box[2] = std::max({box[2], raster_trunc(a.x) + 1, raster_trunc(b.x) + 1});
@@ -443,4 +453,25 @@ void img_rasterizepolymax(image *img, const float *size, const float *origin, in
     }
     if (rect)
         memcpy(rect, box, sizeof(box));
+}
+
+void img_rasterizesegmax(image *img, const float *size, const float *origin, const float *a, const float *b,
+                         double upto, int *rect)
+{
+    if (!img_isscalar(img, "img_rasterizesegmax") || !size || !origin || !a || !b)
+        return;
+    const raster_point pa = raster_topixel(img, size, origin, a), pb = raster_topixel(img, size, origin, b);
+    if (!raster_segmax(img, pa, pb, upto)) {
+        sys_log("img_rasterizesegmax: segment is not drawable");
+        return;
+    }
+    if (!rect)
+        return;
+    const double t = std::clamp(upto, 0.0, 1.0);
+    const int ex = raster_trunc(pa.x + (pb.x - pa.x) * t), ey = raster_trunc(pa.y + (pb.y - pa.y) * t);
+    const int sx = raster_trunc(pa.x), sy = raster_trunc(pa.y);
+    rect[0] = std::min(sx, ex);
+    rect[1] = std::min(sy, ey);
+    rect[2] = std::max(sx, ex) + 1;
+    rect[3] = std::max(sy, ey) + 1;
 }

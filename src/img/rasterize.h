@@ -49,3 +49,10 @@ int img_scalarrasterquad(image *img, const float *size, const float *origin, con
 // -99999} for a single point. Bad arguments are logged and draw nothing.
 void img_rasterizepolymax(image *img, const float *size, const float *origin, int count, const float *verts,
                           int *rect);
+// The part of segment a-b (x, y, z each) up to parameter upto (0..1) drawn
+// as img_rasterizepolymax draws the whole segment, sample for sample, so a
+// segment cut short now and drawn whole later leaves exactly the whole
+// segment's pixels. rect, when given, gets the pixel box from a to the
+// point at upto.
+void img_rasterizesegmax(image *img, const float *size, const float *origin, const float *a, const float *b,
+                         double upto, int *rect);

@@ -28,7 +28,7 @@ uint8_t *project_brush = nullptr;
 int32_t project_selectedlayer = -1;
 int32_t project_layergroup = 0;
 int32_t project_rastertool = -1;
-float project_changetime = 0.0f;
+std::atomic<float> project_changetime{0.0f};
 uint32_t project_saved = 1;
 uint32_t project_hasfile = 0;
 char project_filename[256] = "";

@@ -85,8 +85,8 @@ struct projsimstep {
     image *img;
     int32_t path;
     int32_t move;
-    float fraction;
-    float length; // cut length so far
+    double fraction;
+    double length; // cut length so far
 };
 
 // An operation entry without its simulation busy flag, so entries can be
@@ -154,7 +154,8 @@ extern int32_t project_layergroup;    // group new layers join, 0..9
 // tiling, 7 circular tiling, 8 quantize. The raster editors set it; depth
 // generation previews tools 3 to 8 on the selected layer.
 extern int32_t project_rastertool;
-extern float project_changetime;      // sys_seconds of the last change
+// sys_seconds of the last change; written by the step-image jobs too.
+extern std::atomic<float> project_changetime;
 // 1 after a load, save or reset; 0 after any layer allocation or free and
 // every applied change. The frame loop asks before unsaved work is dropped.
 extern uint32_t project_saved;

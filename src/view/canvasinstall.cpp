@@ -68,7 +68,7 @@ int view_startcanvas()
     if (!c.requested.load(std::memory_order_acquire) || c.updating.load() ||
         c.pendingcanvas.load(std::memory_order_acquire))
         return 0;
-    sys_log("updating canvas... %f", project_changetime);
+    sys_log("updating canvas... %f", project_changetime.load());
     uint32_t clear = 0;
     if (!c.updating.compare_exchange_strong(clear, 1)) {
         // A rectangle job claimed it between the test and here; next frame.
