@@ -8,6 +8,7 @@
 #include "cam/engage.h"
 #include "cam/genflags.h"
 #include "cam/parallel.h"
+#include "cam/profiling.h"
 #include "cam/stipple.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
@@ -34,7 +35,7 @@ const camop_row camop_table[camop_types] = {
     {"cam_stipp1", camop_stipple, "CAMOP_STIPPLE"},
     {"cam_medial", nullptr, "CAMOP_MEDIALAXIS"},
     {"cam_offset", nullptr, "CAMOP_HORIZONTAL"},
-    {"cam_profile", nullptr, "CAMOP_PROFILING"},
+    {"cam_profile", camop_profiling, "CAMOP_PROFILING"},
     {"cam_conform", nullptr, "CAMOP_CONFORMAL"},
     {"cam_offset", nullptr, "CAMOP_POCKETING"},
     {"cam_stipp2", nullptr, "CAMOP_STIPPLE2"},
