@@ -193,39 +193,49 @@ float cam_nodemindist(int node, float cap, int ref, const prof_node *nodes)
 }
 
 // The loop resampled with tabs: after each spacing of cut the path rises to
-// the tab top for the tab's length where the top is above the loop. The
-// result is closed (first point repeated) in out.
+// the tab top for the tab's length where the top is above the loop. Every
+// stretch between two phase changes or corners takes the height of its
+// middle, so a change that falls on a corner is one clean vertical step.
+// Positions are kept in double: rounding must not let a tab flicker off.
 static void nodes_tabulate(const prof_node &n, const cam_tabs *tabs, std::vector<float> &out)
 {
-    const float period = tabs->spacing + tabs->length;
-    auto push = [&](float x, float y, float z) { out.insert(out.end(), {x, y, z}); };
-    auto height = [&](float s, float z) {
-        float ph = std::fmod(s, period);
-        return ph >= tabs->spacing && tabs->top > z ? tabs->top : z;
+    const double period = (double)tabs->spacing + tabs->length;
+    auto push = [&](float x, float y, float z) {
+        size_t k = out.size();
+        if (k >= 3 && out[k - 3] == x && out[k - 2] == y && out[k - 1] == z)
+            return;
+        out.insert(out.end(), {x, y, z});
     };
-    float s = 0.0f;
+    double s = 0.0;
     for (int i = 0; i < n.count; i++) {
         const float *a = n.verts + i * 3, *b = n.verts + ((i + 1) % n.count) * 3;
-        float dx = b[0] - a[0], dy = b[1] - a[1], len = std::sqrt(dx * dx + dy * dy);
-        push(a[0], a[1], height(s, a[2]));
-        // Every phase boundary inside the segment becomes a vertical step.
-        float t0 = 0.0f;
-        while (len > 0.0f) {
-            float ph = std::fmod(s + t0, period);
-            float gap = ph < tabs->spacing ? tabs->spacing - ph : period - ph;
-            // A boundary on a corner steps there; one on the loop's end
-            // belongs to the next lap.
-            if (t0 + gap > len || (i == n.count - 1 && t0 + gap >= len))
+        const double dx = b[0] - a[0], dy = b[1] - a[1], len = std::sqrt(dx * dx + dy * dy);
+        if (len <= 0.0)
+            continue;
+        std::vector<double> cuts = {s};
+        for (double k = std::floor(s / period);; k += 1.0) {
+            const double starttab = k * period + tabs->spacing, endtab = (k + 1.0) * period;
+            if (starttab > s && starttab < s + len)
+                cuts.push_back(starttab);
+            if (endtab > s && endtab < s + len)
+                cuts.push_back(endtab);
+            if (endtab >= s + len)
                 break;
-            t0 += gap;
-            float x = a[0] + dx * t0 / len, y = a[1] + dy * t0 / len;
-            float before = ph < tabs->spacing ? a[2] : height(s + t0 - gap * 0.5f, a[2]);
-            push(x, y, before);
-            push(x, y, height(s + t0 + 1e-6f * period, a[2]));
+        }
+        cuts.push_back(s + len);
+        for (size_t j = 0; j + 1 < cuts.size(); j++) {
+            const double mid = 0.5 * (cuts[j] + cuts[j + 1]);
+            const bool intab = mid - std::floor(mid / period) * period >= tabs->spacing;
+            const float z = intab && tabs->top > a[2] ? tabs->top : a[2];
+            for (double at : {cuts[j], cuts[j + 1]}) {
+                const double t = (at - s) / len;
+                push((float)(a[0] + dx * t), (float)(a[1] + dy * t), z);
+            }
         }
         s += len;
     }
-    push(out[0], out[1], out[2]);
+    if (!out.empty())
+        out.insert(out.end(), {out[0], out[1], out[2]});
 }
 
 // Steps 5 to 7 for one node: start, link, entry and the cut.
