@@ -7,6 +7,7 @@
 #include "cam/compile.h"
 #include "cam/engage.h"
 #include "cam/genflags.h"
+#include "cam/medialaxis.h"
 #include "cam/parallel.h"
 #include "cam/profiling.h"
 #include "cam/stipple.h"
@@ -33,7 +34,7 @@ const camop_row camop_table[camop_types] = {
     {"cam_spiral", nullptr, "CAMOP_SPIRAL"},
     {"cam_labyr", nullptr, "CAMOP_LABYRINTH"},
     {"cam_stipp1", camop_stipple, "CAMOP_STIPPLE"},
-    {"cam_medial", nullptr, "CAMOP_MEDIALAXIS"},
+    {"cam_medial", camop_medialaxis, "CAMOP_MEDIALAXIS"},
     {"cam_offset", nullptr, "CAMOP_HORIZONTAL"},
     {"cam_profile", camop_profiling, "CAMOP_PROFILING"},
     {"cam_conform", nullptr, "CAMOP_CONFORMAL"},
