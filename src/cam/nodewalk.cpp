@@ -17,6 +17,7 @@
 #include "img/image.h"
 #include "sys/log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -394,8 +395,22 @@ static void horiz_cutpoly(horiz_ctx *w, float *pos, int id, int first, int relat
         sys_log("finding best helical entry cut position... (node:%d)", id);
         contour *maxis = cont_new();
         float best[2];
-        if (maxis && cont_addpoly(maxis, verts, count, 1, 0, "cam_helicalentry")) {
-            contour *axis = con_medialaxis(maxis, 9999.0f, 0.0f, 0.0f, 9999.0f);
+        // At Z 0 the axis's Z is the clearance radius itself.
+        std::vector<float> flat(verts, verts + count * 3);
+        for (int i = 0; i < count; i++)
+            flat[i * 3 + 2] = 0.0f;
+        if (maxis && cont_addpoly(maxis, flat.data(), count, 1, 0, "cam_helicalentry")) {
+            // No inscribed circle is wider than half the ring's box; the
+            // outline is sampled finely enough to place a helix.
+            float lo[2] = {verts[0], verts[1]}, hi[2] = {verts[0], verts[1]};
+            for (int i = 1; i < count; i++)
+                for (int a = 0; a < 2; a++) {
+                    lo[a] = std::min(lo[a], verts[i * 3 + a]);
+                    hi[a] = std::max(hi[a], verts[i * 3 + a]);
+                }
+            const float span = std::max(hi[0] - lo[0], hi[1] - lo[1]);
+            contour *axis = con_medialaxis(maxis, 0.5f * span + 0.0001f, 0.995f, 0.0f,
+                                           std::max(w->helixr, span / 64.0f));
             if (axis && nodes_besthelix_widest(axis, m, verts, w->helixr, best))
                 helix = 1;
             cont_free(axis);
