@@ -8,7 +8,9 @@
 #include "cam/engage.h"
 #include "cam/genflags.h"
 #include "cam/labyrinth.h"
+#include "cam/medialaxis.h"
 #include "cam/parallel.h"
+#include "cam/profiling.h"
 #include "cam/stipple.h"
 #include "cam/tessellate.h"
 #include "cam/tool.h"
@@ -34,9 +36,9 @@ const camop_row camop_table[camop_types] = {
     {"cam_spiral", nullptr, "CAMOP_SPIRAL"},
     {"cam_labyr", camop_labyrinthjob, "CAMOP_LABYRINTH"},
     {"cam_stipp1", camop_stipple, "CAMOP_STIPPLE"},
-    {"cam_medial", nullptr, "CAMOP_MEDIALAXIS"},
+    {"cam_medial", camop_medialaxis, "CAMOP_MEDIALAXIS"},
     {"cam_offset", nullptr, "CAMOP_HORIZONTAL"},
-    {"cam_profile", nullptr, "CAMOP_PROFILING"},
+    {"cam_profile", camop_profiling, "CAMOP_PROFILING"},
     {"cam_conform", nullptr, "CAMOP_CONFORMAL"},
     {"cam_offset", nullptr, "CAMOP_POCKETING"},
     {"cam_stipp2", nullptr, "CAMOP_STIPPLE2"},

@@ -11,6 +11,9 @@
 #   bridge    ring, holes, line   -> 1 when the line lies in ring minus holes
 #   outline   rings, points       -> per point, the distance to the nearest
 #                                    of the rings
+#   offset    ring, distance, points -> per point, the distance to the
+#                                    boundary of the polygon buffered by
+#                                    distance (round joins)
 # Rings and lines are lists of [x, y]; rings repeat their first point.
 import json
 import sys
@@ -49,6 +52,9 @@ def answer(r):
     if op == "outline":
         rings = MultiLineString(r["rings"])
         return [rings.distance(Point(p)) for p in r["points"]]
+    if op == "offset":
+        boundary = Polygon(r["ring"]).buffer(r["distance"], resolution=64).boundary
+        return [boundary.distance(Point(p)) for p in r["points"]]
     raise ValueError("unknown operation " + op)
 
 

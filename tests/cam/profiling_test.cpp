@@ -1,0 +1,202 @@
+// Profile milling on small synthetic canvases: the offset rings against
+// shapely's buffer of the outline, the cutting levels, the width-of-cuts
+// steps, and the inputs that must be refused (no stepover for a width, more
+// rings than the node tables hold) without writing past a table.
+#include "cam/profiling.h"
+
+#include "gentest.h"
+#include "testchild.h"
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+constexpr int side = 64;
+constexpr float px = 1.0f / side;
+
+// Canvas of 1 x 1 x 1 with a raised square of pixels [lo, hi) on each axis.
+std::vector<float> squarecanvas(int lo, int hi)
+{
+    std::vector<float> f(side * side, 0.0f);
+    for (int y = lo; y < hi; y++)
+        for (int x = lo; x < hi; x++)
+            f[y * side + x] = 1.0f;
+    return f;
+}
+
+// The bits of two 16-bit settings packed into one value, as the editor
+// stores them.
+float halves(uint32_t lo, uint32_t hi)
+{
+    uint32_t u = lo | hi << 16;
+    float f;
+    std::memcpy(&f, &u, sizeof(f));
+    return f;
+}
+
+// The low half that gives a width of cuts W (inches, scale 1).
+uint32_t widthhalf(float w)
+{
+    return (uint32_t)std::lround(std::sqrt(w / 8.0f) * 65535.0f);
+}
+
+// shapely's distance from each point to the outline buffered by distance.
+std::vector<double> offsetdistances(const std::vector<float> &ring, float distance, const std::vector<float> &pts)
+{
+    std::ostringstream q;
+    q << "[{\"op\":\"offset\",\"distance\":" << distance << ",\"ring\":[";
+    for (size_t i = 0; i < ring.size(); i += 2)
+        q << (i ? "," : "") << "[" << ring[i] << "," << ring[i + 1] << "]";
+    q << "],\"points\":[";
+    for (size_t i = 0; i < pts.size(); i += 3)
+        q << (i ? "," : "") << "[" << pts[i] << "," << pts[i + 1] << "]";
+    q << "]}]";
+    char in[] = "/tmp/kerfmill-prq-XXXXXX", out[] = "/tmp/kerfmill-pra-XXXXXX";
+    close(mkstemp(in));
+    close(mkstemp(out));
+    std::ofstream(in) << q.str();
+    std::vector<double> result;
+    if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/geom/shapely_reference.py", in, out}, 120) == 0) {
+        std::ifstream f(out);
+        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        for (char &c : text)
+            if (c == '[' || c == ']' || c == ',')
+                c = ' ';
+        std::istringstream s(text);
+        double v;
+        while (s >> v)
+            result.push_back(v);
+    }
+    remove(in);
+    remove(out);
+    return result;
+}
+
+class Profiling : public GenTest {
+protected:
+    void SetUp() override
+    {
+        GenTest::SetUp();
+        op.type = 8;
+        op.aux[0] = 0.5f; // contour height
+        op.z_doc = 0.1f;
+        op.z_max = 0.25f;
+        op.step = 0.05f;
+    }
+    void canvas(const std::vector<float> &f, int w = side)
+    {
+        const float size[3] = {w * px, w * px, 1.0f}, frac[3] = {0, 0, 0};
+        setcanvas(f, w, w, size, frac);
+    }
+};
+
+} // namespace
+
+TEST_F(Profiling, RingsLieAtTheOffsetAndWidthSteps)
+{
+    canvas(squarecanvas(22, 42));
+    op.stock = 0.03f; // Offset
+    op.aux[1] = halves(widthhalf(0.125f), 0); // W = 2.5 stepovers
+    op.cont = cont_new();
+    ASSERT_TRUE(rungenerator());
+    ASSERT_GE(op.toolpath, 0) << "the job failed";
+    // Rows run down from y = 1: the square spans [22, 42) px on both axes.
+    const float lo = 22 * px, hi = 42 * px, ylo = 1.0f - hi, yhi = 1.0f - lo;
+    const std::vector<float> outline = {lo, ylo, hi, ylo, hi, yhi, lo, yhi, lo, ylo};
+    // Levels at 0, the remainder 0.025 first, then whole stepovers.
+    const float levels[] = {0.0f, 0.025f, 0.075f, 0.125f};
+    ASSERT_EQ(op.cont->numpolys, 4u);
+    uint32_t at = 0;
+    for (int k = 0; k < 4; k++) {
+        SCOPED_TRACE(levels[k]);
+        std::vector<float> pts(op.cont->verts + at * 3, op.cont->verts + (at + op.cont->vertcount[k]) * 3);
+        at += op.cont->vertcount[k];
+        std::vector<double> d = offsetdistances(outline, op.stock + levels[k], pts);
+        ASSERT_EQ(d.size(), pts.size() / 3) << "shapely (python3-shapely) did not answer";
+        for (double v : d)
+            EXPECT_LE(v, px);
+    }
+
+    // Every cut lies on one of the levels max(B, Z0 - kD).
+    const float z0 = 1.0f, d = 0.1f, b = 1.0f - 0.25f;
+    std::set<float> want = {std::fmax(b, z0 - d), std::fmax(b, z0 - 2 * d), std::fmax(b, z0 - 3 * d)}, seen;
+    const toolpath &tp = toolpaths[op.toolpath];
+    for (uint32_t i = 0; i < tp.num_paths; i++) {
+        if (tp.paths[i].flags & (ENGAGE_RAMP | ENGAGE_HELIX))
+            continue;
+        for (uint32_t v = 0; v < tp.paths[i].count; v++)
+            seen.insert(tp.verts[(tp.paths[i].first + v) * 3 + 2]);
+    }
+    EXPECT_EQ(seen, want);
+}
+
+TEST_F(Profiling, RefusalsAndSingleLevels)
+{
+    struct Case {
+        const char *name;
+        float step;
+        float width;
+        int fails;
+        uint32_t rings; // offset rings traced when it runs
+    } const cases[] = {
+        {"no width: the outline alone", 0.05f, 0.0f, 0, 1},
+        {"no stepover and no width", 0.0f, 0.0f, 0, 1},
+        {"no stepover for a width", 0.0f, 0.1f, 1, 0},
+    };
+    canvas(squarecanvas(22, 42));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        resetop();
+        SetUp();
+        op.step = c.step;
+        op.aux[1] = halves(widthhalf(c.width), 0);
+        op.cont = cont_new();
+        ASSERT_TRUE(rungenerator());
+        if (c.fails) {
+            EXPECT_EQ(op.toolpath, -1);
+            EXPECT_EQ(notices(), std::vector<std::string>{"Operation Toolpath Failure"});
+        } else {
+            EXPECT_GE(op.toolpath, 0);
+            EXPECT_EQ(op.cont->numpolys, c.rings);
+            EXPECT_TRUE(notices().empty());
+        }
+        cont_free(op.cont);
+        op.cont = nullptr;
+        for (int i = 0; i < toolpath_maxslots; i++)
+            toolpath_free(i);
+    }
+}
+
+TEST_F(Profiling, MoreRingsThanTheTablesHoldAreRefused)
+{
+    struct Case {
+        const char *name;
+        int dots; // 0: one square offset 3,000 times
+        int spacing;
+        float step, width;
+    } const cases[] = {
+        {"900 rings a level for six levels", 30, 4, 0.002f, 0.01f},
+        {"1,156 rings at one level", 34, 3, 0.05f, 0.0f},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        resetop();
+        SetUp();
+        const int w = 128;
+        std::vector<float> f(w * w, 0.0f);
+        for (int j = 0; j < c.dots; j++)
+            for (int i = 0; i < c.dots; i++)
+                f[(4 + c.spacing * j) * w + 4 + c.spacing * i] = 1.0f;
+        canvas(f, w);
+        op.step = c.step;
+        op.aux[1] = halves(widthhalf(c.width), 0);
+        testlog_capture log;
+        ASSERT_TRUE(rungenerator(nullptr, 120.0));
+        EXPECT_EQ(op.toolpath, -1);
+        EXPECT_TRUE(log.contains("camop_profiling: more than"));
+        EXPECT_EQ(notices(), std::vector<std::string>{"Operation Toolpath Failure"});
+    }
+}
