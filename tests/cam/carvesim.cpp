@@ -42,6 +42,19 @@ double carve_tool::height(double r) const
     return 0.0;
 }
 
+double carve_tool::maxrise(double len) const
+{
+    double worst = 0.0;
+    const int steps = 4000;
+    for (int k = 0; k <= steps; k++) {
+        const double r = (radius - len) * k / steps;
+        if (r < 0)
+            break;
+        worst = std::max(worst, height(std::min(r + len, radius)) - height(r));
+    }
+    return worst;
+}
+
 carve_tool carve_grow(const carve_tool &t, double d)
 {
     carve_tool g = t;

@@ -22,6 +22,9 @@ struct carve_tool {
     double shift = 0; // the shape moved outward by this much (inward when negative)
     // Height of the cutter above its tip at distance r (r <= radius).
     double height(double r) const;
+    // The most the height changes over a horizontal step of len anywhere
+    // inside the cutter: the tolerance of sampling it at that spacing.
+    double maxrise(double len) const;
 };
 
 // The cutter's shape moved outward by d (inward for d < 0), its radius with
