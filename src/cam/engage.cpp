@@ -10,6 +10,7 @@
 #include "sys/log.h"
 #include "sys/mem.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -135,7 +136,9 @@ static int ramp_open(int slot, int dir, int count, const float *verts)
         if (idx == 0 || idx == count - 1)
             step = -step;
         h += engage_hdist(verts + prev * 3, verts + idx * 3) * engage_slope;
-        ramp.insert(ramp.end(), {verts[idx * 3], verts[idx * 3 + 1], h});
+        // Where the path climbs faster than the ramp, the ramp keeps to the
+        // path's own height: a ramp below it would cut into the relief.
+        ramp.insert(ramp.end(), {verts[idx * 3], verts[idx * 3 + 1], std::max(h, verts[idx * 3 + 2])});
     }
     size_t n = ramp.size() / 3;
     sys_log("generated %d ramp vertz", (int)n);

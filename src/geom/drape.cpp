@@ -140,10 +140,13 @@ static void drape_polyline(const drape_box &b, drape_walk &w, const float *v, ui
             const float f = n ? (float)i / n : 1.0f;
             drape_sample s = drape_at(b, w, ax + (bx - ax) * f, ay + (by - ay) * f);
             if (s.state == drape_outside) {
+                // The piece ends here; the walk goes on, so a segment that
+                // starts outside the image, or comes back into it, keeps
+                // its part inside.
                 w.broken = true;
                 drape_end(w, 0);
                 last = s;
-                break; // the rest of this segment is passed over
+                continue;
             }
             if (last.state == drape_outside)
                 drape_step(w, s, s);

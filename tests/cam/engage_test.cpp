@@ -89,6 +89,26 @@ TEST_F(Engage, OpenRampClimbsToExactlyTheTop)
     EXPECT_EQ(vert(slot, 1, 5)[0], 1.0f); // reverse starts at the last vertex
 }
 
+// An open path that climbs faster than the ramp: each ramp vertex keeps at
+// least the path's own height there, so the ramp never runs below the cut
+// surface the path follows.
+TEST_F(Engage, OpenRampNeverDropsBelowThePath)
+{
+    int slot = claim();
+    engage_cutz = 0.6f;
+    const float climb[12] = {0, 0, 0, 1, 0, 0.5f, 2, 0, 0.55f, 3, 0, 0.55f};
+    EXPECT_GE(toolpath_addramp(slot, 0, 1, 0, 4, climb, 0), 0);
+    ASSERT_EQ(toolpaths[slot].num_paths, 1u);
+    const uint32_t n = path(slot, 0).count;
+    for (uint32_t k = 0; k < n; k++) {
+        const float *v = vert(slot, 0, k);
+        const float x = v[0];
+        const float below = x <= 1 ? 0.5f * x : x <= 2 ? 0.5f + 0.05f * (x - 1) : 0.55f;
+        EXPECT_GE(v[2], below - 1e-6f) << "ramp vertex " << k << " at x " << x;
+    }
+    EXPECT_EQ(vert(slot, 0, 0)[2], 0.6f);
+}
+
 TEST_F(Engage, HelixLimits)
 {
     int slot = claim();

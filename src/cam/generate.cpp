@@ -1,0 +1,318 @@
+// The generator frame. Each generator holds the CAM mutex from its first
+// step to its last, so one runs at a time and the engage settings it writes
+// are its own. Values that would make a level or line loop endless, or a
+// program the controller refuses, are turned away before the slot claim.
+#include "cam/generate.h"
+
+#include "cam/compile.h"
+#include "cam/engage.h"
+#include "cam/genflags.h"
+#include "cam/parallel.h"
+#include "cam/tool.h"
+#include "cam/toolpath.h"
+#include "geom/contour.h"
+#include "img/image.h"
+#include "project/project.h"
+#include "sys/config.h"
+#include "sys/log.h"
+#include "sys/thread.h"
+#include "view/view.h"
+
+#include <SDL.h>
+
+#include <cmath>
+#include <cstring>
+
+const camop_row camop_table[camop_types] = {
+    {"none", nullptr, "NONE"},
+    {"cam_parallel", camop_parallel, "CAMOP_PARALLEL"},
+    {"cam_chevron", nullptr, "CAMOP_CHEVRON"},
+    {"cam_spiral", nullptr, "CAMOP_SPIRAL"},
+    {"cam_labyr", nullptr, "CAMOP_LABYRINTH"},
+    {"cam_stipp1", nullptr, "CAMOP_STIPPLE"},
+    {"cam_medial", nullptr, "CAMOP_MEDIALAXIS"},
+    {"cam_offset", nullptr, "CAMOP_HORIZONTAL"},
+    {"cam_profile", nullptr, "CAMOP_PROFILING"},
+    {"cam_conform", nullptr, "CAMOP_CONFORMAL"},
+    {"cam_offset", nullptr, "CAMOP_POCKETING"},
+    {"cam_stipp2", nullptr, "CAMOP_STIPPLE2"},
+    {"cam_pathscut", nullptr, "CAMOP_PATHSCUT"},
+    {"cam_tessel", nullptr, "CAMOP_TESSELLATE"},
+    {"cam_trochoid", nullptr, "CAMOP_TROCHOIDAL"},
+    {"cam_trochoid", nullptr, "CAMOP_TROCHPOCK"},
+    {"cam_drillholes", nullptr, "CAMOP_DRILLHOLES"},
+    {"cam_vertprof", nullptr, "CAMOP_VERTPROF"},
+};
+
+float cam_maxdot = 1.0f;
+float cam_minlen = 0.0f;
+float cam_maxlen = 0.0f;
+image *cam_restsurface = nullptr;
+std::atomic<float> cam_lastgenerated{0.0f};
+
+constexpr int gen_maxlevels = 100000;
+
+static const char gen_failcaption[] = "Operation Toolpath Failure";
+static const char gen_failtext[] =
+    "Operation failed to generate a toolpath. Check your operation parameters and make sure that they are "
+    "compatible with the canvas composition for the operation's selected Layer Group.\n\nFor explanations about "
+    "operation parameters please refer to the User Guide, accessible via the Help menu, or check out the new "
+    "Interactive Tutorials to learn how to use different features and functionality in Kerfmill.";
+
+int camop_queue(camop *op)
+{
+    if (!op || op->type < 0 || op->type >= camop_types || !camop_table[op->type].generator) {
+        sys_log("camop_queue: no generator for operation type %d", op ? op->type : -1);
+        return -1;
+    }
+    op->time = (float)sys_seconds();
+    op->generating.store(1, std::memory_order_release);
+    int job = sys_threadjob(camop_table[op->type].jobname, camop_table[op->type].generator, op);
+    if (job < 0)
+        op->generating.store(0, std::memory_order_release);
+    return job;
+}
+
+// ---------------------------------------------------------------- prologue
+
+// Sleeps in 100 ms steps until the reference heightfield is there; 0 when the
+// canvas composition gave up on it meanwhile (the flag is cleared for the
+// next generator, which then waits afresh).
+static int gen_waitcanvas()
+{
+    while (!img_refimage.load(std::memory_order_acquire)) {
+        SDL_Delay(100);
+        if (cam_canvasfailed.exchange(0))
+            return 0;
+    }
+    return 1;
+}
+
+float cam_unitsfactor(int units, float scale)
+{
+    if (units == 2 && scale == 1.0f)
+        return 0.03937008f;
+    if (units == 1 && scale < 1.0f)
+        return 25.4f;
+    return 1.0f;
+}
+
+static void gen_publish(cam_gen *g)
+{
+    camop *op = g->op;
+    op->time = (float)(sys_seconds() - op->time);
+    view_redraw = 1;
+    op->generating.store(0, std::memory_order_release);
+}
+
+void cam_genfail(cam_gen *g)
+{
+    if (g->slot >= 0) {
+        toolpath_free(g->slot);
+        g->slot = -1;
+        g->op->toolpath = -1;
+    }
+    gen_publish(g);
+    sys_unlockmutex(cam_mutex);
+    cam_log(gen_failcaption, 4, "%s", gen_failtext);
+}
+
+// The operation's numbers that every generator relies on; 0 after the log
+// line naming the first that is unusable.
+static int gen_checkop(const cam_gen *g)
+{
+    const camop *op = g->op;
+    const char *fn = g->fn;
+    const struct {
+        const char *name;
+        float value;
+    } values[] = {{"z_doc", op->z_doc}, {"z_max", op->z_max}, {"z_min", op->z_min},
+                  {"z_safe", op->z_safe}, {"stock", op->stock}, {"aux[0]", op->aux[0]}};
+    for (const auto &v : values)
+        if (!std::isfinite(v.value)) {
+            sys_log("%s: %s is %f", fn, v.name, v.value);
+            return 0;
+        }
+    if (op->feed <= 0 || op->engagefeed <= 0) {
+        sys_log("%s: feed %d / plunge feed %d must be above 0", fn, op->feed, op->engagefeed);
+        return 0;
+    }
+    if (!(g->doc > 0.0f) || !std::isfinite(g->doc)) {
+        sys_log("%s: depth of cut %f must be above 0 (z_doc %f, flute length %f)", fn, g->doc, op->z_doc,
+                g->t->flutelength);
+        return 0;
+    }
+    // A depth of cut far below the span would take more levels than anyone
+    // can run, or stop moving the level at all in single precision.
+    const double levels = ((double)g->z0 - g->z1) / g->doc;
+    if (levels > gen_maxlevels) {
+        sys_log("%s: depth of cut %f gives %.0f levels (at most %d)", fn, g->doc, levels, gen_maxlevels);
+        return 0;
+    }
+    return 1;
+}
+
+static int gen_taketool(cam_gen *g)
+{
+    const camop *op = g->op;
+    if (op->tool < 1 || op->tool > cam_maxtools) {
+        sys_log("%s: no tool %d", g->fn, op->tool);
+        return 0;
+    }
+    g->t = &cam_tools[op->tool - 1];
+    if (g->t->type < tool_none || g->t->type > tool_taperball) {
+        sys_log("%s: tool%d has unknown type %d", g->fn, op->tool, g->t->type);
+        return 0;
+    }
+    return 1;
+}
+
+static void gen_derive(cam_gen *g)
+{
+    const camop *op = g->op;
+    const tool &t = *g->t;
+    g->u = cam_unitsfactor(t.units, g->scale);
+    g->top = g->size[2] - g->origin[2];
+    g->z0 = g->top - op->z_min;
+    g->z1 = g->top - op->z_max;
+    g->doc = op->z_doc;
+    if (!(op->flags & camop_anydoc))
+        g->doc = std::fmin(op->z_doc, g->u * t.flutelength);
+    g->step = op->step;
+    if (op->flags & camop_percentstep) {
+        const float base = t.type == tool_taperball ? 2.0f * t.flutediameter : t.diameter;
+        g->step = g->u * base * op->step * 0.01f;
+    }
+}
+
+int cam_genbegin(cam_gen *g, camop *op, const char *fn, const char *logname)
+{
+    *g = cam_gen{};
+    g->op = op;
+    g->fn = fn;
+    g->logname = logname;
+    g->slot = -1;
+    sys_lockmutex(cam_mutex);
+    sys_log("%s %s %s", "- - - - - - - - -", logname, "- - - - - - - - -");
+    if (!gen_waitcanvas()) {
+        op->generating.store(0, std::memory_order_release);
+        sys_unlockmutex(cam_mutex);
+        return 0;
+    }
+    const image *ref = img_refimage.load(std::memory_order_acquire);
+    g->ref = ref;
+    g->width = ref->width;
+    g->height = ref->height;
+    memcpy(g->size, img_refsize, sizeof(g->size));
+    memcpy(g->origin, img_reforigin, sizeof(g->origin));
+    memcpy(g->frac, img_reforiginfrac, sizeof(g->frac));
+    g->scale = img_refscale;
+    if (!gen_taketool(g)) {
+        cam_genfail(g);
+        return 0;
+    }
+    gen_derive(g);
+    if (!gen_checkop(g)) {
+        cam_genfail(g);
+        return 0;
+    }
+    return 1;
+}
+
+int cam_gencheckstep(cam_gen *g)
+{
+    if (g->step > 0.0f && std::isfinite(g->step))
+        return 1;
+    sys_log("%s: stepover %f must be above 0 (step %f, tool diameter %f)", g->fn, g->step, g->op->step,
+            g->t->diameter);
+    cam_genfail(g);
+    return 0;
+}
+
+int cam_genclaim(cam_gen *g, int ramps)
+{
+    if (ramps)
+        engage_flag = 1;
+    engage_sethelixradius(g->op->tool);
+    g->slot = toolpath_new();
+    g->op->toolpath = g->slot;
+    if (g->slot >= 0)
+        return 1;
+    sys_error("%s: no free toolpath slot", g->fn);
+    cam_genfail(g);
+    return 0;
+}
+
+float cam_gennextlevel(const cam_gen *g, float prev)
+{
+    return std::fmax(g->z1, prev - g->doc);
+}
+
+int cam_genlastlevel(const cam_gen *g, float z)
+{
+    return std::fabs(z - g->z1) < 0.0001f;
+}
+
+void cam_genengage(const cam_gen *g, float zprev)
+{
+    engage_cutz = zprev + 0.04f / g->scale;
+    sys_log("engage cutz = %f", engage_cutz);
+}
+
+// ---------------------------------------------------------------- input
+
+// The layer slot whose uid is given, -1 (logged) when none carries it.
+static int gen_findlayer(uint32_t uid)
+{
+    for (int i = 0; i < project_maxlayers; i++)
+        if (project.layers[i].type != 0 && project.layers[i].uid == uid)
+            return i;
+    sys_log("...unknown layer uid:%08X", uid);
+    return -1;
+}
+
+contour *cam_geninput(const cam_gen *g)
+{
+    const camop *op = g->op;
+    int32_t word;
+    memcpy(&word, &op->aux[2], sizeof(word));
+    if (op->flags & camop_pathslayer) {
+        int layer = gen_findlayer((uint32_t)word);
+        sys_log("paths-layer to contour... (layer:%02d id:%08X)", layer, (uint32_t)word);
+        // The curves of a paths-layer become polylines once paths can be
+        // turned into them (issue "Raster from paths, the Stipple generator
+        // and the medial axis"); until then the input holds none, as for an
+        // unknown layer.
+        return cont_new();
+    }
+    if (op->flags & camop_pathsgroup) {
+        sys_log("group[%d] paths-layers to contour...", word);
+        return cont_fromlayerpaths(word);
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------- epilogue
+
+void cam_genend(cam_gen *g, int order, const float *start)
+{
+    camop *op = g->op;
+    if (order) {
+        if (op->flags & camop_sortpaths) {
+            float end[3];
+            toolpath_sortpaths(end, g->slot, start, 1, 0, 0.0f);
+        } else {
+            toolpath_engagepaths(g->slot);
+        }
+    }
+    int ok = toolpath_compile(g->slot, g->top + op->z_safe);
+    const float rapid = cfg_getf(cfg_rapidfeed), accel = cfg_getf(cfg_rapidaccel);
+    op->eta = (float)toolpath_eta(g->slot, (float)op->feed, rapid / g->scale, accel / g->scale);
+    op->progress.store(1.0f, std::memory_order_release);
+    gen_publish(g);
+    sys_unlockmutex(cam_mutex);
+    if (!ok)
+        cam_log(gen_failcaption, 4, "%s", gen_failtext);
+    else
+        cam_lastgenerated.store((float)sys_seconds());
+}

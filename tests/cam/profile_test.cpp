@@ -1,0 +1,168 @@
+// Cutter profiles and working-image margins: the blank profile, the depth
+// limit of the flutes, the width of a tapered ball at its flute length, and
+// margins that round up to whole pixels and come off again exactly.
+#include "cam/profile.h"
+
+#include "cam/tool.h"
+#include "gentest.h"
+#include "img/convolve.h"
+
+#include <cmath>
+#include <vector>
+
+class Profile : public GenTest {
+protected:
+    std::vector<image *> held;
+    image *keep(image *img)
+    {
+        held.push_back(img);
+        return img;
+    }
+    void TearDown() override
+    {
+        for (image *img : held)
+            img_free(img);
+        GenTest::TearDown();
+    }
+    static float at(const image *img, int x, int y) { return ((const float *)img->pixels)[(size_t)y * img->width + x]; }
+    static bool same(const image *a, const image *b)
+    {
+        return a && b && a->width == b->width && a->height == b->height &&
+               memcmp(a->pixels, b->pixels, (size_t)a->width * a->height * a->bytesperpixel) == 0;
+    }
+};
+
+TEST_F(Profile, ToolTypeNoneIsABlankKernelThatChangesNothing)
+{
+    const float size[3] = {2, 2, 1};
+    image *k = keep(cam_gentoolprofile(0, size, 32, 0.5f));
+    ASSERT_NE(k, nullptr);
+    EXPECT_STREQ(k->name, "blanktool");
+    EXPECT_EQ(k->width, 1);
+    EXPECT_EQ(k->height, 1);
+    EXPECT_EQ(at(k, 0, 0), 0.0f);
+    image *field = keep(img_allocfloat("field", 8, 8));
+    for (int i = 0; i < 64; i++)
+        ((float *)field->pixels)[i] = (float)((i * 37) % 11) / 11.0f;
+    image *out = keep(img_scalarconvo(field, k, 0, -99999.0f, 0.0f));
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(memcmp(out->pixels, field->pixels, 64 * 4), 0);
+}
+
+TEST_F(Profile, UnknownTypesAndIndexesGiveNoProfile)
+{
+    const float size[3] = {2, 2, 1};
+    cam_tools[0].type = 5;
+    EXPECT_EQ(cam_gentoolprofile(0, size, 32, 0.5f), nullptr);
+    EXPECT_EQ(cam_gentoolprofile(-1, size, 32, 0.5f), nullptr);
+    EXPECT_EQ(cam_gentoolprofile(cam_maxtools, size, 32, 0.5f), nullptr);
+}
+
+// A depth beyond the flutes cuts no deeper than the flutes reach.
+TEST_F(Profile, DepthIsCutToTheFluteLength)
+{
+    const float size[3] = {4, 4, 2};
+    struct Case {
+        int type;
+        float d, aux;
+    };
+    const Case cases[] = {{tool_tapered, 0.0625f, 10.0f}, {tool_vbit, 0.5f, 60.0f}, {tool_taperball, 0.0625f, 5.0f}};
+    for (const Case &c : cases) {
+        cam_settool(1, "t", c.type, 1, 2, c.d, 0.3f, c.aux, 1.5f, 20.0f);
+        const float flutes = cam_tools[0].flutelength;
+        image *deep = keep(cam_gentoolprofile(0, size, 64, 5.0f));
+        image *limited = keep(cam_gentoolprofile(0, size, 64, flutes));
+        image *shallow = keep(cam_gentoolprofile(0, size, 64, flutes * 0.5f));
+        EXPECT_TRUE(same(deep, limited)) << c.type;
+        EXPECT_FALSE(same(deep, shallow)) << c.type;
+    }
+}
+
+// The ball and the cone meet so that the edge at the flute length is the
+// cutting diameter the tool record derives (its own geometry, not ours).
+TEST_F(Profile, TaperedBallIsItsCuttingDiameterWideAtTheFluteLength)
+{
+    const float size[3] = {2, 2, 1};
+    const int width = 256; // 128 pixels per unit
+    for (float degrees : {2.0f, 10.0f, 20.0f}) {
+        cam_settool(1, "tb", tool_taperball, 1, 2, 0.03125f, 0.25f, degrees, 1.5f, 20.0f);
+        image *k = keep(cam_gentoolprofile(0, size, width, 0.25f));
+        ASSERT_NE(k, nullptr);
+        const int mid = k->width / 2;
+        const float floor = -0.25f / size[2] - 1e-4f;
+        int reach = 0;
+        for (int x = mid; x < k->width; x++)
+            if (at(k, x, mid) >= floor)
+                reach = x - mid;
+        const float expected = cam_tools[0].diameter * 0.5f * width / size[0];
+        EXPECT_NEAR(reach, expected, 1.0f) << degrees;
+        EXPECT_NEAR(at(k, mid, mid), 0.0f, 1e-4) << "the tip";
+    }
+}
+
+TEST_F(Profile, PadRoundsUpToWholePixelsAndCropTakesItOff)
+{
+    struct Case {
+        float pad; // in pixels of 0.125 units
+        int added;
+    };
+    const Case cases[] = {{2.0f, 2}, {2.01f, 3}, {0.0f, 0}, {0.5f, 1}};
+    image *img = keep(img_allocfloat("work", 16, 8));
+    for (int i = 0; i < 16 * 8; i++)
+        ((float *)img->pixels)[i] = (float)i;
+    for (const Case &c : cases) {
+        float size[2] = {2.0f, 1.0f}, origin[2] = {0.5f, 0.25f}, frac[2];
+        image *padded = keep(cam_padimage(img, size, origin, frac, c.pad * 0.125f, 1));
+        ASSERT_NE(padded, nullptr);
+        EXPECT_EQ(padded->width, 16 + 2 * c.added) << c.pad;
+        EXPECT_EQ(padded->height, 8 + 2 * c.added) << c.pad;
+        EXPECT_NEAR(size[0], 2.0f + 0.25f * c.added, 1e-5);
+        EXPECT_NEAR(origin[1], 0.25f + 0.125f * c.added, 1e-5);
+        EXPECT_NEAR(frac[0], origin[0] / size[0], 1e-6);
+        if (c.added)
+            EXPECT_EQ(at(padded, 0, 0), 256.0f);
+        image *back = keep(cam_cropborder(padded, size, origin, frac, c.pad * 0.125f));
+        ASSERT_NE(back, nullptr);
+        EXPECT_TRUE(same(img, back)) << c.pad;
+        EXPECT_NEAR(size[0], 2.0f, 1e-5);
+        EXPECT_NEAR(size[1], 1.0f, 1e-5);
+        EXPECT_NEAR(origin[0], 0.5f, 1e-5);
+        EXPECT_NEAR(origin[1], 0.25f, 1e-5);
+    }
+}
+
+TEST_F(Profile, PadModesFillTheMargin)
+{
+    image *img = keep(img_allocfloat("work", 3, 2));
+    const float v[6] = {1, 2, 3, 4, 5, 6};
+    memcpy(img->pixels, v, sizeof(v));
+    float size[2] = {3, 2}, origin[2] = {0, 0}, frac[2];
+    image *zero = keep(cam_padimage(img, size, origin, frac, 1.0f, 0));
+    float size2[2] = {3, 2}, origin2[2] = {0, 0};
+    image *edge = keep(cam_padimage(img, size2, origin2, frac, 1.0f, 2));
+    ASSERT_NE(zero, nullptr);
+    ASSERT_NE(edge, nullptr);
+    EXPECT_EQ(at(zero, 0, 0), 0.0f);
+    const float expected[4][5] = {{1, 1, 2, 3, 3}, {1, 1, 2, 3, 3}, {4, 4, 5, 6, 6}, {4, 4, 5, 6, 6}};
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 5; x++)
+            EXPECT_EQ(at(edge, x, y), expected[y][x]) << x << "," << y;
+}
+
+TEST_F(Profile, BorderAddsOnePixelAndCropOfEverythingGivesNothing)
+{
+    image *img = keep(img_allocfloat("work", 4, 4));
+    float size[2] = {2, 2}, origin[2] = {1, 1}, frac[2];
+    image *b = keep(cam_borderimage(img, size, origin, frac, 1));
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->width, 6);
+    EXPECT_EQ(at(b, 0, 3), 256.0f);
+    EXPECT_EQ(at(b, 1, 1), 0.0f);
+    EXPECT_NEAR(size[0], 3.0f, 1e-6);
+    EXPECT_NEAR(origin[0], 1.5f, 1e-6);
+    EXPECT_NEAR(frac[1], 0.5f, 1e-6);
+    float before[2] = {size[0], size[1]};
+    EXPECT_EQ(cam_cropborder(b, size, origin, frac, 1.5f), nullptr);
+    EXPECT_EQ(size[0], before[0]) << "geometry untouched";
+    EXPECT_EQ(size[1], before[1]);
+}
