@@ -6,6 +6,7 @@
 
 #include "img/bands.h"
 #include "img/gpuop.h"
+#include "img/maxplus.h"
 #include "render/gl.h"
 #include "render/shader.h"
 #include "render/texture.h"
@@ -317,6 +318,11 @@ static void convo_sumrow(const convo_job &j, int y)
 void job_convo(void *arg)
 {
     convo_job *j = (convo_job *)arg;
+    if (img_maxplusfits(*j)) {
+        img_maxplusband(*j);
+        img_banddone(j->done);
+        return;
+    }
     for (int y = j->row0; y < j->row1; y++) {
         if (j->mode == 0)
             convo_dilaterow(*j, y);
