@@ -5,6 +5,7 @@
 #include "img/convolve.h"
 #include "img/maxplus.h"
 
+#include "dilateref.h"
 #include "imgfixture.h"
 #include "render/gl.h"
 #include "sys/config.h"
@@ -60,35 +61,6 @@ static bool cv_same(const image *out, const std::vector<float> &want)
     return want.empty() || memcmp(out->pixels, want.data(), want.size() * sizeof(float)) == 0;
 }
 
-// Pixels of out that differ from want: by more than one ulp (wrong), and by
-// the sign of a zero or one ulp (ties met in another order).
-struct cv_diff {
-    int wrong = 0, ties = 0;
-};
-
-static int32_t cv_ordered(float v)
-{
-    int32_t i;
-    memcpy(&i, &v, 4);
-    return i < 0 ? INT32_MIN - i : i;
-}
-
-static cv_diff cv_compare(const image *out, const std::vector<float> &want)
-{
-    cv_diff d;
-    const float *got = (const float *)out->pixels;
-    for (size_t i = 0; i < want.size(); i++) {
-        if (memcmp(&got[i], &want[i], 4) == 0)
-            continue;
-        int64_t ulps = (int64_t)cv_ordered(got[i]) - cv_ordered(want[i]);
-        if (got[i] == want[i] || ulps == 1 || ulps == -1)
-            d.ties++;
-        else
-            d.wrong++;
-    }
-    return d;
-}
-
 // Kernels whose rows are flat, concave on a run inside a background, both, or
 // neither; the decomposed dilation must give the plain taps' values.
 static std::vector<float> cv_shapedkernel(int shape, int kw, int kh, std::mt19937 &rng)
@@ -137,7 +109,7 @@ TEST_F(Convolve, DecomposedDilationMatchesThePlainTaps)
         image *k = field("k", c.kw, c.kh, cv_shapedkernel(c.shape, c.kw, c.kh, rng));
         image *out = field("out", c.w, c.h, {});
         ASSERT_EQ(img_scalarconvocpu(out, img, k, 0, c.scale, c.minval, c.offset), 0);
-        cv_diff d = cv_compare(out, cv_reference(img, k, 0, c.scale, c.minval, c.offset));
+        dilateref_diff d = dilateref_compare(out, dilateref_taps(img, k, c.scale, c.minval, c.offset));
         EXPECT_EQ(d.wrong, 0);
         ties += d.ties;
     }
