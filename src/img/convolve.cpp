@@ -159,8 +159,11 @@ static inline float convo_admit(float acc, float v, float k, float minval)
 // One kernel column (scaled value k) over a run of output pixels; src is the
 // source under the run. Kernel columns are applied in window order, so each
 // pixel sees the same sequence of maxima as the per-pixel formula (which
-// matters for ties between +0 and -0).
-__attribute__((noinline)) static void convo_maxspan(float *__restrict acc, const float *__restrict src, int n,
+// matters for ties between +0 and -0). The dilation spans are what small
+// kernels spend their time in, so they are built for the wider vector units
+// too and the best the processor has is picked at run time.
+#define convo_clones __attribute__((noinline, target_clones("avx512f", "avx2", "default")))
+convo_clones static void convo_maxspan(float *__restrict acc, const float *__restrict src, int n,
                                                     float k, float minval, bool admitall)
 {
     const int bulk = convo_bulk(n);
@@ -177,7 +180,7 @@ __attribute__((noinline)) static void convo_maxspan(float *__restrict acc, const
 
 // Four kernel columns at once (scaled values k[0..3], src under the first):
 // a quarter of the loads and stores of the accumulator, same order of taps.
-__attribute__((noinline)) static void convo_maxspan4(float *__restrict acc, const float *__restrict src, int n,
+convo_clones static void convo_maxspan4(float *__restrict acc, const float *__restrict src, int n,
                                                      const float *k, float minval, bool admitall)
 {
     const float k0 = k[0], k1 = k[1], k2 = k[2], k3 = k[3];
