@@ -157,20 +157,26 @@ struct maxplus_envelope {
 
     float sum(int s, int x) const { return g[s] + k[s - x + half]; }
     int last(int s) const { return s + half - a; } // last column source s reaches
-    // Source s (later) wins over q at column x; s reaches x.
-    bool beats(int s, int q, int x) const { return x > last(q) || sum(s, x) >= sum(q, x); }
+    // Source s (later) wins over q at column x; s reaches x. Written without
+    // branches (q's kernel index is kept in range where q no longer reaches
+    // x), as the search below depends on it.
+    bool beats(int s, int q, int x) const
+    {
+        const float vq = g[q] + k[std::max(q - x + half, a)];
+        return (x > last(q)) | (sum(s, x) >= vq);
+    }
 
-    // First column in [lo, hi] where s beats q; beats holds at hi.
+    // First column in [lo, hi] where s beats q; beats holds at hi. The halving
+    // only selects, so the unpredictable outcome costs no mispredicted jumps.
     int crossing(int s, int q, int lo, int hi) const
     {
-        while (lo < hi) {
-            int mid = lo + (hi - lo) / 2;
-            if (beats(s, q, mid))
-                hi = mid;
-            else
-                lo = mid + 1;
+        int base = lo, n = hi - lo + 1;
+        while (n > 1) {
+            const int h = n / 2;
+            base = beats(s, q, base + h - 1) ? base : base + h;
+            n -= h;
         }
-        return lo;
+        return base;
     }
 
     void push(int s, int w)
