@@ -13,6 +13,7 @@
 #include <vector>
 
 int img_maxplusmin = 9;
+int img_maxplusenvelope = 512;
 
 namespace {
 
@@ -66,7 +67,8 @@ maxplus_row maxplus_analyserow(const float *k, int kw, float background)
     if (a > b) // all background: one flat window over the whole row
         return {0, kw - 1, maxplus_flat, false};
     bool flat = std::all_of(k + a, k + b + 1, [&](float v) { return v == k[a]; });
-    maxplus_kind kind = flat ? maxplus_flat : maxplus_isconcave(k, a, b) ? maxplus_concave : maxplus_other;
+    const bool envelope = b - a + 1 >= img_maxplusenvelope && maxplus_isconcave(k, a, b);
+    maxplus_kind kind = flat ? maxplus_flat : envelope ? maxplus_concave : maxplus_other;
     return {a, b, kind, a > 0 || b < kw - 1};
 }
 

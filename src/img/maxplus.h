@@ -10,6 +10,11 @@
 // below it the fixed costs of the decomposition outweigh what it saves
 // (measured by bench/convolve_bench.cpp).
 extern int img_maxplusmin;
+// Concave rows at least this wide go through the upper envelope of their
+// translates, narrower ones through their taps. Measured on a 6-core x86-64:
+// the envelope's per-pixel search lost to the vectorised taps at every width
+// up to 127, so by default only wider rows take it.
+extern int img_maxplusenvelope;
 
 // True when the band's kernel is worth decomposing: big enough, and every
 // scaled kernel value finite (an infinite sample would make sums the taps
