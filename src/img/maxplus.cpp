@@ -12,7 +12,7 @@
 #include <limits>
 #include <vector>
 
-int img_maxplusmin = 9;
+int img_maxplusmin = 21;
 int img_maxplusenvelope = 512;
 
 namespace {
