@@ -6,6 +6,7 @@
 
 #include "img/bands.h"
 #include "img/gpuop.h"
+#include "img/maxplus.h"
 #include "render/gl.h"
 #include "render/shader.h"
 #include "render/texture.h"
@@ -158,8 +159,11 @@ static inline float convo_admit(float acc, float v, float k, float minval)
 // One kernel column (scaled value k) over a run of output pixels; src is the
 // source under the run. Kernel columns are applied in window order, so each
 // pixel sees the same sequence of maxima as the per-pixel formula (which
-// matters for ties between +0 and -0).
-__attribute__((noinline)) static void convo_maxspan(float *__restrict acc, const float *__restrict src, int n,
+// matters for ties between +0 and -0). The dilation spans are what small
+// kernels spend their time in, so they are built for the wider vector units
+// too and the best the processor has is picked at run time.
+#define convo_clones __attribute__((noinline, target_clones("avx512f", "avx2", "default")))
+convo_clones static void convo_maxspan(float *__restrict acc, const float *__restrict src, int n,
                                                     float k, float minval, bool admitall)
 {
     const int bulk = convo_bulk(n);
@@ -176,7 +180,7 @@ __attribute__((noinline)) static void convo_maxspan(float *__restrict acc, const
 
 // Four kernel columns at once (scaled values k[0..3], src under the first):
 // a quarter of the loads and stores of the accumulator, same order of taps.
-__attribute__((noinline)) static void convo_maxspan4(float *__restrict acc, const float *__restrict src, int n,
+convo_clones static void convo_maxspan4(float *__restrict acc, const float *__restrict src, int n,
                                                      const float *k, float minval, bool admitall)
 {
     const float k0 = k[0], k1 = k[1], k2 = k[2], k3 = k[3];
@@ -317,6 +321,11 @@ static void convo_sumrow(const convo_job &j, int y)
 void job_convo(void *arg)
 {
     convo_job *j = (convo_job *)arg;
+    if (img_maxplusfits(*j)) {
+        img_maxplusband(*j);
+        img_banddone(j->done);
+        return;
+    }
     for (int y = j->row0; y < j->row1; y++) {
         if (j->mode == 0)
             convo_dilaterow(*j, y);

@@ -4,10 +4,17 @@
 #include "cam/profile.h"
 
 #include "cam/tool.h"
+#include "dilateref.h"
 #include "gentest.h"
+#include "img/blur.h"
 #include "img/convolve.h"
+#include "img/maxplus.h"
+#include "img/image.h"
 
 #include <cmath>
+#include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 class CutterProfile : public GenTest {
@@ -23,6 +30,14 @@ protected:
         for (image *img : held)
             img_free(img);
         GenTest::TearDown();
+    }
+    image *random(const char *name, int w, int h, std::mt19937 &rng, float lo, float hi)
+    {
+        std::uniform_real_distribution<float> d(lo, hi);
+        image *img = keep(img_allocfloat(name, w, h));
+        for (int i = 0; i < w * h; i++)
+            ((float *)img->pixels)[i] = d(rng);
+        return img;
     }
     static float at(const image *img, int x, int y) { return ((const float *)img->pixels)[(size_t)y * img->width + x]; }
     static bool same(const image *a, const image *b)
@@ -165,4 +180,68 @@ TEST_F(CutterProfile, BorderAddsOnePixelAndCropOfEverythingGivesNothing)
     EXPECT_EQ(cam_cropborder(b, size, origin, frac, 1.5f), nullptr);
     EXPECT_EQ(size[0], before[0]) << "geometry untouched";
     EXPECT_EQ(size[1], before[1]);
+}
+
+// The dilation by every kind of cutter profile, by the leave-stock sphere and
+// by a random kernel, taken apart by rows, gives the plain taps' values on
+// fields with and without pixels below minval, smaller than the kernel, and
+// one pixel wide or high.
+TEST_F(Profile, DilationByProfilesMatchesThePlainTaps)
+{
+    const float size[3] = {4, 4, 2}; // 16 pixels per unit at width 64
+    struct Tool {
+        const char *what;
+        int type;
+        float d, aux, maxdepth;
+    };
+    const Tool tools[] = {
+        {"flat 0.5", tool_cylinder, 0.5f, 0.0f, 0.5f},      {"flat 1.25", tool_cylinder, 1.25f, 0.0f, 0.5f},
+        {"ball 0.5", tool_cylinder, 0.5f, 0.25f, 0.5f},     {"ball 1.25", tool_cylinder, 1.25f, 0.625f, 0.5f},
+        {"bull nose", tool_cylinder, 1.0f, 0.125f, 0.5f},   {"tapered 10", tool_tapered, 0.125f, 10.0f, 0.5f},
+        {"tapered 30", tool_tapered, 0.125f, 30.0f, 0.4f},  {"V 60", tool_vbit, 0.5f, 60.0f, 0.5f},
+        {"V 90", tool_vbit, 0.5f, 90.0f, 0.3f},             {"V 120", tool_vbit, 0.5f, 120.0f, 0.2f},
+        {"tapered ball 5", tool_taperball, 0.125f, 5.0f, 0.6f},
+        {"tapered ball 15", tool_taperball, 0.25f, 15.0f, 0.5f},
+    };
+    std::vector<std::pair<std::string, image *>> kernels;
+    const float refscale = img_refscale;
+    img_refscale = 1.0f; // tool lengths in the canvas units
+    for (const Tool &t : tools) {
+        cam_settool(1, "t", t.type, 1, 2, t.d, 1.0f, t.aux, 1.5f, 20.0f);
+        kernels.push_back({t.what, keep(cam_gentoolprofile(0, size, 64, t.maxdepth))});
+    }
+    img_refscale = refscale;
+    // The leave-stock sphere as cam_leavestock makes it: radius 5 pixels,
+    // lifted by its height.
+    image *stock = keep(img_scalarparametric(1, 1.0f, 10.0f, 5.0f, 5.0f, 0.1f, -6.4f));
+    for (int i = 0; i < stock->width * stock->height; i++)
+        ((float *)stock->pixels)[i] += 0.1f;
+    kernels.push_back({"leave stock", stock});
+    std::mt19937 rng(46);
+    kernels.push_back({"random", random("random", 11, 9, rng, -0.5f, 0.0f)});
+    struct Field {
+        int w, h;
+        float minval;
+    };
+    const Field fields[] = {{64, 48, -99999.0f}, {45, 38, 0.35f}, {1, 50, -99999.0f}, {50, 1, 0.2f}, {6, 7, -9999.0f}};
+    const int saved = img_maxplusmin, envelope = img_maxplusenvelope;
+    img_maxplusmin = 1;
+    img_maxplusenvelope = 1;
+    int ties = 0;
+    for (const Field &f : fields) {
+        image *img = random("field", f.w, f.h, rng, 0.0f, 1.0f);
+        image *out = keep(img_allocfloat("out", f.w, f.h));
+        for (const auto &[what, k] : kernels) {
+            ASSERT_NE(k, nullptr) << what;
+            SCOPED_TRACE(testing::Message() << what << " " << k->width << "x" << k->height << " on " << f.w << "x"
+                                            << f.h << " minval " << f.minval);
+            ASSERT_EQ(img_scalarconvocpu(out, img, k, 0, 1.0f, f.minval, 0.0f), 0);
+            dilateref_diff d = dilateref_compare(out, dilateref_taps(img, k, 1.0f, f.minval, 0.0f));
+            EXPECT_EQ(d.wrong, 0);
+            ties += d.ties;
+        }
+    }
+    img_maxplusmin = saved;
+    img_maxplusenvelope = envelope;
+    RecordProperty("ties", ties);
 }

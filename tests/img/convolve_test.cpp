@@ -3,7 +3,9 @@
 // banded, vectorised path must match bit for bit, the band split, the path
 // choice and its log lines, and refused arguments.
 #include "img/convolve.h"
+#include "img/maxplus.h"
 
+#include "dilateref.h"
 #include "imgfixture.h"
 #include "render/gl.h"
 #include "sys/config.h"
@@ -57,6 +59,64 @@ static std::vector<float> cv_reference(const image *img, const image *k, int mod
 static bool cv_same(const image *out, const std::vector<float> &want)
 {
     return want.empty() || memcmp(out->pixels, want.data(), want.size() * sizeof(float)) == 0;
+}
+
+// Kernels whose rows are flat, concave on a run inside a background, both, or
+// neither; the decomposed dilation must give the plain taps' values.
+static std::vector<float> cv_shapedkernel(int shape, int kw, int kh, std::mt19937 &rng)
+{
+    std::uniform_real_distribution<float> d(-0.5f, 0.5f);
+    std::vector<float> k((size_t)kw * kh, -3.0f);
+    const float rx = kw / 2.0f, ry = kh / 2.0f;
+    for (int j = 0; j < kh; j++) {
+        for (int i = 0; i < kw; i++) {
+            float dx = (i - kw / 2) / rx, dy = (j - kh / 2) / ry, q = 1.0f - dx * dx - dy * dy;
+            float &v = k[(size_t)j * kw + i];
+            if (shape == 0 && q >= 0.0f) // flat disc
+                v = 0.25f;
+            else if (shape == 1 && q >= 0.0f) // dome
+                v = std::sqrt(q) - 1.0f;
+            else if (shape == 2) // cone over the whole window
+                v = -std::sqrt(dx * dx + dy * dy);
+            else if (shape == 3) // random: rows of neither shape
+                v = d(rng);
+        }
+    }
+    return k;
+}
+
+TEST_F(Convolve, DecomposedDilationMatchesThePlainTaps)
+{
+    struct Case {
+        int w, h, kw, kh, shape;
+        float scale, minval, offset;
+    };
+    const Case cases[] = {
+        {40, 31, 9, 9, 0, 1.0f, -99999.0f, 0.0f},   {41, 30, 11, 7, 1, 1.0f, -99999.0f, -1.0f},
+        {33, 33, 13, 13, 2, 1.0f, 0.0f, 0.0f},      {30, 17, 10, 12, 1, 0.5f, -0.2f, 0.0f},
+        {25, 19, 9, 11, 3, 1.0f, -99999.0f, 0.0f},  {1, 40, 9, 9, 1, 1.0f, -99999.0f, 0.0f},
+        {40, 1, 9, 9, 2, 1.0f, -0.5f, 0.0f},        {6, 5, 15, 15, 1, 1.0f, -99999.0f, 0.0f},
+        {50, 20, 21, 21, 0, -1.0f, 0.5f, 0.0f},     {28, 28, 9, 9, 1, 1.0f, 2.0f, 0.0f},
+    };
+    const int saved = img_maxplusmin, envelope = img_maxplusenvelope;
+    img_maxplusmin = 1;
+    img_maxplusenvelope = 1;
+    std::mt19937 rng(11);
+    int ties = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " by " << c.kw << "x" << c.kh << " shape "
+                                        << c.shape);
+        image *img = random("img", c.w, c.h, rng, -1.0f, 1.0f);
+        image *k = field("k", c.kw, c.kh, cv_shapedkernel(c.shape, c.kw, c.kh, rng));
+        image *out = field("out", c.w, c.h, {});
+        ASSERT_EQ(img_scalarconvocpu(out, img, k, 0, c.scale, c.minval, c.offset), 0);
+        dilateref_diff d = dilateref_compare(out, dilateref_taps(img, k, c.scale, c.minval, c.offset));
+        EXPECT_EQ(d.wrong, 0);
+        ties += d.ties;
+    }
+    img_maxplusmin = saved;
+    img_maxplusenvelope = envelope;
+    RecordProperty("ties", ties);
 }
 
 TEST_F(Convolve, SingleElementKernelsAndEdgeRepeat)
