@@ -186,7 +186,7 @@ TEST_F(CutterProfile, BorderAddsOnePixelAndCropOfEverythingGivesNothing)
 // by a random kernel, taken apart by rows, gives the plain taps' values on
 // fields with and without pixels below minval, smaller than the kernel, and
 // one pixel wide or high.
-TEST_F(Profile, DilationByProfilesMatchesThePlainTaps)
+TEST_F(CutterProfile, DilationByProfilesMatchesThePlainTaps)
 {
     const float size[3] = {4, 4, 2}; // 16 pixels per unit at width 64
     struct Tool {
