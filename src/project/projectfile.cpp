@@ -36,6 +36,7 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -350,11 +351,14 @@ int pf_codebody(msg_stream *m, int32_t bodystart)
     return !m->failed;
 }
 
-// The path with ".kfm" appended when it carries neither ".kfm" nor ".KFM".
+// The path with ".kfm" appended when it carries ".kfm" nowhere, in any case
+// (a folder named so counts): plan.Kfm stays plan.Kfm.
 std::string pf_savepath(const char *path)
 {
-    std::string p = path;
-    if (p.find(".kfm") == std::string::npos && p.find(".KFM") == std::string::npos)
+    std::string p = path, lower = path;
+    for (char &c : lower)
+        c = (char)tolower((unsigned char)c);
+    if (lower.find(".kfm") == std::string::npos)
         p += ".kfm";
     return p;
 }
