@@ -331,6 +331,19 @@ uint32_t pl_uid(uint32_t seed)
     return (uint32_t)h;
 }
 
+// With KERFMILL_FUZZ_SEEDS naming a folder, each fixture is also written
+// there as a seed of the project_load fuzz target: a 0 byte (the file as
+// it stands) and the file.
+void pl_seed(int v, const bytes &file)
+{
+    const char *folder = getenv("KERFMILL_FUZZ_SEEDS");
+    if (!folder || !*folder)
+        return;
+    std::ofstream out(std::string(folder) + "/legacy-v" + std::to_string(v), std::ios::binary);
+    out.put(0);
+    out.write((const char *)file.data(), (std::streamsize)file.size());
+}
+
 class ProjectLegacy : public GlTest {
 protected:
     testlog_capture log;
@@ -364,6 +377,7 @@ TEST_F(ProjectLegacy, EveryVersionLoadsItsBlocksAndDefaultsTheRest)
     for (int v = 1; v <= 43; v++) {
         SCOPED_TRACE(testing::Message() << "version " << v);
         pl_file f = pl_make(v);
+        pl_seed(v, f.data);
         ASSERT_EQ(project_load(save(f.data).c_str(), 1), 1) << log.text();
         const camop &r = cam_ops[0];
         EXPECT_EQ(r.engagefeed, v >= 5 ? 30 : 50) << "engage feed = feed";
