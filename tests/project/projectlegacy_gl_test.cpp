@@ -10,7 +10,10 @@
 #include "img/image.h"
 #include "project/layer.h"
 #include "project/project.h"
+#include "render/fontfixture.h"
 #include "render/glcontext.h"
+#include "render/text.h"
+#include "render/texture.h"
 #include "sys/config.h"
 #include "sys/frame.h"
 #include "testlog.h"
@@ -41,6 +44,7 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 constexpr uint32_t pl_magic = 0x5A17C3E9;
+const char *const pl_font = "/usr/share/fonts/truetype/ocr-a/OCRACondensed.ttf";
 
 bytes pl_fse(const bytes &src)
 {
@@ -200,8 +204,9 @@ pl_file pl_make(int v, const pl_op &op = {}, uint32_t units = 1, uint32_t tool2u
     block(12, [&] {
         o.i32(100), o.i32(64);
         for (int i = 0; i < 64; i++) {
-            o.name64(i ? "Unused Layer" : "R");
-            for (int32_t x : {i ? 0 : 1, 0, 0, 3})
+            int type = i == 0 ? 1 : i == 1 && v >= 14 ? 4 : 0;
+            o.name64(type == 1 ? "R" : type == 4 ? "T" : "Unused Layer");
+            for (int32_t x : {type, 0, 0, 3})
                 o.i32(x);
             for (float x : {0.0f, 0.5f, 6.0f, 4.0f, 0.0f, 12.0f, 6.0f, 0.5f, 0.0f, 0.0f, 0.0f})
                 o.f32(x);
@@ -257,8 +262,25 @@ pl_file pl_make(int v, const pl_op &op = {}, uint32_t units = 1, uint32_t tool2u
             body.put(png);
         }
     } else {
-        if (v >= 14)
+        if (v >= 14) {
+            // One font, stored whole, and one text object on it: an integer
+            // size step before 35, no spacing before 25.
+            std::ifstream ff(pl_font, std::ios::binary);
+            bytes font((std::istreambuf_iterator<char>(ff)), std::istreambuf_iterator<char>());
+            body.u32(1);
+            body.text("OCRACondensed");
+            body.u32((uint32_t)font.size());
+            body.put(font);
+            body.u32(1);
             body.u32(0), body.u32(0);
+            if (v < 35)
+                body.u32(8);
+            else
+                body.f32(12.0f);
+            if (v >= 25)
+                body.f32(1.5f);
+            body.text("Hi");
+        }
         f.layerat = (int32_t)(base + body.b.size());
         if (v < 19) {
             bytes png = pl_png(pl_w, pl_h, px);
@@ -271,7 +293,9 @@ pl_file pl_make(int v, const pl_op &op = {}, uint32_t units = 1, uint32_t tool2u
                 body.u8((uint8_t)q), body.u8((uint8_t)(q >> 8));
             }
         }
-        for (int i = 1; i < 64; i++)
+        if (v >= 14)
+            body.u32(0); // the text-layer's text-object slot
+        for (int i = v >= 14 ? 2 : 1; i < 64; i++)
             body.u32(pl_magic);
     }
     body.text("[toolpaths]");
@@ -296,7 +320,24 @@ pl_file pl_make(int v, const pl_op &op = {}, uint32_t units = 1, uint32_t tool2u
     for (float x : {1.0f, 1.0f, 0.0f, 2.0f, 1.0f, -0.1f})
         body.f32(x);
     body.text("[simimage0]");
-    body.u32(0);
+    if (v >= 40) { // 10-bit samples 0, 511, 1023
+        body.u32(3), body.u32(1), body.u32(4);
+        const uint16_t q[3] = {0, 511, 1023};
+        uint64_t bits = q[0] | (uint64_t)q[1] << 10 | (uint64_t)q[2] << 20;
+        for (int i = 0; i < 4; i++)
+            body.u8((uint8_t)(bits >> (8 * i)));
+    } else if (v >= 19) {
+        body.u32(3), body.u32(1), body.u32(4);
+        for (uint16_t q : {21845, 43690, 65535})
+            body.u8((uint8_t)q), body.u8((uint8_t)(q >> 8));
+    } else if (v >= 6) {
+        bytes png = pl_png(3, 1, {0, 128, 255});
+        body.u32((uint32_t)png.size());
+        body.put(png);
+    } else {
+        body.u32(3), body.u32(1), body.u32(1);
+        body.u8(0), body.u8(128), body.u8(255);
+    }
 
     if (v < 19) {
         o.put(body.b);
@@ -346,11 +387,16 @@ void pl_seed(int v, const bytes &file)
 
 class ProjectLegacy : public GlTest {
 protected:
+    fontfixture fonts;
     testlog_capture log;
     std::string dir;
     void SetUp() override
     {
         GlTest::SetUp();
+        r_cleartextures();
+        fonts.start({pl_font});
+        ASSERT_EQ(startworkercontext(), 1) << SDL_GetError();
+        fonts.startworkers();
         memcpy(cfg, cfg_defaults, cfg_size);
         dir = (std::filesystem::temp_directory_path() / ("kerfmill-pl-" + std::to_string(getpid()))).string();
         std::filesystem::create_directories(dir);
@@ -360,6 +406,9 @@ protected:
     {
         project_reset();
         std::filesystem::remove_all(dir);
+        fonts.stop();
+        stopworkercontext();
+        freetextures();
     }
     std::string save(const bytes &b, const char *name = "v.kfm")
     {
@@ -394,7 +443,18 @@ TEST_F(ProjectLegacy, EveryVersionLoadsItsBlocksAndDefaultsTheRest)
         EXPECT_EQ(project.renderstyle, v >= 39 ? 1u : 0u);
         EXPECT_FLOAT_EQ(project.zfill, v >= 15 ? 0.25f : 0.0f);
 
-        ASSERT_EQ(numlayers, 1);
+        ASSERT_EQ(numlayers, v >= 14 ? 2 : 1);
+        if (v >= 14) {
+            ASSERT_EQ(project.layers[1].type, layer_text);
+            const text_object &t = text_objects[project.layers[1].data.text];
+            EXPECT_STREQ(t.text, "Hi");
+            EXPECT_FLOAT_EQ(t.ptsize, v >= 35 ? 12.0f : 2.0f * std::sqrt(8.5f)) << "point size";
+            EXPECT_FLOAT_EQ(t.spacing, v >= 25 ? 1.5f : 0.0f);
+        }
+        const image *sim = project.ops[0].simulation;
+        ASSERT_NE(sim, nullptr) << "simulation image";
+        EXPECT_EQ(sim->width, 3);
+        EXPECT_EQ(sim->height, 1);
         const project_layer &l = project.layers[0];
         ASSERT_EQ(l.type, layer_raster);
         ASSERT_NE(l.data.img, nullptr);
@@ -539,6 +599,7 @@ TEST_F(ProjectLegacy, DamagedOldFilesAreRefusedAndChangeNothing)
     pl_file keep = pl_make(44 - 1);
     ASSERT_EQ(project_load(save(keep.data, "keep.kfm").c_str(), 1), 1);
     const uint32_t uid = project.layers[0].uid;
+    const int layers = numlayers;
     struct Case {
         std::string name;
         bytes file;
@@ -579,6 +640,6 @@ TEST_F(ProjectLegacy, DamagedOldFilesAreRefusedAndChangeNothing)
         EXPECT_EQ(project_load(save(c.file, "bad.kfm").c_str(), 1), 0) << c.name;
         EXPECT_TRUE(caught.contains("not loaded, the open project is unchanged")) << c.name;
         EXPECT_EQ(project.layers[0].uid, uid) << c.name;
-        EXPECT_EQ(numlayers, 1) << c.name;
+        EXPECT_EQ(numlayers, layers) << c.name;
     }
 }
