@@ -7,6 +7,7 @@
 #include "cam/cam.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
+#include "geom/path.h"
 #include "img/image.h"
 #include "project/layer.h"
 #include "project/project.h"
@@ -127,6 +128,35 @@ bytes pl_png(int w, int h, const std::vector<uint8_t> &px)
     return out;
 }
 
+// A path of 8 curve and 8 knot slots holding one open curve of two knots,
+// in the form of the version: raw with old bit sets up to 16, raw to 36,
+// then every value by the point formula.
+void pl_path(pl_out &o, int v)
+{
+    for (int32_t x : {0, 0, 1, 8, 1, 2, 8, 2})
+        o.i32(x);
+    if (v < 17)
+        o.u8(0xFF), o.u8(0xFF); // (8 >> 3) + (8 >> 3) bytes of selection bits
+    for (int c = 0; c < 8; c++)
+        for (int32_t x : {c ? -1 : 1, c ? -1 : 0, -1, -1, 0, 0})
+            o.i32(x);
+    const float knots[2][6] = {{-0.5f, -0.5f, -0.5f, -0.5f, -0.25f, -0.5f}, {0.5f, 0.5f, 0.25f, 0.5f, 0.5f, 0.5f}};
+    for (int k = 0; k < 8; k++) {
+        int32_t prev = k == 1 ? 0 : -1, next = k == 0 ? 1 : -1;
+        if (v < 37) {
+            for (int i = 0; i < 9; i++)
+                o.f32(k < 2 && i % 3 != 2 ? knots[k][i / 3 * 2 + i % 3] : 0.0f);
+        } else {
+            for (int i = 0; i < 6; i++) {
+                float x = k < 2 ? knots[k][i] : 0.0f;
+                uint16_t q = (uint16_t)(int32_t)((double)((x + 1.0f) * 0.5f * 65535.0f) + 0.5);
+                o.u8((uint8_t)q), o.u8((uint8_t)(q >> 8));
+            }
+        }
+        o.i32(prev), o.i32(next);
+    }
+}
+
 // One operation entry's stored values; the fixture's defaults are a
 // profile (type 1) on tool 1 with its toolpath in slot 0.
 struct pl_op {
@@ -204,8 +234,8 @@ pl_file pl_make(int v, const pl_op &op = {}, uint32_t units = 1, uint32_t tool2u
     block(12, [&] {
         o.i32(100), o.i32(64);
         for (int i = 0; i < 64; i++) {
-            int type = i == 0 ? 1 : i == 1 && v >= 14 ? 4 : 0;
-            o.name64(type == 1 ? "R" : type == 4 ? "T" : "Unused Layer");
+            int type = i == 0 ? 1 : i == 1 && v >= 14 ? 4 : i == 2 ? 2 : 0;
+            o.name64(type == 1 ? "R" : type == 4 ? "T" : type == 2 ? "P" : "Unused Layer");
             for (int32_t x : {type, 0, 0, 3})
                 o.i32(x);
             for (float x : {0.0f, 0.5f, 6.0f, 4.0f, 0.0f, 12.0f, 6.0f, 0.5f, 0.0f, 0.0f, 0.0f})
@@ -293,9 +323,9 @@ pl_file pl_make(int v, const pl_op &op = {}, uint32_t units = 1, uint32_t tool2u
                 body.u8((uint8_t)q), body.u8((uint8_t)(q >> 8));
             }
         }
-        if (v >= 14)
-            body.u32(0); // the text-layer's text-object slot
-        for (int i = v >= 14 ? 2 : 1; i < 64; i++)
+        body.u32(v >= 14 ? 0 : pl_magic); // the text-layer's text-object slot
+        pl_path(body, v);
+        for (int i = 3; i < 64; i++)
             body.u32(pl_magic);
     }
     body.text("[toolpaths]");
@@ -443,13 +473,25 @@ TEST_F(ProjectLegacy, EveryVersionLoadsItsBlocksAndDefaultsTheRest)
         EXPECT_EQ(project.renderstyle, v >= 39 ? 1u : 0u);
         EXPECT_FLOAT_EQ(project.zfill, v >= 15 ? 0.25f : 0.0f);
 
-        ASSERT_EQ(numlayers, v >= 14 ? 2 : 1);
+        ASSERT_EQ(numlayers, v >= 14 ? 3 : v >= 12 ? 2 : 1);
         if (v >= 14) {
             ASSERT_EQ(project.layers[1].type, layer_text);
             const text_object &t = text_objects[project.layers[1].data.text];
             EXPECT_STREQ(t.text, "Hi");
             EXPECT_FLOAT_EQ(t.ptsize, v >= 35 ? 12.0f : 2.0f * std::sqrt(8.5f)) << "point size";
             EXPECT_FLOAT_EQ(t.spacing, v >= 25 ? 1.5f : 0.0f);
+        }
+        if (v >= 12) {
+            const project_layer &pl = project.layers[2];
+            ASSERT_EQ(pl.type, layer_paths);
+            EXPECT_EQ(pl.groups, v >= 34 ? 0u : 0x3FFu) << "paths-layers in every group before 34";
+            const path *pa = pl.data.pth;
+            ASSERT_EQ(pa->knum, 2);
+            const float tol = v >= 37 ? 2.0f / 65535.0f : 0.0f;
+            EXPECT_NEAR(pa->knots[0].pos[0], -0.5f, tol);
+            EXPECT_NEAR(pa->knots[0].h2[0], -0.25f, tol) << "handles by the point formula";
+            EXPECT_NEAR(pa->knots[1].h1[0], 0.25f, tol);
+            EXPECT_NEAR(pa->knots[1].pos[1], 0.5f, tol);
         }
         const image *sim = project.ops[0].simulation;
         ASSERT_NE(sim, nullptr) << "simulation image";
