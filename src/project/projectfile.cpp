@@ -787,8 +787,6 @@ bool pf_readheader(msg_stream *m, pf_staged &st)
     if (at[1] >= 0) {
         m->position = at[1];
         st.units = (uint32_t)msg_readint(m);
-        if (st.units < 1 || st.units > 2)
-            return pf_refuse("units", (int)st.units);
     }
     if (at[2] >= 0) {
         m->position = at[2];
