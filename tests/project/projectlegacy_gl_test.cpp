@@ -7,6 +7,7 @@
 #include "cam/cam.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
+#include "geom/model.h"
 #include "geom/path.h"
 #include "img/image.h"
 #include "project/layer.h"
@@ -157,6 +158,31 @@ void pl_path(pl_out &o, int v)
     }
 }
 
+// One triangle over the unit cube's corners (0,0,0), (1,0,0), (0,1,1):
+// floats before version 20, then 16-bit vertices and normals.
+void pl_model(pl_out &o, int v)
+{
+    for (uint32_t x : {3u, 1u, 3u, 1u})
+        o.u32(x);
+    for (float x : {0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f})
+        o.f32(x);
+    const float verts[3][3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+    for (const auto &p : verts)
+        for (float x : p) {
+            if (v < 20)
+                o.f32(x);
+            else
+                o.u8(x ? 0xFF : 0), o.u8(x ? 0xFF : 0);
+        }
+    if (v < 20) {
+        o.u32(0), o.u32(1), o.u32(2);
+        o.f32(0.0f), o.f32(0.0f), o.f32(1.0f);
+    } else {
+        o.u8(0x00), o.u8(0x80), o.u8(0x00), o.u8(0x80); // normal x and y 0: z comes back 1
+        o.u32(0), o.u32(1), o.u32(2);
+    }
+}
+
 // One operation entry's stored values; the fixture's defaults are a
 // profile (type 1) on tool 1 with its toolpath in slot 0.
 struct pl_op {
@@ -234,8 +260,8 @@ pl_file pl_make(int v, const pl_op &op = {}, uint32_t units = 1, uint32_t tool2u
     block(12, [&] {
         o.i32(100), o.i32(64);
         for (int i = 0; i < 64; i++) {
-            int type = i == 0 ? 1 : i == 1 && v >= 14 ? 4 : i == 2 ? 2 : 0;
-            o.name64(type == 1 ? "R" : type == 4 ? "T" : type == 2 ? "P" : "Unused Layer");
+            int type = i == 0 ? 1 : i == 1 && v >= 14 ? 4 : i == 2 ? 2 : i == 3 ? 3 : 0;
+            o.name64(type == 1 ? "R" : type == 4 ? "T" : type == 2 ? "P" : type == 3 ? "M" : "Unused Layer");
             for (int32_t x : {type, 0, 0, 3})
                 o.i32(x);
             for (float x : {0.0f, 0.5f, 6.0f, 4.0f, 0.0f, 12.0f, 6.0f, 0.5f, 0.0f, 0.0f, 0.0f})
@@ -325,7 +351,8 @@ pl_file pl_make(int v, const pl_op &op = {}, uint32_t units = 1, uint32_t tool2u
         }
         body.u32(v >= 14 ? 0 : pl_magic); // the text-layer's text-object slot
         pl_path(body, v);
-        for (int i = 3; i < 64; i++)
+        pl_model(body, v);
+        for (int i = 4; i < 64; i++)
             body.u32(pl_magic);
     }
     body.text("[toolpaths]");
@@ -473,7 +500,7 @@ TEST_F(ProjectLegacy, EveryVersionLoadsItsBlocksAndDefaultsTheRest)
         EXPECT_EQ(project.renderstyle, v >= 39 ? 1u : 0u);
         EXPECT_FLOAT_EQ(project.zfill, v >= 15 ? 0.25f : 0.0f);
 
-        ASSERT_EQ(numlayers, v >= 14 ? 3 : v >= 12 ? 2 : 1);
+        ASSERT_EQ(numlayers, v >= 14 ? 4 : v >= 12 ? 3 : 1);
         if (v >= 14) {
             ASSERT_EQ(project.layers[1].type, layer_text);
             const text_object &t = text_objects[project.layers[1].data.text];
@@ -492,6 +519,17 @@ TEST_F(ProjectLegacy, EveryVersionLoadsItsBlocksAndDefaultsTheRest)
             EXPECT_NEAR(pa->knots[0].h2[0], -0.25f, tol) << "handles by the point formula";
             EXPECT_NEAR(pa->knots[1].h1[0], 0.25f, tol);
             EXPECT_NEAR(pa->knots[1].pos[1], 0.5f, tol);
+        }
+        if (v >= 12) {
+            const project_layer &ml = project.layers[3];
+            ASSERT_EQ(ml.type, layer_model);
+            const model &mo = models[ml.data.mesh];
+            ASSERT_EQ(mo.num_verts, 3u);
+            ASSERT_EQ(mo.num_faces, 1u);
+            EXPECT_FLOAT_EQ(mo.verts[7], 1.0f);
+            EXPECT_FLOAT_EQ(mo.verts[8], 1.0f);
+            EXPECT_EQ(mo.faces[0].c, 2u);
+            EXPECT_NEAR(mo.faces[0].normal[2], 1.0f, 1e-4f);
         }
         const image *sim = project.ops[0].simulation;
         ASSERT_NE(sim, nullptr) << "simulation image";
