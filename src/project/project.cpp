@@ -362,6 +362,10 @@ int project_waitidle(double limit)
 void project_quit()
 {
     project_waitidle(project_quitlimit);
+    // A new project asks for its canvas at once: the composition is freed here.
+    project_freecanvas(1, 1, 1, 1);
+    if (image *pending = project_canvasjob.pendingcanvas.exchange(nullptr))
+        img_free(pending);
     sys_destroymutex(project_mutex);
     project_mutex = -1;
     sys_log("...layers freed");
