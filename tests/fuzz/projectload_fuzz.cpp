@@ -13,6 +13,7 @@
 #include "project/layer.h"
 #include "project/project.h"
 #include "project/projectfile.h"
+#include "project/undo.h"
 #include "render/draw.h"
 #include "render/glfuncs.h"
 #include "render/text.h"
@@ -57,6 +58,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     gl_bufferdata = fuzz_bufferdata;
     r_initdraw();
     text_init();
+    project_selectiontexture = nullptr; // a reset's "selection" texture needs GL
     project_reset();
     fuzz_path = "/tmp/kerfmill-fuzz-" + std::to_string(getpid()) + ".kfm";
     return 0;
