@@ -1,15 +1,24 @@
-// The project record, its marks of change, and its start and shutdown.
+// The project record, its marks of change, and its lifecycle: start and
+// shutdown, reset to the configured defaults, a new project, the switch of
+// units, and saving (by name, through the save dialog, or as the backup) on
+// a worker thread. The file format itself is projectfile.cpp.
 #include "project/project.h"
 
 #include "cam/cam.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
+#include "project/canvas.h"
 #include "project/layer.h"
+#include "project/projectfile.h"
+#include "project/transform.h"
+#include "project/undo.h"
 #include "render/fontcache.h"
 #include "render/text.h"
 #include "platform/path.h"
 #include "project/surfaceshaders.h"
 #include "sys/config.h"
+#include "sys/dialog.h"
+#include "sys/event.h"
 #include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/main.h"
@@ -19,8 +28,10 @@
 
 #include <SDL.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 project_record project;
 int project_mutex = -1;
@@ -33,6 +44,11 @@ uint32_t project_saved = 1;
 uint32_t project_hasfile = 0;
 char project_filename[256] = "";
 std::atomic<int32_t> project_savebusy{0};
+std::atomic<int32_t> project_savingbackup{0};
+float project_viewunitfactor = 1.0f;
+// The path of the running save: the job reads it, and a second save waits
+// for the first before it writes here.
+static char project_savepath[sizeof(project_record::path)];
 
 const char *const project_unitnames[3] = {"None", "Inches", "Metric"};
 
@@ -64,21 +80,75 @@ int project_init()
     return 1;
 }
 
+const char *project_unitname(uint32_t units)
+{
+    return project_unitnames[units <= 2 ? units : 0];
+}
+
 void project_new()
 {
-    int units = cfg_geti(cfg_units);
+    project_waitsave();
+    project_setunits((uint32_t)cfg_geti(cfg_units));
+    project_reset();
+    cam_settooldefaults();
     view_redraw = 1;
-    sys_settitle("%s (%s)", SYS_TITLE, project_unitnames[units >= 0 && units <= 2 ? units : 0]);
+    sys_settitle("%s (%s)", SYS_TITLE, project_unitname(project.units));
+    project_updatecanvas(1, 1, (uint32_t)project_layergroup);
+    project_changetime = 0.0f;
 }
 
 void project_waitsave()
 {
     while (project_savebusy)
-        SDL_Delay(10);
+        SDL_Delay(100);
+}
+
+static int project_simulating()
+{
+    for (const projop &o : project.ops)
+        if (o.simbusy)
+            return 1;
+    return 0;
+}
+
+// Waits in 100 ms steps while a simulation update or a layer generator
+// runs. Those jobs need the frame mutex for their GPU work, so the caller's
+// hold on it is dropped for the wait; a quit ends the wait, as the jobs stop
+// then too.
+static void project_waitjobs()
+{
+    if (!project_simulating() && !project.generating[0] && !project.generating[1])
+        return;
+    sys_log("project_reset: waiting for simulation and layer jobs...");
+    if (sys_framemutex >= 0)
+        sys_unlockmutex(sys_framemutex);
+    while ((project_simulating() || project.generating[0] || project.generating[1]) && !sys_quit)
+        SDL_Delay(100);
+    if (sys_framemutex >= 0)
+        sys_lockmutex(sys_framemutex);
+}
+
+// A 2 x 2 selection of all ones: everything selected.
+static void project_resetselection()
+{
+    img_free(selectionmap);
+    selectionmap = nullptr;
+    image *all = img_allocfloat("selection", 2, 2);
+    if (!all)
+        return;
+    std::fill((float *)all->pixels, (float *)all->pixels + 4, 1.0f);
+    if (project_selectiontexture)
+        project_selectiontexture(all);
+    img_free(all);
 }
 
 void project_reset()
 {
+    project_waitjobs();
+    event_clear();
+    project_freecanvas(1, 1, 1, 1);
+    if (image *pending = project_canvasjob.pendingcanvas.exchange(nullptr))
+        img_free(pending);
     for (int i = 0; i < project_maxlayers; i++) {
         project_layer &l = project.layers[i];
         if (l.type != layer_free)
@@ -110,11 +180,15 @@ void project_reset()
         project.originoffset[i] = -(project.originfrac[i] * project.size[i]);
     }
     project.ppi = cfg_geti(cfg_ppi);
+    project.colorcurve[0] = cfg_getf(cfg_canvascurve);
+    project.colorcurve[1] = cfg_getf(cfg_simcurve);
     project.renderstyle = 0;
     for (int i = 0; i < 19; i++)
         project.rendersettings[i] = i == 0 || (i >= 7 && i <= 17) ? 0.5f : 0.0f;
     project.zfill = 0.0f;
     project.aspect = project.size[0] != 0.0f ? project.size[1] / project.size[0] : 1.0f;
+    for (projop &o : project.ops)
+        o.simbusy = 0;
     project_selectedlayer = -1;
     project_layergroup = 0;
     numlayers = 0;
@@ -123,6 +197,151 @@ void project_reset()
     sys_status("initialized default project");
     project_hasfile = 0;
     project_changetime = 0.0f;
+    project_resetselection();
+}
+
+// The six configuration lengths held in PROJUNITS: the default canvas size,
+// the minimum and maximum path lengths and the further length kept with
+// them. Scaled together both ways, so a round trip restores them.
+static void project_scaleconfiglengths(float factor)
+{
+    const int fields[6] = {cfg_canvassize, cfg_canvassize + 4, cfg_canvassize + 8,
+                           cfg_pathminlength, cfg_pathmaxlength, cfg_value276};
+    for (int f : fields)
+        cfg_setf(f, cfg_getf(f) * factor);
+}
+
+void project_setunits(uint32_t units)
+{
+    int32_t projunits = cfg_geti(cfg_projunits);
+    sys_log("! ! ! ! ! ! ! ! ! ! PROJECT_SETUNITS ! ! ! ! ! ! ! ! ! ! ! !");
+    sys_log("cfg:%s / proj:%s", projunits == 2 ? "metric" : "inches", units == 2 ? "metric" : "inches");
+    sys_log("minlen:%f maxlen:%f", cfg_getf(cfg_pathminlength), cfg_getf(cfg_pathmaxlength));
+    sys_log("proj_size: %fx%fx%f", project.size[0], project.size[1], project.size[2]);
+    if (units == 1) {
+        cfg_setf(cfg_gridsubdiv, 0.25f);
+        project.scale = 1.0f;
+        project_viewunitfactor = 1.0f;
+        if (projunits == 1) {
+            project.units = units;
+            return;
+        }
+        if (projunits == 2) {
+            project_scaleconfiglengths(1.0f / 25.4f);
+            sys_log("#### INCHES (min:%f max:%f scale:%f)", cfg_getf(cfg_pathminlength),
+                    cfg_getf(cfg_pathmaxlength), 1.0);
+        }
+    } else {
+        cfg_setf(cfg_gridsubdiv, 2.5f);
+        project.scale = 0.03937008f;
+        project_viewunitfactor = 25.0f;
+        if ((uint32_t)projunits == units) {
+            project.units = units;
+            return;
+        }
+        if (units == 2 && projunits == 1) {
+            project_scaleconfiglengths(25.4f);
+            sys_log("#### METRIC (min:%f max:%f scale:%f)", cfg_getf(cfg_pathminlength),
+                    cfg_getf(cfg_pathmaxlength), 0.03937007859349251);
+        }
+    }
+    sys_log("default project size: %fx%fx%f", cfg_getf(cfg_canvassize), cfg_getf(cfg_canvassize + 4),
+            cfg_getf(cfg_canvassize + 8));
+    cfg_seti(cfg_projunits, (int32_t)units);
+    config_save();
+    project.units = units;
+}
+
+void job_saveproject(void *arg)
+{
+    const char *path = (const char *)arg;
+    double elapsed = 0.0;
+    int32_t bytes = project_write(path, &elapsed);
+    int backup = project_savingbackup;
+    project_savebusy = 0;
+    double mb = bytes * 9.536743e-7;
+    if (backup) {
+        if (bytes < 1)
+            sys_status("...failed to save backup!");
+        else
+            sys_status("...saved backup (%.2fmb, %.3fs)", mb, elapsed);
+    } else if (bytes > 0) {
+        sys_status("...saved project (%.2fmb, %.3fs)", mb, elapsed);
+    } else {
+        sys_error("Failed to save project file!");
+    }
+}
+
+int project_save(const char *path, int backup)
+{
+    // Two saves would share the busy flag, the path buffer and the file.
+    project_waitsave();
+    snprintf(project_savepath, sizeof(project_savepath), "%s", path);
+    project_savebusy = 1;
+    if (backup) {
+        project_savingbackup = 1;
+    } else {
+        const char *name = project_savepath;
+        for (const char *c = project_savepath; *c; c++)
+            if (*c == '/' || *c == '\\')
+                name = c + 1;
+        sys_settitle("%s - %s (%s)", SYS_TITLE, name, project_unitname(project.units));
+        snprintf(project_filename, sizeof(project_filename), "%.255s", name);
+        project_hasfile = 1;
+        project_changetime = 0.0f;
+        project_savingbackup = 0;
+    }
+    if (sys_threadjob("saveproject", job_saveproject, project_savepath) < 0) {
+        sys_log("project_save: the save job could not be queued");
+        project_savebusy = 0;
+        return 0;
+    }
+    return 1;
+}
+
+int project_haskfm(const char *path)
+{
+    size_t n = strlen(path);
+    return n >= 4 && path[n - 4] == '.' && tolower((unsigned char)path[n - 3]) == 'k' &&
+           tolower((unsigned char)path[n - 2]) == 'f' && tolower((unsigned char)path[n - 1]) == 'm';
+}
+
+// The dialog's proposal: the known path with the extension of its last
+// component made ".kfm"; nothing when the path names no folder.
+static std::string project_proposal(const char *known)
+{
+    std::string p = known;
+    size_t slash = p.find_last_of("/\\");
+    if (slash == std::string::npos)
+        return "";
+    size_t dot = p.find_last_of('.');
+    if (dot != std::string::npos && dot > slash)
+        p.erase(dot);
+    return p + ".kfm";
+}
+
+int proj_saveas()
+{
+    const char *known = project.path[0] ? project.path : cfg_gettext(cfg_projectpath);
+    sys_log("known path: [%s]", known);
+    std::string start = project_proposal(known);
+    sys_log("proposing [%s]", start.c_str());
+    static const char filter[] = "Kerfmill Project File\0*.kfm\0";
+    if (!file_savedialog("Save Project", start.c_str(), filter, "kfm")) {
+        sys_log("failed to get filesave path");
+        return 0;
+    }
+    std::string chosen = file_lastsavepath;
+    if (!project_haskfm(chosen.c_str()))
+        chosen += ".kfm";
+    if (chosen.size() >= sizeof(project.path)) {
+        sys_log("proj_saveas: path of %d bytes too long", (int)chosen.size());
+        return 0;
+    }
+    sys_log("%s", chosen.c_str());
+    snprintf(project.path, sizeof(project.path), "%s", chosen.c_str());
+    cfg_settext(cfg_projectpath, project.path);
+    return project_save(project.path, 0);
 }
 
 int project_waitidle(double limit)
@@ -143,6 +362,10 @@ int project_waitidle(double limit)
 void project_quit()
 {
     project_waitidle(project_quitlimit);
+    // A new project asks for its canvas at once: the composition is freed here.
+    project_freecanvas(1, 1, 1, 1);
+    if (image *pending = project_canvasjob.pendingcanvas.exchange(nullptr))
+        img_free(pending);
     sys_destroymutex(project_mutex);
     project_mutex = -1;
     sys_log("...layers freed");

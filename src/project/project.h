@@ -165,6 +165,9 @@ extern char project_filename[256]; // the open file's name without folders
 // tools and operations without a lock: whoever frees or replaces them waits
 // for it (project_waitsave).
 extern std::atomic<int32_t> project_savebusy;
+extern std::atomic<int32_t> project_savingbackup; // the running save is the backup
+// The canvas view's unit factor: 1 for inches, 25 for metric.
+extern float project_viewunitfactor;
 constexpr int project_brushbytes = 49164;
 extern uint8_t *project_brush; // brush-stroke buffer of the raster editor
 // Units' names of the window title: 0 none, 1 inches, 2 metric.
@@ -175,13 +178,32 @@ extern const char *const project_unitnames[3];
 // backup path, then a new project. 0 when the surface shaders do not load
 // (reported) or the brush buffer cannot be had.
 int project_init();
-// A new untitled project from the configuration: its units in the title
-// and a redraw of the view.
+// A new untitled project from the configuration (after any running save):
+// its units, the default tools, the title and a canvas request.
 void project_new();
+// The units' name of the window title.
+const char *project_unitname(uint32_t units);
+// Units 1 inches or 2 metric: the grid step, the project's scale, and the
+// configuration's default lengths converted when PROJUNITS held the other.
+void project_setunits(uint32_t units);
+// Starts the save job (after any running save) with a copy of path; backup 1
+// for the automatic backup, else the title names the file. 0 when the job
+// could not be queued.
+int project_save(const char *path, int backup);
+// The body of the job "saveproject": writes and reports, and clears the
+// save-busy flag whatever the outcome.
+void job_saveproject(void *path);
+// "Save Project": asks for a path (".kfm" added unless it ends so, in any
+// case) and saves there. 0 when cancelled or not started.
+int proj_saveas();
+// 1 when path ends in ".kfm" in any case.
+int project_haskfm(const char *path);
 
 // Frees everything of the open project (layers, operations, tools' types,
-// text objects, data fonts, toolpaths) and sets up the default canvas from
-// the configuration.
+// text objects, data fonts, toolpaths, the canvas) and sets up the default
+// canvas from the configuration. Waits first for a simulation update or a
+// layer generator, which read the layers, with the frame mutex (which the
+// caller holds) released.
 void project_reset();
 // Waits until no save runs.
 void project_waitsave();

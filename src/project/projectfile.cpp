@@ -12,6 +12,7 @@
 #include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "geom/model.h"
+#include "img/adjust.h"
 #include "geom/path.h"
 #include "img/chunk.h"
 #include "img/image.h"
@@ -35,11 +36,16 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <zlib.h>
 
 const projfile_block projfile_blocks[projfile_blockcount] = {
     {1, 2180}, {2, 4},   {3, 4},     {4, 8},     {5, 40},  {6, 40},   {7, 40},
@@ -350,11 +356,14 @@ int pf_codebody(msg_stream *m, int32_t bodystart)
     return !m->failed;
 }
 
-// The path with ".kfm" appended when it carries neither ".kfm" nor ".KFM".
+// The path with ".kfm" appended when it carries ".kfm" nowhere, in any case
+// (a folder named so counts): plan.Kfm stays plan.Kfm.
 std::string pf_savepath(const char *path)
 {
-    std::string p = path;
-    if (p.find(".kfm") == std::string::npos && p.find(".KFM") == std::string::npos)
+    std::string p = path, lower = path;
+    for (char &c : lower)
+        c = (char)tolower((unsigned char)c);
+    if (lower.find(".kfm") == std::string::npos)
         p += ".kfm";
     return p;
 }
@@ -454,6 +463,9 @@ struct pf_staged {
     int32_t layergroup;
     uint32_t renderstyle;
     float rendersettings[19];
+    uint32_t haslooks = 0, haswood = 0, simdefault = 0; // blocks 17 and 21, or their stand-ins
+    int32_t invert = 0, autolevel = 0, detail = 0;     // the single raster of versions 1 to 11
+    uint32_t single = 0;
     pf_tool tools[project_maxtools];
     pf_op ops[project_maxops];
     project_layer layers[project_maxlayers];
@@ -517,6 +529,10 @@ bool pf_readblock1(msg_stream *m, pf_staged &st)
     m->position = 8;
     pf_readfloats(m, st.size, 3);
     pf_readfloats(m, st.originfrac, 3);
+    // The single-raster resolution and every layer fit divide by the size.
+    if (!(std::isfinite(st.size[0]) && st.size[0] > 0.0f && std::isfinite(st.size[1]) && st.size[1] > 0.0f &&
+          std::isfinite(st.size[2])))
+        return pf_refuse("canvas size (x, in thousandths)", (int)(st.size[0] * 1000.0f));
     for (uint32_t &w : st.viewwords)
         w = (uint32_t)msg_readint(m);
     st.cfgword = (uint32_t)msg_readint(m);
@@ -582,55 +598,262 @@ bool pf_readlayertable(msg_stream *m, pf_staged &st)
     return !m->failed;
 }
 
-// Blocks 2 to 21 as the version has them. The caller has checked that the
-// file holds them all.
+// The blocks an older version lacks take the values the program used then.
+void pf_defaultheader(pf_staged &st)
+{
+    st.units = 1;
+    for (pf_op &o : st.ops) {
+        o.engagefeed = o.feed;
+        o.stock = 0.0f;
+        o.entry = 0;
+        o.coolant = 2;
+        o.flags = 0;
+        o.group = 0;
+    }
+    for (pf_tool &t : st.tools) {
+        t.rampangle = 15.0f;
+        t.units = 0; // the project's, below
+        t.flutes = 2;
+    }
+    for (project_layer &l : st.layers) {
+        const float crop[4] = {0, 0, 1, 1};
+        memcpy(l.crop, crop, sizeof(crop));
+        l.groups = 1;
+        l.uid = 0xFFFFFFFFu;
+    }
+    st.zfill = 0.0f;
+    st.layergroup = 0;
+    st.renderstyle = 0;
+    for (int i = 0; i < 19; i++)
+        st.rendersettings[i] = i == 0 || (i >= 7 && i <= 17) ? 0.5f : 0.0f;
+}
+
+// Blocks 5 to 10: the operation records' remaining values and the ramp angles.
+void pf_readopblocks(msg_stream *m, pf_staged &st, const int32_t at[projfile_blockcount])
+{
+    auto block = [&](int b) { return at[b] >= 0 ? (m->position = at[b], true) : false; };
+    if (block(4))
+        for (pf_op &o : st.ops)
+            o.engagefeed = msg_readint(m);
+    if (block(5))
+        for (pf_op &o : st.ops)
+            o.stock = msg_readfloat(m);
+    if (block(6))
+        for (pf_op &o : st.ops)
+            o.entry = msg_readint(m);
+    if (block(7))
+        for (pf_op &o : st.ops)
+            o.coolant = msg_readint(m);
+    if (block(8)) {
+        for (pf_op &o : st.ops)
+            o.flags = (uint32_t)msg_readint(m);
+        st.detail = msg_readint(m);
+    }
+    if (block(9))
+        for (pf_tool &t : st.tools)
+            t.rampangle = msg_readfloat(m);
+    for (pf_op &o : st.ops) {
+        if (o.type == -1)
+            o.engagefeed = 0;
+        else if (at[4] < 0)
+            o.engagefeed = o.feed;
+    }
+}
+
+// Block 17 to 21: colours, the current group, the render style and wood
+// grain. Version 31 stored the two simulation colours the other way round;
+// before 43 a wood-grain project kept its grain colours in the simulation
+// colours.
+void pf_readlooks(msg_stream *m, pf_staged &st, const int32_t at[projfile_blockcount])
+{
+    if (at[16] >= 0) {
+        m->position = at[16];
+        pf_readfloats(m, &st.canvascolor[0][0], 6);
+        pf_readfloats(m, &st.simcolor[0][0], 6);
+        pf_readfloats(m, st.colorcurve, 2);
+        st.haslooks = 1;
+        if (st.version == 31)
+            for (int k = 0; k < 3; k++)
+                std::swap(st.simcolor[0][k], st.simcolor[1][k]);
+    }
+    if (at[17] >= 0) {
+        m->position = at[17];
+        st.layergroup = (uint16_t)msg_readshort(m);
+    }
+    if (at[18] >= 0) {
+        m->position = at[18];
+        st.renderstyle = (uint32_t)msg_readint(m);
+        pf_readfloats(m, st.rendersettings, 19);
+    }
+    if (at[19] >= 0) {
+        m->position = at[19];
+        for (pf_tool &t : st.tools)
+            t.flutes = msg_readint(m);
+    }
+    if (at[20] >= 0) {
+        m->position = at[20];
+        pf_readfloats(m, &st.woodcolor[0][0], 6);
+        st.haswood = 1;
+    } else if (st.renderstyle != 0 && st.haslooks) {
+        for (int k = 0; k < 3; k++) {
+            st.woodcolor[0][k] = st.simcolor[1][k];
+            st.woodcolor[1][k] = st.simcolor[0][k];
+        }
+        st.haswood = 1;
+        st.simdefault = 1;
+    }
+}
+
+uint32_t pf_halves(uint32_t low, uint32_t high)
+{
+    return (low & 0xFFFFu) | (high & 0xFFFFu) << 16;
+}
+
+float pf_bitsfloat(uint32_t bits)
+{
+    float f;
+    memcpy(&f, &bits, 4);
+    return f;
+}
+
+// An operation record as an older version stored it, brought to today's
+// meaning of its values. The rows run in order on the type as it stands, so
+// a type 5 of version 18 becomes type 11 and is not rescaled as a type 5.
+void pf_migrateop(pf_op &o, const pf_staged &st)
+{
+    const int32_t v = st.version;
+    const pf_tool *tool = o.tool >= 1 && o.tool <= project_maxtools ? &st.tools[o.tool - 1] : nullptr;
+    const float dia = tool ? tool->flutediameter : 0.0f;
+    if (v < 11 && o.entry > 127) {
+        o.flags |= 4;
+        o.entry &= 127;
+    }
+    if (o.type == 6 && v < 12)
+        o.aux[1] = 0.0f;
+    if (o.type == 6 && v < 27)
+        o.aux[2] = -1.0f;
+    if (o.type == 3 && v < 18)
+        o.aux[2] = 0.0f;
+    if (o.type == 10 && v <= 16)
+        o.aux[1] -= 0.5f * dia;
+    if ((o.type == 6 || o.type == 8 || o.type == 10) && v <= 17)
+        o.aux[0] *= st.size[2];
+    if (o.type == 6 && v < 21)
+        o.stock = 0.0f;
+    if (o.type == 8 && v < 21) {
+        if (o.stock != 0.0f)
+            o.flags |= o.stock < 0.0f ? 16u | 32u : 16u;
+        float scale = st.units == 2 ? 0.03937008f : 1.0f;
+        uint32_t high = (uint32_t)(o.aux[1] / (24.0f * scale) * 65535.0f + 0.5f);
+        o.stock = o.step;
+        o.step = 0.0f;
+        o.aux[1] = pf_bitsfloat(pf_halves(0, high));
+    }
+    if (o.type == 10 && v < 21) {
+        o.stock = o.aux[1];
+        o.aux[1] = 0.0f;
+    }
+    if ((o.type == 7 || o.type == 10) && v < 25)
+        o.aux[1] = 0.0f;
+    if (o.type == 13 && v < 23) {
+        int shape = (int)o.aux[0], cuts = (int)lroundf(o.step);
+        o.aux[0] = pf_bitsfloat(pf_halves((uint32_t)shape, (uint32_t)cuts));
+        o.step = 0.0f;
+        sys_log("reformatted tessellate op: shape=%d cuts=%d", shape, cuts);
+    }
+    if (o.type == 5 && v == 18)
+        o.type = 11;
+    if (o.type == 5 && v < 30) {
+        float d = dia;
+        if (v >= 18 && tool && (uint32_t)tool->units != st.units)
+            d = st.units == 1 ? d / 25.4f : d * 25.4f;
+        float aux2 = o.aux[1];
+        o.aux[1] = aux2 * d;
+        o.aux[2] = std::min(d, (o.aux[2] + aux2) * d);
+    }
+    if ((o.type == 1 || o.type == 2 || o.type == 9) && o.aux[0] >= 180.0f)
+        o.aux[0] -= 180.0f;
+}
+
+// Blocks 2 to 21 as the version has them, defaults for those it predates.
+// The caller has checked that the file holds them all.
 bool pf_readheader(msg_stream *m, pf_staged &st)
 {
     int32_t at[projfile_blockcount];
     pf_walkblocks(st.version, at);
     if (!pf_readblock1(m, st))
         return false;
-    m->position = at[1];
-    st.units = (uint32_t)msg_readint(m);
-    m->position = at[4];
-    for (pf_op &o : st.ops)
-        o.engagefeed = msg_readint(m);
-    for (pf_op &o : st.ops)
-        o.stock = msg_readfloat(m);
-    for (pf_op &o : st.ops)
-        o.entry = msg_readint(m);
-    for (pf_op &o : st.ops)
-        o.coolant = msg_readint(m);
-    for (pf_op &o : st.ops)
-        o.flags = (uint32_t)msg_readint(m);
-    m->position = at[9];
+    pf_defaultheader(st);
+    if (at[1] >= 0) {
+        m->position = at[1];
+        st.units = (uint32_t)msg_readint(m);
+    }
+    if (at[2] >= 0) {
+        m->position = at[2];
+        st.invert = msg_readint(m);
+    }
+    if (at[3] >= 0) {
+        m->position = at[3];
+        st.autolevel = msg_readint(m);
+    }
+    pf_readopblocks(m, st, at);
+    if (at[10] >= 0) {
+        m->position = at[10];
+        if (!pf_readlayertable(m, st))
+            return false;
+    }
+    if (at[11] >= 0) {
+        m->position = at[11];
+        for (project_layer &l : st.layers)
+            pf_readfloats(m, l.crop, 4);
+    }
+    if (at[12] >= 0) {
+        m->position = at[12];
+        st.zfill = msg_readfloat(m);
+    }
     for (pf_tool &t : st.tools)
-        t.rampangle = msg_readfloat(m);
-    if (!pf_readlayertable(m, st))
-        return false;
-    for (project_layer &l : st.layers)
-        pf_readfloats(m, l.crop, 4);
-    st.zfill = msg_readfloat(m);
-    for (pf_tool &t : st.tools)
-        t.units = msg_readint(m);
-    for (project_layer &l : st.layers)
-        l.uid = (uint32_t)msg_readint(m);
-    for (project_layer &l : st.layers)
-        l.groups = (uint32_t)msg_readint(m);
-    for (pf_op &o : st.ops)
-        o.group = msg_readint(m);
-    pf_readfloats(m, &st.canvascolor[0][0], 6);
-    pf_readfloats(m, &st.simcolor[0][0], 6);
-    pf_readfloats(m, st.colorcurve, 2);
-    st.layergroup = (uint16_t)msg_readshort(m);
-    st.renderstyle = (uint32_t)msg_readint(m);
-    pf_readfloats(m, st.rendersettings, 19);
-    for (pf_tool &t : st.tools)
-        t.flutes = msg_readint(m);
-    pf_readfloats(m, &st.woodcolor[0][0], 6);
+        t.units = (int32_t)st.units;
+    if (at[13] >= 0) {
+        m->position = at[13];
+        for (pf_tool &t : st.tools)
+            t.units = msg_readint(m);
+    }
+    if (at[14] >= 0) {
+        m->position = at[14];
+        for (project_layer &l : st.layers)
+            l.uid = (uint32_t)msg_readint(m);
+    }
+    if (at[15] >= 0) {
+        m->position = at[15];
+        for (project_layer &l : st.layers)
+            l.groups = (uint32_t)msg_readint(m);
+        for (pf_op &o : st.ops)
+            o.group = msg_readint(m);
+    }
+    // Paths-layers belonged to every group until groups could be chosen per layer.
+    if (st.version < 34)
+        for (project_layer &l : st.layers)
+            if (l.type == layer_paths)
+                l.groups = 0x3FFu;
+    pf_readlooks(m, st, at);
     if (st.layergroup >= project_maxgroups)
         return pf_refuse("current layer group", st.layergroup);
+    for (pf_op &o : st.ops)
+        if (o.type != -1)
+            pf_migrateop(o, st);
     return !m->failed;
+}
+
+// The image chunk of rasters in a version's body: PNG while the body was
+// stored as it stood, 16-bit samples once it was coded.
+int pf_rasterkind(int32_t version)
+{
+    return version < 6 ? img_raw : version < 19 ? img_png : img_pack16;
+}
+
+int pf_pathform(int32_t version)
+{
+    return version < 37 ? path_formraw : version < 44 ? path_formq1 : path_formq2;
 }
 
 int64_t pf_left(const msg_stream *m)
@@ -667,8 +890,16 @@ bool pf_readtext(msg_stream *m, pf_staged &st)
         pf_text t;
         t.slot = msg_readint(m);
         t.font = msg_readint(m);
-        t.ptsize = msg_readfloat(m);
-        t.spacing = msg_readfloat(m);
+        if (st.version < 35) {
+            // An integer size step then: q stood for 2 x sqrt(q + 0.5) points.
+            int32_t q = msg_readint(m);
+            if (q < 0 || q > 1000000)
+                return pf_refuse("point size step", q);
+            t.ptsize = 2.0f * sqrtf((float)q + 0.5f);
+        } else {
+            t.ptsize = msg_readfloat(m);
+        }
+        t.spacing = st.version >= 25 ? msg_readfloat(m) : 0.0f;
         char text[text_maxchars];
         if (!msg_readtext(m, text, sizeof(text)))
             return pf_refuse("text of text object", i);
@@ -700,23 +931,25 @@ bool pf_readlayers(msg_stream *m, pf_staged &st)
             continue;
         }
         m->position = start;
+        if (st.version < 22)
+            l.uid = project_layeruid((uint32_t)(start + i));
         sys_log("layer[%02d].name: \"%s\"", i, l.name);
         sys_log("layer[%02d].uid:%08X type:%02X", i, l.uid, type);
         sys_log("@%08X reading layer data...", start);
         switch (type) {
         case layer_raster: {
-            image *img = img_read(m, img_pack16);
+            image *img = img_read(m, pf_rasterkind(st.version));
             if (!img)
                 return pf_refuse("raster data of layer", i);
             l.data.img = img;
             break;
         }
         case layer_paths:
-            if (!(l.data.pth = path_read(m, 0, path_formq2)))
+            if (!(l.data.pth = path_read(m, st.version < 17, pf_pathform(st.version))))
                 return pf_refuse("path data of layer", i);
             break;
         case layer_model:
-            if ((l.data.mesh = model_read(m, 1)) < 0)
+            if ((l.data.mesh = model_read(m, st.version >= 20)) < 0)
                 return pf_refuse("model data of layer", i);
             break;
         case layer_text:
@@ -750,21 +983,61 @@ bool pf_readsection(msg_stream *m, const char *expect)
     return true;
 }
 
-bool pf_readtoolpath(msg_stream *m, pf_toolpath &tp)
+// The sorted-order entries as the version stored them, made 5-byte entries:
+// versions 10 to 15 kept a 16-bit index and the direction in the third
+// byte, 16 to 23 a 24-bit index and the direction in the fifth of 8 bytes.
+bool pf_readsorted(msg_stream *m, int32_t version, int32_t count, std::vector<toolpath_sorted> &out)
+{
+    int stride = version < 16 ? 4 : version < 24 ? 8 : 5;
+    if (count < 0 || (uint32_t)count > toolpath_maxpaths || count > pf_left(m) / stride)
+        return pf_refuse("sorted count", count);
+    out.assign((size_t)count, toolpath_sorted{});
+    for (toolpath_sorted &e : out) {
+        uint8_t b[8] = {};
+        msg_read(m, b, stride);
+        if (stride == 4) {
+            const uint8_t five[5] = {b[0], b[1], 0, 0, b[2]};
+            memcpy(e.bytes, five, 5);
+        } else {
+            memcpy(e.bytes, b, 5);
+        }
+    }
+    return !m->failed;
+}
+
+// Cut paths: 24-byte entries before version 24 (first vertex, count, the
+// flags in the low byte of the third word, 12 bytes unused).
+bool pf_readpaths(msg_stream *m, int32_t version, int32_t count, std::vector<toolpath_path> &out)
+{
+    int stride = version < 24 ? 24 : 9;
+    if (count < 0 || (uint32_t)count > toolpath_maxpaths || count > pf_left(m) / stride)
+        return pf_refuse("path count", count);
+    out.resize((size_t)count);
+    if (stride == 9) {
+        msg_read(m, out.data(), count * 9);
+        return !m->failed;
+    }
+    for (toolpath_path &p : out) {
+        p.first = (uint32_t)msg_readint(m);
+        p.count = (uint32_t)msg_readint(m);
+        p.flags = (uint8_t)msg_readint(m);
+        uint8_t unused[12];
+        msg_read(m, unused, 12);
+    }
+    return !m->failed;
+}
+
+bool pf_readtoolpath(msg_stream *m, const pf_staged &st, pf_toolpath &tp)
 {
     tp.slot = msg_readint(m);
     if (tp.slot < 0 || tp.slot >= toolpath_maxslots)
         return pf_refuse("toolpath slot", tp.slot);
-    int32_t sorted = msg_readint(m);
-    if (sorted < 0 || (uint32_t)sorted > toolpath_maxpaths || sorted > pf_left(m) / 5)
-        return pf_refuse("sorted count", sorted);
-    tp.sorted.resize((size_t)sorted);
-    msg_read(m, tp.sorted.data(), sorted * 5);
+    int32_t sorted = st.version >= 10 ? msg_readint(m) : 0;
+    if (!pf_readsorted(m, st.version, sorted, tp.sorted))
+        return false;
     int32_t paths = msg_readint(m);
-    if (paths < 0 || (uint32_t)paths > toolpath_maxpaths || paths > pf_left(m) / 9)
-        return pf_refuse("path count", paths);
-    tp.paths.resize((size_t)paths);
-    msg_read(m, tp.paths.data(), paths * 9);
+    if (!pf_readpaths(m, st.version, paths, tp.paths))
+        return false;
     int32_t verts = msg_readint(m);
     if (verts < 0 || verts > pf_left(m) / 12)
         return pf_refuse("vertex count", verts);
@@ -776,6 +1049,15 @@ bool pf_readtoolpath(msg_stream *m, pf_toolpath &tp)
     for (const toolpath_sorted &e : tp.sorted)
         if (toolpath_sortedpath(e) >= (uint32_t)paths)
             return pf_refuse("sorted entry past the cut paths of toolpath", tp.slot);
+    // Toolpaths were kept from the canvas corner before version 42.
+    if (st.version < 42) {
+        float shift[3];
+        for (int k = 0; k < 3; k++)
+            shift[k] = st.originfrac[k] * st.size[k];
+        sys_log("offsetting pre-v42 project toolpaths... (%.3f,%.3f,%.3f)", shift[0], shift[1], shift[2]);
+        for (size_t v = 0; v < tp.verts.size(); v++)
+            tp.verts[v] += shift[v % 3];
+    }
     sys_log("...read toolpath%d (sorted:%d paths:%d verts:%d)", tp.slot, sorted, paths, verts);
     return !m->failed;
 }
@@ -786,12 +1068,12 @@ bool pf_readcam(msg_stream *m, pf_staged &st)
     if (!pf_readsection(m, "[toolpaths]"))
         return false;
     int32_t count = msg_readint(m);
-    sys_log("reading %d toolpaths... (sorted:%d version:%d)", count, 1, st.version);
+    sys_log("reading %d toolpaths... (sorted:%d version:%d)", count, st.version >= 10, st.version);
     if (count < 0 || count > toolpath_maxslots)
         return pf_refuse("toolpath count", count);
     for (int i = 0; i < count; i++) {
         pf_toolpath tp;
-        if (!pf_readtoolpath(m, tp))
+        if (!pf_readtoolpath(m, st, tp))
             return false;
         st.toolpaths.push_back(std::move(tp));
     }
@@ -803,7 +1085,7 @@ bool pf_readcam(msg_stream *m, pf_staged &st)
         snprintf(name, sizeof(name), "[simimage%d]", k++);
         if (!pf_readsection(m, name))
             return false;
-        o.simulation = img_read(m, img_pack10);
+        o.simulation = img_read(m, st.version >= 40 ? img_pack10 : pf_rasterkind(st.version));
         if (m->failed)
             return pf_refuse("simulation image of operation", i);
     }
@@ -814,7 +1096,21 @@ using pf_block = std::unique_ptr<uint8_t, decltype(&sys_free)>;
 
 // The body after the header: its size word, then FSE code, or with
 // projfile_rawbody the bytes themselves. The decoded body, or null.
-pf_block pf_decodebody(const uint8_t *file, int32_t size, int32_t at, int32_t *bodysize)
+// Versions 19, 36 and 37 coded the body with zlib. It must inflate to
+// exactly the size word: short or long, the body is not the one written.
+bool pf_inflate(uint8_t *out, int32_t n, const uint8_t *code, int32_t codesize)
+{
+    uLongf got = (uLongf)n;
+    int r = uncompress(out, &got, code, (uLong)codesize);
+    if (r != Z_OK || got != (uLongf)n) {
+        sys_log("project_load: zlib body does not inflate to %d bytes (%s, %lu)", n,
+                r == Z_OK ? "short" : r == Z_BUF_ERROR ? "long or cut" : "damaged", (unsigned long)got);
+        return false;
+    }
+    return true;
+}
+
+pf_block pf_decodebody(const uint8_t *file, int32_t size, int32_t at, int32_t version, int32_t *bodysize)
 {
     pf_block body(nullptr, sys_free);
     if (size - at < 4) {
@@ -827,6 +1123,16 @@ pf_block pf_decodebody(const uint8_t *file, int32_t size, int32_t at, int32_t *b
     int32_t codesize = size - at - 4;
     int32_t n = (int32_t)(word & ~projfile_rawbody);
     sys_log("@%08X decompressing %db to %db...", at, codesize, n);
+    const bool zlib = version == 19 || version == 36 || version == 37;
+    if (version < projfile_version && (word & projfile_rawbody)) {
+        pf_refuse("body size word", (int)(word >> 1));
+        return body;
+    }
+    // zlib codes at most about 1032 bytes in one.
+    if (zlib && (int64_t)n > (int64_t)codesize * 1032 + 1024) {
+        pf_refuse("zlib body size", n);
+        return body;
+    }
     if ((word & projfile_rawbody) && n != codesize) {
         pf_refuse("raw body size", n);
         return body;
@@ -839,6 +1145,13 @@ pf_block pf_decodebody(const uint8_t *file, int32_t size, int32_t at, int32_t *b
     *bodysize = n;
     if (word & projfile_rawbody) {
         memcpy(body.get(), code, (size_t)n);
+        return body;
+    }
+    if (zlib) {
+        if (!pf_inflate(body.get(), n, code, codesize))
+            body.reset();
+        else
+            sys_log("...decompressed %db to %db", codesize, n);
         return body;
     }
     size_t r = FSE_decompress(body.get(), (size_t)n, code, (size_t)codesize);
@@ -855,6 +1168,51 @@ pf_block pf_decodebody(const uint8_t *file, int32_t size, int32_t at, int32_t *b
     return body;
 }
 
+// Versions 1 to 11 held one raster: a string, then the image, which
+// becomes the only layer; the resolution follows from its width.
+bool pf_readsingle(msg_stream *m, pf_staged &st)
+{
+    sys_log("creating raster-layer project's image...");
+    char text[msg_textmax];
+    int32_t at = m->position;
+    if (!msg_readtext(m, text, sizeof(text)))
+        return pf_refuse("image string at", at);
+    sys_log("%08X: %s", at, text);
+    image *img = img_read(m, pf_rasterkind(st.version));
+    if (!img || m->failed) {
+        img_free(img);
+        return pf_refuse("image of the single-raster project, version", st.version);
+    }
+    if (st.version >= 4 && st.autolevel) {
+        image *levelled = img_scalarautolevel(img);
+        if (levelled) {
+            img_free(img);
+            img = levelled;
+        }
+    }
+    project_layer &l = st.layers[0];
+    snprintf(l.name, sizeof(l.name), "RasterLayer");
+    l.type = layer_raster;
+    l.data.img = img;
+    l.aspect = (float)img->height / (float)img->width;
+    l.flags = st.version >= 3 && st.invert ? 16u : 0u;
+    l.smooth = st.version >= 10 ? std::clamp(st.detail, 0, 32) : 0;
+    l.blend = 3;
+    l.groups = 1;
+    const float centre[3] = {0.5f * st.size[0], 0.5f * st.size[1], 0.0f};
+    memcpy(l.pos, centre, sizeof(centre));
+    memcpy(l.size, st.size, sizeof(l.size));
+    double t = std::floor(100.0 * sys_time.load());
+    l.uid = project_layeruid((t >= 0.0 && t < 1.8e19 ? (uint32_t)(uint64_t)t : 0u) + layer_raster);
+    float scale = st.units == 2 ? 0.03937008f : 1.0f;
+    double ppi = (double)img->width / ((double)st.size[0] * scale);
+    if (!(ppi < 1e6))
+        return pf_refuse("image resolution of the single-raster project, width", img->width);
+    st.ppi = ((int32_t)ppi + 9) / 10 * 10;
+    st.single = 1;
+    return true;
+}
+
 bool pf_stage(const uint8_t *file, int32_t size, pf_staged &st)
 {
     msg_stream m;
@@ -868,11 +1226,21 @@ bool pf_stage(const uint8_t *file, int32_t size, pf_staged &st)
         return false;
     }
     int32_t n = 0;
-    pf_block body = pf_decodebody(file, size, headerend, &n);
-    if (!body)
-        return false;
-    msg_readfrom(&m, body.get(), n);
-    if (pf_readtext(&m, st) && pf_readlayers(&m, st) && pf_readcam(&m, st))
+    pf_block body(nullptr, sys_free);
+    if (st.version < 19) {
+        // The body stood uncoded after the header, without a size word.
+        msg_readfrom(&m, file, size);
+        m.position = headerend;
+        n = size;
+    } else {
+        body = pf_decodebody(file, size, headerend, st.version, &n);
+        if (!body)
+            return false;
+        msg_readfrom(&m, body.get(), n);
+    }
+    bool ok = st.version < 12 ? pf_readsingle(&m, st)
+                              : (st.version < 14 || pf_readtext(&m, st)) && pf_readlayers(&m, st);
+    if (ok && pf_readcam(&m, st))
         return true;
     sys_log("project_load: body damaged or cut (at %08X of %08X)", m.position, n);
     return false;
@@ -893,10 +1261,15 @@ void pf_installheader(const pf_staged &st)
     project.scale = st.units == 2 ? 0.03937008f : 1.0f;
     project.ppi = st.ppi;
     project.zfill = st.zfill;
-    memcpy(project.canvascolor, st.canvascolor, sizeof(st.canvascolor));
-    memcpy(project.simcolor, st.simcolor, sizeof(st.simcolor));
-    memcpy(project.woodcolor, st.woodcolor, sizeof(st.woodcolor));
-    memcpy(project.colorcurve, st.colorcurve, sizeof(st.colorcurve));
+    // What a file lacks keeps the reset's values.
+    if (st.haslooks) {
+        memcpy(project.canvascolor, st.canvascolor, sizeof(st.canvascolor));
+        if (!st.simdefault)
+            memcpy(project.simcolor, st.simcolor, sizeof(st.simcolor));
+        memcpy(project.colorcurve, st.colorcurve, sizeof(st.colorcurve));
+    }
+    if (st.haswood)
+        memcpy(project.woodcolor, st.woodcolor, sizeof(st.woodcolor));
     project_layergroup = st.layergroup;
     project.renderstyle = st.renderstyle;
     memcpy(project.rendersettings, st.rendersettings, sizeof(st.rendersettings));
@@ -1006,9 +1379,10 @@ bool pf_installtoolpaths(const pf_staged &st)
             tp.verts = grown;
             tp.sz_verts = verts + 1;
         }
-        memcpy(tp.verts, src.verts.data(), src.verts.size() * sizeof(float));
-        memcpy(tp.paths, src.paths.data(), src.paths.size() * sizeof(toolpath_path));
-        memcpy(tp.sorted, src.sorted.data(), src.sorted.size() * sizeof(toolpath_sorted));
+        // Files before version 10 have no sorted list: an empty vector has no data.
+        std::copy(src.verts.begin(), src.verts.end(), tp.verts);
+        std::copy(src.paths.begin(), src.paths.end(), tp.paths);
+        std::copy(src.sorted.begin(), src.sorted.end(), tp.sorted);
         tp.num_verts = verts;
         tp.num_paths = (uint32_t)src.paths.size();
         tp.num_sorted = (uint32_t)src.sorted.size();
@@ -1083,6 +1457,11 @@ bool pf_install(pf_staged &st)
     if (!pf_installtext(st))
         return false;
     pf_installlayers(st);
+    if (st.single) {
+        project_layerfitsize(0);
+        sys_log("...created layer[%d]:%.4fx%.4fx%.4f from project's image (ppi:%d)", 0, project.layers[0].size[0],
+                project.layers[0].size[1], project.layers[0].size[2], project.ppi);
+    }
     for (int n = 1; n <= project_maxtools; n++) {
         const pf_tool &t = st.tools[n - 1];
         cam_settool(n, t.name, t.type, t.units, t.flutes, t.flutediameter, t.flutelength, t.aux, t.length,
@@ -1153,12 +1532,13 @@ int project_load(const char *path, int named)
                   name);
         return refused();
     }
-    if (st->version < projfile_version) {
-        sys_log("project_load: version %d files are not read yet", st->version);
+    if (st->version < 1) {
+        sys_log("project_load: version %d refused", st->version);
         return refused();
     }
     if (!pf_stage(file.get(), size, *st))
         return refused();
+    const int32_t version = st->version;
     pf_waitidle();
     project_reset();
     if (!pf_install(*st)) {
@@ -1170,7 +1550,7 @@ int project_load(const char *path, int named)
         return 0;
     }
     st.reset();
-    sys_status("...loaded '%s' (%.2fmb, v%02d, %.3fs)", name, size / 1048576.0, projfile_version,
+    sys_status("...loaded '%s' (%.2fmb, v%02d, %.3fs)", name, size / 1048576.0, version,
                sys_seconds() - start);
     project_updatecanvas(1, 1, (uint32_t)project_layergroup);
     const char *units = project_unitnames[project.units <= 2 ? project.units : 0];

@@ -20,8 +20,8 @@ struct projfile_block {
 constexpr int projfile_blockcount = 21;
 extern const projfile_block projfile_blocks[projfile_blockcount];
 
-// Saves the project to path (".kfm" appended when the path holds neither
-// ".kfm" nor ".KFM"); elapsed gets the seconds taken. The bytes written, or
+// Saves the project to path (".kfm" appended when the path holds ".kfm"
+// nowhere, in any case); elapsed gets the seconds taken. The bytes written, or
 // 0 on failure (logged), with any previous file at path left whole. Runs
 // as the save job; the caller has set project_savebusy.
 int32_t project_write(const char *path, double *elapsed);

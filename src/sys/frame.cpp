@@ -381,13 +381,14 @@ void sys_frame()
     frame_quitseam();
 }
 
+char sys_title[1024] = "";
+
 void sys_settitle(const char *format, ...)
 {
-    char title[1024];
     va_list args;
     va_start(args, format);
-    vsnprintf(title, sizeof(title), format, args);
+    vsnprintf(sys_title, sizeof(sys_title), format, args);
     va_end(args);
     if (sys_window)
-        SDL_SetWindowTitle(sys_window, title);
+        SDL_SetWindowTitle(sys_window, sys_title);
 }

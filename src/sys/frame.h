@@ -25,5 +25,7 @@ extern double (*sys_clock)();
 float sys_frameperiod(int framerate, float budget, int active, double frameavg);
 
 void sys_frame();
+// The window title as last set, also without a window.
+extern char sys_title[1024];
 // Formats the window title.
 void sys_settitle(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -5,9 +5,15 @@
 // file, byte for byte. Odd: the rest is a header and a plain body, which
 // the harness codes as the writer does and sizes in the size word, so
 // mutations reach the body's sections behind the entropy coder.
+//
+// Seeds: files of every older version, written by the project tests when
+// KERFMILL_FUZZ_SEEDS names a folder, e.g.
+//   KERFMILL_FUZZ_SEEDS=$PWD/seeds ./tests/test_project_gl --gtest_filter=ProjectLegacy.*
+//   ./projectload_fuzz -max_total_time=180 corpus/ seeds/
 #include "project/layer.h"
 #include "project/project.h"
 #include "project/projectfile.h"
+#include "project/undo.h"
 #include "render/draw.h"
 #include "render/glfuncs.h"
 #include "render/text.h"
@@ -52,6 +58,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     gl_bufferdata = fuzz_bufferdata;
     r_initdraw();
     text_init();
+    project_selectiontexture = nullptr; // a reset's "selection" texture needs GL
     project_reset();
     fuzz_path = "/tmp/kerfmill-fuzz-" + std::to_string(getpid()) + ".kfm";
     return 0;

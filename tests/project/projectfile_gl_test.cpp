@@ -630,7 +630,7 @@ TEST_F(ProjectFile, DamagedFilesAreRefusedAndChangeNothing)
     std::vector<Case> cases = {
         {"wrong magic", put(file0, 0, 0x12345678), "Unable to recognized the project file"},
         {"version 45", put(file0, 4, 45), "from a newer version"},
-        {"version 43", put(file0, 4, 43), "version 43 files are not read yet"},
+        {"version 0", put(file0, 4, 0), "version 0 refused"},
         {"layer count 65", put(file0, 2444, 65), "layer count 65 refused"},
         {"layer type 5", put(file0, 2448 + 64, 5), "layer type 5 refused"},
         {"toolpath slot 10 in an operation", put(file0, 900 + 116, 10), "toolpath slot 10 refused"},
