@@ -7,7 +7,9 @@
 #include "cam/cam.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
+#include "img/image.h"
 #include "project/canvas.h"
+#include "project/genraster.h"
 #include "project/layer.h"
 #include "project/projectfile.h"
 #include "project/transform.h"
@@ -142,9 +144,25 @@ static void project_resetselection()
     img_free(all);
 }
 
+// A layer generator's result that the view has not installed was made from
+// the old project: drop it, and let the generators start again. Only once
+// the job has ended (a quit can end the wait before it does).
+static void project_dropgenerated()
+{
+    if (project.generating[0] || project.generating[1])
+        return;
+    if (layer_gendone.load(std::memory_order_acquire) && layer_genrequest.result) {
+        img_free(layer_genrequest.result);
+        layer_genrequest.result = nullptr;
+    }
+    layer_gendone.store(0, std::memory_order_release);
+    layer_genkind.store(0, std::memory_order_release);
+}
+
 void project_reset()
 {
     project_waitjobs();
+    project_dropgenerated();
     event_clear();
     project_freecanvas(1, 1, 1, 1);
     if (image *pending = project_canvasjob.pendingcanvas.exchange(nullptr))

@@ -9,6 +9,7 @@
 #include "cam/tool.h"
 #include "img/image.h"
 #include "platform/seam.h"
+#include "project/genraster.h"
 #include "project/undo.h"
 #include "sys/config.h"
 #include "sys/frame.h"
@@ -314,7 +315,15 @@ TEST_F(Lifecycle, ResetLeavesTheDefaultProject)
     snprintf(project.path, sizeof(project.path), "/x/y.kfm");
     cfg_setf(cfg_canvassize, 20.0f);
     cfg_setf(cfg_canvassize + 4, 10.0f);
+    // A generated layer the view never installed belongs to the old project.
+    layer_genrequest.result = img_allocfloat("genlayer", 4, 4);
+    ASSERT_NE(layer_genrequest.result, nullptr);
+    layer_genkind = 3;
+    layer_gendone = 1;
     project_reset();
+    EXPECT_EQ(layer_genrequest.result, nullptr);
+    EXPECT_EQ(layer_genkind.load(), 0);
+    EXPECT_EQ(layer_gendone.load(), 0);
     EXPECT_EQ(selectionwidth, 2);
     EXPECT_EQ(selectionheight, 2);
     for (float v : selectionpixels)
