@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  cmake g++ make ninja-build pkg-config
+  cmake g++ make ninja-build pkg-config lld
   # program libraries
   libsdl2-dev libsdl2-image-dev libfreetype-dev libcurl4-openssl-dev
   libgl-dev libgl1-mesa-dri zlib1g-dev libpng-dev libsvgpp-dev libboost-dev
