@@ -162,7 +162,12 @@ static inline float convo_admit(float acc, float v, float k, float minval)
 // matters for ties between +0 and -0). The dilation spans are what small
 // kernels spend their time in, so they are built for the wider vector units
 // too and the best the processor has is picked at run time.
+// Clang refuses noinline beside target_clones (its clones are never inlined).
+#if defined(__clang__)
+#define convo_clones __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
 #define convo_clones __attribute__((noinline, target_clones("avx512f", "avx2", "default")))
+#endif
 convo_clones static void convo_maxspan(float *__restrict acc, const float *__restrict src, int n,
                                                     float k, float minval, bool admitall)
 {
