@@ -10,9 +10,25 @@
 #include "carvesim.h"
 #include "img/image.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <vector>
+
+// The most the relief changes between neighbouring pixels: the tolerance of
+// judging a cut sampled once per pixel.
+inline double carve_pixelchange(const carve_grid &t)
+{
+    double worst = 0;
+    for (int j = 0; j < t.h; j++)
+        for (int i = 0; i < t.w; i++) {
+            if (i + 1 < t.w)
+                worst = std::max(worst, std::fabs(t.at(i + 1, j) - t.at(i, j)));
+            if (j + 1 < t.h)
+                worst = std::max(worst, std::fabs(t.at(i, j + 1) - t.at(i, j)));
+        }
+    return worst;
+}
 
 // A canvas of w x h pixels over size (x, y, z) with the origin at frac of the
 // size; heights 0..1 of size z. Row 0 lies at the canvas's largest y.

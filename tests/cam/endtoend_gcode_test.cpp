@@ -114,20 +114,6 @@ std::vector<endtoend_move> endtoend_made(const std::vector<rs274_move> &moves, d
     return out;
 }
 
-// The most the relief changes between neighbouring pixels.
-double endtoend_pixelchange(const carve_grid &t)
-{
-    double worst = 0;
-    for (int j = 0; j < t.h; j++)
-        for (int i = 0; i < t.w; i++) {
-            if (i + 1 < t.w)
-                worst = std::max(worst, std::fabs(t.at(i + 1, j) - t.at(i, j)));
-            if (j + 1 < t.h)
-                worst = std::max(worst, std::fabs(t.at(i, j + 1) - t.at(i, j)));
-        }
-    return worst;
-}
-
 } // namespace
 
 class EndToEnd : public ParallelTest {
@@ -215,7 +201,7 @@ TEST_F(EndToEnd, ReliefMilledByParallelIsWrittenReadByRs274AndCarvedWithoutGouge
     const carve_tool ball = carve_toolof(1, op.z_max);
     // The relief's own change across a pixel plus 1e-4, as for every
     // generator; each post adds its rounding below.
-    const double tol = endtoend_pixelchange(canvas.world()) + 1e-4;
+    const double tol = carve_pixelchange(canvas.world()) + 1e-4;
 
     struct Case {
         const char *post;

@@ -52,19 +52,6 @@ const ToolCase tools[] = {
     {"tapered ball r1/64 5deg", tool_taperball, 0.015625f, 1.0f, 5.0f},
 };
 
-// The most the relief changes between neighbouring pixels.
-double pixelchange(const carve_grid &t)
-{
-    double worst = 0;
-    for (int j = 0; j < t.h; j++)
-        for (int i = 0; i < t.w; i++) {
-            if (i + 1 < t.w)
-                worst = std::max(worst, std::fabs(t.at(i + 1, j) - t.at(i, j)));
-            if (j + 1 < t.h)
-                worst = std::max(worst, std::fabs(t.at(i, j + 1) - t.at(i, j)));
-        }
-    return worst;
-}
 } // namespace
 
 class ParallelCarve : public ParallelTest {
@@ -106,7 +93,7 @@ TEST_F(ParallelCarve, NoCutterGougesTheRelief)
     for (int fi = 0; fi < 4; fi++) {
         const Fixture &f = fixtures[fi];
         usecanvas(carve_makecanvas(64, 64, canvas_size, canvas_frac, f.height));
-        const double tol = pixelchange(canvas.world()) + 1e-4;
+        const double tol = carve_pixelchange(canvas.world()) + 1e-4;
         for (int ti = 0; ti < 5; ti++) {
             const ToolCase &t = tools[ti];
             const auto &pair = pairings[(fi + ti) % 4];

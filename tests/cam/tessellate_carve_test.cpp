@@ -36,18 +36,6 @@ const ToolCase tools[] = {
     {"flat 1/8", tool_cylinder, 0.125f, 1.0f, 0.0f},
 };
 
-double pixelchange(const carve_grid &t)
-{
-    double worst = 0;
-    for (int j = 0; j < t.h; j++)
-        for (int i = 0; i < t.w; i++) {
-            if (i + 1 < t.w)
-                worst = std::max(worst, std::fabs(t.at(i + 1, j) - t.at(i, j)));
-            if (j + 1 < t.h)
-                worst = std::max(worst, std::fabs(t.at(i, j + 1) - t.at(i, j)));
-        }
-    return worst;
-}
 } // namespace
 
 class TextureCarve : public GenTest {
@@ -76,7 +64,7 @@ TEST_F(TextureCarve, NeitherOperationGougesTheRelief)
     int n = 0;
     for (const Fixture &f : fixtures) {
         usecanvas(carve_makecanvas(64, 64, canvas_size, canvas_frac, f.height));
-        const double tol = pixelchange(canvas.world()) + 1e-4;
+        const double tol = carve_pixelchange(canvas.world()) + 1e-4;
         for (const ToolCase &t : tools) {
             cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
             // Hexagons with a gap, two rings a shape, linked rings on every other pairing.
