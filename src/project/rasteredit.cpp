@@ -136,6 +136,20 @@ static image *rasteredit_border(image *img, int bx, int by, const char *name)
     return big;
 }
 
+// The layer's raster with its empty pixels marked, inside a frame of bx, by
+// pixels that the edit may grow into; the frame is noted for the crop back.
+static image *rasteredit_framedcopy(rasteredit_state &s, int bx, int by, const char *name)
+{
+    image *img = img_copy(s.img);
+    if (!img)
+        return nullptr;
+    rasteredit_markempty(img, s.removebottom);
+    img = rasteredit_border(img, bx, by, name);
+    if (img && bx && by)
+        s.bx = bx, s.by = by;
+    return img;
+}
+
 // ------------------------------------------------------------ edit 3
 
 static image *rasteredit_adjustlevels(rasteredit_state &s)
@@ -241,15 +255,9 @@ static image *rasteredit_expand(rasteredit_state &s)
         sys_log("layer_processraster: no expand/contract by %f (%f pixels) on layer[%d]", r, diameter, s.slot);
         return nullptr;
     }
-    image *img = img_copy(s.img);
+    image *img = rasteredit_framedcopy(s, bx, by, "reflate");
     if (!img)
         return nullptr;
-    rasteredit_markempty(img, s.removebottom);
-    img = rasteredit_border(img, bx, by, "reflate");
-    if (!img)
-        return nullptr;
-    if (bx && by)
-        s.bx = bx, s.by = by;
     // Beyond the disc the kernel must take nothing: its outside value is the
     // empty one, so the dilation never reaches past the radius.
     image *k = img_scalarparametric(1, aspect, diameter, 0.0f, zr * ppux, zr / sz, rasteredit_empty);
@@ -304,15 +312,9 @@ static image *rasteredit_draft(rasteredit_state &s)
         sys_log("layer_processraster: no draft angle of %f degrees on layer[%d]", theta, s.slot);
         return nullptr;
     }
-    image *img = img_copy(s.img);
+    image *img = rasteredit_framedcopy(s, bx, by, "draft");
     if (!img)
         return nullptr;
-    rasteredit_markempty(img, s.removebottom);
-    img = rasteredit_border(img, bx, by, "draft");
-    if (!img)
-        return nullptr;
-    if (bx && by)
-        s.bx = bx, s.by = by;
     image *k = img_scalarparametric(2, aspect, 0.0f, c * d, theta, d / l->size[2], rasteredit_full);
     sys_log("depth:%f radius:%f scale:%f radpix:%f kernel:%d", d, q, c, c * q, k ? k->width : 0);
     image *t = rasteredit_tilt(l, img->width, img->height);
