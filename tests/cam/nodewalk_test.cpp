@@ -10,9 +10,11 @@
 #include "cam/toolpath.h"
 #include "camtest.h"
 #include "geom/contour.h"
+#include "geom/medial.h"
 #include "img/image.h"
 #include "testlog.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -326,4 +328,137 @@ TEST_F(NodeWalk, BinaryTreeWalksInOrder)
     seen.clear();
     bitree_walk(&b, [](uint64_t v) { seen.push_back(v); });
     EXPECT_EQ(seen, (std::vector<uint64_t>{1, 2, 3, 4, 5}));
+}
+
+namespace {
+
+// A 0.7 x 0.4 rectangle traced from a 128 px image of a unit canvas, as the
+// generators trace their outlines: a pocket ring (positive area, closed,
+// first point repeated) whose medial axis runs through its middle with a
+// clearance of 0.2 and down the diagonals to the corners.
+struct traced_ring {
+    std::vector<float> verts;
+    contour *cont = nullptr;
+    static constexpr float lo[2] = {0.15f, 0.3f}, hi[2] = {0.85f, 0.7f};
+    traced_ring()
+    {
+        const int w = 128;
+        image *img = img_allocfloat("ring", w, w);
+        float *p = (float *)img->pixels;
+        for (int j = 0; j < w; j++)
+            for (int i = 0; i < w; i++) {
+                const float x = (i + 0.5f) / w, y = 1.0f - (j + 0.5f) / w;
+                p[j * w + i] = x > lo[0] && x < hi[0] && y > lo[1] && y < hi[1] ? 1.0f : 0.0f;
+            }
+        const float scale[3] = {1, -1, 1}, offset[3] = {0, 1, 0};
+        contour *k = cont_fromimage(img, 0.5f, scale, offset, 2.0f, 0.0f, 1e9f, 0);
+        img_free(img);
+        if (k && k->numpolys == 1) {
+            verts.assign(k->verts, k->verts + k->vertcount[0] * 3);
+            if (verts[0] != verts[verts.size() - 3] || verts[1] != verts[verts.size() - 2])
+                verts.insert(verts.end(), {verts[0], verts[1], verts[2]});
+            for (size_t i = 2; i < verts.size(); i += 3)
+                verts[i] = 0.0f; // the axis adds each clearance to the ring's Z
+            if (cont_polyarea(verts.data(), (uint32_t)verts.size() / 3) < 0)
+                for (size_t a = 0, b = verts.size() - 3; a < b; a += 3, b -= 3)
+                    std::swap_ranges(verts.begin() + a, verts.begin() + a + 3, verts.begin() + b);
+            cont = cont_new();
+            cont_addpoly(cont, verts.data(), (uint32_t)verts.size() / 3, 1, 0, "test");
+        }
+        cont_free(k);
+    }
+    ~traced_ring() { cont_free(cont); }
+    int count() const { return (int)verts.size() / 3; }
+    // Distance from (x, y) to the nearest corner of the rectangle.
+    static float corner(float x, float y)
+    {
+        float best = 1e9f;
+        for (float cx : {lo[0], hi[0]})
+            for (float cy : {lo[1], hi[1]})
+                best = std::min(best, std::hypot(x - cx, y - cy));
+        return best;
+    }
+};
+
+} // namespace
+
+// The helix of an offset pocket goes to the medial-axis point whose clearance
+// is nearest 64 r less its distance to the ring (about 32 r) when that point
+// is wider than the helix radius r; the horizontal offsets take the widest
+// point, and only when it is wider than twice their helix radius. Either
+// way the helix stays inside the ring.
+TEST_F(NodeWalk, HelixChoiceOnATracedRing)
+{
+    traced_ring ring;
+    ASSERT_NE(ring.cont, nullptr) << "the rectangle traced to one ring";
+    contour *axis = con_medialaxis(ring.cont, 0.5f, 1.0f, 0.0f, 0.02f);
+    ASSERT_NE(axis, nullptr);
+    float widest = 0.0f;
+    for (uint32_t k = 0; k < axis->numverts; k++)
+        widest = std::max(widest, axis->verts[k * 3 + 2]);
+    ASSERT_NEAR(widest, 0.2f, 0.01f) << "the axis reaches the middle of the rectangle";
+
+    struct Case {
+        const char *name;
+        int horizontal; // 0: offset pocket ring, 1: horizontal-offset node
+        float flutediameter;
+        int helix;
+        float clearance; // of the point chosen (0: none logged)
+        int nearcorner;  // the cut starts within 0.12 of a corner (-1: a ramp's start, not chosen)
+    } const cases[] = {
+        {"pocket: every clearance far below 32 r takes the widest", 0, 0.25f, 1, 0.2f, 0},
+        {"pocket: a clearance near 32 r beats the widest", 0, 0.01f, 1, 0.08f, 1},
+        {"pocket: wider than r though not 2 r takes a helix", 0, 0.6f, 1, 0.2f, 0},
+        {"pocket: no wider than r ramps", 0, 0.84f, 0, 0.0f, -1},
+        {"horizontal: the widest point", 1, 0.25f, 1, 0.2f, 0},
+        {"horizontal: the widest point however small the helix", 1, 0.01f, 1, 0.2f, 0},
+        {"horizontal: wider than r but not 2 r ramps", 1, 0.4f, 0, 0.2f, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        toolpath_free(op.toolpath);
+        op.toolpath = claim();
+        settool(c.flutediameter);
+        op.entry = 2;
+        op.flags = 0;
+        testlog_capture caught;
+        std::vector<float> verts = ring.verts;
+        const float start[3] = {0.5f, 0.5f, 0.0f};
+        float out[3];
+        int dir = 1;
+        if (c.horizontal) {
+            horiz_node n{-1, -1, -1, -1, -1, -1, 1, 0, cont_polyarea(verts.data(), ring.count() - 1),
+                         -0.1f, ring.count(), verts.data(), 0};
+            cam_helicalentry(out, &op, &dir, 0, start, 0, &n, 0.0001f, 0.01f);
+        } else {
+            pocket_node n{-1, -1, -1, 1, 1, cont_polyarea(verts.data(), ring.count() - 1), 0.0f, ring.count(),
+                          verts.data()};
+            cam_helicalentrypos(out, &op, axis, &dir, 0, start, -0.1f, -0.1f, 0.0001f, &n, nullptr);
+        }
+        EXPECT_EQ(countflag(ENGAGE_HELIX), c.helix);
+        EXPECT_EQ(countflag(ENGAGE_RAMP), 1 - c.helix);
+        if (c.clearance > 0.0f) {
+            // The pocket line names the vertex first, the horizontal one x, y.
+            const std::string key = c.horizontal ? "best maxis vert = " : "] (";
+            std::string t = caught.text();
+            size_t at = t.find(key);
+            ASSERT_NE(at, std::string::npos) << t;
+            at += key.size();
+            if (c.horizontal)
+                at = t.find(',', t.find(',', at) + 1) + 1;
+            EXPECT_NEAR(std::strtof(t.c_str() + at, nullptr), c.clearance, 0.025f);
+        }
+        ASSERT_EQ(tp().num_paths, 2u);
+        const float *s = first(1);
+        if (c.nearcorner >= 0)
+            EXPECT_EQ(ring.corner(s[0], s[1]) < 0.12f, c.nearcorner != 0) << s[0] << "," << s[1];
+        if (c.helix) {
+            const toolpath_path &h = tp().paths[0];
+            for (uint32_t v = 0; v < h.count; v++) {
+                const float *p = tp().verts + (h.first + v) * 3;
+                EXPECT_TRUE(cont_contains(ring.verts.data(), ring.count(), p[0], p[1])) << p[0] << "," << p[1];
+            }
+        }
+    }
+    cont_free(axis);
 }
