@@ -21,6 +21,7 @@
 #include "img/smooth.h"
 #include "sys/log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -242,7 +243,10 @@ int prof_nodes(prof_run &r, contour *k, float d)
             sys_log("...discarded malformed polyline verts:%d area:%f org:%f,%f", count, a, v[0], v[1]);
             continue;
         }
-        if (-a > g->size[0] * g->size[1]) {
+        // The canvas's own edge traces to an island as large as the canvas,
+        // give or take the pixel the trace may fall inside it.
+        const float px = g->size[0] / (float)g->width, py = g->size[1] / (float)g->height;
+        if (-a > (g->size[0] - 2.0f * px) * (g->size[1] - 2.0f * py)) {
             sys_log("...discarded perimeter polyline verts:%d area:%f", count, a);
             continue;
         }
@@ -299,6 +303,20 @@ int prof_nodes(prof_run &r, contour *k, float d)
     return 1;
 }
 
+// The tracer turns a ring round the high side of the field clockwise, which
+// makes a ring round kept material a pocket. The tree wants the other hand:
+// a pocket is a ring round the area cut, its next ring lies inside it and
+// is smaller; an island is a ring round kept material, its next ring lies
+// round it. Reversed, the rings also run counter-clockwise round a part
+// when milled conventionally.
+void prof_reverse(contour *k)
+{
+    float *v = k->verts;
+    for (uint32_t p = 0; p < k->numpolys; v += k->vertcount[p] * 3, p++)
+        for (uint32_t a = 0, b = k->vertcount[p] - 1; a < b && b > 0; a++, b--)
+            std::swap_ranges(v + a * 3, v + a * 3 + 3, v + b * 3);
+}
+
 int prof_levels(prof_run &r)
 {
     cam_gen *g = r.g;
@@ -310,6 +328,7 @@ int prof_levels(prof_run &r)
         contour *k = cont_fromimage(r.field, d, r.sizevec, r.originvec, cam_maxdot, cam_minlen, cam_maxlen, 0);
         if (!k)
             return 0;
+        prof_reverse(k);
         if (op->flags & camop_sortpaths) {
             float from[3] = {-9999.0f, -9999.0f, 0.0f};
             contour *o = cont_newfrompolys(k, from);

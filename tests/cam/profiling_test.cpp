@@ -101,6 +101,7 @@ TEST_F(Profiling, RingsLieAtTheOffsetAndWidthSteps)
     op.stock = 0.03f; // Offset
     op.aux[1] = halves(widthhalf(0.125f), 0); // W = 2.5 stepovers
     op.cont = cont_new();
+    testlog_capture log;
     ASSERT_TRUE(rungenerator());
     ASSERT_GE(op.toolpath, 0) << "the job failed";
     // Rows run down from y = 1: the square spans [22, 42) px on both axes.
@@ -131,6 +132,24 @@ TEST_F(Profiling, RingsLieAtTheOffsetAndWidthSteps)
             seen.insert(tp.verts[(tp.paths[i].first + v) * 3 + 2]);
     }
     EXPECT_EQ(seen, want);
+
+    // The rings nest into one tree: at each level they are cut from the
+    // widest in to the outline, and the outline runs counter-clockwise round
+    // the part (conventional milling with the spindle turning clockwise).
+    EXPECT_FALSE(log.contains("has no parent"));
+    float lastz = 2.0f, lastarea = 0.0f;
+    for (uint32_t i = 0; i < tp.num_paths; i++) {
+        if (tp.paths[i].flags & (ENGAGE_RAMP | ENGAGE_HELIX))
+            continue;
+        const float *v = tp.verts + tp.paths[i].first * 3;
+        const float area = cont_polyarea(v, tp.paths[i].count);
+        if (v[2] < lastz - 1e-4f)
+            lastarea = 0.0f; // a new level starts with the widest ring
+        else
+            EXPECT_GT(area, lastarea) << "path " << i << " is wider than the one before it";
+        EXPECT_LT(area, 0.0f) << "path " << i << " runs clockwise";
+        lastz = v[2], lastarea = area;
+    }
 }
 
 TEST_F(Profiling, RefusalsAndSingleLevels)
@@ -198,5 +217,112 @@ TEST_F(Profiling, MoreRingsThanTheTablesHoldAreRefused)
         EXPECT_EQ(op.toolpath, -1);
         EXPECT_TRUE(log.contains("camop_profiling: more than"));
         EXPECT_EQ(notices(), std::vector<std::string>{"Operation Toolpath Failure"});
+    }
+}
+
+namespace {
+
+// Pixel squares [lo, hi) painted in order with a value, on the 64 px canvas.
+struct paint {
+    int lo, hi;
+    float value;
+};
+
+// Distance from (x, y) to the outline of pixel square [lo, hi), y up.
+float squaredistance(float x, float y, int lo, int hi)
+{
+    const float a = lo * px, b = hi * px, ya = 1.0f - b, yb = 1.0f - a;
+    const float dx = std::fmax(std::fmax(a - x, x - b), 0.0f), dy = std::fmax(std::fmax(ya - y, y - yb), 0.0f);
+    if (dx > 0.0f || dy > 0.0f)
+        return std::hypot(dx, dy);
+    return std::fmin(std::fmin(x - a, b - x), std::fmin(y - ya, yb - y));
+}
+
+} // namespace
+
+// Which outlines are cut: a raised frame with a dot in its hole traces to
+// two islands (the frame's outside, the dot) and a pocket (the hole).
+// Outline mode keeps the outermost pockets or islands only; an inverted
+// canvas makes the whole canvas but a square an island round the canvas's
+// perimeter, which is never cut.
+TEST_F(Profiling, WhichOutlinesAreCut)
+{
+    const paint frame = {8, 56, 1.0f}, hole = {20, 44, 0.0f}, dot = {28, 36, 1.0f};
+    struct Case {
+        const char *name;
+        std::vector<paint> canvas;
+        uint32_t flags;
+        std::vector<int> cut; // per outline of the canvas, 1 when cut
+        int perimeter;        // the perimeter ring was discarded
+    } const cases[] = {
+        {"every outline", {frame, hole, dot}, 0x0, {1, 1, 1}, 0},
+        {"outline mode: the outermost pocket", {frame, hole, dot}, 0x10, {0, 1, 0}, 0},
+        {"outline mode: the outermost island", {frame, hole, dot}, 0x30, {1, 0, 0}, 0},
+        {"inverted: the perimeter is never cut", {{20, 44, 1.0f}}, 0x800, {1}, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        resetop();
+        SetUp();
+        std::vector<float> f(side * side, 0.0f);
+        for (const paint &p : c.canvas)
+            for (int y = p.lo; y < p.hi; y++)
+                for (int x = p.lo; x < p.hi; x++)
+                    f[y * side + x] = p.value;
+        canvas(f);
+        op.flags = c.flags;
+        testlog_capture log;
+        ASSERT_TRUE(rungenerator());
+        ASSERT_GE(op.toolpath, 0) << "the job failed";
+        std::vector<int> cut(c.canvas.size(), 0);
+        const toolpath &tp = toolpaths[op.toolpath];
+        for (uint32_t i = 0; i < tp.num_verts; i++) {
+            const float *v = tp.verts + i * 3;
+            size_t near = 0;
+            float best = 1e9f;
+            for (size_t k = 0; k < c.canvas.size(); k++) {
+                const float d = std::fabs(squaredistance(v[0], v[1], c.canvas[k].lo, c.canvas[k].hi));
+                if (d < best)
+                    best = d, near = k;
+            }
+            EXPECT_LT(best, 1.5f * px) << "a cut away from every outline at " << v[0] << "," << v[1];
+            cut[near] = 1;
+        }
+        EXPECT_EQ(cut, c.cut);
+        EXPECT_EQ(log.contains("...discarded perimeter polyline"), c.perimeter != 0);
+    }
+}
+
+// The levels max(B, Z0 - kD) from Z0 = top - z_min down to B = top - z_max.
+TEST_F(Profiling, CuttingLevels)
+{
+    struct Case {
+        const char *name;
+        float doc, zmin, zmax;
+        std::set<float> levels; // top at 1
+    } const cases[] = {
+        {"a cut depth past the bottom: one level at B", 0.3f, 0.0f, 0.25f, {0.75f}},
+        {"z_min lowers the start", 0.1f, 0.05f, 0.25f, {0.85f, 0.75f}},
+        {"whole steps to the bottom", 0.05f, 0.1f, 0.2f, {0.85f, 0.8f}},
+    };
+    canvas(squarecanvas(22, 42));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        resetop();
+        SetUp();
+        op.z_doc = c.doc;
+        op.z_min = c.zmin;
+        op.z_max = c.zmax;
+        ASSERT_TRUE(rungenerator());
+        ASSERT_GE(op.toolpath, 0) << "the job failed";
+        std::set<float> seen;
+        const toolpath &tp = toolpaths[op.toolpath];
+        for (uint32_t i = 0; i < tp.num_paths; i++)
+            for (uint32_t v = 0; v < tp.paths[i].count; v++)
+                seen.insert(std::round(tp.verts[(tp.paths[i].first + v) * 3 + 2] * 1e5f) / 1e5f);
+        std::set<float> want;
+        for (float z : c.levels)
+            want.insert(std::round(z * 1e5f) / 1e5f);
+        EXPECT_EQ(seen, want);
     }
 }
