@@ -1,8 +1,12 @@
 // Medial-axis carving's refusals: a tool without a cutter type has no depth
 // rule, and outlines left open by the canvas edge need "Include Edges".
+#include "cam/compile.h"
 #include "cam/medialaxis.h"
 
 #include "gentest.h"
+
+#include <algorithm>
+#include <set>
 
 TEST_F(GenTest, MedialAxisRefusesWhatItCannotCarve)
 {
@@ -49,5 +53,118 @@ TEST_F(GenTest, MedialAxisRefusesWhatItCannotCarve)
         }
         for (int i = 0; i < toolpath_maxslots; i++)
             toolpath_free(i);
+    }
+}
+
+namespace {
+
+// The highest Z the compiled moves of a slot reach: the safe height.
+float highestmove(int slot)
+{
+    const toolpath &tp = toolpaths[slot];
+    float z = -1e9f;
+    size_t at = 0;
+    for (uint32_t m = 0; m < tp.num_moves; m++)
+        for (uint32_t k = 0; k < tp.moves[m].count; k++)
+            for (int axis = 0; axis < 3; axis++)
+                if (tp.moves[m].code & (1u << axis)) {
+                    if (axis == 2)
+                        z = std::max(z, tp.parms[at]);
+                    at++;
+                }
+    return z;
+}
+
+struct medpath {
+    std::vector<float> v;
+    float lo, hi, mean;
+};
+
+std::vector<medpath> medpaths(int slot)
+{
+    std::vector<medpath> out;
+    const toolpath &tp = toolpaths[slot];
+    for (uint32_t i = 0; i < tp.num_paths; i++) {
+        medpath p{{tp.verts + tp.paths[i].first * 3, tp.verts + (tp.paths[i].first + tp.paths[i].count) * 3},
+                  1e9f, -1e9f, 0.0f};
+        for (size_t k = 2; k < p.v.size(); k += 3) {
+            p.lo = std::min(p.lo, p.v[k]);
+            p.hi = std::max(p.hi, p.v[k]);
+            p.mean += p.v[k] / (float)tp.paths[i].count;
+        }
+        out.push_back(p);
+    }
+    return out;
+}
+
+} // namespace
+
+// A wedge carved with a V-bit over three levels. Each stretch of the axis is
+// cut at one level only: between that level and the one above. "Mixed"
+// turns every second level round. The depth offset is a depth: it lowers
+// every cut by its amount (the carving starts that far below the canvas
+// top), while the safe height stays at the stock top + z_safe.
+TEST_F(GenTest, MedialAxisLevelsDirectionsAndDepthOffset)
+{
+    const int w = 64;
+    const float size[3] = {1, 1, 0.5f}, frac[3] = {0, 0, 1}; // top at z = 0
+    std::vector<float> f(w * w, 0.0f);
+    for (int j = 0; j < w; j++)
+        for (int i = 0; i < w; i++) {
+            const float x = (i + 0.5f) / w, y = (j + 0.5f) / w;
+            f[j * w + i] = x > 0.15f && x < 0.85f && std::fabs(y - 0.5f) < 0.17f * (x - 0.15f) / 0.7f ? 1.0f : 0.0f;
+        }
+    setcanvas(f, w, w, size, frac);
+    cam_settool(1, "vee", tool_vbit, 1, 2, 0.25f, 0.0f, 60.0f, 1.5f, 20.0f);
+    auto run = [&](int dir, float offset) {
+        resetop();
+        op.type = 6;
+        op.aux[0] = 0.25f;
+        op.aux[1] = offset;
+        op.z_doc = 0.05f;
+        op.z_max = 0.15f;
+        op.dir = dir;
+        EXPECT_TRUE(rungenerator());
+        EXPECT_GE(op.toolpath, 0) << "the job failed";
+        std::vector<medpath> p = op.toolpath >= 0 ? medpaths(op.toolpath) : std::vector<medpath>{};
+        const float safe = op.toolpath >= 0 ? highestmove(op.toolpath) : 0.0f;
+        for (int i = 0; i < toolpath_maxslots; i++)
+            toolpath_free(i);
+        return std::make_pair(p, safe);
+    };
+    const auto [plain, safe] = run(0, 0.0f);
+    const float levels[] = {0.0f, -0.05f, -0.1f, -0.15f};
+    std::vector<int> level(plain.size());
+    std::set<int> used;
+    for (size_t i = 0; i < plain.size(); i++) {
+        const medpath &p = plain[i];
+        int k = 1;
+        while (k < 3 && p.mean < levels[k] - 1e-5f)
+            k++;
+        level[i] = k;
+        used.insert(k);
+        EXPECT_GE(p.lo, levels[k] - 1e-4f) << "path " << i;
+        EXPECT_LE(p.hi, levels[k - 1] + 1e-4f) << "path " << i << " cut again above its level";
+    }
+    EXPECT_EQ(used, (std::set<int>{1, 2, 3}));
+    EXPECT_NEAR(safe, 0.1f, 1e-5f);
+
+    const auto mixed = run(2, 0.0f).first;
+    ASSERT_EQ(mixed.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); i++) {
+        std::vector<float> want = plain[i].v;
+        if (level[i] == 2)
+            for (size_t a = 0, b = want.size() - 3; a < b; a += 3, b -= 3)
+                std::swap_ranges(want.begin() + a, want.begin() + a + 3, want.begin() + b);
+        EXPECT_EQ(mixed[i].v, want) << "path " << i << " at level " << level[i];
+    }
+
+    const auto [lowered, lsafe] = run(0, 0.05f);
+    EXPECT_NEAR(lsafe, 0.1f, 1e-5f) << "the safe height stays at the stock top + z_safe";
+    ASSERT_EQ(lowered.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); i++) {
+        ASSERT_EQ(lowered[i].v.size(), plain[i].v.size()) << "path " << i;
+        for (size_t k = 0; k < plain[i].v.size(); k++)
+            EXPECT_NEAR(lowered[i].v[k], plain[i].v[k] - (k % 3 == 2 ? 0.05f : 0.0f), 1e-4f) << "path " << i;
     }
 }
