@@ -277,11 +277,11 @@ static int gen_findlayer(uint32_t uid)
     return -1;
 }
 
-contour *cam_geninput(const cam_gen *g)
+contour *cam_geninput(const cam_gen *g, int aux)
 {
     const camop *op = g->op;
     int32_t word;
-    memcpy(&word, &op->aux[2], sizeof(word));
+    memcpy(&word, &op->aux[aux], sizeof(word));
     if (op->flags & camop_pathslayer) {
         int layer = gen_findlayer((uint32_t)word);
         sys_log("paths-layer to contour... (layer:%02d id:%08X)", layer, (uint32_t)word);

@@ -93,8 +93,9 @@ int cam_genlastlevel(const cam_gen *g, float z);
 // Entry cuts of the coming level start 0.04 inch above zprev.
 void cam_genengage(const cam_gen *g, float zprev);
 // The polylines of the operation's paths input (flag 0x200: one paths-layer;
-// 0x2000: a layer group); null for the canvas input or when none can be made.
-contour *cam_geninput(const cam_gen *g);
+// 0x2000: a layer group), named by type-specific value aux; null for the
+// canvas input or when none can be made.
+contour *cam_geninput(const cam_gen *g, int aux = 2);
 // Epilogue: orders the paths unless the generator did (sort: nearest-next
 // from start, else the order of generation with entry cuts), compiles at
 // T + z_safe, estimates, publishes, unlocks and raises the failure notice

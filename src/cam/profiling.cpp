@@ -133,7 +133,9 @@ int prof_field(prof_run &r)
     const camop *op = g->op;
     image *mask = nullptr;
     if (op->flags & (camop_pathslayer | camop_pathsgroup)) {
-        contour *k = cam_geninput(g);
+        // Profiling keeps its tabs in the third value: the layer or group
+        // is named by the first.
+        contour *k = cam_geninput(g, 0);
         if (!k)
             return 0;
         r.offset = -r.offset;

@@ -5,6 +5,7 @@
 #include "cam/profiling.h"
 
 #include "gentest.h"
+#include "shapestest.h"
 #include "testchild.h"
 
 #include <fstream>
@@ -325,4 +326,84 @@ TEST_F(Profiling, CuttingLevels)
             want.insert(std::round(z * 1e5f) / 1e5f);
         EXPECT_EQ(seen, want);
     }
+}
+
+// The paths inputs: a shape drawn by shapely laid into a paths-layer, named
+// by the first type-specific value (the third holds the tabs), one layer or
+// its layer group. The filled shape is the side cut unless inverted, so ring
+// d lies on shapely's buffer of the shape at Offset - d (inverted: d -
+// Offset), within a pixel.
+TEST_F(Profiling, PathsInputsRingsAgainstShapely)
+{
+    const std::vector<std::vector<double>> rings = shapes_rings("blob");
+    ASSERT_FALSE(rings.empty()) << "/usr/bin/python3 tests/cam/shapes_shapely.py failed (needs python3-shapely)";
+    const float savedsize[3] = {project.size[0], project.size[1], project.size[2]};
+    project.size[0] = project.size[1] = project.size[2] = 1.0f;
+    const uint32_t uid = 0x5A17C0DE;
+    const int group = 4;
+    const int slot = shapes_pathslayer(rings, uid, group);
+    ASSERT_GE(slot, 0);
+    canvas(std::vector<float>(side * side, 0.0f));
+    struct Case {
+        const char *name;
+        uint32_t flags;
+        float word;
+        float sign; // of Offset - d
+    } const cases[] = {
+        {"one paths-layer", camop_pathslayer, shapes_word(uid), 1.0f},
+        {"a layer group", camop_pathsgroup, shapes_word(group), 1.0f},
+        {"one paths-layer inverted", camop_pathslayer | 0x800, shapes_word(uid), -1.0f},
+    };
+    const float offset = 0.03f, levels[2] = {0.0f, 0.05f};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        resetop();
+        SetUp();
+        op.flags = c.flags;
+        op.aux[0] = c.word;
+        op.aux[1] = halves(widthhalf(0.05f), 819);
+        op.aux[2] = halves(6554, 6554); // tabs: not a layer uid
+        op.stock = offset;
+        op.cont = cont_new();
+        ASSERT_TRUE(rungenerator());
+        ASSERT_GE(op.toolpath, 0) << "the job failed";
+        // Each ring matches one level; the canvas's own edge (inverted) is
+        // no ring of the shape.
+        std::string requests = "[";
+        std::vector<std::vector<float>> polys;
+        for (uint32_t p = 0, at = 0; p < op.cont->numpolys; at += op.cont->vertcount[p], p++) {
+            std::vector<float> v(op.cont->verts + at * 3, op.cont->verts + (at + op.cont->vertcount[p]) * 3);
+            bool edge = false;
+            for (size_t k = 0; k < v.size(); k += 3)
+                edge = edge || std::fmin(std::fmin(v[k], 1 - v[k]), std::fmin(v[k + 1], 1 - v[k + 1])) < 0.05f;
+            if (edge)
+                continue;
+            polys.push_back(v);
+            for (float d : levels) {
+                std::ostringstream q;
+                q << (requests.size() > 1 ? "," : "") << "{\"op\":\"offset\",\"name\":\"blob\",\"distance\":"
+                  << c.sign * (offset - d) << ",\"points\":[";
+                for (size_t k = 0; k < v.size(); k += 3)
+                    q << (k ? "," : "") << "[" << v[k] << "," << v[k + 1] << "]";
+                q << "]}";
+                requests += q.str();
+            }
+        }
+        const std::vector<std::string> answers = shapes_ask(requests + "]");
+        ASSERT_EQ(answers.size(), polys.size() * 2);
+        std::set<int> matched;
+        for (size_t p = 0; p < polys.size(); p++) {
+            double worst[2];
+            for (int l = 0; l < 2; l++) {
+                std::vector<double> d = shapes_numbers(answers[p * 2 + l]);
+                worst[l] = d.empty() ? 1e9 : *std::max_element(d.begin(), d.end());
+            }
+            const int l = worst[0] <= worst[1] ? 0 : 1;
+            EXPECT_LE(worst[l], px) << "ring " << p << " nearest the level " << levels[l];
+            matched.insert(l);
+        }
+        EXPECT_EQ(matched, (std::set<int>{0, 1}));
+    }
+    project_layerfree(slot);
+    std::memcpy(project.size, savedsize, sizeof(savedsize));
 }
