@@ -4,6 +4,7 @@
 #include "cam/medialaxis.h"
 
 #include "gentest.h"
+#include "shapestest.h"
 
 #include <algorithm>
 #include <set>
@@ -167,4 +168,65 @@ TEST_F(GenTest, MedialAxisLevelsDirectionsAndDepthOffset)
         for (size_t k = 0; k < plain[i].v.size(); k++)
             EXPECT_NEAR(lowered[i].v[k], plain[i].v[k] - (k % 3 == 2 ? 0.05f : 0.0f), 1e-4f) << "path " << i;
     }
+}
+
+// The paths inputs: a shape drawn by shapely in a paths-layer (or its
+// group) is traced as drawn without a stock, and with one from a distance
+// field valued at the stock: the outline then lies on shapely's buffer of
+// the shape by the stock, within a pixel.
+TEST_F(GenTest, MedialAxisPathsInputsAgainstShapely)
+{
+    const std::vector<std::vector<double>> rings = shapes_rings("blob");
+    ASSERT_FALSE(rings.empty()) << "/usr/bin/python3 tests/cam/shapes_shapely.py failed (needs python3-shapely)";
+    const float savedsize[3] = {project.size[0], project.size[1], project.size[2]};
+    project.size[0] = project.size[1] = 1.0f;
+    project.size[2] = 0.5f;
+    const uint32_t uid = 0x0C0FFEE5;
+    const int group = 7;
+    const int slot = shapes_pathslayer(rings, uid, group);
+    ASSERT_GE(slot, 0);
+    const int w = 64;
+    const float size[3] = {1, 1, 0.5f}, frac[3] = {0, 0, 1};
+    setcanvas(std::vector<float>(w * w, 0.0f), w, w, size, frac);
+    cam_settool(1, "vee", tool_vbit, 1, 2, 0.25f, 0.0f, 60.0f, 1.5f, 20.0f);
+    struct Case {
+        const char *name;
+        uint32_t flags;
+        float word;
+        float stock;
+    } const cases[] = {
+        {"layer as drawn", camop_pathslayer, shapes_word(uid), 0.0f},
+        {"layer grown by a stock", camop_pathslayer, shapes_word(uid), 0.03f},
+        {"group shrunk by a stock", camop_pathsgroup, shapes_word(group), -0.03f},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        resetop();
+        op.type = 6;
+        op.flags = c.flags;
+        op.aux[2] = c.word;
+        op.stock = c.stock;
+        op.z_doc = 0.05f;
+        op.z_max = 0.1f;
+        op.cont = cont_new();
+        ASSERT_TRUE(rungenerator());
+        ASSERT_GE(op.toolpath, 0) << "the job failed";
+        EXPECT_GT(toolpaths[op.toolpath].num_paths, 0u);
+        // The outline is the working contour's first polyline.
+        ASSERT_GE(op.cont->numpolys, 1u);
+        std::ostringstream q;
+        q << "[{\"op\":\"offset\",\"name\":\"blob\",\"distance\":" << c.stock << ",\"points\":[";
+        for (uint32_t k = 0; k < op.cont->vertcount[0]; k++)
+            q << (k ? "," : "") << "[" << op.cont->verts[k * 3] << "," << op.cont->verts[k * 3 + 1] << "]";
+        q << "]}]";
+        const std::vector<std::string> a = shapes_ask(q.str());
+        ASSERT_EQ(a.size(), 1u);
+        const std::vector<double> d = shapes_numbers(a[0]);
+        ASSERT_EQ(d.size(), op.cont->vertcount[0]);
+        EXPECT_LE(*std::max_element(d.begin(), d.end()), 1.0 / w);
+        for (int i = 0; i < toolpath_maxslots; i++)
+            toolpath_free(i);
+    }
+    project_layerfree(slot);
+    std::memcpy(project.size, savedsize, sizeof(savedsize));
 }
