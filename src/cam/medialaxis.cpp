@@ -103,6 +103,18 @@ contour *med_canvas(med_run &r)
     return k;
 }
 
+// The medial axis moves each outline to its right. The canvas input traces
+// a field that rises away from the shapes, which turns their outlines
+// clockwise (holes counter-clockwise); the paths inputs trace fields that
+// rise into the shapes and come out the other way round.
+void med_reverse(contour *k)
+{
+    float *v = k->verts;
+    for (uint32_t p = 0; p < k->numpolys; v += k->vertcount[p] * 3, p++)
+        for (uint32_t a = 0, b = k->vertcount[p] - 1; a < b && b > 0; a++, b--)
+            std::swap_ranges(v + a * 3, v + a * 3 + 3, v + b * 3);
+}
+
 // Paths inputs: the filled closed curves, traced directly or, with a stock,
 // from a distance field valued at the stock.
 contour *med_paths(med_run &r)
@@ -135,6 +147,8 @@ contour *med_paths(med_run &r)
             img_free(field);
     }
     img_free(img);
+    if (k)
+        med_reverse(k);
     r.maxr = 99999.0f;
     return k;
 }

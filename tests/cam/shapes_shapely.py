@@ -15,9 +15,12 @@
 #                                        outline of the union of the cut
 #                                        pixels (cells: centres) and the
 #                                        shape's outline, and how many cut
-#                                        pixel centres lie farther than a
-#                                        pixel outside the shape
+#                                        pixel centres lie farther than 1.5
+#                                        pixels outside the shape; for the
+#                                        lettering then "glyphs h ...", the
+#                                        distance of each glyph alone
 import json
+import math
 import sys
 
 from shapely.geometry import LineString, MultiPolygon, Point, Polygon, box
@@ -26,7 +29,6 @@ from shapely.ops import unary_union
 
 
 def star(cx, cy, outer, inner, points=5):
-    import math
     ring = []
     for k in range(2 * points):
         r = outer if k % 2 == 0 else inner
@@ -53,14 +55,18 @@ SHAPES = {
     "blob": lambda: unary_union([Point(0.4, 0.5).buffer(0.2, resolution=32), box(0.45, 0.38, 0.8, 0.62)]),
     # Lettering and stars, strokes no wider than a 60 degree V-bit of 0.25
     # reaches.
-    "lettering": lambda: unary_union([
-        letter_t(0.1, 0.55, 0.3, 0.07),
-        letter_o(0.4, 0.55, 0.3, 0.07),
-        letter_l(0.72, 0.55, 0.3, 0.07),
-        star(0.27, 0.27, 0.18, 0.08),
-        star(0.7, 0.27, 0.16, 0.07),
-    ]),
+    "lettering": lambda: unary_union(LETTERING()),
 }
+
+# The separate glyphs of the lettering, in the order the carved answer
+# gives their own distances: T, O, L and the two stars.
+LETTERING = lambda: [
+    letter_t(0.1, 0.55, 0.3, 0.07),
+    letter_o(0.4, 0.55, 0.3, 0.07),
+    letter_l(0.72, 0.55, 0.3, 0.07),
+    star(0.27, 0.27, 0.18, 0.08),
+    star(0.7, 0.27, 0.16, 0.07),
+]
 
 
 def rings(shape):
@@ -95,11 +101,22 @@ def answer(r):
         boundary = shape.buffer(r["distance"], resolution=64).boundary
         return "distances " + " ".join("%.7f" % boundary.distance(Point(p)) for p in r["points"])
     if r["op"] == "carved":
-        h = r["pixel"] / 2
-        cut = unary_union([box(x - h, y - h, x + h, y + h) for x, y in r["cells"]])
-        grown = shape.buffer(r["pixel"])
+        # Cells snapped to the pixel grid, so that neighbours share edges.
+        p = r["pixel"]
+        h = p / 2
+        cells = [(math.floor(x / p), math.floor(y / p)) for x, y in r["cells"]]
+        cut = unary_union([box(i * p, j * p, (i + 1) * p, (j + 1) * p) for i, j in cells])
+        grown = shape.buffer(1.5 * p)
         outside = sum(1 for x, y in r["cells"] if not grown.contains(Point(x, y)))
-        return "hausdorff %.7f outside %d" % (hausdorff(cut.boundary, shape.boundary, h / 4), outside)
+        answer = "hausdorff %.7f outside %d" % (hausdorff(cut.boundary, shape.boundary, h / 4), outside)
+        if r["name"] == "lettering":
+            # Each glyph against the cut near it.
+            parts = []
+            for g in LETTERING():
+                near = cut.intersection(g.buffer(3 * p))
+                parts.append(hausdorff(near.boundary, g.boundary, h / 4))
+            answer += " glyphs " + " ".join("%.7f" % d for d in parts)
+        return answer
     raise ValueError("unknown operation " + r["op"])
 
 
