@@ -153,6 +153,42 @@ contour *med_paths(med_run &r)
     return k;
 }
 
+// The outline with every segment cut into pieces no longer than len. The
+// axis reaches a convex corner only as near as the inscribed circle that
+// touches the middle of the corner's last segment, so traced segments of up
+// to 9 pixels would leave sharp corners and star tips uncarved by up to
+// half of one. Null when the copy cannot be had.
+contour *med_fine(const contour *outline, float len)
+{
+    contour *out = cont_new();
+    if (!out)
+        return nullptr;
+    std::vector<float> v;
+    const float *src = outline->verts;
+    for (uint32_t p = 0; p < outline->numpolys; src += outline->vertcount[p] * 3, p++) {
+        const uint32_t n = outline->vertcount[p];
+        v.clear();
+        for (uint32_t i = 0; i < n; i++) {
+            const float *a = src + i * 3;
+            v.insert(v.end(), a, a + 3);
+            if (i + 1 == n)
+                break;
+            const float *b = a + 3;
+            const int pieces = (int)std::ceil(std::hypot(b[0] - a[0], b[1] - a[1]) / len);
+            for (int k = 1; k < pieces; k++) {
+                const float t = (float)k / (float)pieces;
+                v.insert(v.end(), {a[0] + (b[0] - a[0]) * t, a[1] + (b[1] - a[1]) * t, a[2] + (b[2] - a[2]) * t});
+            }
+        }
+        if (!cont_addpoly(out, v.data(), (uint32_t)v.size() / 3, outline->closed[p], outline->link[p],
+                          "camop_medialaxis")) {
+            cont_free(out);
+            return nullptr;
+        }
+    }
+    return out;
+}
+
 // The widest radius whose depth still lies at or above level z.
 float med_reach(const med_run &r, float z)
 {
@@ -318,8 +354,11 @@ void camop_medialaxis(void *arg)
     int dirsign = op->dir == 1 ? -1 : 1;
     float z = std::max(bottom, r.tr - std::max(doc, op->z_min)), u = r.tr - op->z_min;
     float from[3] = {0, 0, 0};
+    // Too fine for the contour's tables: the outline as traced.
+    contour *fine = med_fine(outline, r.p);
+    const contour *axisfrom = fine ? fine : outline;
     for (int guard = 0; guard < 100000; guard++) {
-        if (!med_level(r, outline, z, u, dirsign))
+        if (!med_level(r, axisfrom, z, u, dirsign))
             break;
         if (op->flags & camop_sortpaths)
             toolpath_sortpaths(from, g.slot, from, op->dir == 2, 0, 0.0f);
@@ -332,6 +371,7 @@ void camop_medialaxis(void *arg)
         u = z;
         z = std::max(bottom, z - doc);
     }
+    cont_free(fine);
     cont_free(outline);
     cam_genend(&g, 0, nullptr);
 }
