@@ -309,8 +309,7 @@ int prof_nodes(prof_run &r, contour *k, float d)
 // makes a ring round kept material a pocket. The tree wants the other hand:
 // a pocket is a ring round the area cut, its next ring lies inside it and
 // is smaller; an island is a ring round kept material, its next ring lies
-// round it. Reversed, the rings also run counter-clockwise round a part
-// when milled conventionally.
+// round it.
 void prof_reverse(contour *k)
 {
     float *v = k->verts;
@@ -416,7 +415,10 @@ int prof_cut(prof_run &r)
     camop *op = g->op;
     const float s = g->step;
     const float lk = s <= 0.0001f ? g->t->diameter * g->u * 0.5f : 1.5f * s;
-    int dirsign = op->dir == 1 ? -1 : 1;
+    // The rings were turned round for the tree (prof_reverse), so the sign is
+    // turned too: conventional milling with a clockwise spindle keeps the
+    // material on the cutter's right, which is clockwise round a part.
+    int dirsign = op->dir == 1 ? 1 : -1;
     const uint32_t a1 = prof_halves(op->aux[1]), a2 = prof_halves(op->aux[2]);
     const float spacing = (float)(a1 >> 16) / 65535.0f * 24.0f / g->scale;
     const float tablen = (float)(a2 & 0xffff) / 65535.0f / g->scale;

@@ -135,20 +135,21 @@ TEST_F(Profiling, RingsLieAtTheOffsetAndWidthSteps)
     EXPECT_EQ(seen, want);
 
     // The rings nest into one tree: at each level they are cut from the
-    // widest in to the outline, and the outline runs counter-clockwise round
-    // the part (conventional milling with the spindle turning clockwise).
+    // widest in to the outline, and every ring runs clockwise round the part:
+    // conventional milling with the spindle turning clockwise keeps the
+    // material on the cutter's right.
     EXPECT_FALSE(log.contains("has no parent"));
-    float lastz = 2.0f, lastarea = 0.0f;
+    float lastz = 2.0f, lastarea = INFINITY;
     for (uint32_t i = 0; i < tp.num_paths; i++) {
         if (tp.paths[i].flags & (ENGAGE_RAMP | ENGAGE_HELIX))
             continue;
         const float *v = tp.verts + tp.paths[i].first * 3;
         const float area = cont_polyarea(v, tp.paths[i].count);
         if (v[2] < lastz - 1e-4f)
-            lastarea = 0.0f; // a new level starts with the widest ring
+            lastarea = INFINITY; // a new level starts with the widest ring
         else
-            EXPECT_GT(area, lastarea) << "path " << i << " is wider than the one before it";
-        EXPECT_LT(area, 0.0f) << "path " << i << " runs clockwise";
+            EXPECT_LT(area, lastarea) << "path " << i << " is wider than the one before it";
+        EXPECT_GT(area, 0.0f) << "path " << i << " runs counter-clockwise";
         lastz = v[2], lastarea = area;
     }
 }
