@@ -5,16 +5,19 @@
 #include "cam/generate.h"
 
 #include "cam/compile.h"
+#include "cam/drillholes.h"
 #include "cam/engage.h"
 #include "cam/genflags.h"
 #include "cam/labyrinth.h"
 #include "cam/medialaxis.h"
 #include "cam/parallel.h"
+#include "cam/pathscut.h"
 #include "cam/profiling.h"
 #include "cam/stipple.h"
 #include "cam/tessellate.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
+#include "cam/vertprof.h"
 #include "geom/contour.h"
 #include "geom/topolys.h"
 #include "img/image.h"
@@ -42,12 +45,12 @@ const camop_row camop_table[camop_types] = {
     {"cam_conform", nullptr, "CAMOP_CONFORMAL"},
     {"cam_offset", nullptr, "CAMOP_POCKETING"},
     {"cam_stipp2", nullptr, "CAMOP_STIPPLE2"},
-    {"cam_pathscut", nullptr, "CAMOP_PATHSCUT"},
+    {"cam_pathscut", cam_pathscut, "CAMOP_PATHSCUT"},
     {"cam_tessel", cam_tessellate, "CAMOP_TESSELLATE"},
     {"cam_trochoid", nullptr, "CAMOP_TROCHOIDAL"},
     {"cam_trochoid", nullptr, "CAMOP_TROCHPOCK"},
-    {"cam_drillholes", nullptr, "CAMOP_DRILLHOLES"},
-    {"cam_vertprof", nullptr, "CAMOP_VERTPROF"},
+    {"cam_drillholes", cam_drillholes, "CAMOP_DRILLHOLES"},
+    {"cam_vertprof", cam_vertprof, "CAMOP_VERTPROF"},
 };
 
 float cam_maxdot = 1.0f;
