@@ -31,6 +31,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 const camop_row camop_table[camop_types] = {
     {"none", nullptr, "NONE"},
@@ -137,8 +138,11 @@ static int gen_checkop(const cam_gen *g)
         float value;
     } values[] = {{"z_doc", op->z_doc}, {"z_max", op->z_max}, {"z_min", op->z_min},
                   {"z_safe", op->z_safe}, {"stock", op->stock}, {"aux[0]", op->aux[0]}};
-    for (const auto &v : values)
-        if (!std::isfinite(v.value)) {
+    // Paths carving keeps a layer uid's bits in aux[0], which may read as
+    // any float, not a number included.
+    const size_t checked = op->type == 12 ? std::size(values) - 1 : std::size(values);
+    for (size_t i = 0; i < checked; i++)
+        if (const auto &v = values[i]; !std::isfinite(v.value)) {
             sys_log("%s: %s is %f", fn, v.name, v.value);
             return 0;
         }
