@@ -174,7 +174,7 @@ void vprof_perpendiculate(vprof_run &r, const float *v, int n, int poly)
         const float m[3] = {o * e[1] / len, -o * e[0] / len, e[2] / len};
         const float cross = prev[0] * dir[1] - prev[1] * dir[0];
         const float dot = prev[0] * dir[0] + prev[1] * dir[1] + prev[2] * dir[2];
-        if (o * cross < 0.0f && dot < 0.9999f) {
+        if (o * cross > 0.0f && dot < 0.9999f) {
             const float arc = std::acos(std::fmax(-1.0f, dot)) * R;
             sys_debuglog("...arclen = %.3f", arc);
             for (; s < arc && !r.overflow; s += step) {
@@ -218,12 +218,10 @@ int vprof_strokes(vprof_run &r)
     }
     uint32_t first = 0;
     for (uint32_t p = 0; p < k->numpolys && !r.overflow; first += k->vertcount[p], p++) {
-        int n = (int)k->vertcount[p];
-        const float *v = k->verts + 3 * (size_t)first;
-        // A closed outline repeats its first point: walk each corner once.
-        if (k->closed[p] && n > 1 && v[0] == v[3 * (n - 1)] && v[1] == v[3 * (n - 1) + 1])
-            n--;
-        vprof_perpendiculate(r, v, n, (int)p);
+        // A closed outline repeats its first point: its last edge leads
+        // into the first corner, and the wrap from the last point to the
+        // first has no length.
+        vprof_perpendiculate(r, k->verts + 3 * (size_t)first, (int)k->vertcount[p], (int)p);
     }
     cont_free(k);
     if (r.overflow) {
@@ -263,14 +261,13 @@ image *vprof_cutsurface(vprof_run &r)
     return cut;
 }
 
-// Step 9: the conformed pieces as cuts; the number added.
-int vprof_addcuts(vprof_run &r, const contour *k)
+} // namespace
+
+int vertprof_addcuts(int slot, const camop *op, float step, const contour *k)
 {
-    const cam_gen *g = r.g;
-    const camop *op = g->op;
     int dirarg = op->dir == 1 ? -1 : 1, lastsrc = -1, added = 0;
     const int linking = (op->flags & camop_linkcuts) && op->dir == 2;
-    const float linkdist2 = (1.5f * g->step) * (1.5f * g->step);
+    const float linkdist2 = (1.5f * step) * (1.5f * step);
     float end[3] = {999999.0f, 999999.0f, 999999.0f};
     const float *v = k->verts;
     for (uint32_t p = 0; p < k->numpolys; v += 3 * (size_t)k->vertcount[p], p++) {
@@ -286,7 +283,7 @@ int vprof_addcuts(vprof_run &r, const contour *k)
             const float dx = s[0] - end[0], dy = s[1] - end[1], dz = s[2] - end[2];
             link = dx * dx + dy * dy + dz * dz < linkdist2;
         }
-        toolpath_addpath(end, g->slot, 0, link, (int)k->closed[p], 0, dirarg, n, v);
+        toolpath_addpath(end, slot, 0, link, (int)k->closed[p], 0, dirarg, n, v);
         added++;
         if (op->dir == 2 && k->link[p] != lastsrc)
             dirarg = -dirarg;
@@ -294,8 +291,6 @@ int vprof_addcuts(vprof_run &r, const contour *k)
     }
     return added;
 }
-
-} // namespace
 
 void cam_vertprof(void *arg)
 {
@@ -333,7 +328,7 @@ void cam_vertprof(void *arg)
         cont_free(pieces);
         return;
     }
-    const int added = vprof_addcuts(r, pieces);
+    const int added = vertprof_addcuts(g.slot, g.op, g.step, pieces);
     cont_free(pieces);
     sys_log("...added %d cutpaths", added);
     toolpath_engagepaths(g.slot);
