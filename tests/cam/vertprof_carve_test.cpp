@@ -364,3 +364,18 @@ TEST_F(Fillet, RefusedOrFailed)
         EXPECT_TRUE(quiet.contains(c.line));
     }
 }
+
+// With no fillet height every distance saturates: a flat step, every cut
+// at the bottom.
+TEST_F(Fillet, NoHeightCutsFlatAtTheBottom)
+{
+    draw(regions[0].outline);
+    setop();
+    op.z_min = op.z_max = 0.1f;
+    ASSERT_TRUE(rungenerator());
+    ASSERT_GE(op.toolpath, 0);
+    const toolpath &tp = toolpaths[op.toolpath];
+    ASSERT_GT(tp.num_paths, 20u);
+    for (uint32_t k = 0; k < tp.num_verts; k++)
+        ASSERT_NEAR(tp.verts[3 * k + 2], -0.1f, 1e-5) << "point " << k;
+}
