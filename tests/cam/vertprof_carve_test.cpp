@@ -6,12 +6,15 @@
 // order and direction rules for the conformed pieces, and the refusals.
 #include "cam/vertprof.h"
 #include "carvetest.h"
+#include "geom/path.h"
 #include "gentest.h"
+#include "project/layer.h"
 #include "testchild.h"
 
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -378,4 +381,68 @@ TEST_F(Fillet, NoHeightCutsFlatAtTheBottom)
     ASSERT_GT(tp.num_paths, 20u);
     for (uint32_t k = 0; k < tp.num_verts; k++)
         ASSERT_NEAR(tp.verts[3 * k + 2], -0.1f, 1e-5) << "point " << k;
+}
+
+// A paths-layer square as the region: with 0x800 its inside is rounded, as
+// the canvas square is; without, the material round it (a pocket's rim),
+// so the traced outline lies inside the square.
+TEST_F(Fillet, PathsInputRoundsInsideOrOutside)
+{
+    draw(ring{}); // a flat canvas: the region comes from the paths alone
+    const int slot = project_layeralloc(layer_paths);
+    ASSERT_GE(slot, 0);
+    project_layer &l = project.layers[slot];
+    project.size[0] = project.size[1] = 2, project.size[2] = 0.5f;
+    project.scale = 1.0f;
+    l.pos[0] = l.pos[1] = 1;
+    l.size[0] = l.size[1] = 2, l.size[2] = 1;
+    l.data.pth = path_new();
+    const int c = path_newcurve(l.data.pth);
+    const float sq[5][3] = {
+        {-0.25f, -0.25f, 0}, {0.25f, -0.25f, 0}, {0.25f, 0.25f, 0}, {-0.25f, 0.25f, 0}, {-0.25f, -0.25f, 0}};
+    for (const auto &q : sq)
+        path_prependknot(l.data.pth, c, q);
+    l.data.pth->curves[c].closed = 1;
+    const uint32_t uid = l.uid;
+    struct Case {
+        const char *what;
+        uint32_t flags;
+        double outline; // half side of the traced outline's box
+    };
+    const double r = 0.0625;
+    const Case cases[] = {{"inside rounded", 0x200 | 0x800, 0.5 + 1.05 * r},
+                          {"outside rounded", 0x200, 0.5 - 1.05 * r}};
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        setop();
+        op.flags = k.flags;
+        std::memcpy(&op.aux[2], &uid, sizeof(uid));
+        ASSERT_TRUE(rungenerator());
+        ASSERT_GE(op.toolpath, 0);
+        EXPECT_TRUE(notices().empty());
+        std::vector<std::vector<std::array<float, 3>>> outlines;
+        std::vector<std::array<float, 4>> strokes;
+        std::vector<int> source;
+        split(outlines, strokes, source);
+        // The square's outline; the rim case also traces bits at the canvas
+        // corners, where the region meets the canvas edge.
+        ASSERT_GE(outlines.size(), 1u);
+        size_t square = 0;
+        for (size_t i = 0; i < outlines.size(); i++)
+            if (outlines[i].size() > outlines[square].size())
+                square = i;
+        double lo = 1e9, hi = -1e9;
+        for (const auto &p : outlines[square])
+            lo = std::min(lo, (double)p[0]), hi = std::max(hi, (double)p[0]);
+        EXPECT_NEAR(lo, 1 - k.outline, px);
+        EXPECT_NEAR(hi, 1 + k.outline, px);
+        ASSERT_FALSE(strokes.empty());
+        for (size_t i = 0; i < strokes.size(); i++) // inner ends lie toward the rounded side
+            if (const auto &s = strokes[i]; source[i] == (int)square)
+                EXPECT_EQ(std::max(std::fabs(s[0] - 1), std::fabs(s[1] - 1)) <
+                              std::max(std::fabs(s[2] - 1), std::fabs(s[3] - 1)),
+                          k.outline > 0.5);
+        toolpath_free(op.toolpath);
+    }
+    project_layerfree(slot);
 }

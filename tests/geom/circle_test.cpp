@@ -140,7 +140,8 @@ TEST(EncloseCircle, MatchesShapelyAndTheSearchOnRandomConvexPolygons)
     }
     polys.push_back(round);
     const auto oracle = shapelycircles(polys);
-    ASSERT_EQ(oracle.size(), polys.size()) << "/usr/bin/python3 tests/geom/circle_shapely.py failed (needs python3-shapely)";
+    ASSERT_EQ(oracle.size(), polys.size())
+        << "/usr/bin/python3 tests/geom/circle_shapely.py failed (needs python3-shapely)";
     for (size_t i = 0; i < polys.size(); i++) {
         SCOPED_TRACE("polygon " + std::to_string(i) + " of " + std::to_string(polys[i].size() / 3) + " points");
         float c[3];
