@@ -174,6 +174,8 @@ void vprof_perpendiculate(vprof_run &r, const float *v, int n, int poly)
         const float m[3] = {o * e[1] / len, -o * e[0] / len, e[2] / len};
         const float cross = prev[0] * dir[1] - prev[1] * dir[0];
         const float dot = prev[0] * dir[0] + prev[1] * dir[1] + prev[2] * dir[2];
+        // A convex corner of the region turns the outline toward it, away
+        // from the normals: the strokes fan round it at radius R.
         if (o * cross > 0.0f && dot < 0.9999f) {
             const float arc = std::acos(std::fmax(-1.0f, dot)) * R;
             sys_debuglog("...arclen = %.3f", arc);
