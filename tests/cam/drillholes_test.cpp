@@ -10,11 +10,14 @@
 
 namespace {
 
-// A drawn shape: a disk of radius r, or (square set) an axis-aligned square
-// of side 2 r, centred at (x, y) in world units.
+// A drawn shape centred at (x, y) in world units: a disk of radius r whose
+// edge may wave inward by up to 2 wave r over lobes lobes, or (square set)
+// an axis-aligned square of side 2 r.
 struct shape {
     float x, y, r;
     bool square = false;
+    float wave = 0.0f;
+    int lobes = 0;
 };
 
 // A canvas of w x h pixels of side p whose top lies at z = 0 and bottom at
@@ -29,8 +32,9 @@ void drawcanvas(int w, int h, float p, const std::vector<shape> &shapes)
         const int j0 = std::max(0, (int)(h - (s.y + s.r) / p) - 2), j1 = std::min(h, (int)(h - (s.y - s.r) / p) + 3);
         for (int j = j0; j < j1; j++)
             for (int i = i0; i < i1; i++) {
-                const float dx = std::fabs((i + 0.5f) * p - s.x), dy = std::fabs((h - j - 0.5f) * p - s.y);
-                const float d = s.square ? std::fmax(dx, dy) - s.r : std::hypot(dx, dy) - s.r;
+                const float dx = (i + 0.5f) * p - s.x, dy = (h - j - 0.5f) * p - s.y;
+                const float edge = s.r * (1 - s.wave + s.wave * std::cos(s.lobes * std::atan2(dy, dx)));
+                const float d = s.square ? std::fmax(std::fabs(dx), std::fabs(dy)) - s.r : std::hypot(dx, dy) - edge;
                 float &f = field[(size_t)j * w + i];
                 f = std::fmin(f, std::clamp(d / p + 0.5f, 0.0f, 1.0f));
             }
@@ -73,6 +77,11 @@ protected:
     void SetUp() override
     {
         GenTest::SetUp();
+        drillop();
+    }
+    void drillop()
+    {
+        resetop();
         op.type = 16;
         op.aux[0] = 0.5f; // the threshold: half way down the canvas
         op.aux[1] = 0.05f;
@@ -127,9 +136,10 @@ TEST_F(DrillHoles, EdgeCases)
         std::vector<float> from, to; // the first hole's pecks
         std::vector<bool> linked;
     };
-    const float e = std::sqrt(0.5f); // half axes r / e and r e: the bit's area
     const Case cases[] = {
-        {"an ellipse of the bit's area is no hole", {{1, 1, r / e}}, 0.05f, 0.1f, 0, 0, {}, {}, {}},
+        // 85 % of the bit's area and its enclosing circle, but far from round.
+        {"a wavy outline that fits the bit is no hole", {{1, 1, 2 * r, false, 0.08f, 10}}, 0.05f, 0.1f, 0, 0, {}, {},
+         {}},
         {"aux[1] = 0 keeps the circle within 0.5 % only", {{0.5f, 1, r}, {1.4f, 1, 1.02f * r}}, 0.0f, 0.1f, 0, 1,
          {0.0f, -0.08f, -0.18f, -0.28f}, {-0.1f, -0.2f, -0.3f, -0.35f}, {false, true, true, true}},
         {"a depth of cut beyond the depth is one plunge", {{1, 1, r}}, 0.05f, 1.0f, 0, 1, {0.0f}, {-0.35f}, {false}},
@@ -138,25 +148,9 @@ TEST_F(DrillHoles, EdgeCases)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        tool(D);
-        // The ellipse's anti-aliased edge is drawn from its own distance.
-        std::vector<shape> drawn = c.drawn;
-        if (c.holes == 0) {
-            std::vector<float> field(128 * 128, 1.0f);
-            for (int j = 0; j < 128; j++)
-                for (int i = 0; i < 128; i++) {
-                    const float x = (i + 0.5f) * p - 1, y = (128 - j - 0.5f) * p - 1;
-                    const float q = std::hypot(x / (r / e), y / (r * e)) - 1;
-                    field[(size_t)j * 128 + i] = std::clamp(q * r / p + 0.5f, 0.0f, 1.0f);
-                }
-            const float size[3] = {2, 2, 1}, frac[3] = {0, 0, 1};
-            setcanvas(field, 128, 128, size, frac);
-        } else {
-            drawcanvas(128, 128, p, drawn);
-        }
-        resetop();
-        SetUp();
-        tool(D);
+        tool(c.holes ? D : 2 * D);
+        drawcanvas(128, 128, p, c.drawn);
+        drillop();
         op.aux[1] = c.aux1, op.z_doc = c.doc, op.flags = c.flags;
         ASSERT_TRUE(rungenerator());
         EXPECT_EQ(op.generating, 0u);
