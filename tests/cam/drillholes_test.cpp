@@ -3,9 +3,12 @@
 // their centres lie, the pecks each hole is drilled in, the nearest-next
 // order, the hole table's limit and the runs that end without a toolpath.
 #include "cam/drillholes.h"
+#include "geom/path.h"
 #include "gentest.h"
+#include "project/layer.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -226,4 +229,48 @@ TEST_F(DrillHoles, NoDepthOfCutIsRefused)
         ASSERT_EQ(n.size(), 1u);
         EXPECT_EQ(n[0], "Operation Toolpath Failure");
     }
+}
+
+// A paths-layer's circles are holes whichever way round they were drawn.
+TEST_F(DrillHoles, PathsCirclesEitherWayRound)
+{
+    const float D = 0.5f;
+    tool(D);
+    drawcanvas(128, 128, 1.0f / 64, {});
+    project.size[0] = project.size[1] = 2, project.size[2] = 1;
+    project.scale = 1.0f;
+    const int slot = project_layeralloc(layer_paths);
+    ASSERT_GE(slot, 0);
+    project_layer &l = project.layers[slot];
+    l.pos[0] = l.pos[1] = 1;
+    l.size[0] = l.size[1] = 2, l.size[2] = 1;
+    l.data.pth = path_new();
+    // Four cubic quarters of radius 0.125 (layer units: a quarter of the
+    // bit's diameter across the 2-inch layer), one circle each way round.
+    const float k = 0.5523f * 0.125f, rr = 0.125f;
+    for (int way : {1, -1}) {
+        const float cx = way > 0 ? -0.25f : 0.25f;
+        const int c = path_newcurve(l.data.pth);
+        for (int q = 0; q <= 4; q++) {
+            const float a = way * q * (float)M_PI / 2, ux = std::cos(a), uy = std::sin(a);
+            const float p[3] = {cx + rr * ux, rr * uy, 0};
+            const int kn = path_prependknot(l.data.pth, c, p);
+            const float tx = -uy * way, ty = ux * way; // direction of travel
+            l.data.pth->knots[kn].h1[0] = p[0] - k * tx, l.data.pth->knots[kn].h1[1] = p[1] - k * ty;
+            l.data.pth->knots[kn].h2[0] = p[0] + k * tx, l.data.pth->knots[kn].h2[1] = p[1] + k * ty;
+        }
+        l.data.pth->curves[c].closed = 1;
+    }
+    const uint32_t uid = l.uid;
+    op.flags = 0x200, op.z_doc = 1.0f;
+    std::memcpy(&op.aux[2], &uid, sizeof(uid));
+    ASSERT_TRUE(rungenerator());
+    project_layerfree(slot);
+    ASSERT_EQ(drill_numholes, 2);
+    for (int i = 0; i < 2; i++) {
+        EXPECT_NEAR(std::fabs(drill_holes[i].x - 1), 0.5f, 1e-3) << "hole " << i;
+        EXPECT_NEAR(drill_holes[i].y, 1.0f, 1e-3) << "hole " << i;
+        EXPECT_NEAR(drill_holes[i].r, D / 2, 2e-3) << "hole " << i;
+    }
+    EXPECT_NE(drill_holes[0].x, drill_holes[1].x);
 }
