@@ -203,3 +203,22 @@ TEST_F(PathsCut, UidThatReadsAsNaNIsCarved)
     EXPECT_EQ(toolpaths[op.toolpath].num_paths, 6u);
     EXPECT_TRUE(notices().empty());
 }
+
+// Flag 0x2: nearest-next from the first curve's start. The first curve ends
+// nearer the closed curve than the second curve's start, so the closed one
+// comes second, entered at its point nearest that end.
+TEST_F(PathsCut, NearestNextOrder)
+{
+    op.z_max = 0.1f, op.flags = 0x2;
+    ASSERT_TRUE(rungenerator());
+    const std::vector<cut> c = cuts();
+    ASSERT_EQ(c.size(), 3u);
+    const auto end0 = curveend(0, true), start1 = curveend(1, false);
+    EXPECT_EQ(c[1].v.front(), c[1].v.back()) << "the closed curve is cut second";
+    EXPECT_NEAR(c[2].v.front()[0], start1[0], 1e-4);
+    EXPECT_NEAR(c[2].v.front()[1], start1[1], 1e-4);
+    float best = 1e9f;
+    for (const auto &v : c[1].v)
+        best = std::min(best, std::hypot(v[0] - end0[0], v[1] - end0[1]));
+    EXPECT_NEAR(std::hypot(c[1].v.front()[0] - end0[0], c[1].v.front()[1] - end0[1]), best, 1e-5);
+}
