@@ -5,16 +5,19 @@
 #include "cam/generate.h"
 
 #include "cam/compile.h"
+#include "cam/drillholes.h"
 #include "cam/engage.h"
 #include "cam/genflags.h"
 #include "cam/labyrinth.h"
 #include "cam/medialaxis.h"
 #include "cam/parallel.h"
+#include "cam/pathscut.h"
 #include "cam/profiling.h"
 #include "cam/stipple.h"
 #include "cam/tessellate.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
+#include "cam/vertprof.h"
 #include "geom/contour.h"
 #include "geom/topolys.h"
 #include "img/image.h"
@@ -28,6 +31,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 const camop_row camop_table[camop_types] = {
     {"none", nullptr, "NONE"},
@@ -42,12 +46,12 @@ const camop_row camop_table[camop_types] = {
     {"cam_conform", nullptr, "CAMOP_CONFORMAL"},
     {"cam_offset", nullptr, "CAMOP_POCKETING"},
     {"cam_stipp2", nullptr, "CAMOP_STIPPLE2"},
-    {"cam_pathscut", nullptr, "CAMOP_PATHSCUT"},
+    {"cam_pathscut", cam_pathscut, "CAMOP_PATHSCUT"},
     {"cam_tessel", cam_tessellate, "CAMOP_TESSELLATE"},
     {"cam_trochoid", nullptr, "CAMOP_TROCHOIDAL"},
     {"cam_trochoid", nullptr, "CAMOP_TROCHPOCK"},
-    {"cam_drillholes", nullptr, "CAMOP_DRILLHOLES"},
-    {"cam_vertprof", nullptr, "CAMOP_VERTPROF"},
+    {"cam_drillholes", cam_drillholes, "CAMOP_DRILLHOLES"},
+    {"cam_vertprof", cam_vertprof, "CAMOP_VERTPROF"},
 };
 
 float cam_maxdot = 1.0f;
@@ -134,8 +138,11 @@ static int gen_checkop(const cam_gen *g)
         float value;
     } values[] = {{"z_doc", op->z_doc}, {"z_max", op->z_max}, {"z_min", op->z_min},
                   {"z_safe", op->z_safe}, {"stock", op->stock}, {"aux[0]", op->aux[0]}};
-    for (const auto &v : values)
-        if (!std::isfinite(v.value)) {
+    // Paths carving keeps a layer uid's bits in aux[0], which may read as
+    // any float, not a number included.
+    const size_t checked = op->type == 12 ? std::size(values) - 1 : std::size(values);
+    for (size_t i = 0; i < checked; i++)
+        if (const auto &v = values[i]; !std::isfinite(v.value)) {
             sys_log("%s: %s is %f", fn, v.name, v.value);
             return 0;
         }

@@ -67,7 +67,7 @@ static double gui_keyoverlaytime = 0.0;
 constexpr int gui_consolefont = 14;
 constexpr int gui_keysfont = 20;
 constexpr int gui_ringfont = 26;
-constexpr int gui_glline = 1, gui_glstrip = 3, gui_glfan = 6;
+constexpr int gui_passline = 1, gui_passstrip = 3, gui_passfan = 6;
 
 void gui_init()
 {
@@ -238,7 +238,7 @@ static void gui_guideline()
     }
     gui_calls->depth(0, 0);
     gui_calls->blend(gui_blendalpha);
-    gui_calls->primitive(gui_glstrip, v, 64, 3.5f);
+    gui_calls->primitive(gui_passstrip, v, 64, 3.5f);
     gui_calls->depth(1, 1);
 }
 
@@ -255,7 +255,7 @@ static void gui_quad(float x0, float y0, float x1, float y1, const float rgb[3],
     uint8_t r = gui_byte(rgb[0]), g = gui_byte(rgb[1]), b = gui_byte(rgb[2]), al = gui_byte(a);
     gui_drawvertex v[4] = {{x0, y0, 0, r, g, b, al}, {x1, y0, 0, r, g, b, al}, {x1, y1, 0, r, g, b, al},
                            {x0, y1, 0, r, g, b, al}};
-    gui_calls->primitive(gui_glfan, v, 4, 1.0f);
+    gui_calls->primitive(gui_passfan, v, 4, 1.0f);
 }
 
 // The tooltip text goes to the drawer as text, never as a format: a "%" in
@@ -376,7 +376,7 @@ static void gui_console()
     float w = (float)sys_drawable[0], h = (float)sys_drawable[1];
     gui_drawvertex back[4] = {{0, 0, 0, 0, 0, 0, 255}, {w, 0, 0, 0, 0, 0, 127}, {w, h, 0, 0, 0, 0, 127},
                               {0, h, 0, 0, 0, 0, 255}};
-    gui_calls->primitive(gui_glfan, back, 4, 1.0f);
+    gui_calls->primitive(gui_passfan, back, 4, 1.0f);
     static const float cyan[3] = {0, 1, 1};
     const int f = gui_consolefont;
     float tw = (float)(uint32_t)font_textsize(f, "%s", SYS_TITLE);

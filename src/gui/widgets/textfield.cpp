@@ -29,7 +29,7 @@ int32_t gui_nextfield = 0;
 int32_t gui_previousfield = 0;
 
 constexpr int field_font = 1;
-constexpr int key_tab = 40, key_enter = 46;
+constexpr int field_keytab = 40, field_keyenter = 46;
 constexpr int box_wrapmargin = 10;
 constexpr int box_counterleft = 55;
 
@@ -144,7 +144,7 @@ static int field_pressedelsewhere(const field_ref &f)
 // called before it that Shift+Tab asked for a frame earlier.
 static void field_tab(const field_ref &f)
 {
-    if (input_pressed(key_tab)) {
+    if (input_pressed(field_keytab)) {
         if ((text_editstate.flags & text_evaluated) && !text_evaluate())
             return;
         if (input_keys[key_shift]) {
@@ -189,7 +189,7 @@ static int field_rules(const field_ref &f, int clicked, int wasactive, int over,
         gui_finishedid = -1;
         return 1;
     }
-    if (gui_activeid == -1 && gui_lastfinishedid == f.id && gui_openid != f.id && input_pressed(key_enter)) {
+    if (gui_activeid == -1 && gui_lastfinishedid == f.id && gui_openid != f.id && input_pressed(field_keyenter)) {
         field_begin(f, 1);
         return 0;
     }
