@@ -8,10 +8,16 @@
 
 #include "gentest.h"
 #include "sys/config.h"
+#include "testchild.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -50,6 +56,62 @@ std::vector<float> pits(int n, const std::function<bool(int, int)> &pit)
     return f;
 }
 
+// A bowl (its level regions are discs), with a round boss standing in it
+// when boss is set; u, v in 0..1 across the canvas.
+float bowl(double u, double v, bool boss)
+{
+    const double r2 = (u - 0.5) * (u - 0.5) + (v - 0.5) * (v - 0.5);
+    double h = std::min(1.0, 0.15 + 6.0 * std::max(0.0, r2 - 0.02));
+    if (boss)
+        h = std::max(h, 0.95 - 20.0 * std::max(0.0, std::sqrt(r2) - 0.06));
+    return (float)h;
+}
+
+struct ring {
+    float z, d, area;
+    std::vector<float> pts; // x, y
+};
+
+// horizontal_scipy.py's answer for the rings: one number each, or none when
+// the reference did not answer.
+std::vector<double> reference(const char *mode, const std::vector<float> &field, int n, const float size[3],
+                              const float origin[3], float radius, const std::vector<ring> &rings)
+{
+    std::ostringstream q;
+    q << "{\"mode\":\"" << mode << "\",\"w\":" << n << ",\"h\":" << n << ",\"radius\":" << radius;
+    q << ",\"size\":[" << size[0] << "," << size[1] << "," << size[2] << "],\"origin\":[" << origin[0] << ","
+      << origin[1] << "," << origin[2] << "],\"field\":[";
+    for (size_t i = 0; i < field.size(); i++)
+        q << (i ? "," : "") << field[i];
+    q << "],\"rings\":[";
+    for (size_t r = 0; r < rings.size(); r++) {
+        q << (r ? "," : "") << "{\"z\":" << rings[r].z << ",\"d\":" << rings[r].d << ",\"pts\":[";
+        for (size_t i = 0; i < rings[r].pts.size(); i++)
+            q << (i ? "," : "") << rings[r].pts[i];
+        q << "]}";
+    }
+    q << "]}";
+    char in[] = "/tmp/kerfmill-hzq-XXXXXX", out[] = "/tmp/kerfmill-hza-XXXXXX";
+    close(mkstemp(in));
+    close(mkstemp(out));
+    std::ofstream(in) << q.str();
+    std::vector<double> result;
+    if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/cam/horizontal_scipy.py", in, out}, 120) == 0) {
+        std::ifstream f(out);
+        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        for (char &c : text)
+            if (c == '[' || c == ']' || c == ',')
+                c = ' ';
+        std::istringstream s(text);
+        double v;
+        while (s >> v)
+            result.push_back(v);
+    }
+    remove(in);
+    remove(out);
+    return result;
+}
+
 class Horizontal : public GenTest {
 protected:
     void SetUp() override
@@ -68,6 +130,21 @@ protected:
         setcanvas(f, n, n, size, frac);
     }
     const toolpath &tp() const { return toolpaths[op.toolpath]; }
+    // The closed paths of the toolpath (the rings; entry cuts are open).
+    std::vector<ring> rings() const
+    {
+        std::vector<ring> out;
+        for (uint32_t p = 0; p < tp().num_paths; p++) {
+            if (!(tp().paths[p].flags & PATH_CLOSED))
+                continue;
+            const float *v = tp().verts + tp().paths[p].first * 3;
+            ring r{v[2], 0.0f, cont_polyarea(v, tp().paths[p].count), {}};
+            for (uint32_t k = 0; k < tp().paths[p].count; k++)
+                r.pts.insert(r.pts.end(), {v[k * 3], v[k * 3 + 1]});
+            out.push_back(r);
+        }
+        return out;
+    }
     // The run ended through the failure exit: nothing generated, the notice
     // pending, and the next operation runs (the CAM mutex is free).
     void expectfailed(const char *what)
@@ -331,3 +408,50 @@ TEST_F(Horizontal, FullTablesEndTheRunCleanly)
     expectnextruns();
 }
 
+
+TEST_F(Horizontal, FinishingRingsFollowTheSurfaceGrownByTheCutter)
+{
+    const int n = 48;
+    const float size[3] = {2, 2, 0.5f}, frac[3] = {0, 0, 1}, origin[3] = {0, 0, 0.5f};
+    std::vector<float> f((size_t)n * n);
+    for (int y = 0; y < n; y++)
+        for (int x = 0; x < n; x++)
+            f[(size_t)y * n + x] = bowl((x + 0.5) / n, (y + 0.5) / n, true);
+    setcanvas(f, n, n, size, frac);
+    cam_settool(1, "flat 1/8", tool_cylinder, 1, 2, 0.125f, 1.0f, 0.0f, 1.5f, 20.0f);
+    op.z_max = 0.3f, op.z_doc = 0.1f;
+    ASSERT_TRUE(rungenerator());
+    ASSERT_GE(op.toolpath, 0);
+    const std::vector<ring> found = rings();
+    ASSERT_EQ(found.size(), 6u) << "the bowl's wall and the boss at three levels";
+    const std::vector<double> h = reference("hausdorff", f, n, size, origin, 0.0625f, found);
+    ASSERT_EQ(h.size(), found.size()) << "the reference (python3-scipy, -skimage, -shapely) did not answer";
+    for (size_t r = 0; r < h.size(); r++)
+        EXPECT_LE(h[r], size[0] / n) << "ring " << r << " at z " << found[r].z;
+}
+
+TEST_F(Horizontal, OffsetRingsLieTheirStepsInsideTheRegion)
+{
+    const int n = 48;
+    const float size[3] = {2, 2, 0.5f}, frac[3] = {0, 0, 1}, origin[3] = {0, 0, 0.5f};
+    std::vector<float> f((size_t)n * n);
+    for (int y = 0; y < n; y++)
+        for (int x = 0; x < n; x++)
+            f[(size_t)y * n + x] = bowl((x + 0.5) / n, (y + 0.5) / n, false);
+    setcanvas(f, n, n, size, frac);
+    cam_settool(1, "flat 1/8", tool_cylinder, 1, 2, 0.125f, 1.0f, 0.0f, 1.5f, 20.0f);
+    const float s = 0.1f;
+    op.step = s, op.z_max = 0.2f, op.z_doc = 0.2f;
+    ASSERT_TRUE(rungenerator());
+    ASSERT_GE(op.toolpath, 0);
+    // One region without holes: ring k, by falling area, is k steps in.
+    std::vector<ring> found = rings();
+    std::sort(found.begin(), found.end(), [](const ring &a, const ring &b) { return a.area > b.area; });
+    ASSERT_GE(found.size(), 3u);
+    for (size_t k = 0; k < found.size(); k++)
+        found[k].d = k * s;
+    const std::vector<double> worst = reference("edt", f, n, size, origin, 0.0625f, found);
+    ASSERT_EQ(worst.size(), found.size()) << "the reference (python3-scipy) did not answer";
+    for (size_t k = 0; k < worst.size(); k++)
+        EXPECT_LE(worst[k], 2 * size[0] / n) << "ring " << k;
+}
