@@ -455,3 +455,25 @@ TEST_F(Horizontal, OffsetRingsLieTheirStepsInsideTheRegion)
     for (size_t k = 0; k < worst.size(); k++)
         EXPECT_LE(worst[k], 2 * size[0] / n) << "ring " << k;
 }
+
+TEST_F(Horizontal, OrphanRingEndsTheRunWithItsDiagnostics)
+{
+    // A pin one pixel wide in a pocket, too fine for the bridging copy: the
+    // hole round it is below the least ring area at the first offset and
+    // above it at the second, which then has no ring of its kind before it.
+    const int n = 64;
+    canvas(pits(n, [](int x, int y) { return x >= 12 && x < 52 && y >= 12 && y < 52 && !(x == 32 && y == 32); }), n,
+           0.064f);
+    cam_settool(1, "fine", tool_cylinder, 1, 2, 0.0001f, 1.0f, 0.0f, 1.5f, 20.0f);
+    op.step = 0.0035f, op.z_max = 0.5f, op.z_doc = 0.5f, op.cont = cont_new();
+    testlog_capture log;
+    ASSERT_TRUE(rungenerator());
+    expectfailed("orphan");
+    EXPECT_TRUE(log.contains(" !!!! UNABLE TO FIND OUTER LEAF FOR NODE"));
+    // The orphan and each ring of the step before, with where it lies.
+    const std::string text = log.text();
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"( \[\d+\] = verts:\d+ area:-[0-9.]+ rect:)")));
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"( \d+ (inside|outside) \d+ \(dist:)")));
+    ASSERT_GE(op.cont->numpolys, 2u) << "the step's rings, then the orphan";
+    expectnextruns();
+}
