@@ -477,3 +477,22 @@ TEST_F(Horizontal, OrphanRingEndsTheRunWithItsDiagnostics)
     ASSERT_GE(op.cont->numpolys, 2u) << "the step's rings, then the orphan";
     expectnextruns();
 }
+
+TEST_F(Horizontal, BridgingEndsAtTheFirstLevelWithoutOutlines)
+{
+    // A pit 0.3 deep: the first level has its outline, the second and third
+    // lie below it and have none; the bridging copy is traced at the first
+    // two levels only.
+    std::vector<float> f((size_t)24 * 24);
+    for (int y = 0; y < 24; y++)
+        for (int x = 0; x < 24; x++)
+            f[(size_t)y * 24 + x] = x > 5 && x < 18 && y > 5 && y < 18 ? 0.7f : 1.0f;
+    canvas(f, 24);
+    op.step = 0.05f, op.z_doc = 0.2f, op.z_max = 0.6f;
+    testlog_capture log;
+    ASSERT_TRUE(rungenerator());
+    ASSERT_GE(op.toolpath, 0);
+    EXPECT_EQ(reportedlevels(log.text()).size(), 3u);
+    EXPECT_EQ(log.count("...contoured polys:"), 2);
+    EXPECT_EQ(log.count("...contoured polys:0 verts:0"), 1);
+}
