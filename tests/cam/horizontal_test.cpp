@@ -496,3 +496,18 @@ TEST_F(Horizontal, BridgingEndsAtTheFirstLevelWithoutOutlines)
     EXPECT_EQ(log.count("...contoured polys:"), 2);
     EXPECT_EQ(log.count("...contoured polys:0 verts:0"), 1);
 }
+
+TEST_F(Horizontal, NoFreeToolpathSlotEndsTheRun)
+{
+    canvas(pits(16, [](int x, int y) { return x > 3 && x < 12 && y > 3 && y < 12; }), 16);
+    for (int i = 0; i < toolpath_maxslots; i++)
+        ASSERT_GE(toolpath_new(), 0);
+    testlog_capture log;
+    op.step = 0.05f;
+    ASSERT_TRUE(rungenerator(nullptr, 20.0));
+    expectfailed("no slot");
+    EXPECT_TRUE(log.contains("cam_horizontal: no free toolpath slot"));
+    for (int i = 0; i < toolpath_maxslots; i++)
+        toolpath_free(i);
+    expectnextruns();
+}
