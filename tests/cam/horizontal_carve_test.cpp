@@ -12,7 +12,7 @@
 
 namespace {
 const float canvas_size[3] = {2, 2, 0.5f}, canvas_frac[3] = {0, 0, 1}; // top at z = 0
-const int side = 48;
+const int side = 40;
 
 struct Fixture {
     const char *name;
