@@ -32,7 +32,8 @@ static bench_tables bench_setup(true);
 static bool bench_letter(double u, double v)
 {
     auto bar = [&](double x0, double y0, double x1, double y1, double w) {
-        const double dx = x1 - x0, dy = y1 - y0, t = std::clamp(((u - x0) * dx + (v - y0) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+        const double dx = x1 - x0, dy = y1 - y0;
+        const double t = std::clamp(((u - x0) * dx + (v - y0) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
         const double ex = u - (x0 + t * dx), ey = v - (y0 + t * dy);
         return ex * ex + ey * ey < w * w;
     };

@@ -104,7 +104,7 @@ void horz_mapping(horz_run &r)
 
 // ---------------------------------------------------------------- surface
 
-// Step 4: the surface the cutter's tip may follow, with a raised margin so
+// The surface the cutter's tip may follow, with a raised margin so
 // that every level's region is closed by it.
 int horz_surface(horz_run &r)
 {
@@ -148,7 +148,7 @@ int horz_surface(horz_run &r)
     return 1;
 }
 
-// Step 5: bridges are traced on a copy small enough to keep them few.
+// Bridges are traced on a copy small enough to keep them few.
 int horz_reduce(horz_run &r)
 {
     const int w = r.surf->width, h = r.surf->height;
@@ -238,7 +238,7 @@ int horz_bridges(horz_run &r, image *dist, float t)
     return 1;
 }
 
-// Step 6.2: the halved distance field the offset rings are traced on; null
+// The halved distance field the offset rings are traced on; null
 // after a failure's error line.
 image *horz_field(horz_run &r, const image *mask, float t)
 {
@@ -363,7 +363,8 @@ int horz_newnode(horz_run &r, const float *v, int count, int closed, float area,
     return id;
 }
 
-// Step 6.4 for the polylines of one offset step d. 0 after a failure.
+// The polylines of one offset step d become ring nodes, each joining the
+// ring that encloses it. 0 after a failure.
 int horz_step(horz_run &r, int lev, const contour *k, float d, float z)
 {
     if (r.op->cont)
@@ -403,7 +404,7 @@ int horz_step(horz_run &r, int lev, const contour *k, float d, float z)
     return 1;
 }
 
-// Step 6.5: every island of the level joins the smallest pocket around it.
+// Every island of the level joins the smallest pocket around it.
 void horz_islands(horz_run &r, int lev)
 {
     for (int i = r.zroots[lev]; i >= 0; i = r.nodes[i].nextroot) {
@@ -441,7 +442,7 @@ void horz_islands(horz_run &r, int lev)
     }
 }
 
-// Steps 6.3 and 6.4: boundary rings, then offset rings d inside them.
+// The level's boundary rings, then the offset rings d inside them.
 int horz_rings(horz_run &r, int lev, const image *mask, const image *field, float z)
 {
     contour *k = cont_fromimage(mask, 0.5f, r.sizevec, r.originvec, cam_maxdot, cam_minlen, cam_maxlen, 0);
@@ -482,7 +483,7 @@ int horz_rings(horz_run &r, int lev, const image *mask, const image *field, floa
     return 1;
 }
 
-// Step 6 for level lev at z. 0 after a failure.
+// Level lev at z: mask, distance field, rings, islands. 0 after a failure.
 int horz_level(horz_run &r, int lev, float z)
 {
     const float t = (z + r.origin[2]) / r.size[2] + 0.0001f;
@@ -565,7 +566,7 @@ float horz_holds(const horiz_node &n, const horiz_node &u)
     return poly_sidepoly(n.count, n.verts, 1, u.count, u.verts, 1, 0);
 }
 
-// Step 7: every top ring below the first level lies in a ring of the level
+// Every top ring below the first level lies in a ring of the level
 // above; one that does not means the levels disagree.
 int horz_upper(horz_run &r)
 {
@@ -595,7 +596,7 @@ int horz_upper(horz_run &r)
     return 1;
 }
 
-// Step 8: finishing follows each wall down, ring to the ring below it.
+// Finishing follows each wall down, ring to the ring below it.
 void horz_inner(horz_run &r)
 {
     for (int lev = 0; lev + 1 < r.numlevels; lev++)
@@ -624,7 +625,7 @@ void horz_inner(horz_run &r)
 
 // ---------------------------------------------------------------- output
 
-// Step 10: the steepness mask, 1 where the surface is at least aux[0]
+// The steepness mask, 1 where the surface is at least aux[0]
 // degrees steep; null after a failure.
 image *horz_tangents(const horz_run &r)
 {
@@ -652,7 +653,8 @@ image *horz_tangents(const horz_run &r)
     return mask;
 }
 
-// Step 10: each level's rings, walked down the walls. 0 after a failure.
+// Finishing output: each level's rings, walked down the walls. 0 after a
+// failure.
 int horz_finish(horz_run &r, int *dirsign, float linkdist2, float linkz)
 {
     image *mask = nullptr;
@@ -674,7 +676,8 @@ int horz_finish(horz_run &r, int *dirsign, float linkdist2, float linkz)
     return 1;
 }
 
-// Step 11: medial axes for the helical entries, then each level's pockets.
+// Offset output: medial axes for the helical entries, then each level's
+// pockets.
 int horz_offsets(horz_run &r, int *dirsign, float linkdist2, float linkz)
 {
     const cam_gen *g = r.g;
@@ -719,10 +722,12 @@ void camop_horizontaljob(void *arg)
     cam_horizontal(&g);
 }
 
-// Steps 1 to 3: stepover, mode and the perimeter area.
+// Stepover, mode and the perimeter area.
 static int horz_derive(horz_run &r)
 {
     cam_gen *g = r.g;
+    // A negative stepover would run the offsets outward, out of the region;
+    // 0 is finishing.
     if (!(g->step >= 0.0f) || !std::isfinite(g->step)) {
         sys_log("cam_horizontal: stepover %f must not be negative (step %f)", g->step, r.op->step);
         return 0;
@@ -773,7 +778,8 @@ void cam_horizontal(cam_gen *g)
         return;
     }
     int dirsign = op->dir == 1 ? -1 : 1;
-    const int ok = r.finishing ? horz_finish(r, &dirsign, linkdist2, linkz) : horz_offsets(r, &dirsign, linkdist2, linkz);
+    const int ok =
+        r.finishing ? horz_finish(r, &dirsign, linkdist2, linkz) : horz_offsets(r, &dirsign, linkdist2, linkz);
     if (!ok) {
         horz_fail(r);
         return;

@@ -503,3 +503,26 @@ TEST_F(Horizontal, NoFreeToolpathSlotEndsTheRun)
     expectfailed("no slot");
     EXPECT_TRUE(log.contains("cam_horizontal: no free toolpath slot"));
 }
+
+TEST_F(Horizontal, IslandsThroughAndBelowALevelBelongToTheLevelAbove)
+{
+    // A pocket with two bosses: one with upright walls through both levels
+    // (the same island at each), one whose top lies between the levels (an
+    // island only at the second). Each is held by the level above.
+    std::vector<float> f((size_t)32 * 32, 1.0f);
+    for (int y = 4; y < 28; y++)
+        for (int x = 4; x < 28; x++) {
+            const bool upright = x >= 8 && x < 13 && y >= 8 && y < 24;
+            const bool low = x >= 19 && x < 24 && y >= 8 && y < 24;
+            f[(size_t)y * 32 + x] = upright ? 1.0f : low ? 0.7f : 0.0f;
+        }
+    canvas(f, 32);
+    cam_settool(1, "fine", tool_cylinder, 1, 2, 0.0001f, 1.0f, 0.0f, 1.5f, 20.0f);
+    op.z_doc = 0.2f, op.z_max = 0.4f; // levels at 0.8 and 0.6
+    testlog_capture log;
+    ASSERT_TRUE(rungenerator());
+    ASSERT_GE(op.toolpath, 0);
+    EXPECT_FALSE(log.contains("is lower to none"));
+    EXPECT_TRUE(notices().empty());
+    EXPECT_EQ(tp().num_paths, 5u) << "pocket and boss, then pocket and both bosses";
+}
