@@ -8,6 +8,7 @@
 #include "cam/drillholes.h"
 #include "cam/engage.h"
 #include "cam/genflags.h"
+#include "cam/horizontal.h"
 #include "cam/labyrinth.h"
 #include "cam/medialaxis.h"
 #include "cam/parallel.h"
@@ -41,7 +42,7 @@ const camop_row camop_table[camop_types] = {
     {"cam_labyr", camop_labyrinthjob, "CAMOP_LABYRINTH"},
     {"cam_stipp1", camop_stipple, "CAMOP_STIPPLE"},
     {"cam_medial", camop_medialaxis, "CAMOP_MEDIALAXIS"},
-    {"cam_offset", nullptr, "CAMOP_HORIZONTAL"},
+    {"cam_offset", camop_horizontaljob, "CAMOP_HORIZONTAL"},
     {"cam_profile", camop_profiling, "CAMOP_PROFILING"},
     {"cam_conform", nullptr, "CAMOP_CONFORMAL"},
     {"cam_offset", nullptr, "CAMOP_POCKETING"},
