@@ -1,0 +1,69 @@
+// Chevron, Spiral and Conformal carving judged by the independent carve
+// simulator: with a ball nose, a V-bit and a flat end mill, over a relief
+// with slopes and a plateau, their compiled moves never cut below it.
+#include "cam/chevron.h"
+#include "cam/conformal.h"
+#include "cam/spiral.h"
+
+#include "parallelfixture.h"
+#include "testlog.h"
+
+#include <cmath>
+
+namespace {
+const float canvas_size[3] = {2, 2, 0.5f}, canvas_frac[3] = {0, 0, 1}; // top at z = 0
+
+double relief(double u, double v)
+{
+    const double dome = 0.75 * std::sqrt(std::max(0.0, 0.12 - (u - 0.4) * (u - 0.4) - (v - 0.45) * (v - 0.45))) / 0.35;
+    const double plateau = std::max(std::fabs(u - 0.75), std::fabs(v - 0.7)) < 0.12 ? 0.6 : 0.1;
+    return std::max(dome, plateau) + 0.05 * std::sin(9 * u) * std::cos(7 * v);
+}
+} // namespace
+
+class LineGenCarve : public ParallelTest {};
+
+TEST_F(LineGenCarve, NoCutterGougesTheRelief)
+{
+    struct Gen {
+        const char *name;
+        int type;
+        camop_generator fn;
+        float aux[3];
+    };
+    const Gen gens[] = {
+        {"chevron", 2, camop_chevron, {25, 0.3f, 0.2f}},
+        {"spiral", 3, camop_spiral, {0.1f, -0.05f, 0}},
+        {"conformal", 9, camop_conformal, {30, 1.5f, 0}},
+    };
+    struct ToolCase {
+        const char *name;
+        int type;
+        float flutediameter, flutelength, aux;
+    };
+    const ToolCase tools[] = {
+        {"ball 1/8", tool_cylinder, 0.125f, 1.0f, 0.0625f},
+        {"V 90deg 1/4", tool_vbit, 0.25f, 0.0f, 90.0f},
+        {"flat 1/8", tool_cylinder, 0.125f, 1.0f, 0.0f},
+    };
+    usecanvas(carve_makecanvas(48, 48, canvas_size, canvas_frac, relief));
+    const double tol = carve_pixelchange(canvas.world()) + 1e-4;
+    testlog_capture log;
+    for (const Gen &g : gens)
+        for (const ToolCase &t : tools) {
+            cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
+            resetop();
+            op.type = g.type;
+            op.step = 0.08f, op.z_max = 0.45f, op.z_doc = 0.25f, op.z_min = 0.0f;
+            op.flags = camop_anydoc | camop_linkcuts, op.entry = 1, op.dir = 2;
+            memcpy(op.aux, g.aux, sizeof(op.aux));
+            ASSERT_TRUE(rungenerator(g.fn)) << g.name << " " << t.name;
+            ASSERT_GE(op.toolpath, 0) << g.name << " " << t.name;
+            ASSERT_NE(toolpaths[op.toolpath].moves, nullptr) << g.name << " " << t.name;
+            carve_grid carved = canvas.grid(canvas.top() + 1.0);
+            carve_run(carved, carve_toolof(1, op.z_max), carve_frommoves(op.toolpath));
+            const carve_gouge gouge = carve_deepest(carved, canvas.world());
+            EXPECT_LE(gouge.depth, tol) << g.name << ", " << t.name << " at pixel " << gouge.i << "," << gouge.j;
+            toolpath_free(op.toolpath);
+        }
+}
