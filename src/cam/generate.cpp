@@ -15,6 +15,7 @@
 #include "cam/profiling.h"
 #include "cam/spiral.h"
 #include "cam/stipple.h"
+#include "cam/stipple2.h"
 #include "cam/tessellate.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
@@ -44,7 +45,7 @@ const camop_row camop_table[camop_types] = {
     {"cam_profile", camop_profiling, "CAMOP_PROFILING"},
     {"cam_conform", camop_conformal, "CAMOP_CONFORMAL"},
     {"cam_offset", nullptr, "CAMOP_POCKETING"},
-    {"cam_stipp2", nullptr, "CAMOP_STIPPLE2"},
+    {"cam_stipp2", camop_stipple2, "CAMOP_STIPPLE2"},
     {"cam_pathscut", nullptr, "CAMOP_PATHSCUT"},
     {"cam_tessel", cam_tessellate, "CAMOP_TESSELLATE"},
     {"cam_trochoid", nullptr, "CAMOP_TROCHOIDAL"},
