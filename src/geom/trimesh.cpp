@@ -8,6 +8,7 @@
 
 #include "sys/log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -118,11 +119,6 @@ static int64_t trimesh_orient(const trimesh_vert &a, const trimesh_vert &b, int6
     return ((int64_t)b.x - ax) * (py - ay) - ((int64_t)b.y - ay) * (px - ax);
 }
 
-static float trimesh_grid(const trimesh *m, int64_t x, int64_t y)
-{
-    return m->grid[(size_t)(y % m->h) * m->w + (size_t)(x % m->w)];
-}
-
 static void trimesh_logdegenerate(const trimesh *m, int32_t t)
 {
     const trimesh_tri &tri = m->tris[t];
@@ -136,9 +132,33 @@ static void trimesh_logdegenerate(const trimesh *m, int32_t t)
             e1[0] * e1[0] + e1[1] * e1[1]);
 }
 
+static int64_t trimesh_floordiv(int64_t a, int64_t b)
+{
+    const int64_t q = a / b;
+    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+// Narrows [*lo, *hi] to the x of row y where s * (edge function of p -> q)
+// is not negative: the function is linear in x, so the row's points inside
+// are found by one division instead of a test per point.
+static void trimesh_rowspan(const trimesh_vert &p, const trimesh_vert &q, int64_t y, int64_t s, int64_t *lo,
+                            int64_t *hi)
+{
+    const int64_t px = (int64_t)p.x, py = (int64_t)p.y;
+    const int64_t a = -s * ((int64_t)q.y - py);                      // per step in x
+    const int64_t b = s * (((int64_t)q.x - px) * (y - py)) - a * px; // value at x = 0
+    if (a > 0)
+        *lo = std::max(*lo, -trimesh_floordiv(b, a)); // a x + b >= 0: x >= ceil(-b / a)
+    else if (a < 0)
+        *hi = std::min(*hi, trimesh_floordiv(b, -a)); // x <= floor(b / -a)
+    else if (b < 0)
+        *hi = *lo - 1;
+}
+
 // The grid point of triangle t (its edges included, its corners not) farthest
 // from the plane through its corners; the last of equal errors in scan
-// order. 0 for a zero-area triangle.
+// order. Membership is exact: each row's span comes from the integer edge
+// functions. 0 for a zero-area triangle.
 static int trimesh_worst(trimesh *m, int32_t t)
 {
     trimesh_tri &tri = m->tris[t];
@@ -146,25 +166,40 @@ static int trimesh_worst(trimesh *m, int32_t t)
     const int64_t area = trimesh_orient(a, b, (int64_t)c.x, (int64_t)c.y);
     if (area == 0)
         return 0;
+    const int64_t s = area > 0 ? 1 : -1;
     const int64_t x0 = (int64_t)std::fmin(a.x, std::fmin(b.x, c.x)), x1 = (int64_t)std::fmax(a.x, std::fmax(b.x, c.x));
     const int64_t y0 = (int64_t)std::fmin(a.y, std::fmin(b.y, c.y)), y1 = (int64_t)std::fmax(a.y, std::fmax(b.y, c.y));
+    const double darea = (double)area, adarea = std::fabs(darea);
     float best = 0.0f;
-    for (int64_t y = y0; y <= y1; y++)
-        for (int64_t x = x0; x <= x1; x++) {
-            const int64_t wa = trimesh_orient(b, c, x, y), wb = trimesh_orient(c, a, x, y),
-                          wc = trimesh_orient(a, b, x, y);
-            const bool inside = area > 0 ? (wa >= 0 && wb >= 0 && wc >= 0) : (wa <= 0 && wb <= 0 && wc <= 0);
-            // A corner has two weights of zero; an edge point one.
-            if (!inside || (wa == 0) + (wb == 0) + (wc == 0) >= 2)
+    double floor = 0.0; // best * |area|, lowered by a rounding margin
+    for (int64_t y = y0; y <= y1; y++) {
+        int64_t lo = x0, hi = x1;
+        trimesh_rowspan(b, c, y, s, &lo, &hi);
+        trimesh_rowspan(c, a, y, s, &lo, &hi);
+        trimesh_rowspan(a, b, y, s, &lo, &hi);
+        if (lo > hi)
+            continue;
+        const float *row = m->grid + (size_t)y * m->w;
+        int64_t wa = trimesh_orient(b, c, lo, y), wb = trimesh_orient(c, a, lo, y), wc = trimesh_orient(a, b, lo, y);
+        const int64_t da = -((int64_t)c.y - (int64_t)b.y), db = -((int64_t)a.y - (int64_t)c.y),
+                      dc = -((int64_t)b.y - (int64_t)a.y);
+        for (int64_t x = lo; x <= hi; x++, wa += da, wb += db, wc += dc) {
+            // The error times the area, against the best so far with a margin
+            // for rounding, keeps the division off the points that cannot win.
+            const double num = (double)wa * a.z + (double)wb * b.z + (double)wc * c.z;
+            if (std::fabs(num - (double)row[x] * darea) < floor)
                 continue;
-            const double h = ((double)wa * a.z + (double)wb * b.z + (double)wc * c.z) / (double)area;
-            const float g = trimesh_grid(m, x, y);
-            const float err = (float)std::fabs(h - g);
+            // A corner has two weights of zero.
+            if ((wa == 0) + (wb == 0) + (wc == 0) >= 2)
+                continue;
+            const float err = (float)std::fabs(num / darea - row[x]);
             if (err >= best) {
                 best = err;
-                tri.wx = (float)x, tri.wy = (float)y, tri.wz = g, tri.err = err;
+                floor = best * adarea * (1 - 1e-5);
+                tri.wx = (float)x, tri.wy = (float)y, tri.wz = row[x], tri.err = err;
             }
         }
+    }
     return 1;
 }
 

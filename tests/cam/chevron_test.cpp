@@ -89,8 +89,7 @@ TEST_F(Chevron, LegsMeetTheirRowAtTheChevronAngleAndRowsRunByDirection)
     const Case cases[] = {
         {0, 1, 1, 0}, // 45-degree legs
         {0, 0.5f, 0.2f, 1},
-        {30, 0.3f, 0.4f, 2},
-        {-100, 0.4f, 0.25f, 0},
+        {-330, 0.3f, 0.4f, 2}, // a negative angle turns like its positive remainder
     };
     for (const Case &c : cases) {
         testlog_capture log;
@@ -125,7 +124,7 @@ TEST_F(Chevron, NeighbouringRowsLieAStepoverApart)
     struct Case {
         float angle, w, h, step;
     };
-    const Case cases[] = {{0, 1, 1, 0.1f}, {35, 0.3f, 0.2f, 0.07f}, {117, 0.2f, 0.5f, 0.12f}};
+    const Case cases[] = {{0, 1, 1, 0.1f}, {117, 0.2f, 0.5f, 0.07f}};
     for (const Case &c : cases) {
         testlog_capture log;
         setop(c.angle, c.w, c.h, 0, c.step);
@@ -172,8 +171,9 @@ TEST(ChevronClip, KeepsWhatLiesInsideAndCutsAtTheBoundary)
         {"closed", {0.5f, 0.5f, 1.5f, 0.5f, 1, 0.8f, 0.5f, 0.5f}, 1, {{{0.5, 0.5}, {1.5, 0.5}, {1, 0.8}}}},
     };
     testlog_capture log;
+    contour *in = cont_new();
     for (const Case &c : cases) {
-        contour *in = cont_new();
+        in->numpolys = in->numverts = 0;
         std::vector<float> v;
         for (size_t i = 0; i < c.xy.size(); i += 2)
             v.insert(v.end(), {c.xy[i], c.xy[i + 1], 0.0f});
@@ -190,9 +190,9 @@ TEST(ChevronClip, KeepsWhatLiesInsideAndCutsAtTheBoundary)
                 EXPECT_NEAR(got[i][k][1], c.pieces[i][k][1], 1e-6) << c.name << " piece " << i << " point " << k;
             }
         }
-        cont_free(in);
         cont_free(out);
     }
+    cont_free(in);
 }
 
 TEST_F(Chevron, UnusableValuesEndThroughTheFailureNotice)

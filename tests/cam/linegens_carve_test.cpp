@@ -46,7 +46,7 @@ TEST_F(LineGenCarve, NoCutterGougesTheRelief)
         {"V 90deg 1/4", tool_vbit, 0.25f, 0.0f, 90.0f},
         {"flat 1/8", tool_cylinder, 0.125f, 1.0f, 0.0f},
     };
-    usecanvas(carve_makecanvas(48, 48, canvas_size, canvas_frac, relief));
+    usecanvas(carve_makecanvas(40, 40, canvas_size, canvas_frac, relief));
     const double tol = carve_pixelchange(canvas.world()) + 1e-4;
     testlog_capture log;
     for (const Gen &g : gens)
@@ -54,7 +54,7 @@ TEST_F(LineGenCarve, NoCutterGougesTheRelief)
             cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
             resetop();
             op.type = g.type;
-            op.step = 0.08f, op.z_max = 0.45f, op.z_doc = 0.25f, op.z_min = 0.0f;
+            op.step = 0.1f, op.z_max = 0.45f, op.z_doc = 0.45f, op.z_min = 0.0f; // one level
             op.flags = camop_anydoc | camop_linkcuts, op.entry = 1, op.dir = 2;
             memcpy(op.aux, g.aux, sizeof(op.aux));
             ASSERT_TRUE(rungenerator(g.fn)) << g.name << " " << t.name;
