@@ -1,6 +1,6 @@
 // Chevron, Spiral and Conformal carving judged by the independent carve
 // simulator: with a ball nose, a V-bit and a flat end mill, over a relief
-// with slopes and a plateau, their compiled moves never cut below it.
+// of a bump, a plateau and a ripple, their compiled moves never cut below it.
 #include "cam/chevron.h"
 #include "cam/conformal.h"
 #include "cam/spiral.h"
@@ -13,11 +13,14 @@
 namespace {
 const float canvas_size[3] = {2, 2, 0.5f}, canvas_frac[3] = {0, 0, 1}; // top at z = 0
 
+// A bump, a plateau with sloped walls and a ripple: slopes every way, each
+// pixel's rise small enough for a shallow gouge to show.
 double relief(double u, double v)
 {
-    const double dome = 0.75 * std::sqrt(std::max(0.0, 0.12 - (u - 0.4) * (u - 0.4) - (v - 0.45) * (v - 0.45))) / 0.35;
-    const double plateau = std::max(std::fabs(u - 0.75), std::fabs(v - 0.7)) < 0.12 ? 0.6 : 0.1;
-    return std::max(dome, plateau) + 0.05 * std::sin(9 * u) * std::cos(7 * v);
+    const double bump = 0.1 + 0.3 * std::exp(-((u - 0.35) * (u - 0.35) + (v - 0.4) * (v - 0.4)) / 0.08);
+    const double e = 0.3 - std::max(std::fabs(u - 0.72), std::fabs(v - 0.7));
+    const double plateau = 0.1 + std::clamp(e, 0.0, 0.2);
+    return std::max(bump, plateau) + 0.03 * std::sin(9 * u) * std::cos(7 * v);
 }
 } // namespace
 
@@ -46,7 +49,7 @@ TEST_F(LineGenCarve, NoCutterGougesTheRelief)
         {"V 90deg 1/4", tool_vbit, 0.25f, 0.0f, 90.0f},
         {"flat 1/8", tool_cylinder, 0.125f, 1.0f, 0.0f},
     };
-    usecanvas(carve_makecanvas(40, 40, canvas_size, canvas_frac, relief));
+    usecanvas(carve_makecanvas(48, 48, canvas_size, canvas_frac, relief));
     const double tol = carve_pixelchange(canvas.world()) + 1e-4;
     testlog_capture log;
     for (const Gen &g : gens)
