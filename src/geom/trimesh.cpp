@@ -6,6 +6,7 @@
 // the grid.
 #include "geom/trimesh.h"
 
+#include "img/image.h"
 #include "sys/log.h"
 
 #include <algorithm>
@@ -416,6 +417,15 @@ int trimesh_mesh(trimesh *m, const float *grid, int w, int h, float tau)
             (long long)m->numtris, m->maxerror, m->peakpending);
     heap_free(&m->errors);
     return 1;
+}
+
+int trimesh_meshimage(trimesh *m, const image *img, float tau)
+{
+    if (!img || img->bytesperpixel != 4 || !img->pixels) {
+        sys_log("trimesh_meshimage: %s is not a scalar field", img ? img->name : "(none)");
+        return 0;
+    }
+    return trimesh_mesh(m, (const float *)img->pixels, img->width, img->height, tau);
 }
 
 void trimesh_free(trimesh *m)

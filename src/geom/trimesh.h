@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+struct image;
+
 struct trimesh_vert {
     float x, y, z; // x, y in grid units (integers in value), z the grid height
 };
@@ -53,6 +55,9 @@ int trimesh_insertnext(trimesh *m);
 // 1 with a mesh (possibly coarser than tau after a logged refusal), 0 when
 // the run could not start.
 int trimesh_mesh(trimesh *m, const float *grid, int w, int h, float tau);
+// The same run over a scalar image (4 bytes a pixel); 0 (logged) for any
+// other image.
+int trimesh_meshimage(trimesh *m, const image *img, float tau);
 // Frees the arrays and the heap.
 void trimesh_free(trimesh *m);
 

@@ -6,6 +6,7 @@
 #include "geom/heap.h"
 #include "geom/trimesh.h"
 
+#include "img/image.h"
 #include "testlog.h"
 #include "trimeshfields.h"
 
@@ -307,7 +308,7 @@ TEST(Trimesh, RefusedGrowthStopsRefiningWithASoundMesh)
     trimesh_expectsound(m, "refused");
 }
 
-TEST(Trimesh, RefusesAGridWithoutArea)
+TEST(Trimesh, RefusesAGridWithoutAreaOrAnImageNotScalar)
 {
     testlog_capture log;
     const float z[3] = {0, 0, 0};
@@ -315,6 +316,16 @@ TEST(Trimesh, RefusesAGridWithoutArea)
     EXPECT_FALSE(trimesh_mesh(g.m.get(), z, 3, 1, 0.1f));
     EXPECT_FALSE(trimesh_mesh(g.m.get(), nullptr, 3, 3, 0.1f));
     EXPECT_TRUE(log.contains("trimesh_start: no grid to mesh (3 x 1)"));
+    image *rgba = img_alloc("colour", 4, 4, 3);
+    ASSERT_NE(rgba, nullptr);
+    EXPECT_FALSE(trimesh_meshimage(g.m.get(), rgba, 0.1f));
+    EXPECT_TRUE(log.contains("trimesh_meshimage: colour is not a scalar field"));
+    img_free(rgba);
+    image *flat = img_allocfloat("flat", 6, 5);
+    ASSERT_NE(flat, nullptr);
+    EXPECT_TRUE(trimesh_meshimage(g.m.get(), flat, 0.1f));
+    EXPECT_EQ(g.m->numtris, 2);
+    img_free(flat);
 }
 
 } // namespace
