@@ -196,8 +196,8 @@ contour *camop_chevronclip(const contour *pattern, const float rect[4])
 
 // ---------------------------------------------------------------- levels
 
-// Plain emission with any two pieces linkable (a chevron row is one source)
-// and zero-length two-point pieces left out.
+// Plain emission with the chevron's link distance, zero-length two-point
+// pieces left out.
 static void chevron_emit(const cam_gen *g, const contour *k, float linkdist2)
 {
     const camop *op = g->op;
@@ -206,8 +206,10 @@ static void chevron_emit(const cam_gen *g, const contour *k, float linkdist2)
     for (uint32_t i = 0; i < k->numpolys; v += 3 * (size_t)k->vertcount[i], i++) {
         const uint32_t n = k->vertcount[i];
         const float dx = v[0] - end[0], dy = v[1] - end[1], dz = v[2] - end[2];
+        // Two pieces of one clipped row are apart because the surface rises
+        // between them: a feed at depth from one to the other would cut it.
         const bool linked = i > 0 && op->dir == 2 && (op->flags & camop_linkcuts) &&
-                            dx * dx + dy * dy + dz * dz < linkdist2;
+                            dx * dx + dy * dy + dz * dz < linkdist2 && k->link[i] != k->link[i - 1];
         const float *last = v + 3 * (size_t)(n - 1);
         const float lx = last[0] - v[0], ly = last[1] - v[1], lz = last[2] - v[2];
         const bool empty = n == 2 && lx * lx + ly * ly + lz * lz <= 0.0001f;

@@ -181,7 +181,7 @@ void conformal_add(uint64_t value)
 } // namespace
 
 // Mixed direction: each piece from its end nearer the last, fed into from
-// it when close with flag 0x4.
+// it when close with flag 0x4 unless both come from one iso-line.
 static void conformal_emitnearest(const cam_gen *g, const contour *k, float linkdist2)
 {
     const camop *op = g->op;
@@ -196,7 +196,10 @@ static void conformal_emitnearest(const cam_gen *g, const contour *k, float link
         const float *last = v + 3 * (size_t)(n - 1);
         const bool forward = dist2(v, e) < dist2(last, e);
         const float *start = forward ? v : last;
-        const bool linked = i > 0 && (op->flags & camop_linkcuts) && dist2(e, start) < linkdist2;
+        // Pieces of one iso-line are apart because the surface rises between
+        // them: never fed from one to the other at depth.
+        const bool linked = i > 0 && (op->flags & camop_linkcuts) && dist2(e, start) < linkdist2 &&
+                            k->link[i] != k->link[i - 1];
         float out[3];
         toolpath_addpath(out, g->slot, op->entry, linked ? 1 : 0, (int)k->closed[i], forward ? 0 : n - 1,
                          forward ? 1 : -1, n, v);

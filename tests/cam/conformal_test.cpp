@@ -200,15 +200,25 @@ TEST_F(Conformal, PiecesComeInAscendingSourceLineReversedWithinALine)
                                [](double u, double) { return std::fabs(u - 0.5) < 0.1 ? 1.0 : 0.0; }));
     for (int dir : {0, 1}) {
         testlog_capture log;
-        // Perturb 0: the wall does not bend the lines; angle 0: lines along x.
+        // Perturb 0: the wall does not bend the lines; angle 0: lines along
+        // x. The wall stands above the first level at the second, where it
+        // cuts every line in two.
         setop(0, 0, dir, 0.3f);
+        op.z_max = 0.2f;
         ASSERT_TRUE(run()) << dir;
         const toolpath &tp = toolpaths[op.toolpath];
-        ASSERT_GE(tp.num_paths, 4u);
+        ASSERT_GE(tp.num_paths, 8u);
         double lasty = -1e9;
-        int travel = 0;
+        float lastlevel = 1e9f;
+        int travel = 0, pairs = 0;
         for (uint32_t i = 0; i < tp.num_paths; i++) {
             const std::vector<vert> v = pathverts(i);
+            float level = 1e9f;
+            for (const vert &p : v)
+                level = std::min(level, p[2]);
+            if (std::fabs(level - lastlevel) > 1e-4)
+                lasty = -1e9; // a new level starts from the first line again
+            lastlevel = level;
             const double y = v.front()[1];
             const int t = v.back()[0] > v.front()[0] ? 1 : -1;
             if (i == 0)
@@ -222,11 +232,56 @@ TEST_F(Conformal, PiecesComeInAscendingSourceLineReversedWithinALine)
                 const std::vector<vert> p = pathverts(i - 1);
                 const double ahead = (v.front()[0] - p.front()[0]) * travel;
                 EXPECT_LT(ahead * (dir == 0 ? 1 : -1), 0.0) << "dir " << dir << " path " << i;
+                pairs++;
             }
             lasty = y;
         }
+        EXPECT_GE(pairs, 4) << "dir " << dir;
         done();
     }
+}
+
+// Mixed direction: each piece starts at its end nearer where the last ended,
+// and with Link Cuts is fed into when that end lies within 1.5 stepovers,
+// but never across a wall (0.2 wide, 0.26 with the cutter) from a piece of
+// its own line. At the second level both walls stand above the first.
+TEST_F(Conformal, MixedStartsEachPieceAtTheEndNearerTheLast)
+{
+    usecanvas(carve_makecanvas(64, 64, canvas_size, top_frac, [](double u, double) {
+        return std::fabs(u - 0.35) < 0.05 || std::fabs(u - 0.65) < 0.05 ? 1.0 : 0.0;
+    }));
+    testlog_capture log;
+    setop(0, 0, 2, 0.35f);
+    op.z_max = 0.2f;
+    op.flags = camop_linkcuts;
+    ASSERT_TRUE(run());
+    const toolpath &tp = toolpaths[op.toolpath];
+    ASSERT_GE(tp.num_paths, 6u);
+    auto lowest = [](const std::vector<vert> &v) {
+        float z = 1e9f;
+        for (const vert &p : v)
+            z = std::min(z, p[2]);
+        return z;
+    };
+    int linked = 0, across = 0;
+    for (uint32_t i = 1; i < tp.num_paths; i++) {
+        const std::vector<vert> prev = pathverts(i - 1), cur = pathverts(i);
+        if (std::fabs(lowest(cur) - lowest(prev)) > 1e-4)
+            continue; // each level starts afresh
+        const vert &e = prev.back();
+        auto d2 = [&](const vert &p) {
+            return (p[0] - e[0]) * (p[0] - e[0]) + (p[1] - e[1]) * (p[1] - e[1]) + (p[2] - e[2]) * (p[2] - e[2]);
+        };
+        EXPECT_LE(d2(cur.front()), d2(cur.back())) << "path " << i;
+        const bool sameline = std::fabs(cur.front()[1] - e[1]) < 1e-4;
+        const bool near = d2(cur.front()) < 0.525f * 0.525f;
+        EXPECT_EQ((tp.paths[i].flags & PATH_LINK) != 0, near && !sameline) << "path " << i;
+        linked += near && !sameline;
+        across += near && sameline;
+    }
+    EXPECT_GT(linked, 0);
+    EXPECT_GT(across, 0) << "some pieces of one line should meet across a wall";
+    done();
 }
 
 TEST_F(Conformal, UnusableValuesEndThroughTheFailureNotice)

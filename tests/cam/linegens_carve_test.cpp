@@ -70,3 +70,37 @@ TEST_F(LineGenCarve, NoCutterGougesTheRelief)
             toolpath_free(op.toolpath);
         }
 }
+
+// A ridge narrower than the link distance crosses every line; at the second
+// level it stands above the first, splitting each line in two: the pieces
+// on either side must not be joined by a feed through it.
+TEST_F(LineGenCarve, NoLinkCutsThroughANarrowRidge)
+{
+    const struct {
+        const char *name;
+        camop_generator fn;
+        int type;
+        float aux[3];
+    } gens[] = {{"chevron", camop_chevron, 2, {0, 0.5f, 0.1f}}, {"conformal", camop_conformal, 9, {0, 0, 0}}};
+    usecanvas(carve_makecanvas(48, 48, canvas_size, canvas_frac,
+                               [](double u, double) { return std::fabs(u - 0.5) < 0.02 ? 0.9 : 0.1; }));
+    // A feed through the ridge cuts 0.35 below its top; grazing its vertical
+    // faces, sampled once a pixel, takes a few hundredths.
+    const double tol = 0.1;
+    cam_settool(1, "flat 1/16", tool_cylinder, 1, 2, 0.0625f, 1.0f, 0.0f, 1.5f, 20.0f);
+    testlog_capture log;
+    for (const auto &g : gens) {
+        resetop();
+        op.type = g.type;
+        op.step = 0.3f, op.z_max = 0.4f, op.z_doc = 0.2f, op.z_min = 0.0f; // links up to 0.45 long
+        op.flags = camop_anydoc | camop_linkcuts, op.entry = 0, op.dir = 2;
+        memcpy(op.aux, g.aux, sizeof(op.aux));
+        ASSERT_TRUE(rungenerator(g.fn)) << g.name;
+        ASSERT_GE(op.toolpath, 0) << g.name;
+        carve_grid carved = canvas.grid(canvas.top() + 1.0);
+        carve_run(carved, carve_toolof(1, op.z_max), carve_frommoves(op.toolpath));
+        const carve_gouge gouge = carve_deepest(carved, canvas.world());
+        EXPECT_LE(gouge.depth, tol) << g.name << " at pixel " << gouge.i << "," << gouge.j;
+        toolpath_free(op.toolpath);
+    }
+}
