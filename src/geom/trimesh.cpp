@@ -33,9 +33,10 @@ static int trimesh_grow(void **block, int64_t *cap, int64_t need, size_t item, c
         sys_log("trimesh: %s growth to %lld refused", what, (long long)cap2);
         return 0;
     }
+    if (*cap > 0)
+        sys_log("realloc %s: %d", what, (int)cap2);
     *block = p;
     *cap = cap2;
-    sys_log("realloc %s: %d", what, (int)cap2);
     return 1;
 }
 
