@@ -10,6 +10,7 @@
 #include "img/image.h"
 #include "sys/log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -17,6 +18,9 @@ int camop_spiralverts(std::vector<float> &out, double cx, double cy, double z, d
                       double scale)
 {
     out.clear();
+    // About (T + scale s T^2 / 720) / 8 vertices out to T = 360 limit / s degrees.
+    const double turns = 360.0 * limit / s, estimate = (turns + scale * s * turns * turns / 720.0) / 8.0 + 16.0;
+    out.reserve(3 * (size_t)std::min(estimate, (double)spiral_maxverts));
     for (double t = 0.0;;) {
         if (out.size() / 3 >= (size_t)spiral_maxverts)
             return 0;
