@@ -160,7 +160,7 @@ static void trimesh_rowspan(const trimesh_vert &p, const trimesh_vert &q, int64_
 // The grid point of triangle t (its edges included, its corners not) farthest
 // from the plane through its corners; the last of equal errors in scan
 // order. Membership is exact: each row's span comes from the integer edge
-// functions. 0 for a zero-area triangle.
+// functions, and so is each error that can count. 0 for a zero-area triangle.
 static int trimesh_worst(trimesh *m, int32_t t)
 {
     trimesh_tri &tri = m->tris[t];
@@ -171,9 +171,9 @@ static int trimesh_worst(trimesh *m, int32_t t)
     const int64_t s = area > 0 ? 1 : -1;
     const int64_t x0 = (int64_t)std::fmin(a.x, std::fmin(b.x, c.x)), x1 = (int64_t)std::fmax(a.x, std::fmax(b.x, c.x));
     const int64_t y0 = (int64_t)std::fmin(a.y, std::fmin(b.y, c.y)), y1 = (int64_t)std::fmax(a.y, std::fmax(b.y, c.y));
-    const double darea = (double)area, adarea = std::fabs(darea);
+    const double darea = (double)area;
     float best = 0.0f;
-    double floor = 0.0; // best * |area|, lowered by a rounding margin
+    double cut = -1.0; // below this the plane's distance cannot reach best
     for (int64_t y = y0; y <= y1; y++) {
         int64_t lo = x0, hi = x1;
         trimesh_rowspan(b, c, y, s, &lo, &hi);
@@ -185,19 +185,21 @@ static int trimesh_worst(trimesh *m, int32_t t)
         int64_t wa = trimesh_orient(b, c, lo, y), wb = trimesh_orient(c, a, lo, y), wc = trimesh_orient(a, b, lo, y);
         const int64_t da = -((int64_t)c.y - (int64_t)b.y), db = -((int64_t)a.y - (int64_t)c.y),
                       dc = -((int64_t)b.y - (int64_t)a.y);
-        for (int64_t x = lo; x <= hi; x++, wa += da, wb += db, wc += dc) {
-            // The error times the area, against the best so far with a margin
-            // for rounding, keeps the division off the points that cannot win.
-            const double num = (double)wa * a.z + (double)wb * b.z + (double)wc * c.z;
-            if (std::fabs(num - (double)row[x] * darea) < floor)
+        // The plane stepped along the row screens the points; the few that
+        // may win are measured exactly from their integer weights.
+        double h = ((double)wa * a.z + (double)wb * b.z + (double)wc * c.z) / darea;
+        const double dh = ((double)da * a.z + (double)db * b.z + (double)dc * c.z) / darea;
+        for (int64_t x = lo; x <= hi; x++, wa += da, wb += db, wc += dc, h += dh) {
+            if (std::fabs(h - row[x]) < cut)
                 continue;
             // A corner has two weights of zero.
             if ((wa == 0) + (wb == 0) + (wc == 0) >= 2)
                 continue;
-            const float err = (float)std::fabs(num / darea - row[x]);
+            const double exact = ((double)wa * a.z + (double)wb * b.z + (double)wc * c.z) / darea;
+            const float err = (float)std::fabs(exact - row[x]);
             if (err >= best) {
                 best = err;
-                floor = best * adarea * (1 - 1e-5);
+                cut = best * (1 - 1e-5) - 1e-9;
                 tri.wx = (float)x, tri.wy = (float)y, tri.wz = row[x], tri.err = err;
             }
         }
