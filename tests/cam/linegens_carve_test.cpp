@@ -1,6 +1,7 @@
 // Chevron, Spiral and Conformal carving judged by the independent carve
 // simulator: with a ball nose, a V-bit and a flat end mill, over a relief
-// of a bump, a plateau and a ripple (40 px: a 0.03 inch gouge still shows), their compiled moves never cut below it.
+// of a bump, a plateau and a ripple (40 px, where a gouge of 0.03 inch
+// still shows), their compiled moves never cut below it.
 #include "cam/chevron.h"
 #include "cam/conformal.h"
 #include "cam/spiral.h"
