@@ -40,6 +40,11 @@ packages=(
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
+# The triangulator tests check empty circles and triangle counts with
+# CGAL's exact predicates; only the tests include it.
+if [ "${1:-}" = "--tests" ]; then
+  packages+=(libcgal-dev)
+fi
 # Benchmarks run by hand time an independent implementation beside ours:
 # `scripts/deps.sh --bench`.
 if [ "${1:-}" = "--bench" ]; then

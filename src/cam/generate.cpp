@@ -4,7 +4,9 @@
 // program the controller refuses, are turned away before the slot claim.
 #include "cam/generate.h"
 
+#include "cam/chevron.h"
 #include "cam/compile.h"
+#include "cam/conformal.h"
 #include "cam/drillholes.h"
 #include "cam/engage.h"
 #include "cam/genflags.h"
@@ -14,7 +16,9 @@
 #include "cam/parallel.h"
 #include "cam/pathscut.h"
 #include "cam/profiling.h"
+#include "cam/spiral.h"
 #include "cam/stipple.h"
+#include "cam/stipple2.h"
 #include "cam/tessellate.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
@@ -37,16 +41,16 @@
 const camop_row camop_table[camop_types] = {
     {"none", nullptr, "NONE"},
     {"cam_parallel", camop_parallel, "CAMOP_PARALLEL"},
-    {"cam_chevron", nullptr, "CAMOP_CHEVRON"},
-    {"cam_spiral", nullptr, "CAMOP_SPIRAL"},
+    {"cam_chevron", camop_chevron, "CAMOP_CHEVRON"},
+    {"cam_spiral", camop_spiral, "CAMOP_SPIRAL"},
     {"cam_labyr", camop_labyrinthjob, "CAMOP_LABYRINTH"},
     {"cam_stipp1", camop_stipple, "CAMOP_STIPPLE"},
     {"cam_medial", camop_medialaxis, "CAMOP_MEDIALAXIS"},
     {"cam_offset", camop_horizontaljob, "CAMOP_HORIZONTAL"},
     {"cam_profile", camop_profiling, "CAMOP_PROFILING"},
-    {"cam_conform", nullptr, "CAMOP_CONFORMAL"},
+    {"cam_conform", camop_conformal, "CAMOP_CONFORMAL"},
     {"cam_offset", nullptr, "CAMOP_POCKETING"},
-    {"cam_stipp2", nullptr, "CAMOP_STIPPLE2"},
+    {"cam_stipp2", camop_stipple2, "CAMOP_STIPPLE2"},
     {"cam_pathscut", cam_pathscut, "CAMOP_PATHSCUT"},
     {"cam_tessel", cam_tessellate, "CAMOP_TESSELLATE"},
     {"cam_trochoid", nullptr, "CAMOP_TROCHOIDAL"},

@@ -1,0 +1,45 @@
+// A binary max-heap of {key, payload} entries for the heightmap triangulator
+// and dithered stippling. Each user owns its heap record for the length of
+// its work; an optional callback hears where every entry lands, so a user
+// can find and remove an entry from the middle.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct heap_entry {
+    float key;
+    uint64_t payload;
+};
+
+// Told the new index of payload each time an entry is placed at an index.
+using heap_indexfn = void (*)(void *user, uint64_t payload, int64_t index);
+
+struct heap {
+    heap_entry *entries;
+    int64_t count;
+    int64_t capacity;
+    heap_indexfn onindex; // null: nobody listens
+    void *user;
+};
+
+// Growth of the entry array; a test puts a refusing one in its place.
+extern void *(*heap_realloc)(void *block, size_t bytes);
+
+// Empties h and gives it room for capacity entries (at least 1). 0 (logged)
+// when the room cannot be had; h is then empty with no array.
+int heap_reset(heap *h, int64_t capacity, heap_indexfn onindex, void *user);
+// Frees the array and clears count, capacity and callback.
+void heap_free(heap *h);
+// Appends and sifts up: an entry moves up while its key is strictly greater
+// than its parent's. A full array doubles; 0 (logged) when it cannot, with
+// the heap unchanged.
+int heap_push(heap *h, float key, uint64_t payload);
+// Restores the heap from the root down: the larger child (the right one only
+// when strictly greater) swaps with its parent when strictly greater.
+void heap_siftdown(heap *h);
+// Takes the root into out: the last entry moves to the root, is reported
+// there and sifts down. 0 when the heap is empty.
+int heap_take(heap *h, heap_entry *out);
+// Gives the entry at index a new key and payload and sifts it up (for keys
+// raised to pull an entry to the root).
+void heap_raise(heap *h, int64_t index, float key, uint64_t payload);
