@@ -43,7 +43,7 @@ fi
 # Benchmarks run by hand time an independent implementation beside ours:
 # `scripts/deps.sh --bench`.
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(libimgui-dev hyperfine)
+  packages+=(libimgui-dev hyperfine libpolyclipping-dev)
 fi
 
 missing=()

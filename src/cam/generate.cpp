@@ -10,6 +10,7 @@
 #include "cam/labyrinth.h"
 #include "cam/medialaxis.h"
 #include "cam/parallel.h"
+#include "cam/pocketing.h"
 #include "cam/profiling.h"
 #include "cam/stipple.h"
 #include "cam/tessellate.h"
@@ -40,7 +41,7 @@ const camop_row camop_table[camop_types] = {
     {"cam_offset", nullptr, "CAMOP_HORIZONTAL"},
     {"cam_profile", camop_profiling, "CAMOP_PROFILING"},
     {"cam_conform", nullptr, "CAMOP_CONFORMAL"},
-    {"cam_offset", nullptr, "CAMOP_POCKETING"},
+    {"cam_offset", cam_pocketing, "CAMOP_POCKETING"},
     {"cam_stipp2", nullptr, "CAMOP_STIPPLE2"},
     {"cam_pathscut", nullptr, "CAMOP_PATHSCUT"},
     {"cam_tessel", cam_tessellate, "CAMOP_TESSELLATE"},
