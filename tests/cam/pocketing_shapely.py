@@ -13,7 +13,8 @@
 #                                   polygon lies inside its polygon
 #   check   shape, r, stock, px, step, top, cuts (lists of [x, y, z]) ->
 #           wall: the smallest distance from a vertex below top to the
-#           region's boundary (negative outside the region); uncovered: the
+#           region's boundary (negative outside the region), at: that
+#           vertex and the number of its cut; uncovered: the
 #           area of what the cuts' discs leave of the region the cutter
 #           can reach (its centre r + stock + px inside the walls) once
 #           pieces up to step / 2 wide are taken away
@@ -25,11 +26,13 @@ from shapely.geometry.polygon import orient
 from shapely.ops import unary_union
 
 
-def letter_a():
-    strokes = [LineString([(0.2, 0.12), (0.5, 0.88)]), LineString([(0.5, 0.88), (0.8, 0.12)]),
-               LineString([(0.33, 0.42), (0.67, 0.42)])]
-    return unary_union([s.buffer(0.085, cap_style=2, join_style=2) for s in strokes]).intersection(
-        Polygon([(0.08, 0.08), (0.92, 0.08), (0.92, 0.92), (0.08, 0.92)]))
+def letter_p():
+    stem = LineString([(0.25, 0.12), (0.25, 0.88)]).buffer(0.08, cap_style=2)
+    bowl = Point(0.48, 0.64).buffer(0.24, 64).difference(Point(0.48, 0.64).buffer(0.08, 64))
+    # Closed by 0.03 so no sharp spike of wall pokes into it: a raster of a
+    # spike loses its tip.
+    letter = unary_union([stem, bowl.difference(Polygon([(0, 0), (0.25, 0), (0.25, 1), (0, 1)]))])
+    return letter.buffer(0.03, 64).buffer(-0.03, 64)
 
 
 def shape(name):
@@ -41,7 +44,7 @@ def shape(name):
     if name == "ring":
         return Point(0.5, 0.5).buffer(0.4, 64).difference(Point(0.5, 0.5).buffer(0.15, 64))
     if name == "letter":
-        return letter_a()
+        return letter_p()
     raise ValueError("unknown shape " + name)
 
 
@@ -89,13 +92,15 @@ def nested(r):
 def check(r):
     region = shape(r["shape"])
     boundary = region.boundary
-    wall = 1e9
+    wall, at = 1e9, [0, 0, 0, -1]
     lines = []
-    for cut in r["cuts"]:
+    for n, cut in enumerate(r["cuts"]):
         for x, y, z in cut:
             if z < r["top"]:
                 d = boundary.distance(Point(x, y))
-                wall = min(wall, d if region.covers(Point(x, y)) else -d)
+                d = d if region.covers(Point(x, y)) else -d
+                if d < wall:
+                    wall, at = d, [x, y, z, n]
         if len(cut) >= 2:
             lines.append(LineString([(x, y) for x, y, z in cut]))
         elif cut:
@@ -103,7 +108,7 @@ def check(r):
     swept = unary_union([g.buffer(r["r"], 32) for g in lines]) if lines else Polygon()
     target = region.buffer(-(r["r"] + r["stock"] + r["px"]), 32).buffer(r["r"], 32)
     left = target.difference(swept).buffer(-r["step"] / 4)
-    return {"wall": wall, "uncovered": left.area}
+    return {"wall": wall, "at": at, "uncovered": left.area}
 
 
 def write(f, answer):

@@ -91,8 +91,9 @@ protected:
     float step() const { return tooldiameter * op.step * 0.01f; }
 
     // Installs the n x n canvas of a shape (1 x 1 x 1, origin at the lower
-    // left corner, the region at 0.75, the rest at 1) and returns its rings.
-    std::vector<std::vector<double>> shapecanvas(const std::string &shape, int n)
+    // left corner, the region at 0.75, the rest at 1) and returns its rings;
+    // heights, when given, receives the field.
+    std::vector<std::vector<double>> shapecanvas(const std::string &shape, int n, std::vector<float> *heights = nullptr)
     {
         pocket_answer a = pocket_shapely("{\"op\":\"canvas\",\"shape\":\"" + shape + "\",\"n\":" + std::to_string(n) +
                                          ",\"top\":1,\"floor\":0.75}");
@@ -104,6 +105,8 @@ protected:
         std::vector<float> f(a["field"][0].begin(), a["field"][0].end());
         const float size[3] = {1, 1, 1}, frac[3] = {0, 0, 0};
         setcanvas(f, n, n, size, frac);
+        if (heights)
+            *heights = f;
         for (auto &r : a["ring"])
             rings.emplace_back(r.begin() + 1, r.end()); // the pass number first
         return rings;
