@@ -3,8 +3,10 @@
 // edge cases of the generator on small canvases, and the inputs it must
 // refuse.
 #include "pocketingfixture.h"
+#include "sys/config.h"
 
 #include <array>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -331,4 +333,179 @@ TEST_F(Pocketing, MoreLeavesThanTheTablesHoldAreRefused)
     EXPECT_EQ(op.toolpath, -1);
     EXPECT_TRUE(log.contains("pocket_addpass: more than 1024"));
     EXPECT_EQ(notices(), std::vector<std::string>{"Operation Toolpath Failure"});
+}
+
+namespace {
+
+bool inbox(float x, float y, float x0, float y0, float x1, float y1)
+{
+    return x > x0 && x < x1 && y > y0 && y < y1;
+}
+
+// A box pocket with two round islands.
+bool boxislands(float x, float y)
+{
+    return inbox(x, y, 0.1f, 0.15f, 0.9f, 0.85f) && std::hypot(x - 0.32f, y - 0.5f) > 0.09f &&
+           std::hypot(x - 0.68f, y - 0.5f) > 0.09f;
+}
+
+// Every cut vertex below the top (entries included) passes the test.
+bool allcuts(int slot, const std::function<bool(float, float)> &ok, float *bad = nullptr)
+{
+    for (const pocket_cut &p : pocket_cuts(slot))
+        for (size_t i = 0; i < p.verts.size(); i += 3)
+            if (p.verts[i + 2] < 1.0f && !ok(p.verts[i], p.verts[i + 1])) {
+                if (bad)
+                    bad[0] = p.verts[i], bad[1] = p.verts[i + 1];
+                return false;
+            }
+    return true;
+}
+
+} // namespace
+
+TEST_F(Pocketing, SmoothingAndBridgesOnce)
+{
+    struct Case {
+        const char *name;
+        bool islands;
+        float smoothing; // aux[1]
+        const char *bridges;
+        int blended, blurred;
+    } const cases[] = {
+        {"islands, no smoothing", true, 0.0f, "...generated 2 bridges", 1, 0},
+        {"islands, smoothed", true, 0.02f, "...generated 2 bridges", 1, 1},
+        {"no islands, no bridges", false, 0.0f, "...generated 0 bridges", 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        formulacanvas(64, c.islands ? boxislands : [](float x, float y) { return inbox(x, y, 0.1f, 0.15f, 0.9f, 0.85f); });
+        op.aux[1] = c.smoothing;
+        testlog_capture log;
+        const int32_t debug = cfg_geti(cfg_debuginfo);
+        cfg_seti(cfg_debuginfo, 1); // the blur's kernel line is a detail line
+        ASSERT_TRUE(rungenerator());
+        ASSERT_GE(op.toolpath, 0);
+        EXPECT_TRUE(log.contains(c.bridges));
+        EXPECT_EQ(log.count("...blended thresh/bridge distances"), c.blended);
+        EXPECT_EQ(log.count("radius blur kernel"), c.blurred);
+        cfg_seti(cfg_debuginfo, debug);
+        EXPECT_TRUE(notices().empty());
+        toolpath_free(op.toolpath);
+    }
+}
+
+TEST_F(Pocketing, WhereTheToolMayGo)
+{
+    const float r = tooldiameter / 2, px = 1.0f / 64;
+    struct Case {
+        const char *name;
+        std::function<bool(float, float)> region;
+        uint32_t flags;
+        std::function<bool(float, float)> ok; // for every cut vertex
+        std::function<bool(float, float)> some; // for at least one
+    } const cases[] = {
+        {"outside a raised disc", [](float x, float y) { return std::hypot(x - 0.5f, y - 0.5f) > 0.25f; }, 0,
+         [&](float x, float y) { return std::hypot(x - 0.5f, y - 0.5f) >= 0.25f + r - px; }, nullptr},
+        {"inside out: the disc itself", [](float x, float y) { return std::hypot(x - 0.5f, y - 0.5f) > 0.25f; }, 0x800,
+         [&](float x, float y) { return std::hypot(x - 0.5f, y - 0.5f) <= 0.25f - r + px; }, nullptr},
+        {"a pocket open to the canvas edge reaches it",
+         [](float x, float y) { return x < 0.5f && y > 0.2f && y < 0.8f; }, 0,
+         [&](float x, float) { return x >= -px; }, [&](float x, float) { return x < px; }},
+        {"kept inside the canvas", [](float x, float y) { return x < 0.5f && y > 0.2f && y < 0.8f; }, camop_confine,
+         [&](float x, float) { return x >= r - px; }, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        formulacanvas(64, c.region);
+        op.flags |= c.flags;
+        ASSERT_TRUE(rungenerator());
+        ASSERT_GE(op.toolpath, 0);
+        float bad[2] = {0, 0};
+        EXPECT_TRUE(allcuts(op.toolpath, c.ok, bad)) << "at " << bad[0] << "," << bad[1];
+        if (c.some)
+            EXPECT_FALSE(allcuts(op.toolpath, [&](float x, float y) { return !c.some(x, y); }));
+        toolpath_free(op.toolpath);
+    }
+}
+
+TEST_F(Pocketing, HelixWhereTheInnermostRingIsWideEnough)
+{
+    struct Case {
+        const char *name;
+        float halfwidth; // of the pocket across y
+        bool helix;
+        const char *line;
+    } const cases[] = {
+        // Six pixel rows: the tool's centre has 0.007 either side of the middle.
+        {"a slot whose ring is 0.014 wide: ramped", 3.5f / 64, false, "...bestpos too small"},
+        {"a wide pocket: a helix", 0.3f, true, "...bestpos = vert"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        formulacanvas(64, [&](float x, float y) { return inbox(x, y, 0.15f, 0.5f - c.halfwidth, 0.85f, 0.5f + c.halfwidth); });
+        op.entry = 2;
+        testlog_capture log;
+        ASSERT_TRUE(rungenerator());
+        ASSERT_GE(op.toolpath, 0);
+        EXPECT_TRUE(log.contains(c.line));
+        int helixes = 0, ramps = 0;
+        for (const pocket_cut &p : pocket_cuts(op.toolpath)) {
+            helixes += (p.flags & ENGAGE_HELIX) != 0;
+            ramps += (p.flags & ENGAGE_RAMP) != 0;
+        }
+        EXPECT_EQ(helixes > 0, c.helix);
+        if (!c.helix)
+            EXPECT_GT(ramps, 0);
+        toolpath_free(op.toolpath);
+    }
+}
+
+TEST_F(Pocketing, RingsEndAtTheFirstEmptyPass)
+{
+    // A square pocket of half side 0.3: the tool's centre keeps 0.26 from
+    // its middle, so rings one stepover (0.032) apart end by the ninth.
+    formulacanvas(64, [](float x, float y) { return inbox(x, y, 0.2f, 0.2f, 0.8f, 0.8f); });
+    testlog_capture log;
+    ASSERT_TRUE(rungenerator());
+    ASSERT_GE(op.toolpath, 0);
+    const int passes = log.count("...contoured dist:");
+    EXPECT_GE(passes, 9);
+    EXPECT_LE(passes, 11);
+    const std::string text = log.text();
+    const size_t last = text.rfind("...contoured dist:");
+    EXPECT_NE(text.find("polys:0", last), std::string::npos);
+}
+
+TEST_F(Pocketing, LinkCutsJoinNearRingsWithoutRetract)
+{
+    const float join = 1.5f * tooldiameter * 0.4f;
+    for (uint32_t flags : {0u, (uint32_t)camop_linkcuts}) {
+        SCOPED_TRACE(flags);
+        SetUp();
+        formulacanvas(64, [](float x, float y) { return inbox(x, y, 0.2f, 0.2f, 0.8f, 0.8f); });
+        op.flags |= flags;
+        op.entry = 1;
+        ASSERT_TRUE(rungenerator());
+        ASSERT_GE(op.toolpath, 0);
+        const std::vector<pocket_cut> cuts = pocket_cuts(op.toolpath);
+        int direct = 0;
+        for (size_t i = 1; i < cuts.size(); i++) {
+            if (!(cuts[i].flags & PATH_LINK) || cuts[i].entry() || cuts[i - 1].entry())
+                continue;
+            direct++;
+            // Joined from where the previous ring ended, within 1.5 S.
+            const std::vector<float> &a = cuts[i - 1].verts, &b = cuts[i].verts;
+            const float gap = std::hypot(b[0] - a[a.size() - 3], b[1] - a[a.size() - 2]);
+            EXPECT_LT(gap, join);
+        }
+        if (flags)
+            EXPECT_GT(direct, 0);
+        else
+            EXPECT_EQ(direct, 0);
+        toolpath_free(op.toolpath);
+    }
 }

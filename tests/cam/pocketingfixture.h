@@ -10,6 +10,7 @@
 #include "testchild.h"
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -110,6 +111,18 @@ protected:
         for (auto &r : a["ring"])
             rings.emplace_back(r.begin() + 1, r.end()); // the pass number first
         return rings;
+    }
+
+    // An n x n canvas of 1 x 1 x 1: the floor (0.75) where inside(x, y)
+    // holds, else the top.
+    static void formulacanvas(int n, const std::function<bool(float, float)> &inside)
+    {
+        std::vector<float> f((size_t)n * n);
+        for (int j = 0; j < n; j++)
+            for (int i = 0; i < n; i++)
+                f[(size_t)j * n + i] = inside((i + 0.5f) / n, 1.0f - (j + 0.5f) / n) ? 0.75f : 1.0f;
+        const float size[3] = {1, 1, 1}, frac[3] = {0, 0, 0};
+        setcanvas(f, n, n, size, frac);
     }
 
     // A paths-layer at the world origin holding the rings as closed curves;
