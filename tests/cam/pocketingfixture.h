@@ -67,10 +67,20 @@ inline std::vector<pocket_cut> pocket_cuts(int slot)
 class PocketTest : public GenTest {
 protected:
     static constexpr float tooldiameter = 0.08f;
+    float projectsize[3] = {0, 0, 0};
+    bool sizesaved = false;
+    float engagecutz = 0.0f;
+    int engageflag = 0;
     void SetUp() override
     {
         GenTest::SetUp();
-        project.size[0] = project.size[1] = project.size[2] = 1.0f;
+        if (!sizesaved) { // tests that start afresh call SetUp again
+            std::memcpy(projectsize, project.size, sizeof(projectsize));
+            engagecutz = engage_cutz;
+            engageflag = engage_flag;
+        }
+        sizesaved = true;
+        project.size[0] = project.size[1] = project.size[2] = 1.0f; // the paths-layers' canvas
         op.type = 10;
         op.aux[0] = 0.875f; // between the floor (0.75) and the top (1)
         op.z_doc = 0.1f;
@@ -87,6 +97,11 @@ protected:
         for (int i = 0; i < project_maxlayers; i++)
             if (project.layers[i].type != layer_free)
                 project_layerfree(i);
+        std::memcpy(project.size, projectsize, sizeof(projectsize));
+        // The generator leaves its last entry height in the shared engage
+        // settings; the next test starts from what this one found.
+        engage_cutz = engagecutz;
+        engage_flag = engageflag;
         GenTest::TearDown();
     }
     float step() const { return tooldiameter * op.step * 0.01f; }
