@@ -312,15 +312,15 @@ TEST_F(Pocketing, RunsToTheEndOrRefusesCleanly)
     }
 }
 
-// 1,600 islands in one pocket: more leaves in the first pass than the
+// 1,156 islands in one pocket: more leaves in the first pass than the
 // tables hold. Refused before anything is cut, nothing written past a
 // table (the sanitizer build watches).
 TEST_F(Pocketing, MoreLeavesThanTheTablesHoldAreRefused)
 {
-    const int n = 128;
+    const int n = 112;
     std::vector<float> f((size_t)n * n, 0.75f);
-    for (int j = 0; j < 40; j++)
-        for (int i = 0; i < 40; i++)
+    for (int j = 0; j < 34; j++)
+        for (int i = 0; i < 34; i++)
             f[(size_t)(4 + 3 * j) * n + 4 + 3 * i] = 1.0f;
     const float size[3] = {1, 1, 1}, frac[3] = {0, 0, 0};
     setcanvas(f, n, n, size, frac);
@@ -378,7 +378,7 @@ TEST_F(Pocketing, SmoothingAndBridgesOnce)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        formulacanvas(64, c.islands ? boxislands : [](float x, float y) { return inbox(x, y, 0.1f, 0.15f, 0.9f, 0.85f); });
+        formulacanvas(48, c.islands ? boxislands : [](float x, float y) { return inbox(x, y, 0.1f, 0.15f, 0.9f, 0.85f); });
         op.aux[1] = c.smoothing;
         testlog_capture log;
         const int32_t debug = cfg_geti(cfg_debuginfo);
@@ -396,7 +396,8 @@ TEST_F(Pocketing, SmoothingAndBridgesOnce)
 
 TEST_F(Pocketing, WhereTheToolMayGo)
 {
-    const float r = tooldiameter / 2, px = 1.0f / 64;
+    const int n = 48;
+    const float r = tooldiameter / 2, px = 1.0f / n;
     struct Case {
         const char *name;
         std::function<bool(float, float)> region;
@@ -417,7 +418,7 @@ TEST_F(Pocketing, WhereTheToolMayGo)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        formulacanvas(64, c.region);
+        formulacanvas(n, c.region);
         op.flags |= c.flags;
         ASSERT_TRUE(rungenerator());
         ASSERT_GE(op.toolpath, 0);
@@ -484,7 +485,7 @@ TEST_F(Pocketing, LinkCutsJoinNearRingsWithoutRetract)
     for (uint32_t flags : {0u, (uint32_t)camop_linkcuts}) {
         SCOPED_TRACE(flags);
         SetUp();
-        formulacanvas(64, [](float x, float y) { return inbox(x, y, 0.2f, 0.2f, 0.8f, 0.8f); });
+        formulacanvas(48, [](float x, float y) { return inbox(x, y, 0.2f, 0.2f, 0.8f, 0.8f); });
         op.flags |= flags;
         op.entry = 1;
         ASSERT_TRUE(rungenerator());
