@@ -15,6 +15,7 @@
 #include "cam/medialaxis.h"
 #include "cam/parallel.h"
 #include "cam/pathscut.h"
+#include "cam/pocketing.h"
 #include "cam/profiling.h"
 #include "cam/spiral.h"
 #include "cam/stipple.h"
@@ -49,7 +50,7 @@ const camop_row camop_table[camop_types] = {
     {"cam_offset", camop_horizontaljob, "CAMOP_HORIZONTAL"},
     {"cam_profile", camop_profiling, "CAMOP_PROFILING"},
     {"cam_conform", camop_conformal, "CAMOP_CONFORMAL"},
-    {"cam_offset", nullptr, "CAMOP_POCKETING"},
+    {"cam_offset", cam_pocketing, "CAMOP_POCKETING"},
     {"cam_stipp2", camop_stipple2, "CAMOP_STIPPLE2"},
     {"cam_pathscut", cam_pathscut, "CAMOP_PATHSCUT"},
     {"cam_tessel", cam_tessellate, "CAMOP_TESSELLATE"},
