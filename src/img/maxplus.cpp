@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <immintrin.h>
 #include <limits>
 #include <vector>
 
@@ -31,18 +33,40 @@ struct maxplus_row {
     bool background;
 };
 
+// A stretch of a tapped row's run and its largest kernel value: with the
+// largest pixel under the stretch this bounds every sum the stretch forms.
+struct maxplus_chunk {
+    int a, b;
+    float kmax;
+    int level, second; // the window-maximum lookup of one pixel's reach
+    int cover;         // a gate: how many entries after it it stands for
+};
+
 struct maxplus_plan {
     std::vector<float> k; // scaled kernel, row-major, as the taps form it
     std::vector<maxplus_row> rows;
+    // Per row, the stretches of its run when the row is tapped, largest
+    // kernel value first: the stretches near the peak set a high running
+    // maximum early and the rest are often skipped by their bound.
+    std::vector<std::vector<maxplus_chunk>> chunks;
     float background; // smallest scaled kernel value
-    int levels;       // sparse-table levels the flat windows need
+    int levels;       // sparse-table levels the windows need
+    int peak;         // the row holding the largest kernel value
+    std::vector<float> rowtop; // each row's largest kernel value
 };
+
+// Output pixels tapped together, their maxima held in vector registers, and
+// the kernel columns bounded together.
+constexpr int maxplus_block = 16;
+constexpr int maxplus_chunkwidth = 16;
+constexpr int maxplus_groupchunks = 4;
 
 // Image row with absent pixels (below minval, NaN, outside the row) as -inf,
 // so that no sum with them can be the maximum, and the sparse table of its
 // window maxima: level p holds the maximum of 2^p pixels from each position.
 struct maxplus_rowtable {
     int pad, span;
+    float top;            // the row's largest pixel
     std::vector<float> t; // levels x span
     const float *level(int p) const { return t.data() + (size_t)p * span; }
 };
@@ -80,6 +104,44 @@ int maxplus_log2(int n)
     return p;
 }
 
+maxplus_chunk maxplus_makechunk(const float *k, int a, int b, int cover)
+{
+    const int reach = b - a + 1, level = maxplus_log2(reach);
+    return {a, b, *std::max_element(k + a, k + b + 1), level, reach - (1 << level), cover};
+}
+
+bool maxplus_higher(const maxplus_chunk &l, const maxplus_chunk &r)
+{
+    return l.kmax > r.kmax;
+}
+
+// A tapped row's stretches, gated in two tiers: the whole run first, then
+// groups of stretches, each group's gate before its members. A gate whose
+// bound cannot pass skips everything it stands for. Groups and their
+// members go largest kernel value first.
+std::vector<maxplus_chunk> maxplus_makechunks(const float *k, const maxplus_row &row)
+{
+    constexpr int groupwidth = maxplus_chunkwidth * maxplus_groupchunks;
+    std::vector<std::vector<maxplus_chunk>> groups;
+    for (int g = row.a; g <= row.b; g += groupwidth) {
+        const int end = std::min(g + groupwidth - 1, row.b);
+        std::vector<maxplus_chunk> group;
+        for (int a = g; a <= end; a += maxplus_chunkwidth)
+            group.push_back(maxplus_makechunk(k, a, std::min(a + maxplus_chunkwidth - 1, end), 0));
+        std::stable_sort(group.begin(), group.end(), maxplus_higher);
+        if (group.size() > 1)
+            group.insert(group.begin(), maxplus_makechunk(k, g, end, (int)group.size()));
+        groups.push_back(group);
+    }
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const auto &l, const auto &r) { return maxplus_higher(l[0], r[0]); });
+    std::vector<maxplus_chunk> chunks{maxplus_makechunk(k, row.a, row.b, 0)};
+    for (const auto &group : groups)
+        chunks.insert(chunks.end(), group.begin(), group.end());
+    chunks[0].cover = (int)chunks.size() - 1;
+    return chunks;
+}
+
 maxplus_plan maxplus_makeplan(const convo_job &j)
 {
     maxplus_plan plan;
@@ -88,16 +150,25 @@ maxplus_plan maxplus_makeplan(const convo_job &j)
     for (size_t i = 0; i < n; i++)
         plan.k[i] = j.kernel[i] * j.scale;
     plan.background = *std::min_element(plan.k.begin(), plan.k.end());
+    plan.peak = (int)((std::max_element(plan.k.begin(), plan.k.end()) - plan.k.begin()) / j.kwidth);
+    for (int r = 0; r < j.kheight; r++) {
+        const float *row = plan.k.data() + (size_t)r * j.kwidth;
+        plan.rowtop.push_back(*std::max_element(row, row + j.kwidth));
+    }
     int widest = 1;
     for (int r = 0; r < j.kheight; r++) {
         maxplus_row row = maxplus_analyserow(plan.k.data() + (size_t)r * j.kwidth, j.kwidth, plan.background);
         plan.rows.push_back(row);
-        if (row.kind == maxplus_flat)
+        if (row.kind != maxplus_concave)
             widest = std::max(widest, row.b - row.a + 1);
         if (row.background)
             widest = j.kwidth;
     }
-    plan.levels = maxplus_log2(widest) + 1;
+    plan.levels = maxplus_log2(std::max(widest, maxplus_chunkwidth)) + 1;
+    plan.chunks.resize(plan.rows.size());
+    for (int r = 0; r < j.kheight; r++)
+        if (plan.rows[r].kind == maxplus_other)
+            plan.chunks[r] = maxplus_makechunks(plan.k.data() + (size_t)r * j.kwidth, plan.rows[r]);
     return plan;
 }
 
@@ -105,8 +176,11 @@ void maxplus_filltable(maxplus_rowtable &tab, const float *src, int w, float min
 {
     float *t0 = tab.t.data();
     std::fill(t0, t0 + tab.span, maxplus_absent);
-    for (int x = 0; x < w; x++)
+    tab.top = maxplus_absent;
+    for (int x = 0; x < w; x++) {
         t0[tab.pad + x] = src[x] >= minval ? src[x] : maxplus_absent;
+        tab.top = std::max(tab.top, t0[tab.pad + x]);
+    }
     for (int p = 1; p < (int)(tab.t.size() / tab.span); p++) {
         const float *lo = tab.level(p - 1);
         float *hi = tab.t.data() + (size_t)p * tab.span;
@@ -129,19 +203,138 @@ void maxplus_flatwindow(float *__restrict acc, const maxplus_rowtable &tab, int 
         acc[x] = std::max(acc[x], std::max(lv[x], rv[x]) + k);
 }
 
-// Rows of neither shape: their taps over the run, one column at a time. This
-// is the loop that stays hot where such rows are many, so it is built for the
-// wider vector units too and the best is picked at run time.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
-maxplus_taps(float *__restrict acc, const float *__restrict row, int w, const float *k, int a, int b)
+// Rows of neither shape: their taps over the run. The output is walked in
+// blocks whose running maxima stay in vector registers while the columns are
+// added, so a tap costs a load, an add and a max, not also a load and a store
+// of the output. The run is taken a stretch at a time, largest kernel values
+// first; a stretch whose bound at each pixel of the block (the largest pixel
+// it reaches from there plus its largest kernel value) is no more than that
+// pixel's running maximum cannot raise any of them and is skipped. Rounding
+// is monotone, so no sum it would form exceeds that bound, and max is exact:
+// the result is the taps' own. Built for the wider vector units too, the
+// best picked once at start.
+typedef float maxplus_vec __attribute__((vector_size(64)));
+constexpr int maxplus_lanes = 16;
+static_assert(maxplus_block == maxplus_lanes, "a block is one vector");
+
+// Whether any lane of a exceeds b's, in the widest compare the unit has:
+// this test runs for every stretch of every block, so its cost counts.
+enum maxplus_isa { maxplus_base, maxplus_avx2, maxplus_avx512 };
+
+template <maxplus_isa isa> inline bool maxplus_anyabove(maxplus_vec a, maxplus_vec b);
+
+template <>
+__attribute__((target("avx512f"))) inline bool
+maxplus_anyabove<maxplus_avx512>(maxplus_vec a, maxplus_vec b)
 {
-    for (int i = a; i <= b; i++) {
-        const float ki = k[i];
-        const float *v = row + i;
-        for (int x = 0; x < w; x++)
-            acc[x] = std::max(acc[x], v[x] + ki);
-    }
+    return _mm512_cmp_ps_mask((__m512)a, (__m512)b, _CMP_GT_OQ) != 0;
 }
+
+template <>
+__attribute__((target("avx2"))) inline bool maxplus_anyabove<maxplus_avx2>(maxplus_vec a, maxplus_vec b)
+{
+    __m256 a2[2], b2[2];
+    std::memcpy(a2, &a, sizeof a2);
+    std::memcpy(b2, &b, sizeof b2);
+    return (_mm256_movemask_ps(_mm256_cmp_ps(a2[0], b2[0], _CMP_GT_OQ)) |
+            _mm256_movemask_ps(_mm256_cmp_ps(a2[1], b2[1], _CMP_GT_OQ))) != 0;
+}
+
+template <> inline bool maxplus_anyabove<maxplus_base>(maxplus_vec a, maxplus_vec b)
+{
+    __m128 a4[4], b4[4];
+    std::memcpy(a4, &a, sizeof a4);
+    std::memcpy(b4, &b, sizeof b4);
+    int any = 0;
+    for (int q = 0; q < 4; q++)
+        any |= _mm_movemask_ps(_mm_cmpgt_ps(a4[q], b4[q]));
+    return any != 0;
+}
+
+// Each build below takes the whole body into itself (flatten), so the body
+// is compiled for that build's vector unit.
+template <maxplus_isa isa>
+inline void maxplus_tapsbody(float *__restrict acc, const maxplus_rowtable &tab, int origin, int w, const float *k,
+                             const maxplus_chunk *chunks, int nchunks)
+{
+    const float *row = tab.level(0) + origin;
+    int x0 = 0;
+    for (; x0 + maxplus_block <= w; x0 += maxplus_block) {
+        maxplus_vec m;
+        std::memcpy(&m, acc + x0, sizeof m);
+        for (int c = 0; c < nchunks; c++) {
+            const maxplus_chunk &ch = chunks[c];
+            // Each pixel's bound: the largest pixel the stretch reaches from
+            // it, plus the stretch's largest kernel value.
+            const float *lv = tab.level(ch.level) + origin + x0 + ch.a;
+            maxplus_vec near, far;
+            std::memcpy(&near, lv, sizeof near);
+            std::memcpy(&far, lv + ch.second, sizeof far);
+            const maxplus_vec bound = (near < far ? far : near) + ch.kmax;
+            if (!maxplus_anyabove<isa>(bound, m)) {
+                c += ch.cover;
+                continue;
+            }
+            if (ch.cover)
+                continue;
+            // Four running maxima, one per column of four, so that the max
+            // of one tap does not wait on the one before.
+            maxplus_vec part[4] = {m, m, m, m};
+            int i = ch.a;
+            for (; i + 3 <= ch.b; i += 4)
+                for (int q = 0; q < 4; q++) {
+                    maxplus_vec sum;
+                    std::memcpy(&sum, row + x0 + i + q, sizeof sum);
+                    sum += k[i + q];
+                    part[q] = part[q] < sum ? sum : part[q];
+                }
+            for (; i <= ch.b; i++) {
+                maxplus_vec sum;
+                std::memcpy(&sum, row + x0 + i, sizeof sum);
+                sum += k[i];
+                part[0] = part[0] < sum ? sum : part[0];
+            }
+            for (int q = 1; q < 4; q++)
+                part[0] = part[0] < part[q] ? part[q] : part[0];
+            m = part[0];
+        }
+        std::memcpy(acc + x0, &m, sizeof m);
+    }
+    for (int c = 0; c < nchunks; c++)
+        for (int i = chunks[c].a; i <= chunks[c].b && !chunks[c].cover; i++) {
+            const float ki = k[i];
+            for (int x = x0; x < w; x++)
+                acc[x] = std::max(acc[x], row[x + i] + ki);
+        }
+}
+
+#define MAXPLUS_TAPSARGS                                                                                       \
+    float *__restrict acc, const maxplus_rowtable &tab, int origin, int w, const float *k,                    \
+        const maxplus_chunk *chunks, int nchunks
+__attribute__((flatten, target("avx512f"))) void maxplus_taps512(MAXPLUS_TAPSARGS)
+{
+    maxplus_tapsbody<maxplus_avx512>(acc, tab, origin, w, k, chunks, nchunks);
+}
+__attribute__((flatten, target("avx2"))) void maxplus_taps256(MAXPLUS_TAPSARGS)
+{
+    maxplus_tapsbody<maxplus_avx2>(acc, tab, origin, w, k, chunks, nchunks);
+}
+__attribute__((flatten)) void maxplus_tapsbase(MAXPLUS_TAPSARGS)
+{
+    maxplus_tapsbody<maxplus_base>(acc, tab, origin, w, k, chunks, nchunks);
+}
+
+// The widest build the processor runs, chosen once.
+using maxplus_tapsfn = void (*)(MAXPLUS_TAPSARGS);
+maxplus_tapsfn maxplus_picktaps()
+{
+    __builtin_cpu_init(); // this runs among the static constructors
+    return __builtin_cpu_supports("avx512f") ? maxplus_taps512
+           : __builtin_cpu_supports("avx2")  ? maxplus_taps256
+                                             : maxplus_tapsbase;
+}
+const maxplus_tapsfn maxplus_taps = maxplus_picktaps();
+#undef MAXPLUS_TAPSARGS
 
 // Concave row: output x takes from source s the sum g[s] + k[s - x + half]
 // for s - x + half in [a, b]. For s1 < s2 the difference of their sums
@@ -222,13 +415,17 @@ struct maxplus_envelope {
 };
 
 // Adds image row sy (already in tab) through kernel row r to output row acc.
+// floor is no more than any of acc's values: what cannot pass it is skipped
+// (a sum below every running maximum changes none of them).
 void maxplus_addrow(const convo_job &j, const maxplus_plan &plan, const maxplus_rowtable &tab,
-                    maxplus_envelope &env, int r, float *acc)
+                    maxplus_envelope &env, int r, float *acc, float floor)
 {
+    if (tab.top + plan.rowtop[r] <= floor)
+        return;
     const maxplus_row &row = plan.rows[r];
     const float *k = plan.k.data() + (size_t)r * j.kwidth;
     const int w = j.width, half = j.kwidth / 2, origin = tab.pad - half;
-    if (row.background)
+    if (row.background && tab.top + plan.background > floor)
         maxplus_flatwindow(acc, tab, w, origin, j.kwidth, plan.background);
     switch (row.kind) {
     case maxplus_flat:
@@ -244,7 +441,7 @@ void maxplus_addrow(const convo_job &j, const maxplus_plan &plan, const maxplus_
         env.apply(acc, w);
         break;
     case maxplus_other:
-        maxplus_taps(acc, tab.level(0) + origin, w, k, row.a, row.b);
+        maxplus_taps(acc, tab, origin, w, k, plan.chunks[r].data(), (int)plan.chunks[r].size());
         break;
     }
 }
@@ -277,13 +474,28 @@ void img_maxplusband(const convo_job &j)
     env.stack.reserve(w);
     float *out = j.output;
     std::fill(out + (size_t)j.row0 * w, out + (size_t)j.row1 * w, maxplus_nothing);
+    // Output row y meets image row sy through kernel row sy - y + top. Each
+    // output row first takes the kernel row where the profile peaks, so its
+    // running maxima start high and the bounds skip more of the other rows.
+    // The smallest of each output row's maxima after that is a floor for
+    // the row from then on.
+    const int lead = plan.peak - top;
+    std::vector<float> floors(j.row1 - j.row0, maxplus_absent);
+    for (int y = j.row0; y < j.row1; y++) {
+        if (y + lead < 0 || y + lead >= j.height)
+            continue;
+        maxplus_filltable(tab, j.image + (size_t)(y + lead) * w, w, j.minval);
+        float *acc = out + (size_t)y * w;
+        maxplus_addrow(j, plan, tab, env, plan.peak, acc, maxplus_absent);
+        floors[y - j.row0] = *std::min_element(acc, acc + w);
+    }
     const int s0 = std::max(j.row0 - top, 0), s1 = std::min(j.row1 - 1 + (kh - 1 - top), j.height - 1);
     for (int sy = s0; sy <= s1; sy++) {
         maxplus_filltable(tab, j.image + (size_t)sy * w, w, j.minval);
-        // Output row y meets image row sy through kernel row sy - y + top.
         const int y0 = std::max(j.row0, sy + top - (kh - 1)), y1 = std::min(j.row1 - 1, sy + top);
         for (int y = y0; y <= y1; y++)
-            maxplus_addrow(j, plan, tab, env, sy - y + top, out + (size_t)y * w);
+            if (y != sy - lead)
+                maxplus_addrow(j, plan, tab, env, sy - y + top, out + (size_t)y * w, floors[y - j.row0]);
     }
     for (size_t i = (size_t)j.row0 * w; i < (size_t)j.row1 * w; i++)
         out[i] += j.offset;

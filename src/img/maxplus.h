@@ -1,8 +1,9 @@
 // Exact fast grey-scale dilation for the CPU bands of img_scalarconvo: the
 // kernel is taken apart by rows, and each row is dilated in one dimension by
 // the cheapest exact method its samples allow (a sparse table of window
-// maxima for flat rows, an upper envelope of translates for concave rows, the
-// plain taps for the rest). convolve.cpp calls it for mode 0 bands.
+// maxima for flat rows, an upper envelope of translates for very wide concave
+// rows, vector taps for the rest, skipping the stretches whose bound cannot
+// raise the running maximum). convolve.cpp calls it for mode 0 bands.
 #pragma once
 #include "img/convolve.h"
 
