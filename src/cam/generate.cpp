@@ -235,6 +235,10 @@ int cam_genbegin(cam_gen *g, camop *op, const char *fn, const char *logname)
         cam_genfail(g);
         return 0;
     }
+    // Entry cuts start above the stock until the generator says otherwise;
+    // a height left by the previous run could lie inside the material.
+    engage_flag = 0;
+    engage_cutz = g->top + 0.04f / g->scale;
     return 1;
 }
 

@@ -5,6 +5,7 @@
 // frame with one straight cut per level.
 #include "cam/generate.h"
 
+#include "cam/engage.h"
 #include "cam/genflags.h"
 #include "cam/toolpath.h"
 #include "gentest.h"
@@ -42,6 +43,21 @@ static void gen_levels(void *arg)
     }
     const float start[3] = {0, 0, 0};
     cam_genend(&g, 1, start);
+}
+
+// The engage settings and canvas top a generator finds after the prologue.
+static float gen_seencutz, gen_seentop;
+static int gen_seenflag;
+
+static void gen_engage(void *arg)
+{
+    cam_gen g;
+    if (!cam_genbegin(&g, (camop *)arg, "gen_engage", "CAMOP_TESTENGAGE"))
+        return;
+    gen_seencutz = engage_cutz;
+    gen_seenflag = engage_flag;
+    gen_seentop = g.top;
+    cam_genfail(&g);
 }
 
 class GenFrame : public GenTest {
@@ -106,6 +122,17 @@ TEST_F(GenFrame, ToolUnitsFollowTheReferenceScale)
         EXPECT_FLOAT_EQ(gen_seenu, c.u) << c.toolunits << " " << c.scale;
         toolpath_free(op.toolpath);
     }
+}
+
+// A generator that adds entry cuts without setting their height must not
+// start them where the run before it left off, deep in the stock.
+TEST_F(GenFrame, EachRunStartsWithEntriesAboveTheStock)
+{
+    engage_cutz = -0.75f;
+    engage_flag = 1;
+    ASSERT_TRUE(rungenerator(gen_engage));
+    EXPECT_FLOAT_EQ(gen_seencutz, gen_seentop + 0.04f);
+    EXPECT_EQ(gen_seenflag, 0);
 }
 
 TEST_F(GenFrame, QueuedBeforeTheCanvasItWaitsThenRuns)

@@ -20,6 +20,7 @@ struct Case {
     int paths; // 1: the shape's rings as a paths-layer, 0: the canvas
     float stock;
     int entry;
+    int dir; // 0 conventional, 1 climb
 };
 
 std::string cutsjson(const std::vector<pocket_cut> &cuts)
@@ -53,6 +54,7 @@ protected:
         }
         op.stock = c.stock;
         op.entry = c.entry;
+        op.dir = c.dir;
         ASSERT_TRUE(rungenerator());
         ASSERT_GE(op.toolpath, 0) << "the job failed";
         const std::vector<pocket_cut> cuts = pocket_cuts(op.toolpath);
@@ -86,12 +88,9 @@ protected:
         ASSERT_EQ(a["wall"].size(), 1u) << "shapely (python3-shapely) did not answer";
         const double wall = a["wall"][0][0];
         const std::vector<double> &at = a["at"][0];
-        // A helix into a ring that has rings inside it starts at the ring vertex
-        // nearest the tool and turns about a centre a helix radius to the side:
-        // by a corner of the outermost ring it reaches up to that radius past
-        // the ring toward the wall (the shared pocket walk places it so).
-        const double helix = (last[(size_t)at[3]].flags & ENGAGE_HELIX) ? 0.25 * tooldiameter : 0.0;
-        EXPECT_GE(wall, r + c.stock - helix - pixel)
+        // Entries included: a helix turns about a centre beside its start,
+        // on the side of the area being cleared.
+        EXPECT_GE(wall, r + c.stock - pixel)
             << "a cut comes too near a wall at " << at[0] << "," << at[1] << "," << at[2] << " (flags "
             << (int)last[(size_t)at[3]].flags << ")";
         EXPECT_LE(wall, r + c.stock + 1.5 * pixel) << "the rings keep further from the walls than the stock asks";
@@ -126,12 +125,14 @@ protected:
 
 } // namespace
 
-// Each shape once, each input twice, each stock and each entry at least once.
+// Each shape once, each input twice, each stock and each entry at least once;
+// helixes turning both ways.
 TEST_F(PocketingCarve, WallsCoverageLevelsAndIslands)
 {
-    const Case cases[] = {{"rect2", 0, 0.0f, 2}, {"ell", 1, 0.02f, 1}, {"ring", 1, -0.02f, 0}, {"letter", 0, -0.02f, 1}};
+    const Case cases[] = {{"rect2", 0, 0.0f, 2, 0},    {"ell", 1, 0.02f, 1, 0},  {"ring", 1, -0.02f, 0, 0},
+                          {"letter", 0, -0.02f, 1, 0}, {"rect2", 0, 0.0f, 2, 1}};
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.shape) + (c.paths ? " paths" : " canvas"));
+        SCOPED_TRACE(std::string(c.shape) + (c.paths ? " paths" : " canvas") + (c.dir ? " climb" : ""));
         TearDown();
         SetUp();
         judge(c);
