@@ -3,6 +3,7 @@
 // its cuts by a disc rasteriser of its own checked against scipy's exact
 // distance transform: no cut near the walls, engagement held to the
 // stepover, the reachable area cleared.
+#include "cam/compile.h"
 #include "cam/startcuts.h"
 #include "cam/trochoidal.h"
 #include "pocketingfixture.h"
@@ -240,3 +241,195 @@ TEST_F(Trochoid, ReplayKeepsWallsEngagementAndCoverage)
 }
 
 } // namespace
+
+namespace {
+
+// Turning sense of an open polyline: the sign of its summed cross products.
+int turnsense(const std::vector<float> &v)
+{
+    double sum = 0.0;
+    for (size_t i = 3; i + 3 < v.size(); i += 3)
+        sum += (double)(v[i] - v[i - 3]) * (v[i + 4] - v[i + 1]) - (double)(v[i + 1] - v[i - 2]) * (v[i + 3] - v[i]);
+    return sum > 0 ? 1 : (sum < 0 ? -1 : 0);
+}
+
+// A disc pocket of radius rad about the centre of the canvas.
+std::function<bool(float, float)> discpocket(float rad)
+{
+    return [rad](float x, float y) { return (x - 0.5f) * (x - 0.5f) + (y - 0.5f) * (y - 0.5f) < rad * rad; };
+}
+
+// A medial axis of polylines given as x, y, clearance triples.
+contour *axisof(const std::vector<std::vector<float>> &polys)
+{
+    contour *c = cont_new();
+    for (const auto &p : polys)
+        cont_addpoly(c, p.data(), (uint32_t)(p.size() / 3), 0, -1, "test");
+    return c;
+}
+
+} // namespace
+
+// The opening and the walk on hand-made medial axes: a narrow pocket gets a
+// helix of its own radius, an entry height at the level gives no helix, and
+// a branch inside what is cut already is not walked.
+TEST_F(Trochoid, StartCutsOpeningAndWalk)
+{
+    formulacanvas(48, [](float, float) { return false; });
+    const float size[3] = {1, 1, 1}, origin[3] = {0, 0, 0};
+    const float S = 0.05f, z = 0.8f, cell = 1.0f / 48;
+    struct Case {
+        const char *name;
+        std::vector<std::vector<float>> axis;
+        float zprev;
+        float helixradius; // expected helix radius; 0 none
+        float firstradius; // radius of the first spiral vertex at the level
+        size_t paths;      // what the whole call adds
+    };
+    const float R = 0.02f; // below 0.666 S
+    const Case cases[] = {
+        {"narrow pocket", {{0.5f, 0.5f, R}}, 1.0f, R, R, 1},
+        {"entry height at the level", {{0.5f, 0.5f, 0.2f}}, z - 0.04f, 0.0f, 0.0f, 1},
+        {"branch inside the opening", {{0.5f, 0.5f, 0.2f}, {0.55f, 0.5f, 0.1f, 0.6f, 0.5f, 0.08f}}, 1.0f,
+         0.666f * S, 0.666f * S, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        op.entry = 2;
+        op.toolpath = toolpath_new();
+        ASSERT_GE(op.toolpath, 0);
+        contour *axis = axisof(c.axis);
+        int sign = 1;
+        testlog_capture log;
+        EXPECT_EQ(cam_startcuts(&op, axis, size, origin, &sign, S, z, c.zprev, cell), 1);
+        cont_free(axis);
+        std::vector<pocket_cut> cuts = pocket_cuts(op.toolpath);
+        ASSERT_EQ(cuts.size(), c.paths);
+        const std::vector<float> &v = cuts[0].verts;
+        size_t k = 0;
+        for (; k < v.size() / 3 && v[k * 3 + 2] > z + 1e-6f; k++) {
+            EXPECT_NEAR(std::hypot(v[k * 3] - 0.5f, v[k * 3 + 1] - 0.5f), c.helixradius, 1e-4f);
+            if (k > 0)
+                EXPECT_LT(v[k * 3 + 2], v[k * 3 - 1]); // always descending
+        }
+        EXPECT_EQ(k > 0, c.helixradius > 0.0f) << k << " helix vertices";
+        ASSERT_LT(k, v.size() / 3);
+        EXPECT_NEAR(std::hypot(v[k * 3] - 0.5f, v[k * 3 + 1] - 0.5f), c.firstradius, 1e-4f);
+        // The spiral and circle end on the widest clearance.
+        EXPECT_NEAR(std::hypot(v[v.size() - 3] - 0.5f, v[v.size() - 2] - 0.5f), c.axis[0][2], 1e-4f);
+        toolpath_free(op.toolpath);
+    }
+}
+
+// Inputs that end the run through the failure notice with the mutex
+// released: the next operation still runs.
+TEST_F(Trochoid, RefusedInputsReleaseTheFrame)
+{
+    struct Case {
+        const char *name;
+        float angle;
+        float doc;
+        const char *line;
+    };
+    const Case cases[] = {
+        {"angular step 0", 0.0f, 0.1f, "cam_trochpock: angular step 0.000000 must be above 0"},
+        {"negative angular step", -10.0f, 0.1f, "cam_trochpock: angular step -10.000000 must be above 0"},
+        {"depth of cut 0", 10.0f, 0.0f, "depth of cut 0.000000 must be above 0"},
+        {"negative depth of cut", 10.0f, -0.1f, "depth of cut -0.100000 must be above 0"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        formulacanvas(48, discpocket(0.3f));
+        cfg_setf(cfg_trochoidstep, c.angle);
+        op.z_doc = c.doc;
+        testlog_capture log;
+        ASSERT_TRUE(rungenerator(nullptr, 20.0));
+        EXPECT_TRUE(log.contains(c.line));
+        EXPECT_EQ(notices(), std::vector<std::string>{"Operation Toolpath Failure"});
+        EXPECT_EQ(op.toolpath, -1);
+        cfg_setf(cfg_trochoidstep, 10.0f);
+        op.z_doc = 0.1f;
+        ASSERT_TRUE(rungenerator(nullptr, 20.0)) << "the next operation did not run";
+        ASSERT_GE(op.toolpath, 0);
+        EXPECT_GT(toolpaths[op.toolpath].num_paths, 0u);
+        EXPECT_TRUE(notices().empty());
+        TearDown();
+    }
+    SetUp();
+}
+
+// Edge cases of the 2D generator on small canvases.
+TEST_F(Trochoid, GeneratorEdgeCases)
+{
+    auto run = [&](const std::function<bool(float, float)> &shape, int dir, float aux1, float step) {
+        resetop();
+        PocketTest::SetUp();
+        op.type = 15;
+        startcut_heading = 0.0f;
+        formulacanvas(48, shape);
+        op.dir = dir;
+        op.aux[1] = aux1;
+        op.step = step;
+        EXPECT_TRUE(rungenerator(nullptr, 30.0));
+        std::vector<pocket_cut> cuts = op.toolpath >= 0 ? pocket_cuts(op.toolpath) : std::vector<pocket_cut>{};
+        return cuts;
+    };
+    {
+        SCOPED_TRACE("dir 0 and 1 turn every loop in opposite senses");
+        std::vector<pocket_cut> a = run(islandpocket, 0, 0.0f, 40.0f);
+        std::vector<pocket_cut> b = run(islandpocket, 1, 0.0f, 40.0f);
+        ASSERT_GT(a.size(), 3u);
+        std::set<int> sa, sb;
+        for (const pocket_cut &c : a)
+            if (c.verts.size() >= 9)
+                sa.insert(turnsense(c.verts));
+        for (const pocket_cut &c : b)
+            if (c.verts.size() >= 9)
+                sb.insert(turnsense(c.verts));
+        EXPECT_EQ(sa.size(), 1u);
+        EXPECT_EQ(sb.size(), 1u);
+        EXPECT_NE(*sa.begin(), *sb.begin());
+        SCOPED_TRACE("dir 2 with aux[1] 0 opens every level with the sign of dir 0");
+        std::vector<troch_level> lv2 = levels(run(islandpocket, 2, 0.0f, 40.0f));
+        ASSERT_EQ(lv2.size(), 3u);
+        for (const troch_level &l : lv2)
+            EXPECT_EQ(turnsense(l.cuts[0].verts), *sa.begin());
+        for (int i = 0; i < toolpath_maxslots; i++)
+            toolpath_free(i);
+    }
+    {
+        SCOPED_TRACE("a stepover under 3 pixels cuts as 3 pixels");
+        const float three = 3.0f / 48 / tooldiameter * 100.0f; // percent of the diameter
+        std::vector<pocket_cut> a = run(islandpocket, 0, 0.0f, 1.0f);
+        std::vector<pocket_cut> b = run(islandpocket, 0, 0.0f, three);
+        ASSERT_GT(a.size(), 3u);
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); i++)
+            EXPECT_EQ(a[i].verts.size(), b[i].verts.size());
+        for (int i = 0; i < toolpath_maxslots; i++)
+            toolpath_free(i);
+    }
+    struct Case {
+        const char *name;
+        std::function<bool(float, float)> shape;
+    };
+    const Case empty[] = {
+        {"an empty input", [](float, float) { return false; }},
+        {"a pocket too small for any loop", discpocket(0.05f)},
+    };
+    // What an empty slot's compilation says decides the notice.
+    const int probe = toolpath_new();
+    const bool compiles = toolpath_compile(probe, 1.1f) != 0;
+    toolpath_free(probe);
+    for (const Case &c : empty) {
+        SCOPED_TRACE(c.name);
+        notices();
+        std::vector<pocket_cut> cuts = run(c.shape, 0, 0.0f, 40.0f);
+        ASSERT_GE(op.toolpath, 0);
+        EXPECT_TRUE(cuts.empty());
+        EXPECT_EQ(notices().empty(), compiles);
+        for (int i = 0; i < toolpath_maxslots; i++)
+            toolpath_free(i);
+    }
+}
