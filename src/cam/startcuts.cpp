@@ -101,6 +101,7 @@ void sc_addarc(sc_run &r, std::vector<float> &v, float start, float t, float hea
     if (r.numnodes >= startcut_maxnodes) {
         // Emit what the tree holds rather than write past the table; the
         // arc then starts the next tree under its root.
+        sys_log("cam_startcuts: arc tree full, emitting %d arcs", r.numnodes - 1);
         sc_emit(r);
     }
     const float mid = sc_wrap360((float)s * (start + half) + heading);
@@ -425,6 +426,7 @@ int cam_startcuts(camop *op, const contour *maxis, const float *size, const floa
     }
     sc_emit(*r);
     sys_log("...walked %d medial-axis polys (%d verts)", walked, verts);
+    sys_log("...%d loops in %d arc trees", r->loops, r->trees);
     img_free(r->cuts);
     delete r;
     return 1;
