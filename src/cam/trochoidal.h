@@ -8,5 +8,7 @@
 // it winds around it (either sense), else 0.
 int troch_winds(const float *verts, int count, float x, float y);
 
+// The job of operation type 14.
+void cam_trochoidal(void *op);
 // The job of operation type 15.
 void cam_trochpock(void *op);
