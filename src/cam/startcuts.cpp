@@ -230,6 +230,19 @@ float sc_need(float z, float step)
     return z >= step ? step : std::fmax(z, 0.5f * step);
 }
 
+// The point at t of the way from a to b with the clearance it surely has:
+// a clearance changes no faster than the distance moved, so the larger of
+// the two ends' clearances less the distance to each. Interpolating it
+// instead would let a loop between two wide vertices reach across a
+// narrowing between them (a wall's corner, a peninsula) into the wall.
+void sc_between(float *q, const float *a, const float *b, float t)
+{
+    q[0] = a[0] + (b[0] - a[0]) * t;
+    q[1] = a[1] + (b[1] - a[1]) * t;
+    const float da = std::hypot(q[0] - a[0], q[1] - a[1]), db = std::hypot(q[0] - b[0], q[1] - b[1]);
+    q[2] = std::fmax(0.0f, std::fmax(a[2] - da, b[2] - db));
+}
+
 // Walks one medial-axis polyline from vertex first on, looping wherever the
 // uncut width reaches the stepover; the point of each loop is backed off
 // toward the last loop (or vertex) to where the uncut width just reaches it.
@@ -250,15 +263,14 @@ void sc_walk(sc_run &r, sc_loopstate &ls, const float *pv, int n, int first, int
                 float lo = 0.0f, hi = 1.0f;
                 for (int h = 0; h < 12; h++) {
                     const float mid = 0.5f * (lo + hi);
-                    const float q[3] = {from[0] + (v[0] - from[0]) * mid, from[1] + (v[1] - from[1]) * mid,
-                                        from[2] + (v[2] - from[2]) * mid};
+                    float q[3];
+                    sc_between(q, from, v, mid);
                     if (sc_uncut(r, q) >= sc_need(q[2], r.step))
                         hi = mid;
                     else
                         lo = mid;
                 }
-                for (int i = 0; i < 3; i++)
-                    p[i] = from[i] + (v[i] - from[i]) * hi;
+                sc_between(p, from, v, hi);
                 if (hi >= 0.99975586f && guard > 0)
                     std::memcpy(p, v, sizeof(p)); // the last stretch: loop at the vertex itself
             }
