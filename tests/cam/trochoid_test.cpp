@@ -328,19 +328,23 @@ TEST_F(Trochoid, RefusedInputsReleaseTheFrame)
 {
     struct Case {
         const char *name;
+        int type;
         float angle;
         float doc;
         const char *line;
     };
     const Case cases[] = {
-        {"angular step 0", 0.0f, 0.1f, "cam_trochpock: angular step 0.000000 must be above 0"},
-        {"negative angular step", -10.0f, 0.1f, "cam_trochpock: angular step -10.000000 must be above 0"},
-        {"depth of cut 0", 10.0f, 0.0f, "depth of cut 0.000000 must be above 0"},
-        {"negative depth of cut", 10.0f, -0.1f, "depth of cut -0.100000 must be above 0"},
+        {"angular step 0", 15, 0.0f, 0.1f, "cam_trochpock: angular step 0.000000 must be above 0"},
+        {"negative angular step", 15, -10.0f, 0.1f, "cam_trochpock: angular step -10.000000 must be above 0"},
+        {"2.5D angular step 0", 14, 0.0f, 0.1f, "cam_trochoidal: angular step 0.000000 must be above 0"},
+        {"depth of cut 0", 15, 10.0f, 0.0f, "depth of cut 0.000000 must be above 0"},
+        {"negative depth of cut", 15, 10.0f, -0.1f, "depth of cut -0.100000 must be above 0"},
+        {"2.5D depth of cut 0", 14, 10.0f, 0.0f, "depth of cut 0.000000 must be above 0"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
+        op.type = c.type;
         formulacanvas(48, discpocket(0.3f));
         cfg_setf(cfg_trochoidstep, c.angle);
         op.z_doc = c.doc;
