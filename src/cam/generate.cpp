@@ -21,6 +21,7 @@
 #include "cam/stipple.h"
 #include "cam/stipple2.h"
 #include "cam/tessellate.h"
+#include "cam/trochoidal.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "cam/vertprof.h"
@@ -54,8 +55,8 @@ const camop_row camop_table[camop_types] = {
     {"cam_stipp2", camop_stipple2, "CAMOP_STIPPLE2"},
     {"cam_pathscut", cam_pathscut, "CAMOP_PATHSCUT"},
     {"cam_tessel", cam_tessellate, "CAMOP_TESSELLATE"},
-    {"cam_trochoid", nullptr, "CAMOP_TROCHOIDAL"},
-    {"cam_trochoid", nullptr, "CAMOP_TROCHPOCK"},
+    {"cam_trochoid", cam_trochoidal, "CAMOP_TROCHOIDAL"},
+    {"cam_trochoid", cam_trochpock, "CAMOP_TROCHPOCK"},
     {"cam_drillholes", cam_drillholes, "CAMOP_DRILLHOLES"},
     {"cam_vertprof", cam_vertprof, "CAMOP_VERTPROF"},
 };

@@ -277,6 +277,23 @@ int pocket_attachislands(pocket_tree *t, contour *cont, int pause)
 
 // ---------------------------------------------------------------- field
 
+image *pocket_padmask(image *img, float *size, float *origin, float *frac, float stock, float tool)
+{
+    const float pad = stock > 0.0f ? stock + tool : tool;
+    auto swap = [&](image *next) {
+        img_free(img);
+        return next;
+    };
+    if (pad > 0.0f)
+        img = swap(cam_padimage(img, size, origin, frac, pad, 2));
+    if (img && stock < 0.0f) {
+        img = swap(cam_cropborder(img, size, origin, frac, -stock));
+        if (img)
+            img = swap(cam_padimage(img, size, origin, frac, -stock, 1));
+    }
+    return img ? swap(cam_borderimage(img, size, origin, frac, 1)) : nullptr;
+}
+
 namespace {
 
 struct pock_run {
@@ -409,17 +426,7 @@ image *pock_pathsmask(pock_run &r, contour *k)
         return nullptr;
     if (!(op->flags & 0x800))
         pock_invert(img);
-    const float tool = (op->flags & camop_confine) ? 0.0f : r.radius;
-    const float pad = op->stock > 0.0f ? op->stock + tool : tool;
-    if (pad > 0.0f)
-        img = pock_swap(img, cam_padimage(img, r.size, r.origin, r.frac, pad, 2));
-    if (img && op->stock < 0.0f) {
-        img = pock_swap(img, cam_cropborder(img, r.size, r.origin, r.frac, -op->stock));
-        if (img)
-            img = pock_swap(img, cam_padimage(img, r.size, r.origin, r.frac, -op->stock, 1));
-    }
-    if (img)
-        img = pock_swap(img, cam_borderimage(img, r.size, r.origin, r.frac, 1));
+    img = pocket_padmask(img, r.size, r.origin, r.frac, op->stock, (op->flags & camop_confine) ? 0.0f : r.radius);
     return img ? pock_swap(img, img_scalarath(img, 0.5f, 1)) : nullptr;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 struct contour;
+struct image;
 
 constexpr int pocket_maxnodes = 4096;
 constexpr int pocket_maxindex = 1024; // leaves, new leaves, roots, islands
@@ -51,6 +52,14 @@ int pocket_addpass(pocket_tree *t, const contour *k, float d, contour *cont);
 // roots' outlines; pause (ms) separates the two so a viewer sees which is
 // which.
 int pocket_attachislands(pocket_tree *t, contour *cont, int pause);
+
+// The region mask of a paths input (1 wall, 0 to clear) widened on every
+// side by a positive stock plus tool (the cutter's radius, 0 when it stays
+// inside the outline) with edge pixels, or for a negative stock by tool and
+// then cropped and padded back by -stock with wall, and given its raised
+// border. img is taken over (freed); size, origin and frac follow the image.
+// Null when an image cannot be had.
+image *pocket_padmask(image *img, float *size, float *origin, float *frac, float stock, float tool);
 
 // The job of operation type 10.
 void cam_pocketing(void *op);

@@ -1,0 +1,192 @@
+// A trochoidal pocket written through a shipped post and read back by
+// rs274: the program must be accepted, make as many feed moves as the
+// compiled toolpath, and the carve simulator, fed rs274's moves, must leave
+// the island and the walls standing and cut nothing below the final depth.
+#include "cam/cnc.h"
+#include "cam/startcuts.h"
+#include "cam/writeop.h"
+#include "carvetest.h"
+#include "pocketingfixture.h"
+#include "rs274.h"
+#include "sys/config.h"
+
+#include <cmath>
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool roundisland(float x, float y)
+{
+    return x > 0.1f && x < 0.9f && y > 0.15f && y < 0.85f && std::hypot(x - 0.62f, y - 0.5f) > 0.1f;
+}
+
+class TrochoidGcode : public PocketTest {
+protected:
+    fs::path dir;
+    std::string program;
+    float savedstep = 10.0f;
+    void SetUp() override
+    {
+        PocketTest::SetUp();
+        savedstep = cfg_getf(cfg_trochoidstep);
+        cfg_setf(cfg_trochoidstep, 10.0f);
+        startcut_heading = 0.0f;
+        ASSERT_EQ(cnc_init(), 1);
+        dir = fs::temp_directory_path() / ("kerfmill-trochgcode-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        program = (dir / "trochoid.ngc").string();
+    }
+    void TearDown() override
+    {
+        if (cncout.text)
+            cnc_end(program.c_str());
+        cam_ops[0].type = 0;
+        cam_ops[0].toolpath = -1;
+        cfg_setf(cfg_trochoidstep, savedstep);
+        PocketTest::TearDown();
+        fs::remove_all(dir);
+    }
+    // One run of the generator of type through the millimetre post.
+    void checkpocket(int type, bool walls);
+};
+
+} // namespace
+
+TEST_F(TrochoidGcode, PocketReadByRs274LeavesTheIsland)
+{
+    for (int type : {15, 14}) {
+        SCOPED_TRACE("type " + std::to_string(type));
+        TearDown();
+        SetUp();
+        checkpocket(type, true);
+    }
+}
+
+// The 2.5D generator on a relief (a sloped dome and pockets at two depths)
+// carved from its compiled moves: nothing is cut below the relief, and the
+// pockets are cut.
+// At 0.9 the dome's top joins the wall once the slice is opened by the
+// stepover: the outline runs round a narrow neck that the loops must not
+// cross.
+TEST_F(TrochoidGcode, ReliefIsNeverGouged)
+{
+    const int n = 64;
+    const float size[3] = {1, 1, 1}, frac[3] = {0, 0, 0};
+    carve_canvas canvas = carve_makecanvas(n, n, size, frac, [](double u, double v) {
+        double h = 1.0;
+        if (u > 0.08 && u < 0.92 && v > 0.1 && v < 0.9)
+            h = 0.8; // the wide pocket
+        if (u > 0.6 && u < 0.85 && v > 0.3 && v < 0.7)
+            h = 0.62; // a deeper one inside it
+        const double d = std::hypot(u - 0.3, v - 0.5);
+        if (d < 0.15)
+            h = std::max(h, 1.0 - 1.2 * d); // a dome standing in the wide pocket
+        return h;
+    });
+    setcanvas(canvas.field, n, n, size, frac);
+    op.type = 14;
+    op.z_max = 0.38f; // the last level on the deeper floor
+    op.z_doc = 0.1f;
+    ASSERT_TRUE(rungenerator());
+    ASSERT_GE(op.toolpath, 0) << "the job failed";
+    carve_grid carved = canvas.grid(canvas.top());
+    carve_run(carved, carve_toolof(1, 1.0), carve_frommoves(op.toolpath));
+    const carve_grid target = canvas.world();
+    // The relief is judged once per pixel: on the dome's slope a cut may
+    // meet a pixel by up to the slope over a pixel.
+    const double tol = 1.2 / n + 1e-3;
+    int gouged = 0, deep = 0, deepcut = 0;
+    double worst = 0.0;
+    for (int j = 0; j < n; j++)
+        for (int i = 0; i < n; i++) {
+            // Within two pixels of a vertical wall the traced outline may
+            // pass a pixel: the outlines are traced between pixels.
+            bool wall = false;
+            for (int y = std::max(0, j - 2); y <= std::min(n - 1, j + 2); y++)
+                for (int x = std::max(0, i - 2); x <= std::min(n - 1, i + 2); x++)
+                    for (int d = 0; d < 2; d++) {
+                        const int x2 = std::min(n - 1, x + 1 - d), y2 = std::min(n - 1, y + d);
+                        wall |= std::fabs(target.at(x, y) - target.at(x2, y2)) > 0.05;
+                    }
+            const double below = target.at(i, j) - carved.at(i, j);
+            gouged += below > tol && !wall;
+            worst = std::max(worst, below);
+            if (std::fabs(target.at(i, j) - 0.62) < 1e-6) {
+                deep++;
+                deepcut += carved.at(i, j) < 0.62 + tol;
+            }
+        }
+    EXPECT_EQ(gouged, 0) << "deepest gouge " << worst;
+    EXPECT_GE(deepcut, deep / 2) << "the deeper pocket was not reached";
+}
+
+void TrochoidGcode::checkpocket(int type, bool walls)
+{
+    const int n = 64;
+    formulacanvas(n, roundisland);
+    op.type = type;
+    op.entry = 2;
+    ASSERT_TRUE(rungenerator());
+    ASSERT_GE(op.toolpath, 0) << "the job failed";
+    camop &rec = cam_ops[0];
+    rec.type = op.type, rec.tool = op.tool, rec.speed = op.speed, rec.coolant = op.coolant;
+    rec.engagefeed = op.engagefeed, rec.feed = op.feed, rec.toolpath = op.toolpath;
+    rec.generating = 0;
+
+    const char post[] = "LinuxCNC (mm)";
+    const double factor = 25.4;
+    ASSERT_EQ(cfg_settext(cfg_postpath, (std::string("posts/") + post + ".txt").c_str()), 1);
+    ASSERT_EQ(cnc_loadpost(), 1);
+    ASSERT_EQ(cnc_begin(post, project.units), 1);
+    const float offset[3] = {0, 0, 0}, spacing[2] = {0, 0};
+    const int grid[2] = {1, 1};
+    float pos[3] = {0, 0, 0}, second[3] = {0, 0, 0};
+    ASSERT_GT(cam_writeoperation("trochoid", 0, offset, grid, spacing, pos, second), 0);
+    ASSERT_GT(cnc_end(program.c_str()), 0);
+    rs274_result run = rs274_run(program);
+    ASSERT_EQ(run.status, 0) << run.canon;
+    EXPECT_EQ(run.metric, 1);
+    int feeds = 0;
+    for (const rs274_move &m : run.moves)
+        feeds += m.feed;
+    EXPECT_GT(feeds, 100);
+
+    carve_canvas canvas{n, n, {1, 1, 1}, {0, 0, 0}, {}};
+    canvas.field.resize((size_t)n * n);
+    for (int j = 0; j < n; j++)
+        for (int i = 0; i < n; i++)
+            canvas.field[(size_t)j * n + i] = roundisland((i + 0.5f) / n, 1.0f - (j + 0.5f) / n) ? 0.75f : 1.0f;
+    std::vector<carve_point> moves;
+    for (const rs274_move &m : run.moves)
+        moves.push_back({moves.empty() ? carve_point::start : m.feed ? carve_point::feed : carve_point::rapid,
+                         m.end[0] / factor, m.end[1] / factor, m.end[2] / factor});
+    carve_grid carved = canvas.grid(canvas.top());
+    carve_run(carved, carve_toolof(1, 1.0), moves);
+    const carve_grid target = canvas.world();
+    int below = 0, bitten = 0, cut = 0, floor = 0;
+    for (int j = 0; j < n; j++)
+        for (int i = 0; i < n; i++) {
+            below += carved.at(i, j) < 0.75 - 1e-3;
+            // Within two pixels of a wall's edge: the outline is traced
+            // between pixels and its chords may pass a pixel inside a
+            // curved wall.
+            bool edge = false;
+            for (int y = std::max(0, j - 2); y <= std::min(n - 1, j + 2); y++)
+                for (int x = std::max(0, i - 2); x <= std::min(n - 1, i + 2); x++)
+                    edge |= target.at(x, y) != target.at(i, j);
+            if (edge)
+                continue;
+            if (target.at(i, j) == 1.0)
+                bitten += carved.at(i, j) < 1.0 - 1e-3;
+            else {
+                floor++;
+                cut += carved.at(i, j) < 0.75 + 1e-3;
+            }
+        }
+    EXPECT_EQ(below, 0) << "cut below the final depth";
+    if (walls)
+        EXPECT_EQ(bitten, 0) << "wall or island pixels cut";
+    EXPECT_GE(cut, 0.9 * floor) << "floor left uncut";
+}
