@@ -10,6 +10,7 @@
 #include "geom/model.h"
 #include "img/image.h"
 #include "project/project.h"
+#include "testchild.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
@@ -232,16 +233,16 @@ struct me_admesh {
 me_admesh me_runadmesh(const std::string &path, const char *options)
 {
     me_admesh r;
-    std::string cmd = std::string("admesh ") + options + " '" + path + "' 2>&1";
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p)
+    // A bounded wait: a hung tool fails the test instead of holding the run.
+    std::string report = path + ".report";
+    std::vector<std::string> args = {"/usr/bin/admesh"};
+    if (*options)
+        args.push_back(options);
+    args.push_back(path);
+    if (testchild_run(args, 60, report) != 0)
         return r;
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-        text.append(buf, n);
-    pclose(p);
+    std::string text = me_bytes(report);
+    remove(report.c_str());
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
