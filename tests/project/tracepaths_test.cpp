@@ -12,6 +12,8 @@
 #include "sys/log.h"
 #include "testchild.h"
 #include "testlog.h"
+#include "view/canvasinstall.h"
+#include "workerpool.h"
 
 #include <gtest/gtest.h>
 
@@ -246,6 +248,41 @@ TEST_F(TracePaths, DepthJobRefusesAFreeSlot)
     sys_notice n;
     while (sys_takenotice(&n)) {
     }
+}
+
+// The install step takes a pending trace map like a composition: the map
+// freed, the pending result, mode and count cleared, and the tracing job
+// queued on a copy, whose curves arrive in trace_result.
+class TraceInstall : public WorkerPoolTest<1> {};
+
+TEST_F(TraceInstall, PendingTraceMapStartsTheTracingJob)
+{
+    float saved[3];
+    memcpy(saved, project.size, sizeof(saved));
+    trace_settingsrecord settings = trace_settings;
+    project.size[0] = project.size[1] = tp_size;
+    project.size[2] = 2.0f;
+    trace_settings = {1.0f, 0.0f, 0.0f};
+    trace_result.store(nullptr);
+    project_canvasjob.inprogress = 1;
+    jobmode.store(canvas_trace);
+    const int images = img_count;
+    project_canvasjob.pendingcanvas.store(tp_image(tp_field(tp_disc)));
+    project_setcanvasdepth();
+    EXPECT_EQ(project_canvasjob.pendingcanvas.load(), nullptr);
+    EXPECT_EQ(jobmode.load(), 0u);
+    EXPECT_EQ(project_canvasjob.inprogress, 0);
+    path *p = nullptr;
+    for (int i = 0; i < 2000 && !(p = trace_result.load()); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_NE(p, nullptr) << "no trace within 10 s";
+    EXPECT_EQ(p->cnum, 1);
+    path_free(trace_result.exchange(nullptr));
+    for (int i = 0; i < 200 && img_count != images; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(img_count, images) << "the map and its copy are freed";
+    memcpy(project.size, saved, sizeof(saved));
+    trace_settings = settings;
 }
 
 } // namespace
