@@ -9,6 +9,7 @@
 #include "project/canvas.h"
 #include "project/layer.h"
 #include "project/project.h"
+#include "project/tracepaths.h"
 #include "project/transform.h"
 #include "render/text.h"
 #include "sys/config.h"
@@ -146,7 +147,17 @@ void project_setcanvasdepth()
         img_setrefimage(img, project.size, project.originfrac, project.scale);
         img_free(img);
         break;
-    default: // tracing and fitting take the image once their parts exist
+    case canvas_trace: {
+        // The tracing job owns a copy: the map itself goes with the result.
+        image *copy = img_alloc(img->name, img->width, img->height, img->bytesperpixel, img->pixels);
+        if (copy && sys_threadjob(nullptr, job_tracetopaths, copy) < 0) {
+            sys_log("project_setcanvasdepth: tracing job refused");
+            img_free(copy);
+        }
+        img_free(img);
+        break;
+    }
+    default: // fitting takes the image once its part exists
         img_free(img);
         break;
     }

@@ -6,7 +6,9 @@
 #include "img/image.h"
 #include "project/layer.h"
 #include "project/modeldepth.h"
+#include "project/genraster.h"
 #include "project/project.h"
+#include "project/textmodeldepth.h"
 #include "render/glcontext.h"
 #include "sys/frame.h"
 #include "sys/thread.h"
@@ -382,6 +384,54 @@ TEST_F(ModelDepthGl, WideBoxFillsItsFittedFootprint)
             bool inside = x >= 24 && x < 72 && y >= 24 && y < 48;
             ASSERT_NEAR(p[y * 96 + x], inside ? top : l.zfill, 1e-5f) << x << "," << y;
         }
+}
+
+// Copy to Raster-Layer of a model-layer: a box whose top is at half the
+// canvas's Z size becomes a layer normalised to 1 with half the Z size, over
+// the box's footprint; a model off the canvas gives no layer.
+TEST_F(ModelDepthGl, CopiedToARasterLayer)
+{
+    int m = mesh(md_box(2.0f, 1.0f, 1.0f));
+    project.ppi = 12, project.scale = 1.0f; // the 8 x 6 canvas as 96 x 72 pixels
+    struct {
+        const char *what;
+        float px;
+        bool covered;
+    } cases[] = {{"on the canvas", 4.0f, true}, {"off the canvas", 20.0f, false}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        project_layer &l = layer(m, c.px, 3.0f, 4.0f, 2.0f);
+        l.pos[2] = 0.0f;
+        layer_genrequest = {};
+        layer_genrequest.layer = 0;
+        layer_genrequest.zorigin = 0.7f;
+        layer_genkind = 6;
+        layer_gendone = 0;
+        layer_modeldepth(nullptr);
+        EXPECT_EQ(layer_gendone.load(), 1);
+        EXPECT_EQ(project.generating[0].load(), 0);
+        image *r = layer_genrequest.result;
+        if (!c.covered) {
+            EXPECT_EQ(r, nullptr);
+            continue;
+        }
+        ASSERT_NE(r, nullptr);
+        images.push_back(r);
+        layer_genrequest.result = nullptr;
+        EXPECT_EQ(r->width, 48);
+        EXPECT_EQ(r->height, 24);
+        const float *p = (const float *)r->pixels;
+        for (int i = 0; i < 48 * 24; i++)
+            ASSERT_NEAR(p[i], 1.0f, 1e-5f) << i;
+        EXPECT_NEAR(layer_genrequest.size[2], 1.0f, 1e-4f);
+        EXPECT_FLOAT_EQ(layer_genrequest.zorigin, 0.0f);
+        EXPECT_NEAR(layer_genrequest.centre[0], 4.0f, 1e-5f);
+        EXPECT_NEAR(layer_genrequest.centre[1], 3.0f, 1e-5f);
+        EXPECT_NEAR(layer_genrequest.size[0], 4.0f, 1e-5f);
+        EXPECT_NEAR(layer_genrequest.size[1], 2.0f, 1e-5f);
+    }
+    layer_genkind = 0;
+    layer_gendone = 0;
 }
 
 // Run on a worker through the shared context: the same map as on the main

@@ -1,0 +1,162 @@
+// Tracing depth into curves. The depth job waits its turn like a canvas
+// composition and is counted among them, since the install step that takes
+// its map gives a count back. The tracing job cuts the field at the plane,
+// or, for an offset outline, the signed distance to the cut at the offset.
+#include "project/tracepaths.h"
+
+#include "geom/contour.h"
+#include "geom/path.h"
+#include "geom/pathedit.h"
+#include "img/adjust.h"
+#include "img/image.h"
+#include "img/smooth.h"
+#include "project/canvas.h"
+#include "project/layerdepth.h"
+#include "project/project.h"
+#include "render/text.h"
+#include "sys/config.h"
+#include "sys/dialog.h"
+#include "sys/log.h"
+#include "sys/main.h"
+#include "sys/thread.h"
+
+#include <SDL.h>
+
+#include <cmath>
+#include <cstdint>
+
+trace_settingsrecord trace_settings = {0.0f, 0.0f, 0.5f};
+std::atomic<int32_t> trace_busy{0};
+std::atomic<path *> trace_result{nullptr};
+float trace_starttime = 0.0f;
+
+float trace_tolerance(float error, float upp)
+{
+    const float q2 = error * error;
+    return 2.0f * ((1.0f - q2) * upp + 64.0f * upp * q2);
+}
+
+// Waits, as a composition does, until no result is pending and nothing that
+// writes layers runs, then counts this job in progress.
+static int trace_waitturn()
+{
+    project_canvasjobrecord &c = project_canvasjob;
+    while (c.pendingcanvas.load(std::memory_order_acquire) || c.pendingrect.load(std::memory_order_acquire) ||
+           project.generating[0] || project_savebusy) {
+        if (sys_quit.load())
+            return 0;
+        sys_log("job_genlayerpathingdepth: waiting for a pending canvas update");
+        SDL_Delay(250);
+    }
+    sys_mutexguard g(project_mutex);
+    project_canvasjob.inprogress += 1;
+    return 1;
+}
+
+static image *trace_layerdepth(int slot)
+{
+    const project_layer &l = project.layers[slot];
+    if (cfg_getf(cfg_canvasquality) >= 1.0f && l.depth) {
+        const image *d = l.depth;
+        return img_alloc(d->name, d->width, d->height, d->bytesperpixel, d->pixels);
+    }
+    const int w = (int)(project.size[0] * (float)project.ppi * project.scale);
+    const int h = (int)(project.size[1] * (float)project.ppi * project.scale);
+    if (l.type == layer_text && l.data.text >= 0 && text_objects)
+        text_setptsize(l.data.text, text_objects[l.data.text].ptsize, (float)project.ppi);
+    return layer_gendepth(slot, w, h);
+}
+
+void job_genlayerpathingdepth(void *argument)
+{
+    const int slot = (int)(intptr_t)argument;
+    project.generating[1].store(1, std::memory_order_release);
+    image *depth = nullptr;
+    if (slot >= 0 && slot < project_maxlayers && project.layers[slot].type != layer_free)
+        depth = trace_layerdepth(slot);
+    project.generating[1].store(0, std::memory_order_release);
+    if (!depth) {
+        jobmode.store(0);
+        sys_error("Failed to produce depthmap for tracing!");
+        return;
+    }
+    if (!trace_waitturn()) {
+        img_free(depth);
+        return;
+    }
+    project_canvasjob.pendingcanvas.store(depth, std::memory_order_release);
+}
+
+// The field to contour and its level: the depth at the plane, or the
+// signed distance (project units, positive outside) to the plane's outline
+// at the offset. Takes ownership of depth; null when a step fails.
+static image *trace_field(image *depth, float z, float upp, float offset, float *level)
+{
+    if (std::fabs(offset) <= 0.001f) {
+        *level = z;
+        return depth;
+    }
+    image *above = img_scalarath(depth, z, 1);
+    img_free(depth);
+    if (!above)
+        return nullptr;
+    image *distance = img_scalardistsmooth(above, upp, 0.0f);
+    if (distance)
+        sys_log("distance-transformed %dx%d image (elapsed %.3fs)", above->width, above->height,
+                sys_seconds() - trace_starttime);
+    img_free(above);
+    *level = offset;
+    return distance;
+}
+
+static void trace_nothing()
+{
+    trace_busy.store(0, std::memory_order_release);
+    const char *text = "A paths-layer was not created because no paths were generated.\n\nAdjust the Trace Z-Plane to "
+                       "coincide with the canvas contents. The Z-Plane is shown as red where it intersects the "
+                       "canvas. Green and red delineate the intersection(s) where paths will be created.";
+    if (sys_onmainthread())
+        sys_messagebox("Trace to Paths", text, 0, 4, 0);
+    else
+        sys_postnotice("Trace to Paths", 4, text);
+}
+
+void job_tracetopaths(void *argument)
+{
+    image *depth = (image *)argument;
+    trace_starttime = (float)sys_seconds();
+    trace_busy.store(1, std::memory_order_release);
+    if (!img_isscalar(depth, "job_tracetopaths") || project.size[2] == 0.0f) {
+        img_free(depth);
+        return trace_nothing();
+    }
+    const float *s = project.size;
+    const float upp = s[0] / (float)depth->width;
+    float level = 0.0f;
+    image *field = trace_field(depth, trace_settings.zplane / s[2], upp, trace_settings.offset, &level);
+    contour *c = nullptr;
+    if (field) {
+        const float scale[3] = {s[0], -s[1], 0.0f}, offset[3] = {0.0f, s[1], 0.0f};
+        c = cont_fromimage(field, level, scale, offset, 0.9999f, upp, 64.0f * upp, 0);
+        img_free(field);
+    }
+    if (c)
+        sys_log("contoured %d polylines, %d verts (elapsed %.3fs)", (int)c->numpolys, (int)c->numverts,
+                sys_seconds() - trace_starttime);
+    path *p = c && c->numpolys ? path_new() : nullptr;
+    if (!p) {
+        cont_free(c);
+        return trace_nothing();
+    }
+    const float e = trace_tolerance(trace_settings.error, upp);
+    sys_log("paths error = %f", e);
+    const float *v = c->verts;
+    for (uint32_t i = 0; i < c->numpolys; v += (size_t)c->vertcount[i] * 3, i++)
+        if (c->vertcount[i] > 4)
+            addcurvepoly(p, (int)c->vertcount[i], v, (int)c->closed[i], e);
+    trace_busy.store(0, std::memory_order_release);
+    trace_result.store(p, std::memory_order_release);
+    sys_log("%d paths/%d nodes generated from %d polys/%d verts (elapse %.3fs)", p->cnum, p->knum,
+            (int)c->numpolys, (int)c->numverts, sys_seconds() - trace_starttime);
+    cont_free(c);
+}

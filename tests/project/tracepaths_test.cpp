@@ -1,0 +1,288 @@
+// Trace to Paths: the edge cases as a table run through the tracing job, the
+// traces of a disc and of a star with a hole against scikit-image's iso-lines
+// and shapely's buffers of them (tests/project/trace_reference.py), and the
+// depth job's hand-over through the pending canvas.
+#include "project/tracepaths.h"
+
+#include "geom/path.h"
+#include "geom/pathedit.h"
+#include "img/image.h"
+#include "project/canvas.h"
+#include "project/project.h"
+#include "sys/log.h"
+#include "testchild.h"
+#include "testlog.h"
+#include "view/canvasinstall.h"
+#include "workerpool.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int tp_n = 96;        // fixtures are tp_n x tp_n
+constexpr float tp_upp = 1.0f;  // project units per pixel
+constexpr float tp_size = tp_n * tp_upp;
+
+// Heights 0..1 from a signed distance in pixels (positive inside), ramped
+// over two pixels so the outline at 0.5 lies on the distance's zero.
+float tp_ramp(double d) { return (float)std::fmin(1.0, std::fmax(0.0, 0.5 + d / 4.0)); }
+
+float tp_disc(int x, int y)
+{
+    return tp_ramp(39.0 - std::hypot(x - 47.5, y - 45.0));
+}
+
+float tp_star(int x, int y)
+{
+    double dx = x - 48.0, dy = y - 47.0, r = std::hypot(dx, dy), a = std::atan2(dy, dx);
+    return tp_ramp(std::fmin(30.0 + 7.5 * std::cos(5.0 * a) - r, r - 9.0));
+}
+
+std::vector<float> tp_field(float (*f)(int, int))
+{
+    std::vector<float> v(tp_n * tp_n);
+    for (int y = 0; y < tp_n; y++)
+        for (int x = 0; x < tp_n; x++)
+            v[y * tp_n + x] = f(x, y);
+    return v;
+}
+
+image *tp_image(const std::vector<float> &v)
+{
+    return img_alloc("tracedepth", tp_n, tp_n, 4, v.data());
+}
+
+// Every curve sampled at 101 points along its length (the reference joins
+// them into a polyline), in pixel-centre coordinates.
+std::vector<std::vector<std::array<float, 2>>> tp_samples(const path *p)
+{
+    std::vector<std::vector<std::array<float, 2>>> out;
+    for (int c = 0; c < p->csz; c++) {
+        if (!p->cused[c])
+            continue;
+        std::vector<std::array<float, 2>> pts;
+        for (int i = 0; i <= 100; i++) {
+            float q[3], dir[3];
+            path_pointatlength(q, p, c, i / 100.0f, 1.0f, dir);
+            pts.push_back({q[0] / tp_upp - 0.5f, (tp_size - q[1]) / tp_upp - 0.5f});
+        }
+        out.push_back(pts);
+    }
+    return out;
+}
+
+struct tp_answer {
+    double hausdorff = -1, ours = 0, reference = 0;
+};
+
+struct tp_request {
+    std::vector<float> field;
+    float offsetpx;
+    std::vector<std::vector<std::array<float, 2>>> curves;
+};
+
+// One run of the reference for all requests; answers with hausdorff -1 when
+// it fails (the caller names the packages).
+std::vector<tp_answer> tp_reference(const std::vector<tp_request> &requests)
+{
+    char in[] = "/tmp/kerfmill-trq-XXXXXX", out[] = "/tmp/kerfmill-tra-XXXXXX";
+    close(mkstemp(in));
+    close(mkstemp(out));
+    {
+        std::ofstream f(in);
+        f.precision(9);
+        f << "[";
+        for (size_t r = 0; r < requests.size(); r++) {
+            const tp_request &q = requests[r];
+            f << (r ? "," : "") << "{\"width\":" << tp_n << ",\"height\":" << tp_n << ",\"level\":0.5,\"offset\":"
+              << q.offsetpx << ",\"field\":[";
+            for (size_t i = 0; i < q.field.size(); i++)
+                f << (i ? "," : "") << q.field[i];
+            f << "],\"curves\":[";
+            for (size_t c = 0; c < q.curves.size(); c++) {
+                f << (c ? "," : "") << "[";
+                for (size_t i = 0; i < q.curves[c].size(); i++)
+                    f << (i ? "," : "") << "[" << q.curves[c][i][0] << "," << q.curves[c][i][1] << "]";
+                f << "]";
+            }
+            f << "]}";
+        }
+        f << "]";
+    }
+    std::vector<tp_answer> a(requests.size());
+    if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/project/trace_reference.py", in, out}, 120) == 0) {
+        std::ifstream f(out);
+        for (tp_answer &x : a)
+            f >> x.hausdorff >> x.ours >> x.reference;
+    }
+    remove(in);
+    remove(out);
+    return a;
+}
+
+class TracePaths : public ::testing::Test {
+protected:
+    float saved[3];
+    trace_settingsrecord settings;
+    void SetUp() override
+    {
+        memcpy(saved, project.size, sizeof(saved));
+        settings = trace_settings;
+        project.size[0] = project.size[1] = tp_size;
+        project.size[2] = 2.0f;
+        trace_result.store(nullptr);
+    }
+    void TearDown() override
+    {
+        memcpy(project.size, saved, sizeof(saved));
+        trace_settings = settings;
+        if (path *p = trace_result.exchange(nullptr))
+            path_free(p);
+        sys_notice n;
+        while (sys_takenotice(&n)) {
+        }
+    }
+    // Traces field at plane height z (project units) and offset.
+    path *trace(const std::vector<float> &field, float z, float offset, float error)
+    {
+        trace_settings = {z, offset, error};
+        if (path *p = trace_result.exchange(nullptr))
+            path_free(p);
+        // On a thread of its own, as the program runs it: messages become notices.
+        std::thread job(job_tracetopaths, (void *)tp_image(field));
+        job.join();
+        EXPECT_EQ(trace_busy.load(), 0);
+        return trace_result.load();
+    }
+};
+
+TEST_F(TracePaths, ToleranceOfTheFit)
+{
+    EXPECT_FLOAT_EQ(trace_tolerance(0.0f, 0.5f), 1.0f);          // 2 pixels
+    EXPECT_FLOAT_EQ(trace_tolerance(0.5f, 0.5f), 33.5f * 0.5f); // 2 x (0.75 + 16)
+    EXPECT_FLOAT_EQ(trace_tolerance(1.0f, 0.5f), 64.0f);         // 128 pixels
+}
+
+// The plane's outline and offsets of it against the references: Hausdorff
+// within the fit's tolerance and a pixel, areas within 1%.
+TEST_F(TracePaths, OutlinesAgainstScikitImageAndShapely)
+{
+    struct {
+        const char *what;
+        float (*shape)(int, int);
+        float offset; // project units
+        int curves;
+        bool distance; // traced through the distance field
+    } cases[] = {
+        {"disc", tp_disc, 0.0f, 1, false},
+        {"disc, offset 0.0005 counts as none", tp_disc, 0.0005f, 1, false},
+        {"disc grown by 2", tp_disc, 2.0f, 1, true},
+        {"disc shrunk by 2", tp_disc, -2.0f, 1, true},
+        {"star with a hole", tp_star, 0.0f, 2, false},
+        {"star with a hole grown by 2", tp_star, 2.0f, 2, true},
+        {"star with a hole shrunk by 2", tp_star, -2.0f, 2, true},
+    };
+    std::vector<tp_request> requests;
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        testlog_capture log;
+        std::vector<float> field = tp_field(c.shape);
+        path *p = trace(field, 1.0f, c.offset, 0.0f); // the plane at half the depth
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->cnum, c.curves);
+        EXPECT_EQ(log.contains("distance-transformed"), c.distance);
+        float offsetpx = std::fabs(c.offset) > 0.001f ? c.offset / tp_upp : 0.0f;
+        requests.push_back({field, offsetpx, tp_samples(p)});
+    }
+    std::vector<tp_answer> answers = tp_reference(requests);
+    const double e = trace_tolerance(0.0f, tp_upp) / tp_upp;
+    for (size_t i = 0; i < answers.size(); i++) {
+        SCOPED_TRACE(cases[i].what);
+        const tp_answer &a = answers[i];
+        ASSERT_GE(a.hausdorff, 0) << "/usr/bin/python3 with python3-skimage and python3-shapely is needed";
+        EXPECT_LE(a.hausdorff, e + 1.0);
+        EXPECT_NEAR(a.ours, a.reference, 0.01 * a.reference);
+    }
+}
+
+TEST_F(TracePaths, NothingOrTooLittleToTrace)
+{
+    // A plane above every height: no polyline, the message, no result.
+    testlog_capture log;
+    path *p = trace(tp_field(tp_disc), 2.5f, 0.0f, 0.0f);
+    EXPECT_EQ(p, nullptr);
+    sys_notice n;
+    bool told = false;
+    while (sys_takenotice(&n))
+        told |= strcmp(n.caption, "Trace to Paths") == 0 &&
+                strstr(n.text, "A paths-layer was not created because no paths were generated.") == n.text;
+    EXPECT_TRUE(told);
+    // Two raised pixels outline tiny polylines of four vertices or fewer:
+    // they never become curves, though the disc beside them does.
+    std::vector<float> field = tp_field(tp_disc);
+    field[3 * tp_n + 3] = 1.0f;
+    field[90 * tp_n + 90] = 1.0f;
+    p = trace(field, 1.0f, 0.0f, 0.0f);
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(log.contains("contoured 3 polylines")) << log.text();
+    EXPECT_EQ(p->cnum, 1);
+}
+
+TEST_F(TracePaths, DepthJobRefusesAFreeSlot)
+{
+    testlog_capture log;
+    job_genlayerpathingdepth((void *)(intptr_t)3);
+    EXPECT_TRUE(log.contains("Failed to produce depthmap for tracing!"));
+    EXPECT_EQ(project_canvasjob.pendingcanvas.load(), nullptr);
+    EXPECT_EQ(project.generating[1].load(), 0);
+    sys_notice n;
+    while (sys_takenotice(&n)) {
+    }
+}
+
+// The install step takes a pending trace map like a composition: the map
+// freed, the pending result, mode and count cleared, and the tracing job
+// queued on a copy, whose curves arrive in trace_result.
+class TraceInstall : public WorkerPoolTest<1> {};
+
+TEST_F(TraceInstall, PendingTraceMapStartsTheTracingJob)
+{
+    float saved[3];
+    memcpy(saved, project.size, sizeof(saved));
+    trace_settingsrecord settings = trace_settings;
+    project.size[0] = project.size[1] = tp_size;
+    project.size[2] = 2.0f;
+    trace_settings = {1.0f, 0.0f, 0.0f};
+    trace_result.store(nullptr);
+    project_canvasjob.inprogress = 1;
+    jobmode.store(canvas_trace);
+    const int images = img_count;
+    project_canvasjob.pendingcanvas.store(tp_image(tp_field(tp_disc)));
+    project_setcanvasdepth();
+    EXPECT_EQ(project_canvasjob.pendingcanvas.load(), nullptr);
+    EXPECT_EQ(jobmode.load(), 0u);
+    EXPECT_EQ(project_canvasjob.inprogress, 0);
+    path *p = nullptr;
+    for (int i = 0; i < 2000 && !(p = trace_result.load()); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_NE(p, nullptr) << "no trace within 10 s";
+    EXPECT_EQ(p->cnum, 1);
+    path_free(trace_result.exchange(nullptr));
+    for (int i = 0; i < 200 && img_count != images; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(img_count, images) << "the map and its copy are freed";
+    memcpy(project.size, saved, sizeof(saved));
+    trace_settings = settings;
+}
+
+} // namespace
