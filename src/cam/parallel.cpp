@@ -464,7 +464,6 @@ void camop_parallel(void *arg)
         return;
     const float maxdistsqr = camop_linkdistsqr(&g);
     float last[3] = {0.0f, 0.0f, 0.0f};
-    const float span = std::fmax(g.z0 - g.z1, 1e-6f);
     for (float zprev = g.z0, z = cam_gennextlevel(&g, zprev);; zprev = z, z = cam_gennextlevel(&g, z)) {
         contour *k = camop_restclip(&g, camop_cliplevel(&g, &w, work.sc, work.lines, z, zprev));
         if (k && k->numpolys) {
@@ -476,8 +475,7 @@ void camop_parallel(void *arg)
             toolpath_engagepaths(g.slot);
         }
         cont_free(k);
-        g.op->progress.store(std::fmin(1.0f, (g.z0 - z) / span) * 0.99f, std::memory_order_release);
-        if (cam_genlastlevel(&g, z))
+        if (cam_genleveldone(&g, z))
             break;
     }
     work.release(); // before the operation is published as done
