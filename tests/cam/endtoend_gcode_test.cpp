@@ -7,20 +7,15 @@
 #include "cam/cam.h"
 #include "cam/cnc.h"
 #include "cam/writeop.h"
+#include "gcodetest.h"
 #include "parallelfixture.h"
-#include "rs274.h"
 #include "sys/config.h"
 
-#include <unistd.h>
-
 #include <cmath>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // 2 x 2 x 0.5 inch, top at z = 0, 64 px: a hill beside a diagonal ridge on
 // a floor, so the cuts meet slopes in every direction and creases where
@@ -116,9 +111,8 @@ std::vector<endtoend_move> endtoend_made(const std::vector<rs274_move> &moves, d
 
 } // namespace
 
-class EndToEnd : public ParallelTest {
+class EndToEnd : public GcodeTest<ParallelTest> {
 protected:
-    fs::path dir;
     std::string program;
 
     // The sheet all copies are cut from: one grid over the whole 2x2 layout
@@ -136,30 +130,8 @@ protected:
 
     void SetUp() override
     {
-        ParallelTest::SetUp();
-        ASSERT_EQ(cnc_init(), 1);
-        dir = fs::temp_directory_path() / ("kerfmill-endtoend-" + std::to_string(getpid()));
-        fs::create_directories(dir);
+        GcodeTest<ParallelTest>::SetUp();
         program = (dir / "relief.ngc").string();
-    }
-    void TearDown() override
-    {
-        if (cncout.text)
-            cnc_end(program.c_str());
-        cam_ops[0].type = 0;
-        cam_ops[0].toolpath = -1;
-        ParallelTest::TearDown();
-        fs::remove_all(dir);
-    }
-
-    // Operation record 0 as the project holds it: op's cutting fields and
-    // its compiled slot.
-    void publishop()
-    {
-        camop &rec = cam_ops[0];
-        rec.type = op.type, rec.tool = op.tool, rec.speed = op.speed, rec.coolant = op.coolant;
-        rec.engagefeed = op.engagefeed, rec.feed = op.feed, rec.toolpath = op.toolpath;
-        rec.generating = 0;
     }
 
     // The relief (lowered by the offset) at every copy, uncut stock above,
@@ -196,7 +168,7 @@ TEST_F(EndToEnd, ReliefMilledByParallelIsWrittenReadByRs274AndCarvedWithoutGouge
     op.step = 0.06f, op.z_min = 0.0f, op.z_max = 0.45f, op.z_doc = 0.25f;
     op.flags = camop_sortpaths | camop_linkcuts, op.entry = 1, op.dir = 2;
     ASSERT_TRUE(runparallel());
-    publishop();
+    gcodetest_publish(op);
 
     const carve_tool ball = carve_toolof(1, op.z_max);
     // The relief's own change across a pixel plus 1e-4, as for every

@@ -4,18 +4,13 @@
 // simulator, fed rs274's moves, must leave the islands and walls standing
 // and the floor no deeper than the final depth.
 #include "cam/cnc.h"
-#include "cam/writeop.h"
 #include "carvetest.h"
+#include "gcodetest.h"
 #include "pocketingfixture.h"
-#include "rs274.h"
-#include "sys/config.h"
 
 #include <cmath>
-#include <filesystem>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 bool boxislands(float x, float y)
 {
@@ -71,28 +66,7 @@ std::vector<gcode_move> gcode_made(const std::vector<rs274_move> &moves, double 
     return out;
 }
 
-class PocketingGcode : public PocketTest {
-protected:
-    fs::path dir;
-    std::string program;
-    void SetUp() override
-    {
-        PocketTest::SetUp();
-        ASSERT_EQ(cnc_init(), 1);
-        dir = fs::temp_directory_path() / ("kerfmill-pocketgcode-" + std::to_string(getpid()));
-        fs::create_directories(dir);
-        program = (dir / "pocket.ngc").string();
-    }
-    void TearDown() override
-    {
-        if (cncout.text)
-            cnc_end(program.c_str());
-        cam_ops[0].type = 0;
-        cam_ops[0].toolpath = -1;
-        PocketTest::TearDown();
-        fs::remove_all(dir);
-    }
-};
+using PocketingGcode = GcodeTest<PocketTest>;
 
 } // namespace
 
@@ -104,21 +78,11 @@ TEST_F(PocketingGcode, RampedPocketReadByRs274LeavesTheIslands)
     op.dir = 2;
     ASSERT_TRUE(rungenerator());
     ASSERT_GE(op.toolpath, 0) << "the job failed";
-    camop &rec = cam_ops[0];
-    rec.type = op.type, rec.tool = op.tool, rec.speed = op.speed, rec.coolant = op.coolant;
-    rec.engagefeed = op.engagefeed, rec.feed = op.feed, rec.toolpath = op.toolpath;
-    rec.generating = 0;
+    gcodetest_publish(op);
 
-    const char post[] = "LinuxCNC (mm)";
     const double factor = 25.4;
-    ASSERT_EQ(cfg_settext(cfg_postpath, (std::string("posts/") + post + ".txt").c_str()), 1);
-    ASSERT_EQ(cnc_loadpost(), 1);
-    ASSERT_EQ(cnc_begin(post, project.units), 1);
-    const float offset[3] = {0, 0, 0}, spacing[2] = {0, 0};
-    const int grid[2] = {1, 1};
-    float pos[3] = {0, 0, 0}, second[3] = {0, 0, 0};
-    ASSERT_GT(cam_writeoperation("pocket", 0, offset, grid, spacing, pos, second), 0);
-    ASSERT_GT(cnc_end(program.c_str()), 0);
+    const std::string program = (dir / "pocket.ngc").string();
+    ASSERT_NO_FATAL_FAILURE(gcodetest_write(program, "pocket", "LinuxCNC (mm)", project.units));
     const int decimals = (int)std::lround(var_variables[postvars[cnc_motiondecimals]].numbers[0]);
     const double step = std::pow(10.0, -decimals);
 
