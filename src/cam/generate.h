@@ -93,7 +93,7 @@ int cam_genlastlevel(const cam_gen *g, float z);
 // Entry cuts of the coming level start 0.04 inch above zprev.
 void cam_genengage(const cam_gen *g, float zprev);
 // Orders the paths a level added: engage height from zprev, then nearest-next
-// from start (moved to where the sort ends; cuts linked with flag 0x20) when
+// from start (moved to where the sort ends; close cuts linked with flag 0x4) when
 // the operation sorts, else entry cuts in the order of generation.
 void cam_genorderlevel(const cam_gen *g, float zprev, float *start);
 // Ends the level reaching z: progress up to 0.99 by depth; 1 when it was the
