@@ -9,15 +9,8 @@
 #include <array>
 #include <vector>
 
-class ParallelTest : public GenTest {
+class ParallelTest : public CarveTest {
 protected:
-    carve_canvas canvas{};
-
-    void usecanvas(const carve_canvas &c)
-    {
-        canvas = c;
-        setcanvas(c.field, c.w, c.h, c.size, c.frac);
-    }
     // Runs Parallel on op; true when it ended with a compiled toolpath.
     bool runparallel()
     {
