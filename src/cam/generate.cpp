@@ -276,6 +276,16 @@ int cam_genlastlevel(const cam_gen *g, float z)
     return std::fabs(z - g->z1) < 0.0001f;
 }
 
+void cam_genmapping(const float *size, const float *origin, float *sizevec, float *originvec)
+{
+    sizevec[0] = size[0];
+    sizevec[1] = -size[1];
+    sizevec[2] = size[2];
+    originvec[0] = -origin[0];
+    originvec[1] = size[1] - origin[1];
+    originvec[2] = -origin[2];
+}
+
 void cam_genengage(const cam_gen *g, float zprev)
 {
     engage_cutz = zprev + 0.04f / g->scale;

@@ -90,6 +90,9 @@ int cam_genclaim(cam_gen *g, int ramps);
 // previous level; cam_genlastlevel says when the level is the final one.
 float cam_gennextlevel(const cam_gen *g, float prev);
 int cam_genlastlevel(const cam_gen *g, float z);
+// The mapping vectors that place a canvas-sized image (rows from the top
+// edge down) of the given size and origin in project space, for contouring.
+void cam_genmapping(const float *size, const float *origin, float *sizevec, float *originvec);
 // Entry cuts of the coming level start 0.04 inch above zprev.
 void cam_genengage(const cam_gen *g, float zprev);
 // Orders the paths a level added: engage height from zprev, then nearest-next

@@ -86,12 +86,7 @@ void horz_fail(horz_run &r)
 
 void horz_mapping(horz_run &r)
 {
-    r.sizevec[0] = r.size[0];
-    r.sizevec[1] = -r.size[1];
-    r.sizevec[2] = r.size[2];
-    r.originvec[0] = -r.origin[0];
-    r.originvec[1] = r.size[1] - r.origin[1];
-    r.originvec[2] = -r.origin[2];
+    cam_genmapping(r.size, r.origin, r.sizevec, r.originvec);
 }
 
 // ---------------------------------------------------------------- surface

@@ -23,12 +23,7 @@
 
 void camop_linesmapping(cam_lines *w)
 {
-    w->sizevec[0] = w->size[0];
-    w->sizevec[1] = -w->size[1];
-    w->sizevec[2] = w->size[2];
-    w->originvec[0] = -w->origin[0];
-    w->originvec[1] = w->size[1] - w->origin[1];
-    w->originvec[2] = -w->origin[2];
+    cam_genmapping(w->size, w->origin, w->sizevec, w->originvec);
 }
 
 void camop_linesgeometry(const cam_gen *g, cam_lines *w)
