@@ -59,7 +59,6 @@ static void bench_linegen(benchmark::State &state)
         state.ResumeTiming();
     }
     state.counters["seconds"] = total / state.iterations();
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_linegen)->DenseRange(0, 3)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();

@@ -97,13 +97,7 @@ static void bench_medialaxis(benchmark::State &state)
         op.cont = nullptr, op.toolpath = -1, op.model = -1;
         op.generating = 1;
         op.time = (float)sys_seconds();
-        const int saved = sys_logfile;
-        sys_logfile = file_open(logpath.c_str(), "wt");
-        const double t0 = sys_seconds();
-        camop_medialaxis(&op);
-        total += sys_seconds() - t0;
-        file_close(sys_logfile);
-        sys_logfile = saved;
+        total += bench_runlogged(camop_medialaxis, &op, logpath);
         axis += bench_spans(logpath, "calculating medial-axis for contours", "calculating cutpath depths");
         state.PauseTiming();
         if (op.toolpath < 0)
@@ -115,7 +109,6 @@ static void bench_medialaxis(benchmark::State &state)
     state.counters["seconds"] = total / state.iterations();
     state.counters["medialaxis_s"] = axis / state.iterations();
     state.counters["medialaxis_share"] = total > 0 ? axis / total : 0.0;
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_medialaxis)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();

@@ -71,7 +71,6 @@ static void bench_parallel(benchmark::State &state)
     state.counters["seconds"] = total / state.iterations();
     state.counters["dilation_s"] = dilation / state.iterations();
     state.counters["dilation_share"] = total > 0 ? dilation / total : 0.0;
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_parallel)->Arg(1)->Arg(4)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();

@@ -81,7 +81,6 @@ static void bench_pathscut(benchmark::State &state)
     }
     state.counters["seconds"] = total / state.iterations();
     project_layerfree(slot);
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_pathscut)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();

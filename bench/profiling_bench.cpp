@@ -101,13 +101,7 @@ static void bench_profiling(benchmark::State &state)
         op.cont = nullptr, op.toolpath = -1, op.model = -1;
         op.generating = 1;
         op.time = (float)sys_seconds();
-        const int saved = sys_logfile;
-        sys_logfile = file_open(logpath.c_str(), "wt");
-        const double t0 = sys_seconds();
-        camop_profiling(&op);
-        total += sys_seconds() - t0;
-        file_close(sys_logfile);
-        sys_logfile = saved;
+        total += bench_runlogged(camop_profiling, &op, logpath);
         offsetting += bench_between(logpath, "generating distance transform", "determining root node tree depths");
         state.PauseTiming();
         if (op.toolpath < 0)
@@ -118,8 +112,7 @@ static void bench_profiling(benchmark::State &state)
     remove(logpath.c_str());
     state.counters["seconds"] = total / state.iterations();
     state.counters["offsetting_s"] = offsetting / state.iterations();
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_profiling)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 
