@@ -7,24 +7,8 @@
 #include "cam/conformal.h"
 #include "cam/spiral.h"
 #include "gcodetest.h"
-#include "gentest.h"
 
-namespace {
-const float canvas_size[3] = {2, 2, 0.5f}, canvas_frac[3] = {0, 0, 1}; // top at z = 0
-} // namespace
-
-class LineGenGcode : public GcodeTest<GenTest> {
-protected:
-    void SetUp() override
-    {
-        GcodeTest<GenTest>::SetUp();
-        std::vector<float> field(64 * 64);
-        for (int j = 0; j < 64; j++)
-            for (int i = 0; i < 64; i++)
-                field[(size_t)j * 64 + i] = 0.5f + 0.3f * std::sin(i * 0.1f) * std::cos(j * 0.12f);
-        setcanvas(field, 64, 64, canvas_size, canvas_frac);
-    }
-};
+using LineGenGcode = WavesGcodeTest;
 
 TEST_F(LineGenGcode, EachGeneratorIsAcceptedByRs274)
 {
