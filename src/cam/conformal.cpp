@@ -275,11 +275,7 @@ void camop_conformal(void *arg)
     const float a = g.step * 1.5f * g.scale, linkdist2 = a * a / (g.scale * g.scale);
     float start[3] = {-g.origin[0], -g.origin[1], -g.origin[2]};
     for (float zprev = g.z0, z = cam_gennextlevel(&g, zprev);; zprev = z, z = cam_gennextlevel(&g, z)) {
-        sys_log("contouring paths... @z %f->%f", zprev, z);
-        contour *k = con_simplify(work.sc, work.lines, w.sizevec, w.originvec, z, zprev, cam_maxdot, cam_minlen,
-                                  cam_maxlen);
-        if (k)
-            sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)cam_genvertcount(k));
+        contour *k = camop_drapelevel(&w, work.sc, work.lines, z, zprev);
         k = camop_restclip(&g, k);
         if (k && k->numpolys) {
             if (op->dir == 2)

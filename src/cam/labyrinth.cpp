@@ -114,11 +114,9 @@ static void labyr_pass(const cam_gen *g, const cam_lines &w, const image *sc, co
                        float zlow, float *from)
 {
     const camop *op = g->op;
-    sys_log("contouring paths... @z %f->%f", ztop, zlow);
-    contour *k = con_simplify(sc, outline, w.sizevec, w.originvec, zlow, ztop, cam_maxdot, cam_minlen, cam_maxlen);
+    contour *k = camop_drapelevel(&w, sc, outline, zlow, ztop);
     if (!k)
         return;
-    sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)cam_genvertcount(k));
     k = camop_restclip(g, k);
     const float *v = k->verts;
     for (uint32_t i = 0; i < k->numpolys; v += 3 * (size_t)k->vertcount[i], i++)

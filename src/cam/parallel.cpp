@@ -70,14 +70,6 @@ image *camop_cutsurface(const cam_gen *g, cam_lines *w)
 
 // ---------------------------------------------------------------- one level
 
-static uint32_t lines_vertcount(const contour *c)
-{
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < c->numpolys; i++)
-        n += c->vertcount[i];
-    return n;
-}
-
 contour *camop_cliplevel(const cam_gen *g, const cam_lines *w, const image *sc, const contour *lines, float z,
                          float zprev)
 {
@@ -85,9 +77,18 @@ contour *camop_cliplevel(const cam_gen *g, const cam_lines *w, const image *sc, 
     contour *k = con_simplify(sc, lines, w->sizevec, w->originvec, z, zprev, cam_maxdot, cam_minlen, cam_maxlen);
     if (!k)
         return nullptr;
-    sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)lines_vertcount(k));
+    sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)cam_genvertcount(k));
     if (g->op->cont)
         con_append(k, g->op->cont);
+    return k;
+}
+
+contour *camop_drapelevel(const cam_lines *w, const image *sc, const contour *lines, float z, float zprev)
+{
+    sys_log("contouring paths... @z %f->%f", zprev, z);
+    contour *k = con_simplify(sc, lines, w->sizevec, w->originvec, z, zprev, cam_maxdot, cam_minlen, cam_maxlen);
+    if (k)
+        sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)cam_genvertcount(k));
     return k;
 }
 
@@ -101,7 +102,7 @@ contour *camop_restclip(const cam_gen *g, contour *k)
     contour *clipped = con_sampleimage(cam_restsurface, k, canvas.sizevec, canvas.originvec);
     if (!clipped)
         return k; // logged by the clip; the unclipped cuts stay safe to run
-    sys_log("... %d polylines, %d verts", (int)clipped->numpolys, (int)lines_vertcount(clipped));
+    sys_log("... %d polylines, %d verts", (int)clipped->numpolys, (int)cam_genvertcount(clipped));
     cont_free(k);
     return clipped;
 }
