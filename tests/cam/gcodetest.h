@@ -118,6 +118,23 @@ protected:
                 field[(size_t)j * 64 + i] = 0.5f + 0.3f * std::sin(i * 0.1f) * std::cos(j * 0.12f);
         setcanvas(field, 64, 64, size, frac);
     }
+    // Runs gen on op (cut at most 0.3 deep), writes it as the program what
+    // and reads it back: rs274 accepts it and its moves stay over the
+    // canvas (gcodetest_expectovercanvas).
+    void runovercanvas(camop_generator gen, const char *what)
+    {
+        ASSERT_TRUE(rungenerator(gen));
+        ASSERT_GE(op.toolpath, 0);
+        camop &rec = gcodetest_publish(op);
+        const std::string program = (dir / (std::string(what) + ".ngc")).string();
+        ASSERT_NO_FATAL_FAILURE(gcodetest_write(program, what));
+        rs274_result run = rs274_run(program);
+        ASSERT_EQ(run.status, 0) << run.canon;
+        EXPECT_EQ(run.metric, 1);
+        ASSERT_NO_FATAL_FAILURE(gcodetest_expectovercanvas(run, 2, 2, 0.3, 50));
+        toolpath_free(op.toolpath);
+        rec.type = 0, rec.toolpath = -1;
+    }
 };
 
 // One straight move the machine should make, or did make: feed or

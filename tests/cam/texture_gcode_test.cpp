@@ -26,16 +26,6 @@ TEST_F(TextureGcode, BothOperationsAreAcceptedByRs274)
             memcpy(&op.aux[0], &a0, 4);
             memcpy(&op.aux[1], &a1, 4);
         }
-        ASSERT_TRUE(rungenerator(c.gen));
-        ASSERT_GE(op.toolpath, 0);
-        camop &rec = gcodetest_publish(op);
-        const std::string program = (dir / (std::string(c.what) + ".ngc")).string();
-        ASSERT_NO_FATAL_FAILURE(gcodetest_write(program, c.what));
-        rs274_result run = rs274_run(program);
-        ASSERT_EQ(run.status, 0) << run.canon;
-        EXPECT_EQ(run.metric, 1);
-        ASSERT_NO_FATAL_FAILURE(gcodetest_expectovercanvas(run, 2, 2, 0.3, 50));
-        toolpath_free(op.toolpath);
-        rec.type = 0, rec.toolpath = -1;
+        ASSERT_NO_FATAL_FAILURE(runovercanvas(c.gen, c.what));
     }
 }
