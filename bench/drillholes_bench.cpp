@@ -4,7 +4,7 @@
 // enclosing circles of every traced outline alone, whose polylines are left
 // in /tmp/kerfmill-drill-polys.txt for bench/drillholes_shapely.py to time
 // GEOS's minimum bounding circle on the same points.
-#include "benchsetup.h"
+#include "cambench.h"
 #include "cam/cam.h"
 #include "cam/drillholes.h"
 #include "cam/generate.h"
@@ -101,7 +101,6 @@ static void bench_drill(benchmark::State &state)
         fclose(f);
     }
     cont_free(k);
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_drill)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();

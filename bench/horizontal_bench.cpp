@@ -5,7 +5,7 @@
 // whole run, its time split by the log line that closes each stretch:
 // dilation, level masks, distance fields (bridges included), contouring,
 // the ring tree and the output (cuts, entries, compilation).
-#include "benchsetup.h"
+#include "cambench.h"
 #include "cam/cam.h"
 #include "cam/engage.h"
 #include "cam/generate.h"
@@ -109,21 +109,11 @@ struct bench_log {
 
 static void bench_horizontal(benchmark::State &state)
 {
-    if (cam_mutex < 0)
-        cam_mutex = sys_createmutex();
-    project.units = 1;
-    cam_settooldefaults();
+    bench_caminches();
     cam_settool(1, "flat 1/8", tool_cylinder, 1, 2, 0.125f, 1.0f, 0.0f, 1.5f, 20.0f);
-    engage_slope = 0.36397023f;
-    cam_maxdot = 0.99846f;
-    cam_minlen = 0.001f;
-    cam_maxlen = 0.25f;
     // Per-ring lines mark where the ring tree's work ends.
     cfg_seti(cfg_debuginfo, 1);
-    image *relief = bench_relief();
-    const float size[3] = {8, 8, 0.5f}, frac[3] = {0, 0, 1};
-    img_setrefimage(relief, size, frac, 1.0f);
-    img_free(relief);
+    bench_usecanvas(bench_relief(), 8, 0.5f);
     static camop op;
     double shares[6] = {0, 0, 0, 0, 0, 0}, total = 0.0;
     for (auto _ : state) {

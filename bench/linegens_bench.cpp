@@ -1,7 +1,7 @@
 // Chevron, Spiral, Conformal carving and Dithered Stippling of a 2048 x
 // 2048 relief (8 x 8 x 0.5 inch) with a 1/8 inch ball nose, the line
 // generators in five levels: the seconds of a whole run each.
-#include "benchsetup.h"
+#include "cambench.h"
 #include "cam/cam.h"
 #include "cam/chevron.h"
 #include "cam/conformal.h"
@@ -36,19 +36,9 @@ static const bench_gen bench_gens[] = {
 
 static void bench_linegen(benchmark::State &state)
 {
-    if (cam_mutex < 0)
-        cam_mutex = sys_createmutex();
-    project.units = 1;
-    cam_settooldefaults();
+    bench_caminches();
     cam_settool(1, "ball 1/8", tool_cylinder, 1, 2, 0.125f, 0.5f, 0.0625f, 1.5f, 20.0f);
-    engage_slope = 0.36397023f;
-    cam_maxdot = 0.99846f;
-    cam_minlen = 0.001f;
-    cam_maxlen = 0.25f;
-    image *relief = bench_field("relief", bench_side, 0.3f);
-    const float size[3] = {8, 8, 0.5f}, frac[3] = {0, 0, 1};
-    img_setrefimage(relief, size, frac, 1.0f);
-    img_free(relief);
+    bench_usecanvas(bench_field("relief", bench_side, 0.3f), 8, 0.5f);
     const bench_gen &b = bench_gens[state.range(0)];
     static camop op;
     double total = 0.0;
@@ -69,7 +59,6 @@ static void bench_linegen(benchmark::State &state)
         state.ResumeTiming();
     }
     state.counters["seconds"] = total / state.iterations();
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_linegen)->DenseRange(0, 3)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();

@@ -2,7 +2,7 @@
 // and stars of 1 inch, strokes of 0.1 inch) with a 1/2 inch 60 degree V-bit
 // over three levels. Beside the seconds of a whole run, the seconds spent in
 // con_medialaxis (its log lines at each level) and their share.
-#include "benchsetup.h"
+#include "cambench.h"
 #include "cam/cam.h"
 #include "cam/engage.h"
 #include "cam/generate.h"
@@ -83,19 +83,9 @@ static double bench_spans(const std::string &path, const char *from, const char 
 
 static void bench_medialaxis(benchmark::State &state)
 {
-    if (cam_mutex < 0)
-        cam_mutex = sys_createmutex();
-    project.units = 1;
-    cam_settooldefaults();
+    bench_caminches();
     cam_settool(1, "vee 60", tool_vbit, 1, 2, 0.5f, 0.0f, 60.0f, 1.5f, 20.0f);
-    engage_slope = 0.36397023f;
-    cam_maxdot = 0.99846f;
-    cam_minlen = 0.001f;
-    cam_maxlen = 0.25f;
-    image *canvas = bench_lettering();
-    const float size[3] = {bench_inches, bench_inches, 0.5f}, frac[3] = {0, 0, 1};
-    img_setrefimage(canvas, size, frac, 1.0f);
-    img_free(canvas);
+    bench_usecanvas(bench_lettering(), bench_inches, 0.5f);
     static camop op;
     double total = 0.0, axis = 0.0;
     const std::string logpath = "/tmp/kerfmill-medialaxis-bench.log";
@@ -107,13 +97,7 @@ static void bench_medialaxis(benchmark::State &state)
         op.cont = nullptr, op.toolpath = -1, op.model = -1;
         op.generating = 1;
         op.time = (float)sys_seconds();
-        const int saved = sys_logfile;
-        sys_logfile = file_open(logpath.c_str(), "wt");
-        const double t0 = sys_seconds();
-        camop_medialaxis(&op);
-        total += sys_seconds() - t0;
-        file_close(sys_logfile);
-        sys_logfile = saved;
+        total += bench_runlogged(camop_medialaxis, &op, logpath);
         axis += bench_spans(logpath, "calculating medial-axis for contours", "calculating cutpath depths");
         state.PauseTiming();
         if (op.toolpath < 0)
@@ -125,7 +109,6 @@ static void bench_medialaxis(benchmark::State &state)
     state.counters["seconds"] = total / state.iterations();
     state.counters["medialaxis_s"] = axis / state.iterations();
     state.counters["medialaxis_share"] = total > 0 ? axis / total : 0.0;
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_medialaxis)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();

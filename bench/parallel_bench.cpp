@@ -2,7 +2,7 @@
 // inch ball nose at a 10 % stepover: one level, and four roughing levels of
 // 1/8 inch. Beside the seconds of a whole run, the share of the cut
 // surface's dilation, read from its "convolution complete" log line.
-#include "benchsetup.h"
+#include "cambench.h"
 #include "cam/cam.h"
 #include "cam/engage.h"
 #include "cam/generate.h"
@@ -47,19 +47,9 @@ struct bench_log {
 
 static void bench_parallel(benchmark::State &state)
 {
-    if (cam_mutex < 0)
-        cam_mutex = sys_createmutex();
-    project.units = 1;
-    cam_settooldefaults();
+    bench_caminches();
     cam_settool(1, "ball 1/8", tool_cylinder, 1, 2, 0.125f, 0.5f, 0.0625f, 1.5f, 20.0f);
-    engage_slope = 0.36397023f; // ramps at the tool's 20 degrees
-    cam_maxdot = 0.99846f;      // simplify 50 %
-    cam_minlen = 0.001f;
-    cam_maxlen = 0.25f;
-    image *relief = bench_field("relief", bench_side, 0.3f);
-    const float size[3] = {8, 8, 0.5f}, frac[3] = {0, 0, 1};
-    img_setrefimage(relief, size, frac, 1.0f);
-    img_free(relief);
+    bench_usecanvas(bench_field("relief", bench_side, 0.3f), 8, 0.5f);
     static camop op;
     double dilation = 0.0, total = 0.0;
     for (auto _ : state) {
@@ -81,7 +71,6 @@ static void bench_parallel(benchmark::State &state)
     state.counters["seconds"] = total / state.iterations();
     state.counters["dilation_s"] = dilation / state.iterations();
     state.counters["dilation_share"] = total > 0 ? dilation / total : 0.0;
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_parallel)->Arg(1)->Arg(4)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();

@@ -1,7 +1,7 @@
 // Paths Carving of a 500-curve paths-layer over a 2048 x 2048 relief (8 x 8
 // x 0.5 inch), draped on the canvas widened by a 1/8 inch ball's profile,
 // in 4 levels of 1/8 inch: the seconds of a whole run.
-#include "benchsetup.h"
+#include "cambench.h"
 #include "cam/cam.h"
 #include "cam/engage.h"
 #include "cam/generate.h"
@@ -54,21 +54,11 @@ static int bench_layer()
 
 static void bench_pathscut(benchmark::State &state)
 {
-    if (cam_mutex < 0)
-        cam_mutex = sys_createmutex();
-    project.units = 1;
     project.scale = 1.0f;
     project.size[0] = project.size[1] = 8, project.size[2] = 0.5f;
-    cam_settooldefaults();
+    bench_caminches();
     cam_settool(1, "ball 1/8", tool_cylinder, 1, 2, 0.125f, 0.5f, 0.0625f, 1.5f, 20.0f);
-    engage_slope = 0.36397023f;
-    cam_maxdot = 0.99846f;
-    cam_minlen = 0.001f;
-    cam_maxlen = 0.25f;
-    image *relief = bench_field("relief", bench_side, 0.3f);
-    const float size[3] = {8, 8, 0.5f}, frac[3] = {0, 0, 1};
-    img_setrefimage(relief, size, frac, 1.0f);
-    img_free(relief);
+    bench_usecanvas(bench_field("relief", bench_side, 0.3f), 8, 0.5f);
     const int slot = bench_layer();
     const uint32_t uid = project.layers[slot].uid, options = pathscut_surface | pathscut_cutter;
     static camop op;
@@ -91,7 +81,6 @@ static void bench_pathscut(benchmark::State &state)
     }
     state.counters["seconds"] = total / state.iterations();
     project_layerfree(slot);
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_pathscut)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();

@@ -5,7 +5,7 @@
 // and its ring and vertex counts; then Clipper's ClipperOffset offsetting
 // the same outline by the same distances (r, r + S, r + 2S, ... until
 // nothing is left), the independent counterpart of our ring generation.
-#include "benchsetup.h"
+#include "cambench.h"
 #include "cam/cam.h"
 #include "cam/engage.h"
 #include "cam/generate.h"
@@ -134,13 +134,7 @@ static void bench_pocketing(benchmark::State &state)
         op.aux[0] = 17.0f, op.aux[1] = op.aux[2] = 0.0f, op.cont = nullptr, op.toolpath = -1;
         op.generating = 1;
         op.time = (float)sys_seconds();
-        const int saved = sys_logfile;
-        sys_logfile = file_open(path.c_str(), "wt");
-        const double t0 = sys_seconds();
-        cam_pocketing(&op);
-        total += sys_seconds() - t0;
-        file_close(sys_logfile);
-        sys_logfile = saved;
+        total += bench_runlogged(cam_pocketing, &op, path);
         bench_stages s = bench_readlog(path);
         remove(path.c_str());
         sum.distance += s.distance, sum.bridges += s.bridges, sum.rings += s.rings, sum.tree += s.tree;
@@ -160,8 +154,7 @@ static void bench_pocketing(benchmark::State &state)
     state.counters["rings"] = (double)sum.nodes;
     state.counters["ring_verts"] = (double)sum.ringverts;
     state.counters["cut_verts"] = (double)sum.cutverts;
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_pocketing)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 

@@ -4,7 +4,7 @@
 // whole run, the seconds of its ring offsetting (distance field and the
 // five traced offset levels, read from the log), and Clipper's ClipperOffset
 // (libpolyclipping) offsetting the same outlines by the same distances.
-#include "benchsetup.h"
+#include "cambench.h"
 #include "cam/cam.h"
 #include "cam/engage.h"
 #include "cam/generate.h"
@@ -83,19 +83,9 @@ static double bench_between(const std::string &path, const char *from, const cha
 
 static void bench_profiling(benchmark::State &state)
 {
-    if (cam_mutex < 0)
-        cam_mutex = sys_createmutex();
-    project.units = 1;
-    cam_settooldefaults();
+    bench_caminches();
     cam_settool(1, "flat 1/4", tool_cylinder, 1, 2, 0.25f, 0.5f, 0.0f, 1.5f, 20.0f);
-    engage_slope = 0.36397023f;
-    cam_maxdot = 0.99846f;
-    cam_minlen = 0.001f;
-    cam_maxlen = 0.25f;
-    image *canvas = bench_frames();
-    const float size[3] = {bench_inches, bench_inches, 0.5f}, frac[3] = {0, 0, 1};
-    img_setrefimage(canvas, size, frac, 1.0f);
-    img_free(canvas);
+    bench_usecanvas(bench_frames(), bench_inches, 0.5f);
     static camop op;
     double total = 0.0, offsetting = 0.0;
     const std::string logpath = "/tmp/kerfmill-profiling-bench.log";
@@ -111,13 +101,7 @@ static void bench_profiling(benchmark::State &state)
         op.cont = nullptr, op.toolpath = -1, op.model = -1;
         op.generating = 1;
         op.time = (float)sys_seconds();
-        const int saved = sys_logfile;
-        sys_logfile = file_open(logpath.c_str(), "wt");
-        const double t0 = sys_seconds();
-        camop_profiling(&op);
-        total += sys_seconds() - t0;
-        file_close(sys_logfile);
-        sys_logfile = saved;
+        total += bench_runlogged(camop_profiling, &op, logpath);
         offsetting += bench_between(logpath, "generating distance transform", "determining root node tree depths");
         state.PauseTiming();
         if (op.toolpath < 0)
@@ -128,8 +112,7 @@ static void bench_profiling(benchmark::State &state)
     remove(logpath.c_str());
     state.counters["seconds"] = total / state.iterations();
     state.counters["offsetting_s"] = offsetting / state.iterations();
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_profiling)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 

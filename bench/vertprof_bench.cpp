@@ -3,7 +3,7 @@
 // fillet height 0.1 inch: the seconds of a whole run, and of tracing the
 // offset outline from the region's distance field alone, to set beside
 // bench/vertprof_shapely.py's buffer of the same square by 1.05 r.
-#include "benchsetup.h"
+#include "cambench.h"
 #include "cam/cam.h"
 #include "cam/generate.h"
 #include "cam/profile.h"
@@ -88,7 +88,6 @@ static void bench_vertprof(benchmark::State &state)
     img_free(padded);
     img_free(mask);
     img_free(square);
-    const float none[3] = {1, 1, 1};
-    img_setrefimage(nullptr, none, none, 1.0f);
+    bench_dropcanvas();
 }
 BENCHMARK(bench_vertprof)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();

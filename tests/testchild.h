@@ -7,8 +7,13 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,4 +62,41 @@ inline int testchild_run(const std::vector<std::string> &args, double seconds, c
     int err = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return err == 0 ? testchild_wait(pid, seconds) : -1;
+}
+
+// Runs the python3 script (a path under the tests folder) as an oracle on a
+// request written to a scratch file: the lines of its answer file, empty
+// when it failed. Both scratch files are removed again.
+inline std::vector<std::string> testchild_ask(const char *script, const std::string &request)
+{
+    char in[] = "/tmp/kerfmill-askq-XXXXXX", out[] = "/tmp/kerfmill-aska-XXXXXX";
+    close(mkstemp(in));
+    close(mkstemp(out));
+    std::ofstream(in, std::ios::binary) << request;
+    std::vector<std::string> lines;
+    if (testchild_run({"/usr/bin/python3", std::string(KERFMILL_TESTS_DIR "/") + script, in, out}, 120) == 0) {
+        std::ifstream f(out);
+        for (std::string line; std::getline(f, line);)
+            lines.push_back(line);
+    }
+    remove(in);
+    remove(out);
+    return lines;
+}
+
+// Every number of an oracle's JSON answer in order, brackets and commas
+// read as spaces; empty when it failed.
+inline std::vector<double> testchild_asknumbers(const char *script, const std::string &request)
+{
+    std::string text;
+    for (const std::string &line : testchild_ask(script, request))
+        text += line + "\n";
+    for (char &c : text)
+        if (c == '[' || c == ']' || c == ',')
+            c = ' ';
+    std::istringstream s(text);
+    std::vector<double> result;
+    for (double v; s >> v;)
+        result.push_back(v);
+    return result;
 }

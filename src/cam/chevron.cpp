@@ -29,14 +29,6 @@ struct chevron_frame {
 };
 } // namespace
 
-static uint32_t chevron_vertcount(const contour *k)
-{
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < k->numpolys; i++)
-        n += k->vertcount[i];
-    return n;
-}
-
 // Steps 5 to 7: rows + 1 zig-zag rows, each of cols legs of 11 samples.
 static contour *chevron_pattern(const cam_gen *g, const chevron_frame &f, const float *box, float w, float h)
 {
@@ -257,7 +249,7 @@ static contour *chevron_make(const cam_gen *g, const cam_lines *w)
     cont_free(pattern);
     if (clipped)
         sys_log("clipped contour down to %d polylines %d verts", (int)clipped->numpolys,
-                (int)chevron_vertcount(clipped));
+                (int)cam_genvertcount(clipped));
     return clipped;
 }
 
@@ -288,29 +280,15 @@ void camop_chevron(void *arg)
         return;
     const float a = g.step * 1.5f * g.scale, linkdist2 = a * a / (g.scale * g.scale);
     float start[3] = {-g.origin[0], -g.origin[1], -g.origin[2]};
-    const float span = std::fmax(g.z0 - g.z1, 1e-6f);
     for (float zprev = g.z0, z = cam_gennextlevel(&g, zprev);; zprev = z, z = cam_gennextlevel(&g, z)) {
-        sys_log("contouring paths... @z %f->%f", zprev, z);
-        contour *k = con_simplify(work.sc, work.clipped, w.sizevec, w.originvec, z, zprev, cam_maxdot, cam_minlen,
-                                  cam_maxlen);
-        if (k)
-            sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)chevron_vertcount(k));
+        contour *k = camop_drapelevel(&w, work.sc, work.clipped, z, zprev);
         if (k && k->numpolys) {
             k = camop_restclip(&g, k);
             chevron_emit(&g, k, linkdist2);
-            cam_genengage(&g, zprev);
-            if (op->flags & camop_sortpaths) {
-                float end[3];
-                toolpath_sortpaths(end, g.slot, start, op->dir == 2, 1,
-                                   (op->flags & camop_linkcuts) ? 2.5f * g.step : 0.0f);
-                memcpy(start, end, sizeof(start));
-            } else {
-                toolpath_engagepaths(g.slot);
-            }
+            cam_genorderlevel(&g, zprev, start);
         }
         cont_free(k);
-        op->progress.store(std::fmin(1.0f, (g.z0 - z) / span) * 0.99f, std::memory_order_release);
-        if (cam_genlastlevel(&g, z))
+        if (cam_genleveldone(&g, z))
             break;
     }
     img_free(work.sc);

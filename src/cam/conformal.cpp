@@ -76,14 +76,6 @@ void bitree_free()
 
 // ---------------------------------------------------------------- lines
 
-static uint32_t conformal_vertcount(const contour *k)
-{
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < k->numpolys; i++)
-        n += k->vertcount[i];
-    return n;
-}
-
 // Steps 2 to 5: the reduced canvas mixed into the ramp, and the ramp's span
 // dmax (pixels of the reduced canvas) along the gradient. Null (logged)
 // when the canvas is too small for a ramp or an image cannot be had.
@@ -162,7 +154,7 @@ static contour *conformal_trace(const cam_gen *g, const cam_lines *canvas, const
             break;
         }
     }
-    sys_log("...contoured %d polylines, %d verts", (int)lines->numpolys, (int)conformal_vertcount(lines));
+    sys_log("...contoured %d polylines, %d verts", (int)lines->numpolys, (int)cam_genvertcount(lines));
     return lines;
 }
 
@@ -282,32 +274,18 @@ void camop_conformal(void *arg)
         return;
     const float a = g.step * 1.5f * g.scale, linkdist2 = a * a / (g.scale * g.scale);
     float start[3] = {-g.origin[0], -g.origin[1], -g.origin[2]};
-    const float span = std::fmax(g.z0 - g.z1, 1e-6f);
     for (float zprev = g.z0, z = cam_gennextlevel(&g, zprev);; zprev = z, z = cam_gennextlevel(&g, z)) {
-        sys_log("contouring paths... @z %f->%f", zprev, z);
-        contour *k = con_simplify(work.sc, work.lines, w.sizevec, w.originvec, z, zprev, cam_maxdot, cam_minlen,
-                                  cam_maxlen);
-        if (k)
-            sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)conformal_vertcount(k));
+        contour *k = camop_drapelevel(&w, work.sc, work.lines, z, zprev);
         k = camop_restclip(&g, k);
         if (k && k->numpolys) {
             if (op->dir == 2)
                 conformal_emitnearest(&g, k, linkdist2);
             else
                 conformal_emittree(&g, k);
-            cam_genengage(&g, zprev);
-            if (op->flags & camop_sortpaths) {
-                float end[3];
-                toolpath_sortpaths(end, g.slot, start, op->dir == 2, 1,
-                                   (op->flags & camop_linkcuts) ? 2.5f * g.step : 0.0f);
-                memcpy(start, end, sizeof(start));
-            } else {
-                toolpath_engagepaths(g.slot);
-            }
+            cam_genorderlevel(&g, zprev, start);
         }
         cont_free(k);
-        op->progress.store(std::fmin(1.0f, (g.z0 - z) / span) * 0.99f, std::memory_order_release);
-        if (cam_genlastlevel(&g, z))
+        if (cam_genleveldone(&g, z))
             break;
     }
     work.release();

@@ -277,10 +277,48 @@ int cam_genlastlevel(const cam_gen *g, float z)
     return std::fabs(z - g->z1) < 0.0001f;
 }
 
+void cam_genmapping(const float *size, const float *origin, float *sizevec, float *originvec)
+{
+    sizevec[0] = size[0];
+    sizevec[1] = -size[1];
+    sizevec[2] = size[2];
+    originvec[0] = -origin[0];
+    originvec[1] = size[1] - origin[1];
+    originvec[2] = -origin[2];
+}
+
 void cam_genengage(const cam_gen *g, float zprev)
 {
     engage_cutz = zprev + 0.04f / g->scale;
     sys_log("engage cutz = %f", engage_cutz);
+}
+
+void cam_genorderlevel(const cam_gen *g, float zprev, float *start)
+{
+    const camop *op = g->op;
+    cam_genengage(g, zprev);
+    if (op->flags & camop_sortpaths) {
+        float end[3];
+        toolpath_sortpaths(end, g->slot, start, op->dir == 2, 1, (op->flags & camop_linkcuts) ? 2.5f * g->step : 0.0f);
+        memcpy(start, end, sizeof(end));
+    } else {
+        toolpath_engagepaths(g->slot);
+    }
+}
+
+int cam_genleveldone(const cam_gen *g, float z)
+{
+    const float span = std::fmax(g->z0 - g->z1, 1e-6f);
+    g->op->progress.store(std::fmin(1.0f, (g->z0 - z) / span) * 0.99f, std::memory_order_release);
+    return cam_genlastlevel(g, z);
+}
+
+uint32_t cam_genvertcount(const contour *k)
+{
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < k->numpolys; i++)
+        n += k->vertcount[i];
+    return n;
 }
 
 // ---------------------------------------------------------------- input

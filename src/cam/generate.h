@@ -90,8 +90,20 @@ int cam_genclaim(cam_gen *g, int ramps);
 // previous level; cam_genlastlevel says when the level is the final one.
 float cam_gennextlevel(const cam_gen *g, float prev);
 int cam_genlastlevel(const cam_gen *g, float z);
+// The mapping vectors that place a canvas-sized image (rows from the top
+// edge down) of the given size and origin in project space, for contouring.
+void cam_genmapping(const float *size, const float *origin, float *sizevec, float *originvec);
 // Entry cuts of the coming level start 0.04 inch above zprev.
 void cam_genengage(const cam_gen *g, float zprev);
+// Orders the paths a level added: engage height from zprev, then nearest-next
+// from start (moved to where the sort ends; close cuts linked with flag 0x4) when
+// the operation sorts, else entry cuts in the order of generation.
+void cam_genorderlevel(const cam_gen *g, float zprev, float *start);
+// Ends the level reaching z: progress up to 0.99 by depth; 1 when it was the
+// last level.
+int cam_genleveldone(const cam_gen *g, float z);
+// The number of vertices over all of k's polylines, for the log.
+uint32_t cam_genvertcount(const contour *k);
 // The polylines of the operation's paths input (flag 0x200: one paths-layer;
 // 0x2000: a layer group), named by type-specific value aux; null for the
 // canvas input or when none can be made.

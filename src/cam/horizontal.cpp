@@ -84,22 +84,9 @@ void horz_fail(horz_run &r)
     cam_genfail(r.g);
 }
 
-uint32_t horz_vertcount(const contour *c)
-{
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < c->numpolys; i++)
-        n += c->vertcount[i];
-    return n;
-}
-
 void horz_mapping(horz_run &r)
 {
-    r.sizevec[0] = r.size[0];
-    r.sizevec[1] = -r.size[1];
-    r.sizevec[2] = r.size[2];
-    r.originvec[0] = -r.origin[0];
-    r.originvec[1] = r.size[1] - r.origin[1];
-    r.originvec[2] = -r.origin[2];
+    cam_genmapping(r.size, r.origin, r.sizevec, r.originvec);
 }
 
 // ---------------------------------------------------------------- surface
@@ -186,7 +173,7 @@ int horz_bridges(horz_run &r, image *dist, float t)
         sys_error("cam_horizontal: no bridging contour");
         return 0;
     }
-    sys_log("...contoured polys:%d verts:%d", (int)k->numpolys, (int)horz_vertcount(k));
+    sys_log("...contoured polys:%d verts:%d", (int)k->numpolys, (int)cam_genvertcount(k));
     if (k->numpolys == 0) {
         r.bridging = 0;
         cont_free(k);
@@ -205,7 +192,7 @@ int horz_bridges(horz_run &r, image *dist, float t)
         return 0;
     }
     sys_log("...generated %d bridges", (int)b->numpolys);
-    const uint32_t verts = horz_vertcount(b);
+    const uint32_t verts = cam_genvertcount(b);
     for (uint32_t i = 0; i < verts; i++)
         b->verts[i * 3 + 2] = 1.0f;
     if (r.op->cont && b->numpolys)

@@ -108,25 +108,15 @@ static int labyr_outline(cam_gen *g, labyr_work &work)
     return 1;
 }
 
-static uint32_t labyr_vertcount(const contour *k)
-{
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < k->numpolys; i++)
-        n += k->vertcount[i];
-    return n;
-}
-
 // One pass: draped, clipped against the rest, added open with the entry
 // method as engage kind, then given entry cuts or ordered nearest-next.
 static void labyr_pass(const cam_gen *g, const cam_lines &w, const image *sc, const contour *outline, float ztop,
                        float zlow, float *from)
 {
     const camop *op = g->op;
-    sys_log("contouring paths... @z %f->%f", ztop, zlow);
-    contour *k = con_simplify(sc, outline, w.sizevec, w.originvec, zlow, ztop, cam_maxdot, cam_minlen, cam_maxlen);
+    contour *k = camop_drapelevel(&w, sc, outline, zlow, ztop);
     if (!k)
         return;
-    sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)labyr_vertcount(k));
     k = camop_restclip(g, k);
     const float *v = k->verts;
     for (uint32_t i = 0; i < k->numpolys; v += 3 * (size_t)k->vertcount[i], i++)
@@ -134,17 +124,8 @@ static void labyr_pass(const cam_gen *g, const cam_lines &w, const image *sc, co
             float end[3];
             toolpath_addpath(end, g->slot, op->entry, 0, 0, 0, 1, (int)k->vertcount[i], v);
         }
-    if (k->numpolys) {
-        cam_genengage(g, ztop);
-        if (op->flags & camop_sortpaths) {
-            const float link = (op->flags & camop_linkcuts) ? 2.5f * g->step : 0.0f;
-            float end[3];
-            toolpath_sortpaths(end, g->slot, from, op->dir == 2, 1, link);
-            memcpy(from, end, sizeof(end));
-        } else {
-            toolpath_engagepaths(g->slot);
-        }
-    }
+    if (k->numpolys)
+        cam_genorderlevel(g, ztop, from);
     cont_free(k);
 }
 
@@ -167,11 +148,9 @@ void camop_labyrinth(cam_gen *g)
     if (!cam_genclaim(g, 1))
         return;
     float from[3] = {-g->origin[0], -g->origin[1], -g->origin[2]};
-    const float span = std::fmax(g->z0 - g->z1, 1e-6f);
     for (float ztop = g->z0, zlow = cam_gennextlevel(g, ztop);; ztop = zlow, zlow = cam_gennextlevel(g, zlow)) {
         labyr_pass(g, w, work.sc, work.outline, ztop, zlow, from);
-        g->op->progress.store(std::fmin(1.0f, (g->z0 - zlow) / span) * 0.99f, std::memory_order_release);
-        if (cam_genlastlevel(g, zlow))
+        if (cam_genleveldone(g, zlow))
             break;
     }
     cam_genend(g, 0, nullptr);

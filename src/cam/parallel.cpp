@@ -23,12 +23,7 @@
 
 void camop_linesmapping(cam_lines *w)
 {
-    w->sizevec[0] = w->size[0];
-    w->sizevec[1] = -w->size[1];
-    w->sizevec[2] = w->size[2];
-    w->originvec[0] = -w->origin[0];
-    w->originvec[1] = w->size[1] - w->origin[1];
-    w->originvec[2] = -w->origin[2];
+    cam_genmapping(w->size, w->origin, w->sizevec, w->originvec);
 }
 
 void camop_linesgeometry(const cam_gen *g, cam_lines *w)
@@ -75,14 +70,6 @@ image *camop_cutsurface(const cam_gen *g, cam_lines *w)
 
 // ---------------------------------------------------------------- one level
 
-static uint32_t lines_vertcount(const contour *c)
-{
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < c->numpolys; i++)
-        n += c->vertcount[i];
-    return n;
-}
-
 contour *camop_cliplevel(const cam_gen *g, const cam_lines *w, const image *sc, const contour *lines, float z,
                          float zprev)
 {
@@ -90,9 +77,18 @@ contour *camop_cliplevel(const cam_gen *g, const cam_lines *w, const image *sc, 
     contour *k = con_simplify(sc, lines, w->sizevec, w->originvec, z, zprev, cam_maxdot, cam_minlen, cam_maxlen);
     if (!k)
         return nullptr;
-    sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)lines_vertcount(k));
+    sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)cam_genvertcount(k));
     if (g->op->cont)
         con_append(k, g->op->cont);
+    return k;
+}
+
+contour *camop_drapelevel(const cam_lines *w, const image *sc, const contour *lines, float z, float zprev)
+{
+    sys_log("contouring paths... @z %f->%f", zprev, z);
+    contour *k = con_simplify(sc, lines, w->sizevec, w->originvec, z, zprev, cam_maxdot, cam_minlen, cam_maxlen);
+    if (k)
+        sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)cam_genvertcount(k));
     return k;
 }
 
@@ -106,7 +102,7 @@ contour *camop_restclip(const cam_gen *g, contour *k)
     contour *clipped = con_sampleimage(cam_restsurface, k, canvas.sizevec, canvas.originvec);
     if (!clipped)
         return k; // logged by the clip; the unclipped cuts stay safe to run
-    sys_log("... %d polylines, %d verts", (int)clipped->numpolys, (int)lines_vertcount(clipped));
+    sys_log("... %d polylines, %d verts", (int)clipped->numpolys, (int)cam_genvertcount(clipped));
     cont_free(k);
     return clipped;
 }
@@ -464,7 +460,6 @@ void camop_parallel(void *arg)
         return;
     const float maxdistsqr = camop_linkdistsqr(&g);
     float last[3] = {0.0f, 0.0f, 0.0f};
-    const float span = std::fmax(g.z0 - g.z1, 1e-6f);
     for (float zprev = g.z0, z = cam_gennextlevel(&g, zprev);; zprev = z, z = cam_gennextlevel(&g, z)) {
         contour *k = camop_restclip(&g, camop_cliplevel(&g, &w, work.sc, work.lines, z, zprev));
         if (k && k->numpolys) {
@@ -476,8 +471,7 @@ void camop_parallel(void *arg)
             toolpath_engagepaths(g.slot);
         }
         cont_free(k);
-        g.op->progress.store(std::fmin(1.0f, (g.z0 - z) / span) * 0.99f, std::memory_order_release);
-        if (cam_genlastlevel(&g, z))
+        if (cam_genleveldone(&g, z))
             break;
     }
     work.release(); // before the operation is published as done

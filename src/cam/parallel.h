@@ -31,6 +31,9 @@ image *camop_cutsurface(const cam_gen *g, cam_lines *w);
 // following it but not below z; appended to the operation's working contour.
 contour *camop_cliplevel(const cam_gen *g, const cam_lines *w, const image *sc, const contour *lines, float z,
                          float zprev);
+// The cut lines draped on the surface sc where it lies at or below zprev,
+// following it but not below z, and simplified; null when none can be made.
+contour *camop_drapelevel(const cam_lines *w, const image *sc, const contour *lines, float z, float zprev);
 // With flag 0x1 and a rest surface, k is replaced by its parts below the
 // rest surface (k is freed); otherwise k is returned as it is.
 contour *camop_restclip(const cam_gen *g, contour *k);

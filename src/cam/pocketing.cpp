@@ -456,12 +456,7 @@ int pock_field(pock_run &r)
         return 0;
     sys_log("...calculated distances");
     r.dmax = std::fmax(r.size[0], r.size[1]);
-    r.sizevec[0] = r.size[0];
-    r.sizevec[1] = -r.size[1];
-    r.sizevec[2] = r.size[2];
-    r.originvec[0] = -r.origin[0];
-    r.originvec[1] = r.size[1] - r.origin[1];
-    r.originvec[2] = -r.origin[2];
+    cam_genmapping(r.size, r.origin, r.sizevec, r.originvec);
     return 1;
 }
 

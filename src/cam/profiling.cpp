@@ -152,12 +152,7 @@ int prof_field(prof_run &r)
     const float pixel = r.size[0] / (float)mask->width;
     r.field = img_scalardistsmooth(mask, pixel, -r.offset);
     img_free(mask);
-    r.sizevec[0] = r.size[0];
-    r.sizevec[1] = -r.size[1];
-    r.sizevec[2] = r.size[2];
-    r.originvec[0] = -r.origin[0];
-    r.originvec[1] = r.size[1] - r.origin[1];
-    r.originvec[2] = -r.origin[2];
+    cam_genmapping(r.size, r.origin, r.sizevec, r.originvec);
     return r.field != nullptr;
 }
 

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 int camop_spiralverts(std::vector<float> &out, double cx, double cy, double z, double limit, double s, int g,
                       double scale)
@@ -32,14 +31,6 @@ int camop_spiralverts(std::vector<float> &out, double cx, double cy, double z, d
             return 1;
         t += 8.0 / (scale * r + 1.0);
     }
-}
-
-static uint32_t spiral_vertcount(const contour *k)
-{
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < k->numpolys; i++)
-        n += k->vertcount[i];
-    return n;
 }
 
 // Steps 2 to 4: the spiral contour (possibly empty); null (logged) on failure.
@@ -99,7 +90,6 @@ void camop_spiral(void *arg)
     cam_gen g;
     if (!cam_genbegin(&g, (camop *)arg, "camop_spiral", "CAMOP_SPIRAL"))
         return;
-    camop *op = g.op;
     cam_lines w;
     camop_linesgeometry(&g, &w);
     if (!cam_gencheckstep(&g))
@@ -114,29 +104,15 @@ void camop_spiral(void *arg)
     if (!cam_genclaim(&g, 1))
         return;
     float start[3] = {-g.origin[0], -g.origin[1], -g.origin[2]};
-    const float span = std::fmax(g.z0 - g.z1, 1e-6f);
     for (float zprev = g.z0, z = cam_gennextlevel(&g, zprev);; zprev = z, z = cam_gennextlevel(&g, z)) {
-        sys_log("contouring paths... @z %f->%f", zprev, z);
-        contour *k = con_simplify(work.sc, work.spiral, w.sizevec, w.originvec, z, zprev, cam_maxdot, cam_minlen,
-                                  cam_maxlen);
-        if (k)
-            sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)spiral_vertcount(k));
+        contour *k = camop_drapelevel(&w, work.sc, work.spiral, z, zprev);
         k = camop_restclip(&g, k);
         if (k && k->numpolys) {
             spiral_emit(&g, k);
-            cam_genengage(&g, zprev);
-            if (op->flags & camop_sortpaths) {
-                float end[3];
-                toolpath_sortpaths(end, g.slot, start, op->dir == 2, 1,
-                                   (op->flags & camop_linkcuts) ? 2.5f * g.step : 0.0f);
-                memcpy(start, end, sizeof(start));
-            } else {
-                toolpath_engagepaths(g.slot);
-            }
+            cam_genorderlevel(&g, zprev, start);
         }
         cont_free(k);
-        op->progress.store(std::fmin(1.0f, (g.z0 - z) / span) * 0.99f, std::memory_order_release);
-        if (cam_genlastlevel(&g, z))
+        if (cam_genleveldone(&g, z))
             break;
     }
     work.release();

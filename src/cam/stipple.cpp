@@ -331,6 +331,17 @@ static void stip_emit(const stip_run &r)
     }
 }
 
+void cam_dotorder(const cam_gen *g)
+{
+    if (g->op->flags & camop_sortpaths) {
+        const float from[3] = {-999999.0f, 0.0f, 0.0f};
+        float end[3];
+        toolpath_sortpaths(end, g->slot, from, 0, 0, 0.0f);
+    } else {
+        toolpath_engagepaths(g->slot);
+    }
+}
+
 void camop_stipple(void *arg)
 {
     cam_gen g;
@@ -368,12 +379,6 @@ void camop_stipple(void *arg)
     }
     stip_emit(r);
     stip_free(r);
-    if (g.op->flags & camop_sortpaths) {
-        const float from[3] = {-999999.0f, 0.0f, 0.0f};
-        float end[3];
-        toolpath_sortpaths(end, g.slot, from, 0, 0, 0.0f);
-    } else {
-        toolpath_engagepaths(g.slot);
-    }
+    cam_dotorder(&g);
     cam_genend(&g, 0, nullptr);
 }

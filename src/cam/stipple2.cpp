@@ -261,12 +261,6 @@ void camop_stipple2(void *arg)
     stip2_emit(r);
     free(r.dots);
     r.dots = nullptr;
-    if (g.op->flags & camop_sortpaths) {
-        const float from[3] = {-999999.0f, 0.0f, 0.0f};
-        float end[3];
-        toolpath_sortpaths(end, g.slot, from, 0, 0, 0.0f);
-    } else {
-        toolpath_engagepaths(g.slot);
-    }
+    cam_dotorder(&g);
     cam_genend(&g, 0, nullptr);
 }

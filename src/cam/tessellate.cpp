@@ -549,14 +549,6 @@ static void tess_emit(const cam_gen *g, const cam_lines &w, const image *sc, con
     }
 }
 
-static uint32_t tess_vertcount(const contour *k)
-{
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < k->numpolys; i++)
-        n += k->vertcount[i];
-    return n;
-}
-
 // The chain of leaf: its ring, then each enclosing ring out to the tile's
 // outermost. 0 when the contour cannot take it.
 static int tess_chain(const cam_gen *g, const tess_rings &r, int leaf, contour *chain)
@@ -576,10 +568,8 @@ static void tess_passes(const cam_gen *g, const cam_lines &w, const image *sc, c
 {
     float ztop = g->z0, zlow = std::fmax(g->z1, ztop - g->doc);
     for (;;) {
-        sys_log("contouring paths... @z %f->%f", ztop, zlow);
-        contour *k = con_simplify(sc, chain, w.sizevec, w.originvec, zlow, ztop, cam_maxdot, cam_minlen, cam_maxlen);
+        contour *k = camop_drapelevel(&w, sc, chain, zlow, ztop);
         if (k) {
-            sys_log("...%d polylines, %d verts", (int)k->numpolys, (int)tess_vertcount(k));
             if (k->numpolys) {
                 if (g->op->cont)
                     con_append(k, g->op->cont);

@@ -102,8 +102,7 @@ int vprof_field(vprof_run &r)
     if (!r.field)
         return 0;
     sys_log("...distance transformed thresh");
-    r.sizevec[0] = r.size[0], r.sizevec[1] = -r.size[1], r.sizevec[2] = r.size[2];
-    r.originvec[0] = -r.origin[0], r.originvec[1] = r.size[1] - r.origin[1], r.originvec[2] = -r.origin[2];
+    cam_genmapping(r.size, r.origin, r.sizevec, r.originvec);
     return 1;
 }
 

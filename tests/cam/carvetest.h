@@ -8,6 +8,7 @@
 #include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "carvesim.h"
+#include "gentest.h"
 #include "img/image.h"
 
 #include <algorithm>
@@ -116,3 +117,35 @@ inline carve_tool carve_toolof(int n, double maxdepth)
     }
     return carve_flat(0.0);
 }
+
+// A relief of a table of cases: its name and its height over the unit
+// square (u right, v up).
+struct carve_relief {
+    const char *name;
+    double (*height)(double u, double v);
+};
+
+// A cutter of a table of cases, in the tool record's terms.
+struct carve_toolcase {
+    const char *name;
+    int type;
+    float flutediameter, flutelength, aux;
+};
+
+// Makes the case tool 1: two flutes, inch units.
+inline void carve_settool(const carve_toolcase &t)
+{
+    cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
+}
+
+// A generator fixture over a canvas made by carve_makecanvas, kept for the
+// simulator to judge the cuts against.
+class CarveTest : public GenTest {
+protected:
+    carve_canvas canvas{};
+    void usecanvas(const carve_canvas &c)
+    {
+        canvas = c;
+        setcanvas(c.field, c.w, c.h, c.size, c.frac);
+    }
+};

@@ -16,7 +16,7 @@
 #include <vector>
 
 namespace {
-const float flat_size[3] = {2, 1, 0.5f}, top_frac[3] = {0, 0, 1};
+const float flat_size[3] = {2, 1, 0.5f};
 
 using polyline = std::vector<std::array<double, 2>>;
 
@@ -65,19 +65,15 @@ protected:
     void SetUp() override
     {
         ParallelTest::SetUp();
-        cam_settool(1, "flat 1/16", tool_cylinder, 1, 2, 0.0625f, 0.5f, 0.0f, 1.5f, 20.0f);
-        usecanvas(carve_makecanvas(64, 32, flat_size, top_frac, [](double, double) { return 0.0; }));
+        flatcanvas(64, 32, flat_size);
     }
+    // op.cont receives the unclipped pattern.
     void setop(float angle, float w, float h, int dir, float step)
     {
-        resetop();
-        op.type = 2;
-        op.step = step, op.z_max = 0.1f, op.z_doc = 0.1f;
+        lineop(2, dir, step);
         op.aux[0] = angle, op.aux[1] = w, op.aux[2] = h;
-        op.dir = dir;
-        op.cont = cont_new(); // receives the unclipped pattern
     }
-    bool run() { return rungenerator(camop_chevron) && op.toolpath >= 0 && toolpaths[op.toolpath].moves; }
+    bool run() { return runlines(camop_chevron); }
 };
 
 TEST_F(Chevron, LegsMeetTheirRowAtTheChevronAngleAndRowsRunByDirection)
@@ -113,9 +109,7 @@ TEST_F(Chevron, LegsMeetTheirRowAtTheChevronAngleAndRowsRunByDirection)
                 EXPECT_GT(rise * (leg % 2 ? -1 : 1), 0.0) << "the first leg of a row rises, then they alternate";
             }
         }
-        cont_free(op.cont);
-        op.cont = nullptr;
-        toolpath_free(op.toolpath);
+        done();
     }
 }
 
@@ -145,9 +139,7 @@ TEST_F(Chevron, NeighbouringRowsLieAStepoverApart)
             EXPECT_GE(tp.verts[3 * k + 1], -1e-4f);
             EXPECT_LE(tp.verts[3 * k + 1], 1 + 1e-4f);
         }
-        cont_free(op.cont);
-        op.cont = nullptr;
-        toolpath_free(op.toolpath);
+        done();
     }
 }
 

@@ -43,25 +43,15 @@ protected:
     void SetUp() override
     {
         ParallelTest::SetUp();
-        cam_settool(1, "flat 1/16", tool_cylinder, 1, 2, 0.0625f, 0.5f, 0.0f, 1.5f, 20.0f);
-        usecanvas(carve_makecanvas(64, 64, canvas_size, top_frac, [](double, double) { return 0.0; }));
+        flatcanvas(64, 64, canvas_size);
     }
+    // op.cont receives every traced iso-line.
     void setop(float angle, float perturb, int dir, float step)
     {
-        resetop();
-        op.type = 9;
-        op.step = step, op.z_max = 0.1f, op.z_doc = 0.1f;
+        lineop(9, dir, step);
         op.aux[0] = angle, op.aux[1] = perturb;
-        op.dir = dir;
-        op.cont = cont_new(); // receives every traced iso-line
     }
-    bool run() { return rungenerator(camop_conformal) && op.toolpath >= 0 && toolpaths[op.toolpath].moves; }
-    void done()
-    {
-        cont_free(op.cont);
-        op.cont = nullptr;
-        toolpath_free(op.toolpath);
-    }
+    bool run() { return runlines(camop_conformal); }
 };
 
 TEST_F(Conformal, FlatCanvasGivesStraightLinesAtTheCutAngleAStepoverApart)

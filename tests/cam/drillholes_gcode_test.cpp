@@ -4,35 +4,10 @@
 // retract height between them.
 #include "cam/cnc.h"
 #include "cam/drillholes.h"
-#include "cam/writeop.h"
+#include "gcodetest.h"
 #include "gentest.h"
-#include "rs274.h"
-#include "sys/config.h"
 
-#include <unistd.h>
-
-#include <filesystem>
-
-namespace fs = std::filesystem;
-
-class DrillGcode : public GenTest {
-protected:
-    fs::path dir;
-    void SetUp() override
-    {
-        GenTest::SetUp();
-        ASSERT_EQ(cnc_init(), 1);
-        dir = fs::temp_directory_path() / ("kerfmill-drillgcode-" + std::to_string(getpid()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override
-    {
-        cam_ops[0].type = 0;
-        cam_ops[0].toolpath = -1;
-        GenTest::TearDown();
-        fs::remove_all(dir);
-    }
-};
+using DrillGcode = GcodeTest<GenTest>;
 
 TEST_F(DrillGcode, PecksReachRs274AsStraightFeeds)
 {
@@ -54,19 +29,9 @@ TEST_F(DrillGcode, PecksReachRs274AsStraightFeeds)
     ASSERT_TRUE(rungenerator());
     ASSERT_EQ(drill_numholes, 2);
     ASSERT_GE(op.toolpath, 0);
-    camop &rec = cam_ops[0];
-    rec.type = op.type, rec.tool = op.tool, rec.speed = op.speed, rec.coolant = op.coolant;
-    rec.engagefeed = op.engagefeed, rec.feed = op.feed, rec.toolpath = op.toolpath;
-
-    ASSERT_EQ(cfg_settext(cfg_postpath, "posts/LinuxCNC (mm).txt"), 1);
-    ASSERT_EQ(cnc_loadpost(), 1);
-    ASSERT_EQ(cnc_begin("LinuxCNC (mm)", 1), 1);
-    const int grid[2] = {1, 1};
-    const float spacing[2] = {0, 0}, offset[3] = {0, 0, 0};
-    float pos[3] = {0, 0, 0}, second[3] = {0, 0, 0};
-    ASSERT_GT(cam_writeoperation("drill", 0, offset, grid, spacing, pos, second), 0);
+    gcodetest_publish(op);
     const std::string program = (dir / "drill.ngc").string();
-    ASSERT_GT(cnc_end(program.c_str()), 0);
+    ASSERT_NO_FATAL_FAILURE(gcodetest_write(program, "drill"));
     rs274_result run = rs274_run(program);
     ASSERT_EQ(run.status, 0) << run.canon;
     EXPECT_EQ(run.metric, 1);

@@ -7,20 +7,15 @@
 #include "cam/cam.h"
 #include "cam/cnc.h"
 #include "cam/writeop.h"
+#include "gcodetest.h"
 #include "parallelfixture.h"
-#include "rs274.h"
 #include "sys/config.h"
 
-#include <unistd.h>
-
 #include <cmath>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // 2 x 2 x 0.5 inch, top at z = 0, 64 px: a hill beside a diagonal ridge on
 // a floor, so the cuts meet slopes in every direction and creases where
@@ -57,68 +52,23 @@ std::vector<copyat> endtoend_copies()
     return out;
 }
 
-// One move the machine should make, or did make: feed or traverse, and its
-// end point.
-struct endtoend_move {
-    int feed;
-    double end[3];
-};
-
 // The moves the program should make, worked out from the compiled slot
-// alone: each point's axes offset by its copy and scaled to post units; a
-// point that moves no axis by a resolution step writes nothing.
-std::vector<endtoend_move> endtoend_expect(int slot, double factor, double step)
+// alone, every copy in turn.
+std::vector<gcodetest_move> endtoend_expect(int slot, double factor, double step)
 {
-    std::vector<endtoend_move> out;
+    std::vector<gcodetest_move> out;
     double at[3] = {0, 0, 0};
-    const toolpath &tp = toolpaths[slot];
     for (const copyat &c : endtoend_copies()) {
         const double base[3] = {c.x(), c.y(), offset[2]};
-        size_t p = 0;
-        for (uint32_t m = 0; m < tp.num_moves; m++) {
-            const move &mv = tp.moves[m];
-            for (uint32_t k = 0; k < mv.count; k++) {
-                double next[3] = {at[0], at[1], at[2]};
-                bool moved = false;
-                for (int a = 0; a < 3; a++)
-                    if (mv.code & (1u << a)) {
-                        next[a] = (base[a] + tp.parms[p++]) * factor;
-                        moved |= std::llround(next[a] / step) != std::llround(at[a] / step);
-                    }
-                if (!moved)
-                    continue;
-                for (int a = 0; a < 3; a++)
-                    at[a] = next[a];
-                out.push_back({mv.kind == move_feed, {next[0], next[1], next[2]}});
-            }
-        }
-    }
-    return out;
-}
-
-// rs274's straight moves less those to where the machine already is (the
-// engine writes every axis again after a tool change).
-std::vector<endtoend_move> endtoend_made(const std::vector<rs274_move> &moves, double step)
-{
-    std::vector<endtoend_move> out;
-    double at[3] = {0, 0, 0};
-    for (const rs274_move &m : moves) {
-        bool moved = false;
-        for (int a = 0; a < 3; a++)
-            moved |= std::fabs(m.end[a] - at[a]) > step / 2;
-        for (int a = 0; a < 3; a++)
-            at[a] = m.end[a];
-        if (moved)
-            out.push_back({m.feed, {m.end[0], m.end[1], m.end[2]}});
+        gcodetest_expect(out, at, slot, base, factor, step);
     }
     return out;
 }
 
 } // namespace
 
-class EndToEnd : public ParallelTest {
+class EndToEnd : public GcodeTest<ParallelTest> {
 protected:
-    fs::path dir;
     std::string program;
 
     // The sheet all copies are cut from: one grid over the whole 2x2 layout
@@ -136,30 +86,8 @@ protected:
 
     void SetUp() override
     {
-        ParallelTest::SetUp();
-        ASSERT_EQ(cnc_init(), 1);
-        dir = fs::temp_directory_path() / ("kerfmill-endtoend-" + std::to_string(getpid()));
-        fs::create_directories(dir);
+        GcodeTest<ParallelTest>::SetUp();
         program = (dir / "relief.ngc").string();
-    }
-    void TearDown() override
-    {
-        if (cncout.text)
-            cnc_end(program.c_str());
-        cam_ops[0].type = 0;
-        cam_ops[0].toolpath = -1;
-        ParallelTest::TearDown();
-        fs::remove_all(dir);
-    }
-
-    // Operation record 0 as the project holds it: op's cutting fields and
-    // its compiled slot.
-    void publishop()
-    {
-        camop &rec = cam_ops[0];
-        rec.type = op.type, rec.tool = op.tool, rec.speed = op.speed, rec.coolant = op.coolant;
-        rec.engagefeed = op.engagefeed, rec.feed = op.feed, rec.toolpath = op.toolpath;
-        rec.generating = 0;
     }
 
     // The relief (lowered by the offset) at every copy, uncut stock above,
@@ -196,7 +124,7 @@ TEST_F(EndToEnd, ReliefMilledByParallelIsWrittenReadByRs274AndCarvedWithoutGouge
     op.step = 0.06f, op.z_min = 0.0f, op.z_max = 0.45f, op.z_doc = 0.25f;
     op.flags = camop_sortpaths | camop_linkcuts, op.entry = 1, op.dir = 2;
     ASSERT_TRUE(runparallel());
-    publishop();
+    gcodetest_publish(op);
 
     const carve_tool ball = carve_toolof(1, op.z_max);
     // The relief's own change across a pixel plus 1e-4, as for every
@@ -214,14 +142,8 @@ TEST_F(EndToEnd, ReliefMilledByParallelIsWrittenReadByRs274AndCarvedWithoutGouge
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.post);
-        ASSERT_EQ(cfg_settext(cfg_postpath, (std::string("posts/") + c.post + ".txt").c_str()), 1);
-        ASSERT_EQ(cnc_loadpost(), 1);
-        ASSERT_EQ(cnc_begin(c.post, project.units), 1);
-        float pos[3] = {0, 0, 0}, second[3] = {0, 0, 0};
-        ASSERT_GT(cam_writeoperation("relief", 0, offset, grid, spacing, pos, second), 0);
-        ASSERT_GT(cnc_end(program.c_str()), 0);
-        const int decimals = (int)std::lround(var_variables[postvars[cnc_motiondecimals]].numbers[0]);
-        const double step = std::pow(10.0, -decimals);
+        ASSERT_NO_FATAL_FAILURE(gcodetest_write(program, "relief", c.post, project.units, offset, grid, spacing));
+        const double step = gcodetest_resolution();
 
         // rs274 reads the program ...
         rs274_result run = rs274_run(program);
@@ -229,21 +151,8 @@ TEST_F(EndToEnd, ReliefMilledByParallelIsWrittenReadByRs274AndCarvedWithoutGouge
         EXPECT_EQ(run.metric, c.metric);
 
         // ... and goes where the offset toolpath points do.
-        const std::vector<endtoend_move> want = endtoend_expect(op.toolpath, c.factor, step);
-        const std::vector<endtoend_move> got = endtoend_made(run.moves, step);
-        ASSERT_EQ(got.size(), want.size());
-        int wrong = 0;
-        for (size_t i = 0; i < got.size() && wrong < 5; i++) {
-            bool same = got[i].feed == want[i].feed;
-            for (int a = 0; a < 3; a++)
-                same = same && std::fabs(got[i].end[a] - want[i].end[a]) <= step;
-            if (!same)
-                ADD_FAILURE() << "move " << i << ": " << (got[i].feed ? "feed to " : "rapid to ") << got[i].end[0]
-                              << ", " << got[i].end[1] << ", " << got[i].end[2] << "; expected "
-                              << (want[i].feed ? "feed to " : "rapid to ") << want[i].end[0] << ", "
-                              << want[i].end[1] << ", " << want[i].end[2];
-            wrong += !same;
-        }
+        const std::vector<gcodetest_move> want = endtoend_expect(op.toolpath, c.factor, step);
+        ASSERT_NO_FATAL_FAILURE(gcodetest_expectsame(gcodetest_made(run.moves, step), want, step));
 
         // The simulator carves rs274's moves, back in inches, into one sheet
         // under all four copies. Its first move leaves an unknown place: it

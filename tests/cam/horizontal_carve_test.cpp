@@ -14,11 +14,7 @@ namespace {
 const float canvas_size[3] = {2, 2, 0.5f}, canvas_frac[3] = {0, 0, 1}; // top at z = 0
 const int side = 40;
 
-struct Fixture {
-    const char *name;
-    double (*height)(double u, double v);
-};
-const Fixture fixtures[] = {
+const carve_relief fixtures[] = {
     // A dome: every level's outline is an island round it.
     {"dome",
      [](double u, double v) {
@@ -34,27 +30,14 @@ const Fixture fixtures[] = {
      }},
 };
 
-struct ToolCase {
-    const char *name;
-    int type;
-    float flutediameter, flutelength, aux;
-};
-const ToolCase tools[] = {
+const carve_toolcase tools[] = {
     {"flat 1/8", tool_cylinder, 0.125f, 1.0f, 0.0f},
     {"ball 1/8", tool_cylinder, 0.125f, 1.0f, 0.0625f},
     {"V 90deg 1/4", tool_vbit, 0.25f, 0.0f, 90.0f},
     {"tapered ball r1/64 5deg", tool_taperball, 0.015625f, 1.0f, 5.0f},
 };
 
-class HorizontalCarve : public GenTest {
-protected:
-    carve_canvas canvas{};
-    void usecanvas(const carve_canvas &c)
-    {
-        canvas = c;
-        setcanvas(c.field, c.w, c.h, c.size, c.frac);
-    }
-};
+using HorizontalCarve = CarveTest;
 
 } // namespace
 
@@ -65,13 +48,13 @@ TEST_F(HorizontalCarve, NoCutterGougesTheReliefAndRingsLieAtTheirLevel)
     const float levels[2] = {-0.2f, -0.4f};
     for (int ti = 0; ti < 4; ti++)
         for (int mode = 0; mode < 2; mode++) {
-            const ToolCase &t = tools[ti];
-            const Fixture &f = fixtures[(ti + mode) % 2];
+            const carve_toolcase &t = tools[ti];
+            const carve_relief &f = fixtures[(ti + mode) % 2];
             const float stock = (ti + mode) % 2 ? 0.02f : 0.0f;
             SCOPED_TRACE(std::string(f.name) + ", " + t.name + (mode ? ", finishing" : ", offsets") + ", stock " +
                          std::to_string(stock));
             usecanvas(carve_makecanvas(side, side, canvas_size, canvas_frac, f.height));
-            cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
+            carve_settool(t);
             resetop();
             op.type = 7, op.step = mode ? 0.0f : 0.06f, op.z_max = 0.4f, op.z_doc = 0.2f, op.stock = stock;
             op.flags = camop_linkcuts | camop_anydoc, op.entry = 1, op.dir = 2;

@@ -4,18 +4,11 @@
 // the compiled toolpath carves, without cutting into the relief.
 #include "cam/cnc.h"
 #include "cam/horizontal.h"
-#include "cam/writeop.h"
 #include "carvetest.h"
+#include "gcodetest.h"
 #include "gentest.h"
-#include "rs274.h"
-#include "sys/config.h"
-
-#include <unistd.h>
-
-#include <filesystem>
 
 namespace {
-namespace fs = std::filesystem;
 const float canvas_size[3] = {2, 2, 0.5f}, canvas_frac[3] = {0, 0, 1}; // top at z = 0
 
 // A bowl with a round boss standing in it.
@@ -27,25 +20,14 @@ double bowlwithboss(double u, double v)
 }
 } // namespace
 
-class HorizontalGcode : public GenTest {
+class HorizontalGcode : public GcodeTest<GenTest> {
 protected:
-    fs::path dir;
     carve_canvas canvas{};
     void SetUp() override
     {
-        GenTest::SetUp();
-        ASSERT_EQ(cnc_init(), 1);
-        dir = fs::temp_directory_path() / ("kerfmill-horizontalgcode-" + std::to_string(getpid()));
-        fs::create_directories(dir);
+        GcodeTest<GenTest>::SetUp();
         canvas = carve_makecanvas(40, 40, canvas_size, canvas_frac, bowlwithboss);
         setcanvas(canvas.field, canvas.w, canvas.h, canvas.size, canvas.frac);
-    }
-    void TearDown() override
-    {
-        cam_ops[0].type = 0;
-        cam_ops[0].toolpath = -1;
-        GenTest::TearDown();
-        fs::remove_all(dir);
     }
 };
 
@@ -60,19 +42,9 @@ TEST_F(HorizontalGcode, BothModesAreAcceptedByRs274AndCarveAlike)
         op.type = 7, op.entry = 1, op.step = step, op.z_max = 0.3f, op.z_doc = 0.15f, op.flags = camop_linkcuts;
         ASSERT_TRUE(rungenerator());
         ASSERT_GE(op.toolpath, 0);
-        camop &rec = cam_ops[0];
-        rec.type = op.type, rec.tool = op.tool, rec.speed = op.speed, rec.coolant = op.coolant;
-        rec.engagefeed = op.engagefeed, rec.feed = op.feed, rec.toolpath = op.toolpath;
-
-        ASSERT_EQ(cfg_settext(cfg_postpath, "posts/LinuxCNC (mm).txt"), 1);
-        ASSERT_EQ(cnc_loadpost(), 1);
-        ASSERT_EQ(cnc_begin("LinuxCNC (mm)", 1), 1);
-        const int grid[2] = {1, 1};
-        const float spacing[2] = {0, 0}, offset[3] = {0, 0, 0};
-        float pos[3] = {0, 0, 0}, second[3] = {0, 0, 0};
-        ASSERT_GT(cam_writeoperation(what.c_str(), 0, offset, grid, spacing, pos, second), 0);
+        camop &rec = gcodetest_publish(op);
         const std::string program = (dir / (what + ".ngc")).string();
-        ASSERT_GT(cnc_end(program.c_str()), 0);
+        ASSERT_NO_FATAL_FAILURE(gcodetest_write(program, what.c_str()));
         rs274_result run = rs274_run(program);
         ASSERT_EQ(run.status, 0) << run.canon;
         EXPECT_EQ(run.metric, 1);

@@ -91,25 +91,7 @@ std::vector<double> reference(const char *mode, const std::vector<float> &field,
         q << "]}";
     }
     q << "]}";
-    char in[] = "/tmp/kerfmill-hzq-XXXXXX", out[] = "/tmp/kerfmill-hza-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
-    std::ofstream(in) << q.str();
-    std::vector<double> result;
-    if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/cam/horizontal_scipy.py", in, out}, 120) == 0) {
-        std::ifstream f(out);
-        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        for (char &c : text)
-            if (c == '[' || c == ']' || c == ',')
-                c = ' ';
-        std::istringstream s(text);
-        double v;
-        while (s >> v)
-            result.push_back(v);
-    }
-    remove(in);
-    remove(out);
-    return result;
+    return testchild_asknumbers("cam/horizontal_scipy.py", q.str());
 }
 
 class Horizontal : public GenTest {

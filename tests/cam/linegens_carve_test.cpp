@@ -40,12 +40,7 @@ TEST_F(LineGenCarve, NoCutterGougesTheRelief)
         {"spiral", 3, camop_spiral, {0.1f, -0.05f, 0}},
         {"conformal", 9, camop_conformal, {30, 1.5f, 0}},
     };
-    struct ToolCase {
-        const char *name;
-        int type;
-        float flutediameter, flutelength, aux;
-    };
-    const ToolCase tools[] = {
+    const carve_toolcase tools[] = {
         {"ball 1/8", tool_cylinder, 0.125f, 1.0f, 0.0625f},
         {"V 90deg 1/4", tool_vbit, 0.25f, 0.0f, 90.0f},
         {"flat 1/8", tool_cylinder, 0.125f, 1.0f, 0.0f},
@@ -54,8 +49,8 @@ TEST_F(LineGenCarve, NoCutterGougesTheRelief)
     const double tol = carve_pixelchange(canvas.world()) + 1e-4;
     testlog_capture log;
     for (const Gen &g : gens)
-        for (const ToolCase &t : tools) {
-            cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
+        for (const carve_toolcase &t : tools) {
+            carve_settool(t);
             resetop();
             op.type = g.type;
             op.step = 0.1f, op.z_max = 0.45f, op.z_doc = 0.45f, op.z_min = 0.0f; // one level

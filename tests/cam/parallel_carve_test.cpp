@@ -18,11 +18,7 @@ namespace {
 const float canvas_size[3] = {2, 2, 0.5f}, canvas_frac[3] = {0, 0, 1}; // top at z = 0
 const double pixel = 2.0 / 64;
 
-struct Fixture {
-    const char *name;
-    double (*height)(double u, double v);
-};
-const Fixture fixtures[] = {
+const carve_relief fixtures[] = {
     {"dome",
      [](double u, double v) {
          const double r2 = (u - 0.5) * (u - 0.5) + (v - 0.45) * (v - 0.45);
@@ -39,12 +35,7 @@ const Fixture fixtures[] = {
      }},
 };
 
-struct ToolCase {
-    const char *name;
-    int type;
-    float flutediameter, flutelength, aux;
-};
-const ToolCase tools[] = {
+const carve_toolcase tools[] = {
     {"flat 1/8", tool_cylinder, 0.125f, 1.0f, 0.0f},
     {"ball 1/8", tool_cylinder, 0.125f, 1.0f, 0.0625f},
     {"tapered 1/32 tip 10deg", tool_tapered, 0.03125f, 1.0f, 10.0f},
@@ -91,13 +82,13 @@ TEST_F(ParallelCarve, NoCutterGougesTheRelief)
     } pairings[4] = {{0u, 0.0f}, {camop_sortpaths | camop_linkcuts, 0.03f},
                      {camop_sortpaths | camop_linkcuts, 0.0f}, {0u, 0.03f}};
     for (int fi = 0; fi < 4; fi++) {
-        const Fixture &f = fixtures[fi];
+        const carve_relief &f = fixtures[fi];
         usecanvas(carve_makecanvas(64, 64, canvas_size, canvas_frac, f.height));
         const double tol = carve_pixelchange(canvas.world()) + 1e-4;
         for (int ti = 0; ti < 5; ti++) {
-            const ToolCase &t = tools[ti];
+            const carve_toolcase &t = tools[ti];
             const auto &pair = pairings[(fi + ti) % 4];
-            cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
+            carve_settool(t);
             setop(1, pair.flags, pair.stock);
             if (!(pair.flags & camop_sortpaths))
                 op.z_doc = op.z_max; // plain emission: one level is enough
@@ -211,7 +202,7 @@ TEST_F(ParallelCarve, PocketEmissionEmitsEachPieceOnceOrLogsIt)
         return std::min(a, b);
     };
     cam_settool(1, "V 90", tool_vbit, 1, 2, 0.25f, 0.0f, 90.0f, 1.5f, 20.0f);
-    for (const Fixture &f : fixtures) {
+    for (const carve_relief &f : fixtures) {
         usecanvas(carve_makecanvas(64, 64, canvas_size, canvas_frac, f.height));
         std::map<key, int> plain;
         setop(1, 0, 0.0f);
@@ -248,10 +239,10 @@ TEST_F(ParallelCarve, DeepestGougeWithDefaultThinning)
     cam_maxlen = 0.25f;
     double deepest = 0;
     std::string where;
-    for (const Fixture &f : fixtures) {
+    for (const carve_relief &f : fixtures) {
         usecanvas(carve_makecanvas(64, 64, canvas_size, canvas_frac, f.height));
-        for (const ToolCase &t : {tools[1], tools[3]}) {
-            cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
+        for (const carve_toolcase &t : {tools[1], tools[3]}) {
+            carve_settool(t);
             setop(1, 0, 0.0f);
             ASSERT_TRUE(runparallel());
             const carve_gouge g = gouge(carve(op.z_max), 0.0);

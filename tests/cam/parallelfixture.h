@@ -9,15 +9,8 @@
 #include <array>
 #include <vector>
 
-class ParallelTest : public GenTest {
+class ParallelTest : public CarveTest {
 protected:
-    carve_canvas canvas{};
-
-    void usecanvas(const carve_canvas &c)
-    {
-        canvas = c;
-        setcanvas(c.field, c.w, c.h, c.size, c.frac);
-    }
     // Runs Parallel on op; true when it ended with a compiled toolpath.
     bool runparallel()
     {
@@ -39,4 +32,32 @@ protected:
         return out;
     }
     uint32_t numpaths() const { return toolpaths[op.toolpath].num_paths; }
+
+    // The line generators' set-up: tool 1 a 1/16 flat end mill over a flat
+    // canvas of w x h pixels and the given size, its top at z = 0.
+    void flatcanvas(int w, int h, const float size[3])
+    {
+        static const float top[3] = {0, 0, 1};
+        cam_settool(1, "flat 1/16", tool_cylinder, 1, 2, 0.0625f, 0.5f, 0.0f, 1.5f, 20.0f);
+        usecanvas(carve_makecanvas(w, h, size, top, [](double, double) { return 0.0; }));
+    }
+    // op as one level 0.1 deep of generator type in direction dir at
+    // stepover step; op.cont receives the lines the generator makes.
+    void lineop(int type, int dir, float step)
+    {
+        resetop();
+        op.type = type;
+        op.step = step, op.z_max = 0.1f, op.z_doc = 0.1f;
+        op.dir = dir;
+        op.cont = cont_new();
+    }
+    // Runs gen on op; true when it left a toolpath with moves.
+    bool runlines(camop_generator gen) { return rungenerator(gen) && op.toolpath >= 0 && toolpaths[op.toolpath].moves; }
+    // Frees what a line generator's run left.
+    void done()
+    {
+        cont_free(op.cont);
+        op.cont = nullptr;
+        toolpath_free(op.toolpath);
+    }
 };

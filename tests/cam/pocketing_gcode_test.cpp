@@ -4,18 +4,13 @@
 // simulator, fed rs274's moves, must leave the islands and walls standing
 // and the floor no deeper than the final depth.
 #include "cam/cnc.h"
-#include "cam/writeop.h"
 #include "carvetest.h"
+#include "gcodetest.h"
 #include "pocketingfixture.h"
-#include "rs274.h"
-#include "sys/config.h"
 
 #include <cmath>
-#include <filesystem>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 bool boxislands(float x, float y)
 {
@@ -23,76 +18,7 @@ bool boxislands(float x, float y)
            std::hypot(x - 0.68f, y - 0.5f) > 0.09f;
 }
 
-struct gcode_move {
-    int feed;
-    double end[3];
-};
-
-// The moves the program should make, from the compiled slot alone, in
-// post units; a point that moves no axis by a resolution step writes nothing.
-std::vector<gcode_move> gcode_expect(int slot, double factor, double step)
-{
-    std::vector<gcode_move> out;
-    double at[3] = {0, 0, 0};
-    const toolpath &tp = toolpaths[slot];
-    size_t p = 0;
-    for (uint32_t m = 0; m < tp.num_moves; m++) {
-        const move &mv = tp.moves[m];
-        for (uint32_t k = 0; k < mv.count; k++) {
-            double next[3] = {at[0], at[1], at[2]};
-            bool moved = false;
-            for (int a = 0; a < 3; a++)
-                if (mv.code & (1u << a)) {
-                    next[a] = tp.parms[p++] * factor;
-                    moved |= std::llround(next[a] / step) != std::llround(at[a] / step);
-                }
-            if (!moved)
-                continue;
-            std::copy(next, next + 3, at);
-            out.push_back({mv.kind == move_feed, {next[0], next[1], next[2]}});
-        }
-    }
-    return out;
-}
-
-// rs274's straight moves less those to where the machine already is.
-std::vector<gcode_move> gcode_made(const std::vector<rs274_move> &moves, double step)
-{
-    std::vector<gcode_move> out;
-    double at[3] = {0, 0, 0};
-    for (const rs274_move &m : moves) {
-        bool moved = false;
-        for (int a = 0; a < 3; a++)
-            moved |= std::fabs(m.end[a] - at[a]) > step / 2;
-        std::copy(m.end, m.end + 3, at);
-        if (moved)
-            out.push_back({m.feed, {m.end[0], m.end[1], m.end[2]}});
-    }
-    return out;
-}
-
-class PocketingGcode : public PocketTest {
-protected:
-    fs::path dir;
-    std::string program;
-    void SetUp() override
-    {
-        PocketTest::SetUp();
-        ASSERT_EQ(cnc_init(), 1);
-        dir = fs::temp_directory_path() / ("kerfmill-pocketgcode-" + std::to_string(getpid()));
-        fs::create_directories(dir);
-        program = (dir / "pocket.ngc").string();
-    }
-    void TearDown() override
-    {
-        if (cncout.text)
-            cnc_end(program.c_str());
-        cam_ops[0].type = 0;
-        cam_ops[0].toolpath = -1;
-        PocketTest::TearDown();
-        fs::remove_all(dir);
-    }
-};
+using PocketingGcode = GcodeTest<PocketTest>;
 
 } // namespace
 
@@ -104,42 +30,22 @@ TEST_F(PocketingGcode, RampedPocketReadByRs274LeavesTheIslands)
     op.dir = 2;
     ASSERT_TRUE(rungenerator());
     ASSERT_GE(op.toolpath, 0) << "the job failed";
-    camop &rec = cam_ops[0];
-    rec.type = op.type, rec.tool = op.tool, rec.speed = op.speed, rec.coolant = op.coolant;
-    rec.engagefeed = op.engagefeed, rec.feed = op.feed, rec.toolpath = op.toolpath;
-    rec.generating = 0;
+    gcodetest_publish(op);
 
-    const char post[] = "LinuxCNC (mm)";
     const double factor = 25.4;
-    ASSERT_EQ(cfg_settext(cfg_postpath, (std::string("posts/") + post + ".txt").c_str()), 1);
-    ASSERT_EQ(cnc_loadpost(), 1);
-    ASSERT_EQ(cnc_begin(post, project.units), 1);
-    const float offset[3] = {0, 0, 0}, spacing[2] = {0, 0};
-    const int grid[2] = {1, 1};
-    float pos[3] = {0, 0, 0}, second[3] = {0, 0, 0};
-    ASSERT_GT(cam_writeoperation("pocket", 0, offset, grid, spacing, pos, second), 0);
-    ASSERT_GT(cnc_end(program.c_str()), 0);
-    const int decimals = (int)std::lround(var_variables[postvars[cnc_motiondecimals]].numbers[0]);
-    const double step = std::pow(10.0, -decimals);
+    const std::string program = (dir / "pocket.ngc").string();
+    ASSERT_NO_FATAL_FAILURE(gcodetest_write(program, "pocket", "LinuxCNC (mm)", project.units));
+    const double step = gcodetest_resolution();
 
     rs274_result run = rs274_run(program);
     ASSERT_EQ(run.status, 0) << run.canon;
     EXPECT_EQ(run.metric, 1);
-    const std::vector<gcode_move> want = gcode_expect(op.toolpath, factor, step);
-    const std::vector<gcode_move> got = gcode_made(run.moves, step);
+    std::vector<gcodetest_move> want;
+    double at[3] = {0, 0, 0};
+    const double unshifted[3] = {0, 0, 0};
+    gcodetest_expect(want, at, op.toolpath, unshifted, factor, step);
     ASSERT_FALSE(want.empty());
-    ASSERT_EQ(got.size(), want.size());
-    int wrong = 0;
-    for (size_t i = 0; i < got.size() && wrong < 5; i++) {
-        bool same = got[i].feed == want[i].feed;
-        for (int a = 0; a < 3; a++)
-            same = same && std::fabs(got[i].end[a] - want[i].end[a]) <= step;
-        if (!same)
-            ADD_FAILURE() << "move " << i << " ends at " << got[i].end[0] << ", " << got[i].end[1] << ", "
-                          << got[i].end[2] << "; expected " << want[i].end[0] << ", " << want[i].end[1] << ", "
-                          << want[i].end[2];
-        wrong += !same;
-    }
+    ASSERT_NO_FATAL_FAILURE(gcodetest_expectsame(gcodetest_made(run.moves, step), want, step));
 
     // rs274's moves, back in inches, carved into the canvas's stock.
     carve_canvas canvas{n, n, {1, 1, 1}, {0, 0, 0}, {}};

@@ -11,13 +11,8 @@
 #include <cmath>
 
 namespace {
-struct ToolCase {
-    const char *name;
-    int type;
-    float flutediameter, flutelength, aux;
-};
 // Inch tools for a 2 x 2 x 0.5 inch canvas of 64 pixels (1/32 inch each).
-const ToolCase carve_tools[] = {
+const carve_toolcase carve_tools[] = {
     {"flat 1/4", tool_cylinder, 0.25f, 0.75f, 0.0f},
     {"ball 1/4", tool_cylinder, 0.25f, 0.75f, 0.125f},
     {"tapered 1/16 tip 10deg", tool_tapered, 0.0625f, 0.4f, 10.0f},
@@ -39,8 +34,8 @@ TEST_F(CutSurface, EqualsTheBruteForceDilationOfTheAnalyticCutters)
     const image *ref = img_refimage.load();
     const float zmax = 0.4f;
     for (float stock : {0.0f, 0.05f}) {
-        for (const ToolCase &c : carve_tools) {
-            cam_settool(1, c.name, c.type, 1, 2, c.flutediameter, c.flutelength, c.aux, 1.5f, 20.0f);
+        for (const carve_toolcase &c : carve_tools) {
+            carve_settool(c);
             image *s0 = stock > 0 ? cam_leavestock(ref, size, stock) : img_copy(ref);
             image *k = cam_gentoolprofile(0, size, dome.w, zmax);
             ASSERT_NE(s0, nullptr);

@@ -55,25 +55,7 @@ std::vector<double> offsetdistances(const std::vector<float> &ring, float distan
     for (size_t i = 0; i < pts.size(); i += 3)
         q << (i ? "," : "") << "[" << pts[i] << "," << pts[i + 1] << "]";
     q << "]}]";
-    char in[] = "/tmp/kerfmill-prq-XXXXXX", out[] = "/tmp/kerfmill-pra-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
-    std::ofstream(in) << q.str();
-    std::vector<double> result;
-    if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/geom/shapely_reference.py", in, out}, 120) == 0) {
-        std::ifstream f(out);
-        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        for (char &c : text)
-            if (c == '[' || c == ']' || c == ',')
-                c = ' ';
-        std::istringstream s(text);
-        double v;
-        while (s >> v)
-            result.push_back(v);
-    }
-    remove(in);
-    remove(out);
-    return result;
+    return testchild_asknumbers("geom/shapely_reference.py", q.str());
 }
 
 class Profiling : public GenTest {

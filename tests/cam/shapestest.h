@@ -19,19 +19,7 @@
 // The script's answer lines to a JSON list of requests; empty when it failed.
 inline std::vector<std::string> shapes_ask(const std::string &requests)
 {
-    char in[] = "/tmp/kerfmill-shq-XXXXXX", out[] = "/tmp/kerfmill-sha-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
-    std::ofstream(in) << requests;
-    std::vector<std::string> lines;
-    if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/cam/shapes_shapely.py", in, out}, 120) == 0) {
-        std::ifstream f(out);
-        for (std::string line; std::getline(f, line);)
-            lines.push_back(line);
-    }
-    remove(in);
-    remove(out);
-    return lines;
+    return testchild_ask("cam/shapes_shapely.py", requests);
 }
 
 // The numbers of an answer line after its leading word.

@@ -17,12 +17,7 @@ const float canvas_size[3] = {2, 2, 0.5f};
 const float corner_frac[3] = {0, 0, 0}, middle_frac[3] = {0.5f, 0.5f, 1}; // top at z = 0.5 and at z = 0
 const double pixel = 2.0 / 64;
 
-struct ToolCase {
-    const char *name;
-    int type;
-    float flutediameter, flutelength, aux;
-};
-const ToolCase tools[] = {
+const carve_toolcase tools[] = {
     {"flat 1/8", tool_cylinder, 0.125f, 1.0f, 0.0f},
     {"ball 1/8", tool_cylinder, 0.125f, 1.0f, 0.0625f},
     {"V 90deg 1/4", tool_vbit, 0.25f, 0.0f, 90.0f},
@@ -138,9 +133,9 @@ TEST_F(SimRasterCarve, ParallelDepthMapEqualsTheCarve)
 {
     for (const float *frac : {corner_frac, middle_frac}) {
         usebox(frac);
-        for (const ToolCase &t : tools) {
+        for (const carve_toolcase &t : tools) {
             SCOPED_TRACE(testing::Message() << t.name << ", origin " << frac[0] << "," << frac[1] << "," << frac[2]);
-            cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
+            carve_settool(t);
             resetop();
             op.step = 0.06f, op.z_max = 0.45f, op.z_doc = 0.25f;
             op.flags = camop_sortpaths | camop_linkcuts | camop_anydoc, op.entry = 1, op.dir = 2;
@@ -161,9 +156,9 @@ TEST_F(SimRasterCarve, HandBuiltSlotEqualsTheCarve)
 {
     for (const float *frac : {corner_frac, middle_frac}) {
         usebox(frac);
-        for (const ToolCase &t : tools) {
+        for (const carve_toolcase &t : tools) {
             SCOPED_TRACE(testing::Message() << t.name << ", origin " << frac[0] << "," << frac[1] << "," << frac[2]);
-            cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
+            carve_settool(t);
             const int slot = makeslot(mixedpaths());
             ASSERT_EQ(toolpath_compile(slot, (float)canvas.top() + 0.1f), 1);
             image *map = depthmap(slot, 1e9);

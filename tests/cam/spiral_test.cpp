@@ -41,25 +41,15 @@ protected:
     void SetUp() override
     {
         ParallelTest::SetUp();
-        cam_settool(1, "flat 1/16", tool_cylinder, 1, 2, 0.0625f, 0.5f, 0.0f, 1.5f, 20.0f);
-        usecanvas(carve_makecanvas(64, 32, canvas_size, top_frac, [](double, double) { return 0.0; }));
+        flatcanvas(64, 32, canvas_size);
     }
+    // op.cont receives the base spiral.
     void setop(float x, float y, float radius, int dir, float step)
     {
-        resetop();
-        op.type = 3;
-        op.step = step, op.z_max = 0.1f, op.z_doc = 0.1f;
+        lineop(3, dir, step);
         op.aux[0] = x, op.aux[1] = y, op.aux[2] = radius;
-        op.dir = dir;
-        op.cont = cont_new(); // receives the base spiral
     }
-    bool run() { return rungenerator(camop_spiral) && op.toolpath >= 0 && toolpaths[op.toolpath].moves; }
-    void done()
-    {
-        cont_free(op.cont);
-        op.cont = nullptr;
-        toolpath_free(op.toolpath);
-    }
+    bool run() { return runlines(camop_spiral); }
 };
 
 TEST_F(Spiral, StopsAtTheFarthestCornerOrTheUserRadius)

@@ -4,14 +4,12 @@
 // carves a hole of its stipple's size.
 #include "cam/stipple2.h"
 
-#include "parallelfixture.h"
+#include "stipplefixture.h"
 #include "testchild.h"
 #include "testlog.h"
 
-#include <unistd.h>
-
 #include <cmath>
-#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -22,35 +20,16 @@ const int tile_tone[16] = {7, 12, 2, 9, 14, 0, 11, 5, 3, 10, 15, 6, 8, 1, 13, 4}
 
 double spearman(const std::vector<std::array<double, 2>> &pairs)
 {
-    char in[] = "/tmp/kerfmill-spq-XXXXXX", out[] = "/tmp/kerfmill-spa-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
-    {
-        std::ofstream f(in);
-        f.precision(9);
-        for (const auto &p : pairs)
-            f << p[0] << " " << p[1] << "\n";
-    }
-    double rho = NAN;
-    if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/cam/stipple2_spearman.py", in, out}, 120) == 0)
-        std::ifstream(out) >> rho;
-    remove(in);
-    remove(out);
-    return rho;
+    std::ostringstream f;
+    f.precision(9);
+    for (const auto &p : pairs)
+        f << p[0] << " " << p[1] << "\n";
+    const std::vector<double> rho = testchild_asknumbers("cam/stipple2_spearman.py", f.str());
+    return rho.empty() ? NAN : rho[0];
 }
 } // namespace
 
-class Stipple2Carve : public ParallelTest {
-protected:
-    void setop(float mindia, float maxdia, float thresh)
-    {
-        resetop();
-        op.type = 11;
-        op.step = mindia, op.z_doc = maxdia, op.z_max = 0.5f, op.z_min = 0.0f;
-        op.aux[0] = thresh, op.aux[1] = 0.5f, op.aux[2] = 0.5f;
-        op.flags = camop_anydoc;
-    }
-};
+using Stipple2Carve = Stipple2Test;
 
 TEST_F(Stipple2Carve, CarvedShareFallsAsTheToneRises)
 {

@@ -5,7 +5,7 @@
 // refused, and a stipple array that cannot grow keeping what it placed.
 #include "cam/stipple2.h"
 
-#include "parallelfixture.h"
+#include "stipplefixture.h"
 #include "testlog.h"
 
 #include <cmath>
@@ -30,16 +30,8 @@ void *refusing_realloc(void *p, size_t n)
 }
 } // namespace
 
-class Stipple2 : public ParallelTest {
+class Stipple2 : public Stipple2Test {
 protected:
-    void setop(float mindia, float maxdia, float thresh)
-    {
-        resetop();
-        op.type = 11;
-        op.step = mindia, op.z_doc = maxdia, op.z_max = 0.5f, op.z_min = 0.0f;
-        op.aux[0] = thresh, op.aux[1] = 0.5f, op.aux[2] = 0.5f;
-        op.flags = camop_anydoc;
-    }
     bool run() { return rungenerator(camop_stipple2) && op.toolpath >= 0 && toolpaths[op.toolpath].moves; }
     // A gradient canvas of side n: dark on the left, light on the right.
     void gradient(int n)

@@ -12,11 +12,7 @@
 namespace {
 const float canvas_size[3] = {2, 2, 0.5f}, canvas_frac[3] = {0, 0, 1}; // top at z = 0
 
-struct Fixture {
-    const char *name;
-    double (*height)(double u, double v);
-};
-const Fixture fixtures[] = {
+const carve_relief fixtures[] = {
     {"dome",
      [](double u, double v) {
          const double r2 = (u - 0.5) * (u - 0.5) + (v - 0.45) * (v - 0.45);
@@ -25,12 +21,7 @@ const Fixture fixtures[] = {
     {"ridge", [](double u, double v) { return std::max(0.1, 0.9 - 3.0 * std::fabs(u - v)); }},
 };
 
-struct ToolCase {
-    const char *name;
-    int type;
-    float flutediameter, flutelength, aux;
-};
-const ToolCase tools[] = {
+const carve_toolcase tools[] = {
     {"ball 1/8", tool_cylinder, 0.125f, 1.0f, 0.0625f},
     {"V 90deg 1/4", tool_vbit, 0.25f, 0.0f, 90.0f},
     {"flat 1/8", tool_cylinder, 0.125f, 1.0f, 0.0f},
@@ -38,14 +29,8 @@ const ToolCase tools[] = {
 
 } // namespace
 
-class TextureCarve : public GenTest {
+class TextureCarve : public CarveTest {
 protected:
-    carve_canvas canvas{};
-    void usecanvas(const carve_canvas &c)
-    {
-        canvas = c;
-        setcanvas(c.field, c.w, c.h, c.size, c.frac);
-    }
     double gouge()
     {
         carve_grid g = canvas.grid(canvas.top() + 1.0);
@@ -62,11 +47,11 @@ protected:
 TEST_F(TextureCarve, NeitherOperationGougesTheRelief)
 {
     int n = 0;
-    for (const Fixture &f : fixtures) {
+    for (const carve_relief &f : fixtures) {
         usecanvas(carve_makecanvas(64, 64, canvas_size, canvas_frac, f.height));
         const double tol = carve_pixelchange(canvas.world()) + 1e-4;
-        for (const ToolCase &t : tools) {
-            cam_settool(1, t.name, t.type, 1, 2, t.flutediameter, t.flutelength, t.aux, 1.5f, 20.0f);
+        for (const carve_toolcase &t : tools) {
+            carve_settool(t);
             // Hexagons with a gap, two rings a shape, linked rings on every other pairing.
             setcommon();
             op.type = 13, op.dir = 2;

@@ -238,19 +238,7 @@ std::string chainsjson(const tess_rings &r)
 // shapely's verdict on a request: the fault lines, then "shapes N".
 std::vector<std::string> shapelyverdict(const std::string &request)
 {
-    char in[] = "/tmp/kerfmill-tsq-XXXXXX", out[] = "/tmp/kerfmill-tsa-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
-    std::ofstream(in) << request;
-    std::vector<std::string> lines;
-    if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/cam/tessellate_shapely.py", in, out}, 120) == 0) {
-        std::ifstream f(out);
-        for (std::string line; std::getline(f, line);)
-            lines.push_back(line);
-    }
-    remove(in);
-    remove(out);
-    return lines;
+    return testchild_ask("cam/tessellate_shapely.py", request);
 }
 } // namespace
 

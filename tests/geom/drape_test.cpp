@@ -65,32 +65,10 @@ std::string dr_json(const pts &p)
 // when the script fails (the caller's assertion names the package).
 std::vector<double> dr_shapely(const std::vector<std::string> &requests)
 {
-    char in[] = "/tmp/kerfmill-shq-XXXXXX", out[] = "/tmp/kerfmill-sha-XXXXXX";
-    int fin = mkstemp(in), fout = mkstemp(out);
-    close(fin);
-    close(fout);
-    {
-        std::ofstream f(in);
-        f << "[";
-        for (size_t i = 0; i < requests.size(); i++)
-            f << (i ? "," : "") << requests[i];
-        f << "]";
-    }
-    std::vector<double> result;
-    if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/geom/shapely_reference.py", in, out}, 120) == 0) {
-        std::ifstream f(out);
-        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        for (char &c : text)
-            if (c == '[' || c == ']' || c == ',')
-                c = ' ';
-        std::istringstream s(text);
-        double v;
-        while (s >> v)
-            result.push_back(v);
-    }
-    remove(in);
-    remove(out);
-    return result;
+    std::string list = "[";
+    for (size_t i = 0; i < requests.size(); i++)
+        list += (i ? "," : "") + requests[i];
+    return testchild_asknumbers("geom/shapely_reference.py", list + "]");
 }
 
 // A star-shaped ring about (cx, cy): sorted angles, radii varying; clockwise

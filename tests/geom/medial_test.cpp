@@ -67,11 +67,8 @@ cont_ptr ma_contour(const std::vector<pts> &polys, bool closed = true)
 // when the reference fails.
 std::vector<double> ma_shapely(const contour *c, const std::vector<std::array<float, 2>> &points)
 {
-    char in[] = "/tmp/kerfmill-maq-XXXXXX", out[] = "/tmp/kerfmill-maa-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
+    std::ostringstream f;
     {
-        std::ofstream f(in);
         f.precision(9);
         f << "[{\"op\":\"outline\",\"rings\":[";
         size_t first = 0;
@@ -88,21 +85,7 @@ std::vector<double> ma_shapely(const contour *c, const std::vector<std::array<fl
             f << (i ? "," : "") << "[" << points[i][0] << "," << points[i][1] << "]";
         f << "]}]";
     }
-    std::vector<double> result;
-    if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/geom/shapely_reference.py", in, out}, 120) == 0) {
-        std::ifstream f(out);
-        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        for (char &ch : text)
-            if (ch == '[' || ch == ']' || ch == ',')
-                ch = ' ';
-        std::istringstream s(text);
-        double v;
-        while (s >> v)
-            result.push_back(v);
-    }
-    remove(in);
-    remove(out);
-    return result;
+    return testchild_asknumbers("geom/shapely_reference.py", f.str());
 }
 } // namespace
 
