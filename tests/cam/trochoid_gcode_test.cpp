@@ -6,6 +6,7 @@
 #include "cam/startcuts.h"
 #include "cam/writeop.h"
 #include "carvetest.h"
+#include "gcodetest.h"
 #include "pocketingfixture.h"
 #include "rs274.h"
 #include "sys/config.h"
@@ -130,21 +131,9 @@ void TrochoidGcode::checkpocket(int type, bool walls)
     op.entry = 2;
     ASSERT_TRUE(rungenerator());
     ASSERT_GE(op.toolpath, 0) << "the job failed";
-    camop &rec = cam_ops[0];
-    rec.type = op.type, rec.tool = op.tool, rec.speed = op.speed, rec.coolant = op.coolant;
-    rec.engagefeed = op.engagefeed, rec.feed = op.feed, rec.toolpath = op.toolpath;
-    rec.generating = 0;
-
-    const char post[] = "LinuxCNC (mm)";
+    gcodetest_publish(op);
     const double factor = 25.4;
-    ASSERT_EQ(cfg_settext(cfg_postpath, (std::string("posts/") + post + ".txt").c_str()), 1);
-    ASSERT_EQ(cnc_loadpost(), 1);
-    ASSERT_EQ(cnc_begin(post, project.units), 1);
-    const float offset[3] = {0, 0, 0}, spacing[2] = {0, 0};
-    const int grid[2] = {1, 1};
-    float pos[3] = {0, 0, 0}, second[3] = {0, 0, 0};
-    ASSERT_GT(cam_writeoperation("trochoid", 0, offset, grid, spacing, pos, second), 0);
-    ASSERT_GT(cnc_end(program.c_str()), 0);
+    ASSERT_NO_FATAL_FAILURE(gcodetest_write(program, "trochoid", "LinuxCNC (mm)", project.units));
     rs274_result run = rs274_run(program);
     ASSERT_EQ(run.status, 0) << run.canon;
     EXPECT_EQ(run.metric, 1);
