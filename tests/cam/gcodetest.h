@@ -8,6 +8,7 @@
 #include "cam/compile.h"
 #include "cam/toolpath.h"
 #include "cam/writeop.h"
+#include "carvetest.h"
 #include "gentest.h"
 #include "rs274.h"
 #include "sys/config.h"
@@ -216,4 +217,26 @@ inline void gcodetest_expectsame(const std::vector<gcodetest_move> &got, const s
                           << ", " << want[i].end[2];
         wrong += !same;
     }
+}
+
+// A unit-square canvas of n x n pixels: 0.75 deep where pocket(x, y) holds
+// (x, y from 0 to 1, y up), the top, 1, elsewhere.
+inline carve_canvas gcodetest_pocketcanvas(int n, bool (*pocket)(float, float))
+{
+    carve_canvas canvas{n, n, {1, 1, 1}, {0, 0, 0}, {}};
+    canvas.field.resize((size_t)n * n);
+    for (int j = 0; j < n; j++)
+        for (int i = 0; i < n; i++)
+            canvas.field[(size_t)j * n + i] = pocket((i + 0.5f) / n, 1.0f - (j + 0.5f) / n) ? 0.75f : 1.0f;
+    return canvas;
+}
+
+// rs274's moves, divided by factor back into project units, as carve moves.
+inline std::vector<carve_point> gcodetest_carvemoves(const rs274_result &run, double factor)
+{
+    std::vector<carve_point> moves;
+    for (const rs274_move &m : run.moves)
+        moves.push_back({moves.empty() ? carve_point::start : m.feed ? carve_point::feed : carve_point::rapid,
+                         m.end[0] / factor, m.end[1] / factor, m.end[2] / factor});
+    return moves;
 }

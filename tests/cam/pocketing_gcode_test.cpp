@@ -48,17 +48,9 @@ TEST_F(PocketingGcode, RampedPocketReadByRs274LeavesTheIslands)
     ASSERT_NO_FATAL_FAILURE(gcodetest_expectsame(gcodetest_made(run.moves, step), want, step));
 
     // rs274's moves, back in inches, carved into the canvas's stock.
-    carve_canvas canvas{n, n, {1, 1, 1}, {0, 0, 0}, {}};
-    canvas.field.resize((size_t)n * n);
-    for (int j = 0; j < n; j++)
-        for (int i = 0; i < n; i++)
-            canvas.field[(size_t)j * n + i] = boxislands((i + 0.5f) / n, 1.0f - (j + 0.5f) / n) ? 0.75f : 1.0f;
-    std::vector<carve_point> moves;
-    for (const rs274_move &m : run.moves)
-        moves.push_back({moves.empty() ? carve_point::start : m.feed ? carve_point::feed : carve_point::rapid,
-                         m.end[0] / factor, m.end[1] / factor, m.end[2] / factor});
+    const carve_canvas canvas = gcodetest_pocketcanvas(n, boxislands);
     carve_grid carved = canvas.grid(canvas.top());
-    carve_run(carved, carve_toolof(1, 1.0), moves);
+    carve_run(carved, carve_toolof(1, 1.0), gcodetest_carvemoves(run, factor));
     const carve_grid target = canvas.world();
     const double rounding = step / factor;
     int below = 0, bitten = 0, left = 0;

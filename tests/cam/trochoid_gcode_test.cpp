@@ -142,17 +142,9 @@ void TrochoidGcode::checkpocket(int type, bool walls)
         feeds += m.feed;
     EXPECT_GT(feeds, 100);
 
-    carve_canvas canvas{n, n, {1, 1, 1}, {0, 0, 0}, {}};
-    canvas.field.resize((size_t)n * n);
-    for (int j = 0; j < n; j++)
-        for (int i = 0; i < n; i++)
-            canvas.field[(size_t)j * n + i] = roundisland((i + 0.5f) / n, 1.0f - (j + 0.5f) / n) ? 0.75f : 1.0f;
-    std::vector<carve_point> moves;
-    for (const rs274_move &m : run.moves)
-        moves.push_back({moves.empty() ? carve_point::start : m.feed ? carve_point::feed : carve_point::rapid,
-                         m.end[0] / factor, m.end[1] / factor, m.end[2] / factor});
+    const carve_canvas canvas = gcodetest_pocketcanvas(n, roundisland);
     carve_grid carved = canvas.grid(canvas.top());
-    carve_run(carved, carve_toolof(1, 1.0), moves);
+    carve_run(carved, carve_toolof(1, 1.0), gcodetest_carvemoves(run, factor));
     const carve_grid target = canvas.world();
     int below = 0, bitten = 0, cut = 0, floor = 0;
     for (int j = 0; j < n; j++)
