@@ -20,8 +20,10 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -103,6 +105,24 @@ protected:
         img_free(img);
     }
 
+    // Takes and gives back the CAM mutex on another thread within 5 s.
+    static bool mutexfree()
+    {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        std::thread t([done] {
+            sys_lockmutex(cam_mutex);
+            sys_unlockmutex(cam_mutex);
+            done->store(true);
+        });
+        for (int i = 0; i < 500 && !done->load(); i++)
+            SDL_Delay(10);
+        if (!done->load()) {
+            t.detach();
+            return false;
+        }
+        t.join();
+        return true;
+    }
     // Runs the generator of op's type on a thread of its own and waits at most
     // seconds for it to clear generating; true when it did.
     bool rungenerator(camop_generator gen = nullptr, double seconds = 60.0)

@@ -34,23 +34,6 @@ protected:
         const uint32_t symmetry = 0x1;
         memcpy(&op.aux[2], &symmetry, 4);
     }
-    static bool mutexfree()
-    {
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        std::thread t([done] {
-            sys_lockmutex(cam_mutex);
-            sys_unlockmutex(cam_mutex);
-            done->store(true);
-        });
-        for (int i = 0; i < 500 && !done->load(); i++)
-            SDL_Delay(10);
-        if (!done->load()) {
-            t.detach();
-            return false;
-        }
-        t.join();
-        return true;
-    }
     void expectfailure(const char *what)
     {
         ASSERT_TRUE(rungenerator()) << what;

@@ -73,24 +73,6 @@ protected:
         EXPECT_EQ(notices(), std::vector<std::string>{"Operation Toolpath Failure"}) << what;
         EXPECT_TRUE(mutexfree()) << what << ": the CAM mutex is still held";
     }
-    // Takes and gives back the CAM mutex on another thread within 5 s.
-    static bool mutexfree()
-    {
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        std::thread t([done] {
-            sys_lockmutex(cam_mutex);
-            sys_unlockmutex(cam_mutex);
-            done->store(true);
-        });
-        for (int i = 0; i < 500 && !done->load(); i++)
-            SDL_Delay(10);
-        if (!done->load()) {
-            t.detach();
-            return false;
-        }
-        t.join();
-        return true;
-    }
 };
 
 TEST_F(Tessellate, LevelsStartHalfAStepInWithoutAGap)
