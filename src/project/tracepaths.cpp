@@ -22,13 +22,25 @@
 
 #include <SDL.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
-trace_settingsrecord trace_settings = {0.0f, 0.0f, 0.5f};
 std::atomic<int32_t> trace_busy{0};
 std::atomic<path *> trace_result{nullptr};
 float trace_starttime = 0.0f;
+
+// One of the user's trace values from the configuration; a value the file
+// left unusable reads as its fallback rather than spoiling the fit.
+static float trace_setting(int offset, float lo, float hi, float fallback)
+{
+    const float v = cfg_getf(offset);
+    if (!(v >= lo && v <= hi)) {
+        sys_log("job_tracetopaths: trace setting %g out of range, using %g", v, fallback);
+        return fallback;
+    }
+    return v;
+}
 
 float trace_tolerance(float error, float upp)
 {
@@ -133,11 +145,13 @@ void job_tracetopaths(void *argument)
     const float *s = project.size;
     const float upp = s[0] / (float)depth->width;
     float level = 0.0f;
-    image *field = trace_field(depth, trace_settings.zplane / s[2], upp, trace_settings.offset, &level);
+    const float zplane = trace_setting(cfg_tracezplane, -FLT_MAX, FLT_MAX, 0.0f);
+    const float offset = trace_setting(cfg_traceoffset, -FLT_MAX, FLT_MAX, 0.0f);
+    image *field = trace_field(depth, zplane / s[2], upp, offset, &level);
     contour *c = nullptr;
     if (field) {
-        const float scale[3] = {s[0], -s[1], 0.0f}, offset[3] = {0.0f, s[1], 0.0f};
-        c = cont_fromimage(field, level, scale, offset, 0.9999f, upp, 64.0f * upp, 0);
+        const float scale[3] = {s[0], -s[1], 0.0f}, origin[3] = {0.0f, s[1], 0.0f};
+        c = cont_fromimage(field, level, scale, origin, 0.9999f, upp, 64.0f * upp, 0);
         img_free(field);
     }
     if (c)
@@ -148,7 +162,7 @@ void job_tracetopaths(void *argument)
         cont_free(c);
         return trace_nothing();
     }
-    const float e = trace_tolerance(trace_settings.error, upp);
+    const float e = trace_tolerance(trace_setting(cfg_traceerror, 0.0f, 1.0f, 0.5f), upp);
     sys_log("paths error = %f", e);
     const float *v = c->verts;
     for (uint32_t i = 0; i < c->numpolys; v += (size_t)c->vertcount[i] * 3, i++)

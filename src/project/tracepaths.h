@@ -11,16 +11,6 @@
 struct path;
 struct image;
 
-// The user's three values: the plane's height above the canvas bottom and
-// the outline's offset (positive outward), in project units, and the error
-// threshold 0..1 (larger gives simpler curves).
-struct trace_settingsrecord {
-    float zplane;
-    float offset;
-    float error;
-};
-extern trace_settingsrecord trace_settings;
-
 // 1 while job_tracetopaths runs; cleared before trace_result is stored.
 extern std::atomic<int32_t> trace_busy;
 // The traced curves, for the viewport (release by the job, acquire by it).
@@ -36,5 +26,6 @@ float trace_tolerance(float error, float upp);
 // caller), or reports "Failed to produce depthmap for tracing!".
 void job_genlayerpathingdepth(void *slot);
 // Body of the unnamed tracing job; the argument is the depth map (an
-// image *), which the job frees.
+// image *), which the job frees. The plane, offset and error threshold are
+// the configuration's cfg_tracezplane, cfg_traceoffset and cfg_traceerror.
 void job_tracetopaths(void *depth);

@@ -9,6 +9,7 @@
 #include "img/image.h"
 #include "project/canvas.h"
 #include "project/project.h"
+#include "sys/config.h"
 #include "sys/log.h"
 #include "testchild.h"
 #include "testlog.h"
@@ -130,14 +131,27 @@ std::vector<tp_answer> tp_reference(const std::vector<tp_request> &requests)
     return a;
 }
 
+// The user's trace values live in the configuration; tests set them and a
+// tp_settings puts the old ones back when it goes.
+void tp_set(float zplane, float offset, float error)
+{
+    cfg_setf(cfg_tracezplane, zplane);
+    cfg_setf(cfg_traceoffset, offset);
+    cfg_setf(cfg_traceerror, error);
+}
+
+struct tp_settings {
+    float zplane = cfg_getf(cfg_tracezplane), offset = cfg_getf(cfg_traceoffset), error = cfg_getf(cfg_traceerror);
+    ~tp_settings() { tp_set(zplane, offset, error); }
+};
+
 class TracePaths : public ::testing::Test {
 protected:
     float saved[3];
-    trace_settingsrecord settings;
+    tp_settings settings;
     void SetUp() override
     {
         memcpy(saved, project.size, sizeof(saved));
-        settings = trace_settings;
         project.size[0] = project.size[1] = tp_size;
         project.size[2] = 2.0f;
         trace_result.store(nullptr);
@@ -145,7 +159,6 @@ protected:
     void TearDown() override
     {
         memcpy(project.size, saved, sizeof(saved));
-        trace_settings = settings;
         if (path *p = trace_result.exchange(nullptr))
             path_free(p);
         sys_notice n;
@@ -155,7 +168,7 @@ protected:
     // Traces field at plane height z (project units) and offset.
     path *trace(const std::vector<float> &field, float z, float offset, float error)
     {
-        trace_settings = {z, offset, error};
+        tp_set(z, offset, error);
         if (path *p = trace_result.exchange(nullptr))
             path_free(p);
         // On a thread of its own, as the program runs it: messages become notices.
@@ -215,6 +228,29 @@ TEST_F(TracePaths, OutlinesAgainstScikitImageAndShapely)
     }
 }
 
+// The error threshold comes from the configuration; a value the file left
+// outside 0..1 fits at the default 0.5 instead of an absurd tolerance.
+TEST_F(TracePaths, ErrorThresholdFromTheConfiguration)
+{
+    struct {
+        float error;
+        const char *logged;
+        bool refused;
+    } cases[] = {
+        {0.0f, "paths error = 2.000000", false},
+        {0.5f, "paths error = 33.500000", false},
+        {2.0f, "paths error = 33.500000", true},
+        {NAN, "paths error = 33.500000", true},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.error);
+        testlog_capture log;
+        ASSERT_NE(trace(tp_field(tp_disc), 1.0f, 0.0f, c.error), nullptr);
+        EXPECT_TRUE(log.contains(c.logged)) << log.text();
+        EXPECT_EQ(log.contains("job_tracetopaths: trace setting"), c.refused);
+    }
+}
+
 TEST_F(TracePaths, NothingOrTooLittleToTrace)
 {
     // A plane above every height: no polyline, the message, no result.
@@ -259,10 +295,10 @@ TEST_F(TraceInstall, PendingTraceMapStartsTheTracingJob)
 {
     float saved[3];
     memcpy(saved, project.size, sizeof(saved));
-    trace_settingsrecord settings = trace_settings;
+    tp_settings settings;
     project.size[0] = project.size[1] = tp_size;
     project.size[2] = 2.0f;
-    trace_settings = {1.0f, 0.0f, 0.0f};
+    tp_set(1.0f, 0.0f, 0.0f);
     trace_result.store(nullptr);
     project_canvasjob.inprogress = 1;
     jobmode.store(canvas_trace);
@@ -282,7 +318,83 @@ TEST_F(TraceInstall, PendingTraceMapStartsTheTracingJob)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(img_count, images) << "the map and its copy are freed";
     memcpy(project.size, saved, sizeof(saved));
-    trace_settings = settings;
+}
+
+// The depth job on a raster-layer hands its map through the pending canvas
+// and the install step to the tracing job. At full canvas quality it copies
+// the layer's cached map; below it the map is generated at the canvas's full
+// resolution. The layer is the job's slot, not the selected one; each case's
+// other source is flat, so a map taken from the wrong place traces nothing.
+TEST_F(TraceInstall, DepthJobHandsALayersMapToTheTracingJob)
+{
+    struct {
+        const char *what;
+        float quality;
+        bool cached; // the disc is the cached map, else the raster itself
+    } cases[] = {
+        {"full quality copies the cached map", 1.0f, true},
+        {"below full quality generates the map", 0.5f, false},
+    };
+    const float savedsize[3] = {project.size[0], project.size[1], project.size[2]};
+    const int32_t savedppi = project.ppi, savedw = project.pixelwidth, savedh = project.pixelheight;
+    const float savedscale = project.scale, savedquality = cfg_getf(cfg_canvasquality);
+    const int32_t savedselected = project_selectedlayer;
+    tp_settings settings;
+    tp_set(1.0f, 0.0f, 0.0f);
+    project.size[0] = project.size[1] = tp_size;
+    project.size[2] = 2.0f;
+    project.ppi = 1, project.scale = 1.0f / tp_upp;
+    project.pixelwidth = project.pixelheight = tp_n;
+    const std::vector<float> disc = tp_field(tp_disc), flat(tp_n * tp_n, 0.0f);
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        memset(project.layers, 0, sizeof(project.layers));
+        for (int slot : {2, 4}) {
+            project_layer &l = project.layers[slot];
+            l.type = layer_raster;
+            l.pos[0] = l.pos[1] = tp_size / 2, l.pos[2] = 0.0f;
+            l.size[0] = l.size[1] = tp_size, l.size[2] = 2.0f;
+            l.crop[2] = l.crop[3] = 1.0f;
+            const bool disc2 = slot == 2;
+            l.depth = tp_image(disc2 && c.cached ? disc : flat);
+            l.data.img = tp_image(disc2 && !c.cached ? disc : flat);
+        }
+        project_selectedlayer = 4;
+        cfg_setf(cfg_canvasquality, c.quality);
+        trace_result.store(nullptr);
+        project_canvasjob.inprogress = 0;
+        jobmode.store(canvas_trace);
+        job_genlayerpathingdepth((void *)(intptr_t)2);
+        image *pending = project_canvasjob.pendingcanvas.load();
+        ASSERT_NE(pending, nullptr);
+        EXPECT_NE(pending, project.layers[2].depth) << "the slot keeps its own map";
+        EXPECT_EQ(pending->width, tp_n);
+        EXPECT_EQ(pending->height, tp_n);
+        EXPECT_EQ(project_canvasjob.inprogress, 1) << "counted as a composition in progress";
+        EXPECT_EQ(project.generating[1].load(), 0);
+        project_setcanvasdepth();
+        EXPECT_EQ(project_canvasjob.inprogress, 0);
+        path *p = nullptr;
+        sys_notice n;
+        bool nothing = false;
+        for (int i = 0; i < 2000 && !(p = trace_result.load()) && !nothing; i++) {
+            nothing = sys_takenotice(&n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_NE(p, nullptr) << (nothing ? "nothing traced" : "no trace within 10 s");
+        EXPECT_EQ(p->cnum, 1);
+        path_free(trace_result.exchange(nullptr));
+        for (int slot : {2, 4}) {
+            img_free(project.layers[slot].depth);
+            img_free(project.layers[slot].data.img);
+        }
+    }
+    memset(project.layers, 0, sizeof(project.layers));
+    memcpy(project.size, savedsize, sizeof(savedsize));
+    project.ppi = savedppi, project.scale = savedscale;
+    project.pixelwidth = savedw, project.pixelheight = savedh;
+    project_selectedlayer = savedselected;
+    cfg_setf(cfg_canvasquality, savedquality);
 }
 
 } // namespace
