@@ -1,5 +1,6 @@
-// Raster Along Path(s): a ramp layer mapped along straight paths against its
-// analytic texture coordinates (v = (s + s0) / (A + S), reversed or not),
+// Raster Along Path(s): a ramp layer (a raster or a text-layer's image)
+// mapped along straight paths against its analytic texture coordinates
+// (v = (s + s0) / (A + S), reversed or not),
 // the edge cases (position, repetition and spacing, Reverse's gaps on both
 // axes, a closed path, double-path by repetitions, fixed angle, nothing
 // covered, an odd path in double-path mode), and the exits that must leave
@@ -10,6 +11,7 @@
 #include "img/image.h"
 #include "project/genraster.h"
 #include "project/project.h"
+#include "render/text.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
@@ -127,15 +129,35 @@ TEST_F(AlongPaths, StraightPathAgainstItsAnalyticMapping)
         float position;
         int reverse;
         double start; // world x where the copy starts along the path
+        bool text;    // the ramp as a text-layer's rendered grey image
     } cases[] = {
-        {"centred", 0.5f, 0, 3.0},
-        {"at the path's start", 0.0f, 0, 1.0},
-        {"reversed", 0.5f, 1, 3.0},
+        {"centred", 0.5f, 0, 3.0, false},
+        {"at the path's start", 0.0f, 0, 1.0, false},
+        {"reversed", 0.5f, 1, 3.0, false},
+        {"a text-layer's image", 0.5f, 0, 3.0, true},
     };
+    // The text object holds the ramp rendered in grey, as the font cache
+    // leaves it: three equal bytes a pixel.
+    text_object texts[text_maxobjects] = {};
+    text_object *savedtexts = text_objects;
+    for (text_object &t : texts)
+        t.font = -1;
+    texts[5].font = 0;
+    texts[5].img = img_alloc("txtimg", ap_w, ap_h, 3);
+    for (int y = 0; y < ap_h; y++)
+        for (int x = 0; x < ap_w; x++)
+            memset(texts[5].img->pixels + (y * ap_w + x) * 3, (int)std::lround(ap_ramp(x) * 255), 3);
+    text_objects = texts;
     for (auto &c : cases) {
         SCOPED_TRACE(c.what);
         alongpath_position = c.position;
         alongpath_reverse = c.reverse;
+        project_layer &l = project.layers[3];
+        l.type = c.text ? layer_text : layer_raster;
+        if (c.text)
+            l.data.text = 5;
+        else
+            l.data.img = ramp;
         request({{1, 4, 7, 4}});
         image *r = run();
         ASSERT_NE(r, nullptr);
@@ -160,6 +182,10 @@ TEST_F(AlongPaths, StraightPathAgainstItsAnalyticMapping)
         img_free(layer_genrequest.result);
         layer_genrequest.result = nullptr;
     }
+    project.layers[3].type = layer_raster;
+    project.layers[3].data.img = ramp;
+    text_objects = savedtexts;
+    img_free(texts[5].img);
 }
 
 TEST_F(AlongPaths, RepetitionsSpacingAndFixedAngle)
