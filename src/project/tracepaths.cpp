@@ -1,6 +1,6 @@
 // Tracing depth into curves. The depth job waits its turn like a canvas
 // composition and is counted among them, since the install step that takes
-// its map gives a count back. The tracing job cuts the field at the plane,
+// its map gives a count back; it marks the map as a trace itself. The tracing job cuts the field at the plane,
 // or, for an offset outline, the signed distance to the cut at the offset.
 #include "project/tracepaths.h"
 
@@ -48,21 +48,29 @@ float trace_tolerance(float error, float upp)
     return 2.0f * ((1.0f - q2) * upp + 64.0f * upp * q2);
 }
 
-// Waits, as a composition does, until no result is pending and nothing that
-// writes layers runs, then counts this job in progress.
-static int trace_waitturn()
+// Waits until no composition is queued or running, no result is pending and
+// nothing that writes layers runs, then claims the composition's busy flag,
+// as the rectangle update does. jobmode is one global: only while no
+// composition can start or be composing may the map be marked as a trace.
+// 0 when the program quits meanwhile.
+static int trace_claim()
 {
     project_canvasjobrecord &c = project_canvasjob;
-    while (c.pendingcanvas.load(std::memory_order_acquire) || c.pendingrect.load(std::memory_order_acquire) ||
-           project.generating[0] || project_savebusy) {
+    bool told = false;
+    for (;;) {
         if (sys_quit.load())
             return 0;
-        sys_log("job_genlayerpathingdepth: waiting for a pending canvas update");
-        SDL_Delay(250);
+        if (!c.pendingcanvas.load(std::memory_order_acquire) && !c.pendingrect.load(std::memory_order_acquire) &&
+            !project.generating[0] && !project_savebusy) {
+            uint32_t clear = 0;
+            if (c.updating.compare_exchange_strong(clear, 1))
+                return 1;
+        }
+        if (!told)
+            sys_log("job_genlayerpathingdepth: waiting for a pending canvas update");
+        told = true;
+        SDL_Delay(50);
     }
-    sys_mutexguard g(project_mutex);
-    project_canvasjob.inprogress += 1;
-    return 1;
 }
 
 static image *trace_layerdepth(int slot)
@@ -84,19 +92,36 @@ void job_genlayerpathingdepth(void *argument)
     const int slot = (int)(intptr_t)argument;
     project.generating[1].store(1, std::memory_order_release);
     image *depth = nullptr;
-    if (slot >= 0 && slot < project_maxlayers && project.layers[slot].type != layer_free)
+    uint32_t uid = 0;
+    if (slot >= 0 && slot < project_maxlayers && project.layers[slot].type != layer_free) {
+        uid = project.layers[slot].uid;
         depth = trace_layerdepth(slot);
+    }
+    // Not generating while it waits: a project reset waits for that flag,
+    // and the install this job waits for runs on the thread of the reset.
     project.generating[1].store(0, std::memory_order_release);
     if (!depth) {
-        jobmode.store(0);
         sys_error("Failed to produce depthmap for tracing!");
         return;
     }
-    if (!trace_waitturn()) {
+    if (!trace_claim()) {
         img_free(depth);
         return;
     }
-    project_canvasjob.pendingcanvas.store(depth, std::memory_order_release);
+    project_canvasjobrecord &c = project_canvasjob;
+    if (project.layers[slot].type == layer_free || project.layers[slot].uid != uid) {
+        sys_log("job_genlayerpathingdepth: layer %d went while waiting, its map dropped", slot);
+        img_free(depth);
+        c.updating.store(0, std::memory_order_release);
+        return;
+    }
+    {
+        sys_mutexguard g(project_mutex);
+        c.inprogress += 1;
+    }
+    jobmode.store(canvas_trace);
+    c.pendingcanvas.store(depth, std::memory_order_release);
+    c.updating.store(0, std::memory_order_release);
 }
 
 // The field to contour and its level: the depth at the plane, or the

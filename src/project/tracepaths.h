@@ -20,10 +20,12 @@ extern float trace_starttime;
 // Tolerance of the curve fit in project units: 2 pixels at error 0, 128 at 1.
 float trace_tolerance(float error, float upp);
 
-// Body of "genlayerpathingdepth"; the argument is the layer slot. Waits for
-// a composition still pending, counts itself in progress and stores the
-// layer's full-resolution depth map in pendingcanvas (mode set by the
-// caller), or reports "Failed to produce depthmap for tracing!".
+// Body of "genlayerpathingdepth"; the argument is the layer slot. Makes the
+// layer's full-resolution depth map, waits until no composition is queued,
+// running or pending, counts itself in progress and stores the map in
+// pendingcanvas with jobmode canvas_trace, which it sets itself; or reports
+// "Failed to produce depthmap for tracing!". A map of a layer that went
+// meanwhile (a reset) is dropped.
 void job_genlayerpathingdepth(void *slot);
 // Body of the unnamed tracing job; the argument is the depth map (an
 // image *), which the job frees. The plane, offset and error threshold are
