@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -336,6 +337,42 @@ TEST_F(PathSweep, ClosedRailHasNoSeamGap)
             << "corner " << k << (k == 0 ? ", the seam" : "");
     }
     EXPECT_NEAR(at(centre[0], centre[1]), 0.5f / q.size[2], 1e-5f) << "the hole";
+}
+
+// A straight profile rising in z as far as it runs in x: its chord's
+// perpendicular direction lies along the profile itself, so no sample's
+// perpendicular meets a segment. Those samples lie on the chord (height 0),
+// not far out along the normal, tens of millions of units below it; the
+// sweep from the parabola at the rail's start keeps its heights.
+TEST_F(PathSweep, AProfileWhosePerpendicularsMeetNothingLiesFlat)
+{
+    pathsweep_rails[0] = line(-0.375f, 0.0f, 0.375f, 0.0f);
+    pathsweep_numrails = 1;
+    pathsweep_profiles[0] = profile(-0.125f, 0.125f, 0.3f, 0.125f);
+    const float rising[6] = {-0.05f, 0.42f, 0.0f, 0.05f, 0.42f, 0.1f};
+    pathsweep_profiles[1] = addcurvepoly(p, 2, rising, 0, 0.0f);
+    pathsweep_numprofiles = 2;
+    pathsweep_positions[0][0] = 0.0f, pathsweep_positions[0][1] = 1.0f;
+    int n = 0;
+    float *v = path_curveverts(p, pathsweep_rails[0], 0.5f, &n);
+    ASSERT_NE(v, nullptr);
+    float start[3], end[3];
+    layer_localtoworld(start, v, 1);
+    layer_localtoworld(end, v + (n - 1) * 3, 1);
+    sys_free(v);
+    request();
+    job_genpathsweep(nullptr);
+    const image *r = layer_genrequest.result;
+    ASSERT_NE(r, nullptr);
+    const layer_genrequestrecord &q = layer_genrequest;
+    const double wx = start[0] + (end[0] - start[0]) * 0.1, wy = start[1];
+    const int px = (int)std::floor((wx - (q.centre[0] - q.size[0] / 2)) / q.size[0] * r->width);
+    const int py = (int)std::floor(((q.centre[1] + q.size[1] / 2) - wy) / q.size[1] * r->height);
+    ASSERT_TRUE(px >= 0 && py >= 0 && px < r->width && py < r->height) << "the parabola's end is cropped away";
+    EXPECT_GT(((const float *)r->pixels)[py * r->width + px], 0.8f) << "the parabola's end keeps its height";
+    const float *h = (const float *)r->pixels;
+    EXPECT_GT(*std::min_element(h, h + (size_t)r->width * r->height), -0.01f) << "nothing far below the chord";
+    EXPECT_NEAR(q.size[2], 1.0f, 0.02f) << "the parabola's peak is the layer's height";
 }
 
 TEST_F(PathSweep, BadInputFreesTheGenerator)
