@@ -1,6 +1,6 @@
 // Tracing depth into curves. The depth job waits its turn like a canvas
 // composition and is counted among them, since the install step that takes
-// its map gives a count back. The tracing job cuts the field at the plane,
+// its map gives a count back; it marks the map as a trace itself. The tracing job cuts the field at the plane,
 // or, for an offset outline, the signed distance to the cut at the offset.
 #include "project/tracepaths.h"
 
@@ -22,13 +22,25 @@
 
 #include <SDL.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
-trace_settingsrecord trace_settings = {0.0f, 0.0f, 0.5f};
 std::atomic<int32_t> trace_busy{0};
 std::atomic<path *> trace_result{nullptr};
 float trace_starttime = 0.0f;
+
+// One of the user's trace values from the configuration; a value the file
+// left unusable reads as its fallback rather than spoiling the fit.
+static float trace_setting(int offset, float lo, float hi, float fallback)
+{
+    const float v = cfg_getf(offset);
+    if (!(v >= lo && v <= hi)) {
+        sys_log("job_tracetopaths: trace setting %g out of range, using %g", v, fallback);
+        return fallback;
+    }
+    return v;
+}
 
 float trace_tolerance(float error, float upp)
 {
@@ -36,21 +48,29 @@ float trace_tolerance(float error, float upp)
     return 2.0f * ((1.0f - q2) * upp + 64.0f * upp * q2);
 }
 
-// Waits, as a composition does, until no result is pending and nothing that
-// writes layers runs, then counts this job in progress.
-static int trace_waitturn()
+// Waits until no composition is queued or running, no result is pending and
+// nothing that writes layers runs, then claims the composition's busy flag,
+// as the rectangle update does. jobmode is one global: only while no
+// composition can start or be composing may the map be marked as a trace.
+// 0 when the program quits meanwhile.
+static int trace_claim()
 {
     project_canvasjobrecord &c = project_canvasjob;
-    while (c.pendingcanvas.load(std::memory_order_acquire) || c.pendingrect.load(std::memory_order_acquire) ||
-           project.generating[0] || project_savebusy) {
+    bool told = false;
+    for (;;) {
         if (sys_quit.load())
             return 0;
-        sys_log("job_genlayerpathingdepth: waiting for a pending canvas update");
-        SDL_Delay(250);
+        if (!c.pendingcanvas.load(std::memory_order_acquire) && !c.pendingrect.load(std::memory_order_acquire) &&
+            !project.generating[0] && !project_savebusy) {
+            uint32_t clear = 0;
+            if (c.updating.compare_exchange_strong(clear, 1))
+                return 1;
+        }
+        if (!told)
+            sys_log("job_genlayerpathingdepth: waiting for a pending canvas update");
+        told = true;
+        SDL_Delay(50);
     }
-    sys_mutexguard g(project_mutex);
-    project_canvasjob.inprogress += 1;
-    return 1;
 }
 
 static image *trace_layerdepth(int slot)
@@ -72,19 +92,36 @@ void job_genlayerpathingdepth(void *argument)
     const int slot = (int)(intptr_t)argument;
     project.generating[1].store(1, std::memory_order_release);
     image *depth = nullptr;
-    if (slot >= 0 && slot < project_maxlayers && project.layers[slot].type != layer_free)
+    uint32_t uid = 0;
+    if (slot >= 0 && slot < project_maxlayers && project.layers[slot].type != layer_free) {
+        uid = project.layers[slot].uid;
         depth = trace_layerdepth(slot);
+    }
+    // Not generating while it waits: a project reset waits for that flag,
+    // and the install this job waits for runs on the thread of the reset.
     project.generating[1].store(0, std::memory_order_release);
     if (!depth) {
-        jobmode.store(0);
         sys_error("Failed to produce depthmap for tracing!");
         return;
     }
-    if (!trace_waitturn()) {
+    if (!trace_claim()) {
         img_free(depth);
         return;
     }
-    project_canvasjob.pendingcanvas.store(depth, std::memory_order_release);
+    project_canvasjobrecord &c = project_canvasjob;
+    if (project.layers[slot].type == layer_free || project.layers[slot].uid != uid) {
+        sys_log("job_genlayerpathingdepth: layer %d went while waiting, its map dropped", slot);
+        img_free(depth);
+        c.updating.store(0, std::memory_order_release);
+        return;
+    }
+    {
+        sys_mutexguard g(project_mutex);
+        c.inprogress += 1;
+    }
+    jobmode.store(canvas_trace);
+    c.pendingcanvas.store(depth, std::memory_order_release);
+    c.updating.store(0, std::memory_order_release);
 }
 
 // The field to contour and its level: the depth at the plane, or the
@@ -133,11 +170,13 @@ void job_tracetopaths(void *argument)
     const float *s = project.size;
     const float upp = s[0] / (float)depth->width;
     float level = 0.0f;
-    image *field = trace_field(depth, trace_settings.zplane / s[2], upp, trace_settings.offset, &level);
+    const float zplane = trace_setting(cfg_tracezplane, -FLT_MAX, FLT_MAX, 0.0f);
+    const float offset = trace_setting(cfg_traceoffset, -FLT_MAX, FLT_MAX, 0.0f);
+    image *field = trace_field(depth, zplane / s[2], upp, offset, &level);
     contour *c = nullptr;
     if (field) {
-        const float scale[3] = {s[0], -s[1], 0.0f}, offset[3] = {0.0f, s[1], 0.0f};
-        c = cont_fromimage(field, level, scale, offset, 0.9999f, upp, 64.0f * upp, 0);
+        const float scale[3] = {s[0], -s[1], 0.0f}, origin[3] = {0.0f, s[1], 0.0f};
+        c = cont_fromimage(field, level, scale, origin, 0.9999f, upp, 64.0f * upp, 0);
         img_free(field);
     }
     if (c)
@@ -148,7 +187,7 @@ void job_tracetopaths(void *argument)
         cont_free(c);
         return trace_nothing();
     }
-    const float e = trace_tolerance(trace_settings.error, upp);
+    const float e = trace_tolerance(trace_setting(cfg_traceerror, 0.0f, 1.0f, 0.5f), upp);
     sys_log("paths error = %f", e);
     const float *v = c->verts;
     for (uint32_t i = 0; i < c->numpolys; v += (size_t)c->vertcount[i] * 3, i++)

@@ -11,16 +11,6 @@
 struct path;
 struct image;
 
-// The user's three values: the plane's height above the canvas bottom and
-// the outline's offset (positive outward), in project units, and the error
-// threshold 0..1 (larger gives simpler curves).
-struct trace_settingsrecord {
-    float zplane;
-    float offset;
-    float error;
-};
-extern trace_settingsrecord trace_settings;
-
 // 1 while job_tracetopaths runs; cleared before trace_result is stored.
 extern std::atomic<int32_t> trace_busy;
 // The traced curves, for the viewport (release by the job, acquire by it).
@@ -30,11 +20,14 @@ extern float trace_starttime;
 // Tolerance of the curve fit in project units: 2 pixels at error 0, 128 at 1.
 float trace_tolerance(float error, float upp);
 
-// Body of "genlayerpathingdepth"; the argument is the layer slot. Waits for
-// a composition still pending, counts itself in progress and stores the
-// layer's full-resolution depth map in pendingcanvas (mode set by the
-// caller), or reports "Failed to produce depthmap for tracing!".
+// Body of "genlayerpathingdepth"; the argument is the layer slot. Makes the
+// layer's full-resolution depth map, waits until no composition is queued,
+// running or pending, counts itself in progress and stores the map in
+// pendingcanvas with jobmode canvas_trace, which it sets itself; or reports
+// "Failed to produce depthmap for tracing!". A map of a layer that went
+// meanwhile (a reset) is dropped.
 void job_genlayerpathingdepth(void *slot);
 // Body of the unnamed tracing job; the argument is the depth map (an
-// image *), which the job frees.
+// image *), which the job frees. The plane, offset and error threshold are
+// the configuration's cfg_tracezplane, cfg_traceoffset and cfg_traceerror.
 void job_tracetopaths(void *depth);

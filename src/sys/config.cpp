@@ -134,6 +134,7 @@ static constexpr void config_defaultproject(cfg_record &r)
     rec_puti(r, cfg_undomemory, 256);
     rec_puti(r, cfg_projunits, 1);
     rec_puti(r, cfg_svgdpi, 128);
+    rec_putf(r, cfg_traceerror, 0.5f);
 }
 
 static constexpr void config_defaultcam(cfg_record &r)

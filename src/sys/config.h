@@ -105,6 +105,9 @@ enum cfg_field : int {
     cfg_lightpitch = 5536,        // f32, degrees
     cfg_dxftolerance = 5540,      // f32 0..1, "DXF Tolerance:" (fit and arc step)
     cfg_dxfautojoin = 5544,       // f32 0..1, "DXF Auto-Join:" (join distance)
+    cfg_tracezplane = 5548,       // f32, "Trace Z-Plane", project units above the canvas bottom
+    cfg_traceoffset = 5552,       // f32, "Trace Offset", project units, positive outward
+    cfg_traceerror = 5556,        // f32 0..1, "Error Threshold" of the traced curves' fit
     cfg_toollib = 6080,           // the tool library block, up to cfg_toollibend
     cfg_toolnames = 6080,         // 256 x char[64]
     cfg_toolvalues = 22464,       // 7 arrays of 256 values, 1,024 bytes apart

@@ -1,14 +1,17 @@
-// Raster Along Path(s): a ramp layer mapped along straight paths against its
-// analytic texture coordinates (v = (s + s0) / (A + S), reversed or not),
-// the edge cases (position, repetition and spacing, fixed angle, nothing
-// covered, an odd path in double-path mode), and the
-// exits that must leave the generator free.
+// Raster Along Path(s): a ramp layer (a raster or a text-layer's image)
+// mapped along straight paths against its analytic texture coordinates
+// (v = (s + s0) / (A + S), reversed or not),
+// the edge cases (position, repetition and spacing, Reverse's gaps on both
+// axes, a closed path, double-path by repetitions, fixed angle, nothing
+// covered, an odd path in double-path mode), and the exits that must leave
+// the generator free.
 #include "project/alongpaths.h"
 
 #include "geom/contour.h"
 #include "img/image.h"
 #include "project/genraster.h"
 #include "project/project.h"
+#include "render/text.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
@@ -126,15 +129,35 @@ TEST_F(AlongPaths, StraightPathAgainstItsAnalyticMapping)
         float position;
         int reverse;
         double start; // world x where the copy starts along the path
+        bool text;    // the ramp as a text-layer's rendered grey image
     } cases[] = {
-        {"centred", 0.5f, 0, 3.0},
-        {"at the path's start", 0.0f, 0, 1.0},
-        {"reversed", 0.5f, 1, 3.0},
+        {"centred", 0.5f, 0, 3.0, false},
+        {"at the path's start", 0.0f, 0, 1.0, false},
+        {"reversed", 0.5f, 1, 3.0, false},
+        {"a text-layer's image", 0.5f, 0, 3.0, true},
     };
+    // The text object holds the ramp rendered in grey, as the font cache
+    // leaves it: three equal bytes a pixel.
+    text_object texts[text_maxobjects] = {};
+    text_object *savedtexts = text_objects;
+    for (text_object &t : texts)
+        t.font = -1;
+    texts[5].font = 0;
+    texts[5].img = img_alloc("txtimg", ap_w, ap_h, 3);
+    for (int y = 0; y < ap_h; y++)
+        for (int x = 0; x < ap_w; x++)
+            memset(texts[5].img->pixels + (y * ap_w + x) * 3, (int)std::lround(ap_ramp(x) * 255), 3);
+    text_objects = texts;
     for (auto &c : cases) {
         SCOPED_TRACE(c.what);
         alongpath_position = c.position;
         alongpath_reverse = c.reverse;
+        project_layer &l = project.layers[3];
+        l.type = c.text ? layer_text : layer_raster;
+        if (c.text)
+            l.data.text = 5;
+        else
+            l.data.img = ramp;
         request({{1, 4, 7, 4}});
         image *r = run();
         ASSERT_NE(r, nullptr);
@@ -159,6 +182,10 @@ TEST_F(AlongPaths, StraightPathAgainstItsAnalyticMapping)
         img_free(layer_genrequest.result);
         layer_genrequest.result = nullptr;
     }
+    project.layers[3].type = layer_raster;
+    project.layers[3].data.img = ramp;
+    text_objects = savedtexts;
+    img_free(texts[5].img);
 }
 
 TEST_F(AlongPaths, RepetitionsSpacingAndFixedAngle)
@@ -200,6 +227,98 @@ TEST_F(AlongPaths, RepetitionsSpacingAndFixedAngle)
     layer_genrequest.result = nullptr;
     alongpath_fixed = 0, alongpath_scale = 1.0f;
 
+}
+
+// Repeat with spacing 0.25 and Reverse: the spacing copy is offset along
+// the axis the texture grew in, so reversing shifts the gaps along the path
+// by as many texture pixels on the Y axis as on the X axis (an offset in x
+// on the Y axis would shift them one more). Measured at the centroid of the
+// first gap, at scale 2.
+TEST_F(AlongPaths, ReverseShiftsTheGapsAlikeOnBothAxes)
+{
+    alongpath_repeat = 1, alongpath_spacing = 0.25f;
+    alongpath_position = 0.0f, alongpath_scale = 2.0f;
+    double shift[2];
+    for (int axis = 0; axis < 2; axis++) {
+        // Period along the path and the spacing texture's length in pixels
+        // along it: the bordered layer enlarged by the spacing.
+        const double period = (axis ? 1.0 : 2.0) * 2.0 * 1.25;
+        const int texels = (int)((axis ? ap_h + 2 : ap_w + 2) * 1.25);
+        double centroid[2];
+        for (int reverse = 0; reverse < 2; reverse++) {
+            SCOPED_TRACE(testing::Message() << "axis " << axis << " reverse " << reverse);
+            alongpath_axis = axis, alongpath_reverse = reverse;
+            request({{0.5, 4, 7.5, 4}});
+            layer_genrequest.width = layer_genrequest.height = 128;
+            ASSERT_NE(run(), nullptr);
+            double sum = 0;
+            int n = 0;
+            for (double t = 0.5 * period; t < 1.3 * period; t += 1.0 / 64)
+                if (at(0.5 + t, 4.0) < 0.01f)
+                    sum += t, n++;
+            ASSERT_GT(n, 5);
+            centroid[reverse] = sum / n;
+            img_free(layer_genrequest.result);
+            layer_genrequest.result = nullptr;
+        }
+        shift[axis] = (centroid[1] - centroid[0]) / (period / texels);
+    }
+    EXPECT_NEAR(shift[1], shift[0], 0.5) << "texture pixels";
+}
+
+// A closed square path with the layer repeated around it: the ribbon runs
+// on across the start vertex as across the other corners. The same square
+// left open shows the wedge its start leaves.
+TEST_F(AlongPaths, ClosedPathContinuesAcrossItsStart)
+{
+    struct {
+        const char *what;
+        int closed;
+    } cases[] = {{"closed", 1}, {"open", 0}};
+    alongpath_repeat = 1, alongpath_scale = 1.5f;
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        request({{2, 2, 6, 2, 6, 6, 2, 6, 2, 2}}, {c.closed});
+        ASSERT_NE(run(), nullptr);
+        // 0.45 out along each corner's diagonal, within the mitre of the
+        // 1.5-wide ribbon; the copy boundaries fall away from the corners.
+        const double d = 0.45 / std::sqrt(2.0);
+        const double corners[4][2] = {{2, 2}, {6, 2}, {6, 6}, {2, 6}};
+        for (int k = 0; k < 4; k++) {
+            const double ox = corners[k][0] < 4 ? -d : d, oy = corners[k][1] < 4 ? -d : d;
+            const float got = at(corners[k][0] + ox, corners[k][1] + oy);
+            if (k == 0 && !c.closed)
+                EXPECT_LT(got, 0.02f) << "open start";
+            else
+                EXPECT_GT(got, 0.15f) << "corner " << k;
+        }
+        img_free(layer_genrequest.result);
+        layer_genrequest.result = nullptr;
+    }
+}
+
+// Double-path mode scaled by repetitions: two copies fill each 6-long rail
+// from its start, so along the middle v = s / 3 of each copy, not s / 2 as
+// the layer's own length would give.
+TEST_F(AlongPaths, DoublePathByRepetitions)
+{
+    alongpath_mode = 2, alongpath_repeat = 1, alongpath_byreps = 1, alongpath_reps = 2.0f;
+    alongpath_position = 0.0f;
+    request({{1, 3.5, 7, 3.5}, {1, 4.5, 7, 4.5}});
+    ASSERT_NE(run(), nullptr);
+    int compared = 0;
+    for (double x = 1.1; x < 6.9; x += 0.125) {
+        const double v = std::fmod((x - 1.0) / 3.0, 1.0);
+        if (v < 0.05 || v > 0.95)
+            continue;
+        float lo, hi;
+        ap_expect(v, &lo, &hi);
+        const float got = at(x, 4.0);
+        EXPECT_TRUE(got >= lo - 0.02f && got <= hi + 0.02f) << "x " << x << ": " << got << " not in " << lo << ".."
+                                                             << hi;
+        compared++;
+    }
+    EXPECT_GT(compared, 30);
 }
 
 TEST_F(AlongPaths, NothingCoveredAndBadInput)

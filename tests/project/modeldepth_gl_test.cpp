@@ -388,7 +388,9 @@ TEST_F(ModelDepthGl, WideBoxFillsItsFittedFootprint)
 
 // Copy to Raster-Layer of a model-layer: a box whose top is at half the
 // canvas's Z size becomes a layer normalised to 1 with half the Z size, over
-// the box's footprint; a model off the canvas gives no layer.
+// the box's footprint; smoothed, the footprint's edge spreads outward and
+// the layer grows about the same centre; a model off the canvas gives no
+// layer.
 TEST_F(ModelDepthGl, CopiedToARasterLayer)
 {
     int m = mesh(md_box(2.0f, 1.0f, 1.0f));
@@ -397,7 +399,11 @@ TEST_F(ModelDepthGl, CopiedToARasterLayer)
         const char *what;
         float px;
         bool covered;
-    } cases[] = {{"on the canvas", 4.0f, true}, {"off the canvas", 20.0f, false}};
+        float smooth;
+    } cases[] = {{"on the canvas", 4.0f, true, 0.0f},
+                 {"smooth 0.9 is none", 4.0f, true, 0.9f},
+                 {"smooth 3", 4.0f, true, 3.0f},
+                 {"off the canvas", 20.0f, false, 0.0f}};
     for (auto &c : cases) {
         SCOPED_TRACE(c.what);
         project_layer &l = layer(m, c.px, 3.0f, 4.0f, 2.0f);
@@ -405,6 +411,7 @@ TEST_F(ModelDepthGl, CopiedToARasterLayer)
         layer_genrequest = {};
         layer_genrequest.layer = 0;
         layer_genrequest.zorigin = 0.7f;
+        layer_genrequest.chamfer = c.smooth;
         layer_genkind = 6;
         layer_gendone = 0;
         layer_modeldepth(nullptr);
@@ -418,15 +425,28 @@ TEST_F(ModelDepthGl, CopiedToARasterLayer)
         ASSERT_NE(r, nullptr);
         images.push_back(r);
         layer_genrequest.result = nullptr;
-        EXPECT_EQ(r->width, 48);
-        EXPECT_EQ(r->height, 24);
-        const float *p = (const float *)r->pixels;
-        for (int i = 0; i < 48 * 24; i++)
-            ASSERT_NEAR(p[i], 1.0f, 1e-5f) << i;
         EXPECT_NEAR(layer_genrequest.size[2], 1.0f, 1e-4f);
         EXPECT_FLOAT_EQ(layer_genrequest.zorigin, 0.0f);
         EXPECT_NEAR(layer_genrequest.centre[0], 4.0f, 1e-5f);
         EXPECT_NEAR(layer_genrequest.centre[1], 3.0f, 1e-5f);
+        const float *p = (const float *)r->pixels;
+        if (c.smooth >= 1.0f) {
+            // Beyond the 48 x 24 footprint by at least a pixel and at most
+            // three radii each side; the middle stays at the top, the edge
+            // falls below it.
+            EXPECT_GE(r->width, 50);
+            EXPECT_LE(r->width, 48 + 6 * (int)c.smooth);
+            EXPECT_EQ(r->width - 48, r->height - 24) << "the same spread both ways";
+            EXPECT_NEAR(layer_genrequest.size[0], r->width / 12.0f, 1e-5f);
+            EXPECT_NEAR(layer_genrequest.size[1], r->height / 12.0f, 1e-5f);
+            EXPECT_NEAR(p[(r->height / 2) * r->width + r->width / 2], 1.0f, 1e-4f);
+            EXPECT_LT(p[(r->height / 2) * r->width], 0.5f);
+            continue;
+        }
+        EXPECT_EQ(r->width, 48);
+        EXPECT_EQ(r->height, 24);
+        for (int i = 0; i < 48 * 24; i++)
+            ASSERT_NEAR(p[i], 1.0f, 1e-5f) << i;
         EXPECT_NEAR(layer_genrequest.size[0], 4.0f, 1e-5f);
         EXPECT_NEAR(layer_genrequest.size[1], 2.0f, 1e-5f);
     }

@@ -10,10 +10,12 @@
 #include "project/genraster.h"
 #include "project/project.h"
 #include "project/transform.h"
+#include "sys/mem.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -228,6 +230,149 @@ TEST_F(PathSweep, EdgeCases)
         img_free(layer_genrequest.result);
         layer_genrequest.result = nullptr;
     }
+}
+
+// Two straight rails and two profiles of peaks 0.5 and 1: along the centre
+// line the height blends the peaks by the row weight, (3 - 2t) t t when
+// smooth and t when linear; the rails' constant distance keeps the width.
+TEST_F(PathSweep, SmoothAgainstLinearRowWeights)
+{
+    struct {
+        const char *what;
+        int smooth;
+        double (*weight)(double t);
+    } cases[] = {
+        {"smooth", 1, [](double t) { return (3 - 2 * t) * t * t; }},
+        {"linear", 0, [](double t) { return t; }},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        pathsweep_rails[0] = line(-0.375f, -0.125f, 0.375f, -0.125f);
+        pathsweep_rails[1] = line(-0.375f, 0.125f, 0.375f, 0.125f);
+        pathsweep_numrails = 2;
+        pathsweep_profiles[0] = profile(-0.125f, 0.125f, 0.3f, 0.0625f);
+        pathsweep_profiles[1] = profile(-0.125f, 0.125f, 0.42f, 0.125f);
+        pathsweep_numprofiles = 2;
+        for (int r = 0; r < 2; r++)
+            pathsweep_positions[r][0] = 0.0f, pathsweep_positions[r][1] = 1.0f;
+        pathsweep_smooth = c.smooth;
+        // Where the rails start, in world x: the low peak stands there.
+        int n = 0;
+        float *v = path_curveverts(p, pathsweep_rails[0], 0.5f, &n);
+        ASSERT_NE(v, nullptr);
+        float start[3];
+        layer_localtoworld(start, v, 1);
+        sys_free(v);
+        request();
+        job_genpathsweep(nullptr);
+        image *r = layer_genrequest.result;
+        ASSERT_NE(r, nullptr);
+        const double y0 = ps_railworldy();
+        int compared = 0, far = 0;
+        double worst = 0;
+        for (int y = 0; y < r->height; y++)
+            for (int x = 0; x < r->width; x++) {
+                double wx, wy;
+                world(r, x, y, &wx, &wy);
+                double u = 0.5 + (wy - y0) / 2.0, t = std::fabs(wx - start[0]) / 6.0;
+                if (u < 0.3 || u > 0.7 || t < 0.05 || t > 0.95)
+                    continue;
+                // Heights within a working pixel (1/16 unit) either way.
+                double lo = 2, hi = -1;
+                for (int i = -4; i <= 4; i++)
+                    for (int j = -4; j <= 4; j++) {
+                        double tt = t + i / 64.0 / 6.0, uu = u + j / 64.0 / 2.0;
+                        double h = ps_profile(uu) * (0.5 + 0.5 * c.weight(tt)) * 0.99999;
+                        lo = std::fmin(lo, h), hi = std::fmax(hi, h);
+                    }
+                double got = ((const float *)r->pixels)[y * r->width + x];
+                compared++;
+                double off = std::fmax(0.0, std::fmax(lo - got, got - hi));
+                worst = std::fmax(worst, off);
+                if (off > 0.01)
+                    far++;
+            }
+        EXPECT_GT(compared, 200);
+        EXPECT_EQ(far, 0) << "worst " << worst;
+    }
+}
+
+// A closed square rail: the cross-sections meet across its seam as at its
+// other corners, and with Z origin 0.5 under a sweep of height 1 the hole
+// it leaves in the middle reads 0.5 / 1.5.
+TEST_F(PathSweep, ClosedRailHasNoSeamGap)
+{
+    const float sq[15] = {-0.25f, -0.25f, 0, 0.25f, -0.25f, 0, 0.25f, 0.25f, 0, -0.25f, 0.25f, 0, -0.25f, -0.25f, 0};
+    pathsweep_rails[0] = addcurvepoly(p, 5, sq, 1, 0.0f);
+    pathsweep_numrails = 1;
+    pathsweep_profiles[0] = profile(-0.125f, 0.125f, 0.3f, 0.125f);
+    pathsweep_profiles[1] = profile(-0.125f, 0.125f, 0.42f, 0.125f);
+    pathsweep_numprofiles = 2;
+    pathsweep_positions[0][0] = 0.0f, pathsweep_positions[0][1] = 1.0f;
+    request(0.5f);
+    job_genpathsweep(nullptr);
+    const image *r = layer_genrequest.result;
+    ASSERT_NE(r, nullptr);
+    const layer_genrequestrecord &q = layer_genrequest;
+    EXPECT_NEAR(q.size[2], 1.5f, 0.02f);
+    auto at = [&](double wx, double wy) {
+        int px = (int)std::floor((wx - (q.centre[0] - q.size[0] / 2)) / q.size[0] * r->width);
+        int py = (int)std::floor(((q.centre[1] + q.size[1] / 2) - wy) / q.size[1] * r->height);
+        EXPECT_TRUE(px >= 0 && py >= 0 && px < r->width && py < r->height) << wx << "," << wy;
+        return px >= 0 && py >= 0 && px < r->width && py < r->height ? ((const float *)r->pixels)[py * r->width + px]
+                                                                     : -1.0f;
+    };
+    // 0.6 units out along each corner's diagonal, inside the mitre of the
+    // 2-unit ribbon: 0.2 across the profile, (0.64 + 0.5) / 1.5 high.
+    float centre[3];
+    const float middle[3] = {0, 0, 0};
+    layer_localtoworld(centre, middle, 1);
+    for (int k = 0; k < 4; k++) {
+        float corner[3];
+        layer_localtoworld(corner, sq + k * 3, 1);
+        const double dx = corner[0] - centre[0], dy = corner[1] - centre[1], l = std::hypot(dx, dy);
+        EXPECT_NEAR(at(corner[0] + 0.6 * dx / l, corner[1] + 0.6 * dy / l), (0.64 + 0.5) / 1.5, 0.05)
+            << "corner " << k << (k == 0 ? ", the seam" : "");
+    }
+    EXPECT_NEAR(at(centre[0], centre[1]), 0.5f / q.size[2], 1e-5f) << "the hole";
+}
+
+// A straight profile rising in z as far as it runs in x: its chord's
+// perpendicular direction lies along the profile itself, so no sample's
+// perpendicular meets a segment. Those samples lie on the chord (height 0),
+// not far out along the normal, tens of millions of units below it; the
+// sweep from the parabola at the rail's start keeps its heights.
+TEST_F(PathSweep, AProfileWhosePerpendicularsMeetNothingLiesFlat)
+{
+    pathsweep_rails[0] = line(-0.375f, 0.0f, 0.375f, 0.0f);
+    pathsweep_numrails = 1;
+    pathsweep_profiles[0] = profile(-0.125f, 0.125f, 0.3f, 0.125f);
+    const float rising[6] = {-0.05f, 0.42f, 0.0f, 0.05f, 0.42f, 0.1f};
+    pathsweep_profiles[1] = addcurvepoly(p, 2, rising, 0, 0.0f);
+    pathsweep_numprofiles = 2;
+    pathsweep_positions[0][0] = 0.0f, pathsweep_positions[0][1] = 1.0f;
+    int n = 0;
+    float *v = path_curveverts(p, pathsweep_rails[0], 0.5f, &n);
+    ASSERT_NE(v, nullptr);
+    float start[3], end[3];
+    layer_localtoworld(start, v, 1);
+    layer_localtoworld(end, v + (n - 1) * 3, 1);
+    sys_free(v);
+    request();
+    job_genpathsweep(nullptr);
+    const image *r = layer_genrequest.result;
+    ASSERT_NE(r, nullptr);
+    const layer_genrequestrecord &q = layer_genrequest;
+    const double wx = start[0] + (end[0] - start[0]) * 0.1, wy = start[1];
+    const int px = (int)std::floor((wx - (q.centre[0] - q.size[0] / 2)) / q.size[0] * r->width);
+    const int py = (int)std::floor(((q.centre[1] + q.size[1] / 2) - wy) / q.size[1] * r->height);
+    ASSERT_TRUE(px >= 0 && py >= 0 && px < r->width && py < r->height) << "the parabola's end is cropped away";
+    EXPECT_GT(((const float *)r->pixels)[py * r->width + px], 0.8f) << "the parabola's end keeps its height";
+    const float *h = (const float *)r->pixels;
+    EXPECT_GT(*std::min_element(h, h + (size_t)r->width * r->height), -0.01f) << "nothing far below the chord";
+    EXPECT_NEAR(q.size[2], 1.0f, 0.02f) << "the parabola's peak is the layer's height";
 }
 
 TEST_F(PathSweep, BadInputFreesTheGenerator)

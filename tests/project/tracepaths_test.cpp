@@ -1,7 +1,9 @@
 // Trace to Paths: the edge cases as a table run through the tracing job, the
 // traces of a disc and of a star with a hole against scikit-image's iso-lines
-// and shapely's buffers of them (tests/project/trace_reference.py), and the
-// depth job's hand-over through the pending canvas.
+// and shapely's buffers of them (tests/project/trace_reference.py), the
+// settings read from the configuration, and the depth job's hand-over
+// through the pending canvas: its map, its turn after a composition, and a
+// map dropped when its layer went meanwhile.
 #include "project/tracepaths.h"
 
 #include "geom/path.h"
@@ -9,6 +11,7 @@
 #include "img/image.h"
 #include "project/canvas.h"
 #include "project/project.h"
+#include "sys/config.h"
 #include "sys/log.h"
 #include "testchild.h"
 #include "testlog.h"
@@ -130,14 +133,27 @@ std::vector<tp_answer> tp_reference(const std::vector<tp_request> &requests)
     return a;
 }
 
+// The user's trace values live in the configuration; tests set them and a
+// tp_settings puts the old ones back when it goes.
+void tp_set(float zplane, float offset, float error)
+{
+    cfg_setf(cfg_tracezplane, zplane);
+    cfg_setf(cfg_traceoffset, offset);
+    cfg_setf(cfg_traceerror, error);
+}
+
+struct tp_settings {
+    float zplane = cfg_getf(cfg_tracezplane), offset = cfg_getf(cfg_traceoffset), error = cfg_getf(cfg_traceerror);
+    ~tp_settings() { tp_set(zplane, offset, error); }
+};
+
 class TracePaths : public ::testing::Test {
 protected:
     float saved[3];
-    trace_settingsrecord settings;
+    tp_settings settings;
     void SetUp() override
     {
         memcpy(saved, project.size, sizeof(saved));
-        settings = trace_settings;
         project.size[0] = project.size[1] = tp_size;
         project.size[2] = 2.0f;
         trace_result.store(nullptr);
@@ -145,7 +161,6 @@ protected:
     void TearDown() override
     {
         memcpy(project.size, saved, sizeof(saved));
-        trace_settings = settings;
         if (path *p = trace_result.exchange(nullptr))
             path_free(p);
         sys_notice n;
@@ -155,7 +170,7 @@ protected:
     // Traces field at plane height z (project units) and offset.
     path *trace(const std::vector<float> &field, float z, float offset, float error)
     {
-        trace_settings = {z, offset, error};
+        tp_set(z, offset, error);
         if (path *p = trace_result.exchange(nullptr))
             path_free(p);
         // On a thread of its own, as the program runs it: messages become notices.
@@ -215,6 +230,29 @@ TEST_F(TracePaths, OutlinesAgainstScikitImageAndShapely)
     }
 }
 
+// The error threshold comes from the configuration; a value the file left
+// outside 0..1 fits at the default 0.5 instead of an absurd tolerance.
+TEST_F(TracePaths, ErrorThresholdFromTheConfiguration)
+{
+    struct {
+        float error;
+        const char *logged;
+        bool refused;
+    } cases[] = {
+        {0.0f, "paths error = 2.000000", false},
+        {0.5f, "paths error = 33.500000", false},
+        {2.0f, "paths error = 33.500000", true},
+        {NAN, "paths error = 33.500000", true},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.error);
+        testlog_capture log;
+        ASSERT_NE(trace(tp_field(tp_disc), 1.0f, 0.0f, c.error), nullptr);
+        EXPECT_TRUE(log.contains(c.logged)) << log.text();
+        EXPECT_EQ(log.contains("job_tracetopaths: trace setting"), c.refused);
+    }
+}
+
 TEST_F(TracePaths, NothingOrTooLittleToTrace)
 {
     // A plane above every height: no polyline, the message, no result.
@@ -259,10 +297,10 @@ TEST_F(TraceInstall, PendingTraceMapStartsTheTracingJob)
 {
     float saved[3];
     memcpy(saved, project.size, sizeof(saved));
-    trace_settingsrecord settings = trace_settings;
+    tp_settings settings;
     project.size[0] = project.size[1] = tp_size;
     project.size[2] = 2.0f;
-    trace_settings = {1.0f, 0.0f, 0.0f};
+    tp_set(1.0f, 0.0f, 0.0f);
     trace_result.store(nullptr);
     project_canvasjob.inprogress = 1;
     jobmode.store(canvas_trace);
@@ -282,7 +320,169 @@ TEST_F(TraceInstall, PendingTraceMapStartsTheTracingJob)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(img_count, images) << "the map and its copy are freed";
     memcpy(project.size, saved, sizeof(saved));
-    trace_settings = settings;
+}
+
+// The depth job over a canvas of tp_n pixels a side: raster-layers in slots
+// 2 and 4, each with a cached map and a raster of its own.
+class TraceDepthJob : public WorkerPoolTest<1> {
+protected:
+    float savedsize[3], savedscale, savedquality;
+    int32_t savedppi, savedw, savedh, savedselected;
+    tp_settings settings;
+    const std::vector<float> disc = tp_field(tp_disc), flat = std::vector<float>(tp_n * tp_n, 0.0f);
+    void SetUp() override
+    {
+        memcpy(savedsize, project.size, sizeof(savedsize));
+        savedppi = project.ppi, savedw = project.pixelwidth, savedh = project.pixelheight;
+        savedscale = project.scale, savedquality = cfg_getf(cfg_canvasquality);
+        savedselected = project_selectedlayer;
+        tp_set(1.0f, 0.0f, 0.0f);
+        project.size[0] = project.size[1] = tp_size;
+        project.size[2] = 2.0f;
+        project.ppi = 1, project.scale = 1.0f / tp_upp;
+        project.pixelwidth = project.pixelheight = tp_n;
+        trace_result.store(nullptr);
+        project_canvasjob.inprogress = 0;
+        jobmode.store(0);
+    }
+    void TearDown() override
+    {
+        freelayers();
+        memcpy(project.size, savedsize, sizeof(savedsize));
+        project.ppi = savedppi, project.scale = savedscale;
+        project.pixelwidth = savedw, project.pixelheight = savedh;
+        project_selectedlayer = savedselected;
+        cfg_setf(cfg_canvasquality, savedquality);
+        image *pending = project_canvasjob.pendingcanvas.exchange(nullptr);
+        img_free(pending);
+        project_canvasjob.updating.store(0);
+        project_canvasjob.inprogress = 0;
+        jobmode.store(0);
+        sys_notice n;
+        while (sys_takenotice(&n)) {
+        }
+    }
+    void freelayers()
+    {
+        for (int slot : {2, 4}) {
+            img_free(project.layers[slot].depth);
+            img_free(project.layers[slot].data.img);
+        }
+        memset(project.layers, 0, sizeof(project.layers));
+    }
+    // The disc in slot 2 as its cached map or as its raster; all else flat.
+    void layers(bool cached)
+    {
+        freelayers();
+        for (int slot : {2, 4}) {
+            project_layer &l = project.layers[slot];
+            l.type = layer_raster;
+            l.uid = 100 + slot;
+            l.pos[0] = l.pos[1] = tp_size / 2, l.pos[2] = 0.0f;
+            l.size[0] = l.size[1] = tp_size, l.size[2] = 2.0f;
+            l.crop[2] = l.crop[3] = 1.0f;
+            const bool disc2 = slot == 2;
+            l.depth = tp_image(disc2 && cached ? disc : flat);
+            l.data.img = tp_image(disc2 && !cached ? disc : flat);
+        }
+    }
+    // Polls at most 10 s for cond.
+    static bool within10s(const std::function<bool()> &cond)
+    {
+        for (int i = 0; i < 2000; i++) {
+            if (cond())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return cond();
+    }
+};
+
+// The map goes through the pending canvas and the install step to the
+// tracing job. At full canvas quality it is the layer's cached map copied;
+// below it the map is generated at the canvas's full resolution. The layer
+// is the job's slot, not the selected one; each case's other source is
+// flat, so a map taken from the wrong place traces nothing.
+TEST_F(TraceDepthJob, HandsALayersMapToTheTracingJob)
+{
+    struct {
+        const char *what;
+        float quality;
+        bool cached;
+    } cases[] = {
+        {"full quality copies the cached map", 1.0f, true},
+        {"below full quality generates the map", 0.5f, false},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        layers(c.cached);
+        project_selectedlayer = 4;
+        cfg_setf(cfg_canvasquality, c.quality);
+        job_genlayerpathingdepth((void *)(intptr_t)2);
+        image *pending = project_canvasjob.pendingcanvas.load();
+        ASSERT_NE(pending, nullptr);
+        EXPECT_NE(pending, project.layers[2].depth) << "the slot keeps its own map";
+        EXPECT_EQ(pending->width, tp_n);
+        EXPECT_EQ(pending->height, tp_n);
+        EXPECT_EQ(jobmode.load(), (uint32_t)canvas_trace);
+        EXPECT_EQ(project_canvasjob.inprogress, 1) << "counted as a composition in progress";
+        EXPECT_EQ(project_canvasjob.updating.load(), 0u);
+        EXPECT_EQ(project.generating[1].load(), 0);
+        project_setcanvasdepth();
+        EXPECT_EQ(project_canvasjob.inprogress, 0);
+        path *p = nullptr;
+        sys_notice n;
+        bool nothing = false;
+        within10s([&] { return (p = trace_result.load()) || (nothing = sys_takenotice(&n)); });
+        ASSERT_NE(p, nullptr) << (nothing ? "nothing traced" : "no trace within 10 s");
+        EXPECT_EQ(p->cnum, 1);
+        path_free(trace_result.exchange(nullptr));
+    }
+}
+
+// A composition queued or running owns jobmode: the depth job waits for it
+// to be done before it marks its map, so neither is taken for the other. A
+// layer that goes meanwhile (a project reset) has its map dropped.
+TEST_F(TraceDepthJob, WaitsForACompositionAndDropsTheMapOfALayerGone)
+{
+    struct {
+        const char *what;
+        bool reset; // the layers go while the job waits
+    } cases[] = {{"the composition done", false}, {"a reset meanwhile", true}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        layers(true);
+        const int images = img_count;
+        testlog_capture log;
+        project_canvasjob.updating.store(1);
+        jobmode.store(canvas_view);
+        std::thread job(job_genlayerpathingdepth, (void *)(intptr_t)2);
+        EXPECT_TRUE(within10s([&] { return log.contains("waiting for a pending canvas update"); }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(project_canvasjob.pendingcanvas.load(), nullptr) << "stored beside a running composition";
+        EXPECT_EQ(jobmode.load(), (uint32_t)canvas_view) << "the composition's mode overwritten";
+        if (c.reset)
+            freelayers();
+        jobmode.store(0);
+        project_canvasjob.updating.store(0);
+        job.join();
+        image *pending = project_canvasjob.pendingcanvas.exchange(nullptr);
+        if (c.reset) {
+            EXPECT_EQ(pending, nullptr);
+            EXPECT_TRUE(log.contains("job_genlayerpathingdepth: layer 2 went while waiting")) << log.text();
+            EXPECT_EQ(project_canvasjob.inprogress, 0);
+            EXPECT_EQ(jobmode.load(), 0u);
+            EXPECT_EQ(img_count, images - 4) << "the layers' four images and nothing else freed";
+        } else {
+            ASSERT_NE(pending, nullptr);
+            EXPECT_EQ(jobmode.load(), (uint32_t)canvas_trace);
+            EXPECT_EQ(project_canvasjob.inprogress, 1);
+            img_free(pending);
+        }
+        EXPECT_EQ(project_canvasjob.updating.load(), 0u);
+        project_canvasjob.inprogress = 0;
+        jobmode.store(0);
+    }
 }
 
 } // namespace
