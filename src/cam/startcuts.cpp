@@ -16,12 +16,14 @@
 #include "sys/config.h"
 #include "sys/log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 float startcut_heading = 0.0f;
+int startcut_treenodes = startcut_maxnodes;
 
 namespace {
 
@@ -40,7 +42,8 @@ struct sc_run {
     image *cuts = nullptr;
     startcut_node nodes[startcut_maxnodes];
     int numnodes = 0;
-    std::vector<int> prevarcs, arcs;
+    std::vector<int> prevarcs, arcs; // arcs: this loop's, in the current tree
+    int made = 0;                    // arcs this loop made, in any tree
     int trees = 0;
     int loops = 0;
 };
@@ -98,11 +101,13 @@ void sc_addarc(sc_run &r, std::vector<float> &v, float start, float t, float hea
     const float half = 0.5f * sweep;
     if (v.size() < 9 || half * rad <= 1.0f)
         return;
-    if (r.numnodes >= startcut_maxnodes) {
+    if (r.numnodes >= std::clamp(startcut_treenodes, 2, startcut_maxnodes)) {
         // Emit what the tree holds rather than write past the table; the
-        // arc then starts the next tree under its root.
+        // arc then starts the next tree under its root. This loop's arcs
+        // so far went with the tree: none of them can be a parent now.
         sys_log("cam_startcuts: arc tree full, emitting %d arcs", r.numnodes - 1);
         sc_emit(r);
+        r.arcs.clear();
     }
     const float mid = sc_wrap360((float)s * (start + half) + heading);
     int parent = 0;
@@ -132,6 +137,7 @@ void sc_addarc(sc_run &r, std::vector<float> &v, float start, float t, float hea
     node.link = (uint32_t)link;
     r.nodes[parent].child = n;
     r.arcs.push_back(n);
+    r.made++;
 }
 
 struct sc_loopstate {
@@ -166,6 +172,7 @@ int sc_loop(sc_run &r, sc_loopstate &ls, const float *p, float rad, float w, int
     const int s = *dirsign >= 0 ? 1 : -1;
     const float a = r.A / (r.scale * rad + 1.0f);
     r.arcs.clear();
+    r.made = 0;
     std::vector<float> v;
     float end = 1080.0f, start = 0.0f;
     int inarc = 0, opened = 0;
@@ -203,7 +210,7 @@ int sc_loop(sc_run &r, sc_loopstate &ls, const float *p, float rad, float w, int
         sc_addarc(r, v, start, t, heading, s, linked, rad);
     sc_disc(r, p[0], p[1], rad);
     r.loops++;
-    const int made = (int)r.arcs.size();
+    const int made = r.made;
     if (made) {
         if (r.op->dir == 2)
             *dirsign = -*dirsign;

@@ -439,6 +439,39 @@ TEST_F(Trochoid, GeneratorEdgeCases)
     }
 }
 
+// A tree that fills its table is emitted and a new one started under an
+// empty root: with room for two arcs a tree, the same arcs are cut as with
+// the whole table, none lost and none twice.
+TEST_F(Trochoid, AFullArcTreeIsEmittedAndRestarted)
+{
+    auto arcs = [&](int room, bool *filled) {
+        resetop();
+        PocketTest::SetUp();
+        op.type = 15;
+        startcut_heading = 0.0f;
+        formulacanvas(canvas_n, islandpocket);
+        startcut_treenodes = room;
+        testlog_capture log;
+        EXPECT_TRUE(rungenerator(nullptr, 60.0));
+        startcut_treenodes = startcut_maxnodes;
+        *filled = log.contains("cam_startcuts: arc tree full");
+        std::multiset<std::vector<float>> out;
+        if (op.toolpath >= 0)
+            for (const pocket_cut &c : pocket_cuts(op.toolpath))
+                out.insert(c.verts);
+        toolpath_free(op.toolpath);
+        return out;
+    };
+    bool filled = false;
+    const std::multiset<std::vector<float>> whole = arcs(startcut_maxnodes, &filled);
+    EXPECT_FALSE(filled);
+    EXPECT_GT(whole.size(), 20u);
+    // Room for two arcs: loops of two arcs fill it.
+    const std::multiset<std::vector<float>> small = arcs(3, &filled);
+    EXPECT_TRUE(filled);
+    EXPECT_TRUE(small == whole) << small.size() << " cuts against " << whole.size();
+}
+
 namespace {
 
 // Even-odd inside test of a point against closed polylines (x, y, z).
