@@ -367,14 +367,15 @@ TEST_F(Trochoid, RefusedInputsReleaseTheFrame)
 // Edge cases of the 2D generator on small canvases.
 TEST_F(Trochoid, GeneratorEdgeCases)
 {
-    auto run = [&](const std::function<bool(float, float)> &shape, int dir, float aux1, float step) {
+    // aux: the sign of dir 2, in aux[1] (type 15) or aux[0] (type 14).
+    auto run = [&](const std::function<bool(float, float)> &shape, int dir, float aux, float step, int type = 15) {
         resetop();
         PocketTest::SetUp();
-        op.type = 15;
+        op.type = type;
         startcut_heading = 0.0f;
         formulacanvas(48, shape);
         op.dir = dir;
-        op.aux[1] = aux1;
+        op.aux[type == 15 ? 1 : 0] = aux;
         op.step = step;
         EXPECT_TRUE(rungenerator(nullptr, 30.0));
         std::vector<pocket_cut> cuts = op.toolpath >= 0 ? pocket_cuts(op.toolpath) : std::vector<pocket_cut>{};
@@ -400,6 +401,31 @@ TEST_F(Trochoid, GeneratorEdgeCases)
         ASSERT_EQ(lv2.size(), 3u);
         for (const troch_level &l : lv2)
             EXPECT_EQ(turnsense(l.cuts[0].verts), *sa.begin());
+        for (int i = 0; i < toolpath_maxslots; i++)
+            toolpath_free(i);
+    }
+    {
+        SCOPED_TRACE("2.5D: dir 2 opens every pocket with the sign aux[0] gives");
+        struct Case {
+            int dir;
+            float aux0;
+            int like; // the dir whose sense every opening takes
+        };
+        const Case cases[] = {{2, 0.0f, 0}, {2, 1.0f, 1}};
+        int sense[2] = {0, 0};
+        for (int d = 0; d < 2; d++) {
+            std::vector<troch_level> lv = levels(run(islandpocket, d, 0.0f, 40.0f, 14));
+            ASSERT_EQ(lv.size(), 3u);
+            sense[d] = turnsense(lv[0].cuts[0].verts);
+        }
+        ASSERT_NE(sense[0], sense[1]);
+        for (const Case &c : cases) {
+            SCOPED_TRACE("aux[0] " + std::to_string(c.aux0));
+            std::vector<troch_level> lv = levels(run(islandpocket, c.dir, c.aux0, 40.0f, 14));
+            ASSERT_EQ(lv.size(), 3u);
+            for (const troch_level &l : lv)
+                EXPECT_EQ(turnsense(l.cuts[0].verts), sense[c.like]);
+        }
         for (int i = 0; i < toolpath_maxslots; i++)
             toolpath_free(i);
     }
