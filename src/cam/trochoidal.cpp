@@ -57,7 +57,6 @@ namespace {
 
 struct troch_root {
     int poly;
-    float area;
     std::vector<int> islands; // head first
 };
 
@@ -149,37 +148,59 @@ contour *troch_outlines(troch_run &r, image *mask)
     return k;
 }
 
-// Step 7: roots are the outlines around the pockets; each island goes to
-// the smallest root around it.
-std::vector<troch_root> troch_roots(const contour *k)
+} // namespace
+
+int troch_islandroots(const contour *k, int *owner)
 {
-    std::vector<troch_root> roots;
     std::vector<uint32_t> at(k->numpolys);
     std::vector<float> area(k->numpolys);
     for (uint32_t p = 0, o = 0; p < k->numpolys; o += k->vertcount[p], p++) {
         at[p] = o;
         area[p] = k->vertcount[p] < 2 ? 0.0f : cont_polyarea(k->verts + o * 3, k->vertcount[p]);
-        if (area[p] > 0.0f)
-            roots.push_back({(int)p, area[p], {}});
+        owner[p] = area[p] > 0.0f ? (int)p : -1;
     }
+    int dropped = 0;
     for (uint32_t p = 0; p < k->numpolys; p++) {
         if (area[p] > 0.0f)
             continue;
         const float *first = k->verts + at[p] * 3;
         int best = -1;
-        for (int i = 0; i < (int)roots.size(); i++) {
-            const troch_root &rt = roots[i];
-            if (rt.area < -area[p] || (best >= 0 && rt.area >= roots[best].area))
+        for (uint32_t q = 0; q < k->numpolys; q++) {
+            if (!(area[q] > 0.0f) || area[q] < -area[p] || (best >= 0 && area[q] >= area[best]))
                 continue;
-            if (troch_winds(k->verts + at[rt.poly] * 3, (int)k->vertcount[rt.poly], first[0], first[1]))
-                best = i;
+            if (troch_winds(k->verts + at[q] * 3, (int)k->vertcount[q], first[0], first[1]))
+                best = (int)q;
         }
         if (best < 0) {
             sys_log("cam_trochpock: failed to find pocket for island node[%d]", (int)p);
-            continue;
+            dropped++;
         }
-        roots[best].islands.insert(roots[best].islands.begin(), (int)p);
-        sys_debuglog("added island node[%d] to root node[%d]", (int)p, roots[best].poly);
+        owner[p] = best;
+    }
+    return dropped;
+}
+
+namespace {
+
+// Step 7: the roots in the order found, each with its islands (the last
+// found first).
+std::vector<troch_root> troch_roots(const contour *k)
+{
+    std::vector<troch_root> roots;
+    std::vector<int> owner(k->numpolys);
+    troch_islandroots(k, owner.data());
+    std::vector<int> rootof(k->numpolys, -1);
+    for (uint32_t p = 0; p < k->numpolys; p++)
+        if (owner[p] == (int)p) {
+            rootof[p] = (int)roots.size();
+            roots.push_back({(int)p, {}});
+        }
+    for (uint32_t p = 0; p < k->numpolys; p++) {
+        if (owner[p] < 0 || owner[p] == (int)p)
+            continue;
+        std::vector<int> &islands = roots[rootof[owner[p]]].islands;
+        islands.insert(islands.begin(), (int)p);
+        sys_debuglog("added island node[%d] to root node[%d]", (int)p, owner[p]);
     }
     return roots;
 }

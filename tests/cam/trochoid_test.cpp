@@ -465,6 +465,61 @@ TEST_F(Trochoid, GeneratorEdgeCases)
     }
 }
 
+// Pockets and islands of the 2D generator's outlines on hand-made squares
+// (pockets clockwise, of positive area as the outlines are traced; islands
+// anticlockwise): an island goes to the
+// smallest pocket around it; one outside every pocket is left out with its
+// log line, and the pocket is cut as if it were not there.
+TEST_F(Trochoid, IslandsFindTheirPocket)
+{
+    auto square = [](float x, float y, float side, bool island) {
+        std::vector<float> v;
+        const float c[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+        for (int k = 0; k <= 4; k++) {
+            const int i = island ? k % 4 : (4 - k) % 4;
+            v.insert(v.end(), {x + c[i][0] * side, y + c[i][1] * side, 0.0f});
+        }
+        return v;
+    };
+    struct Case {
+        const char *name;
+        std::vector<std::vector<float>> polys;
+        std::vector<int> owner;
+        const char *line; // logged, or null for none
+    };
+    const Case cases[] = {
+        {"an island in its pocket", {square(0, 0, 10, false), square(2, 2, 2, true)}, {0, 0}, nullptr},
+        {"an island outside every pocket",
+         {square(0, 0, 10, false), square(20, 2, 2, true)},
+         {0, -1},
+         "cam_trochpock: failed to find pocket for island node[1]"},
+        {"a pocket larger than the island but not around it",
+         {square(0, 0, 10, false), square(12, 0, 3, false), square(13, 1, 1, true), square(4, 4, 1, true)},
+         {0, 1, 1, 0},
+         nullptr},
+        {"islands of nested pockets",
+         {square(0, 0, 20, false), square(2, 2, 16, true), square(4, 4, 12, false), square(6, 6, 2, true)},
+         {0, 0, 2, 2},
+         nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        contour *k = cont_new();
+        for (const std::vector<float> &p : c.polys)
+            cont_addpoly(k, p.data(), (uint32_t)(p.size() / 3), 1, -1, "test");
+        std::vector<int> owner(c.polys.size(), 99);
+        testlog_capture log;
+        const int dropped = troch_islandroots(k, owner.data());
+        cont_free(k);
+        EXPECT_EQ(owner, c.owner);
+        EXPECT_EQ(dropped, (int)std::count(c.owner.begin(), c.owner.end(), -1));
+        if (c.line)
+            EXPECT_TRUE(log.contains(c.line));
+        else
+            EXPECT_FALSE(log.contains("failed to find pocket"));
+    }
+}
+
 // A tree that fills its table is emitted and a new one started under an
 // empty root: with room for two arcs a tree, the same arcs are cut as with
 // the whole table, none lost and none twice.
