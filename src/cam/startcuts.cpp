@@ -340,6 +340,35 @@ void sc_opening(sc_run &r, const float *c, float R, int s, float zprev)
     }
 }
 
+// The cells of the working box's cut map (x0, y0, x1, y1; at least one)
+// that the pocket can touch. Every loop and every sample lies within the
+// clearance of some axis vertex, so the map need only cover those discs
+// (and a cell more for the bilinear samples); a map of the whole canvas
+// per pocket, raised at every loop, made many small pockets cost as many
+// canvases.
+void sc_mapbox(const contour *m, const float *mapo, float cell, const float *size, int *box)
+{
+    const int mw = std::max(1, (int)std::ceil(size[0] / cell)), mh = std::max(1, (int)std::ceil(size[1] / cell));
+    float lo[2] = {1e30f, 1e30f}, hi[2] = {-1e30f, -1e30f};
+    for (uint32_t i = 0; i < m->numverts; i++) {
+        const float *v = m->verts + i * 3, z = std::fmax(v[2], 0.0f);
+        for (int k = 0; k < 2; k++) {
+            lo[k] = std::fmin(lo[k], v[k] - z);
+            hi[k] = std::fmax(hi[k], v[k] + z);
+        }
+    }
+    const int n[2] = {mw, mh};
+    for (int k = 0; k < 2; k++) {
+        const float a = (lo[k] - mapo[k]) / cell - 2.0f, b = (hi[k] - mapo[k]) / cell + 3.0f;
+        int i0 = std::isfinite(a) ? (int)std::clamp(std::floor(a), 0.0f, (float)n[k] - 1.0f) : 0;
+        int i1 = std::isfinite(b) ? (int)std::clamp(std::ceil(b), 0.0f, (float)n[k]) : n[k];
+        if (i1 <= i0)
+            i1 = i0 + 1;
+        box[k] = i0;
+        box[k + 2] = i1;
+    }
+}
+
 // The vertex with the largest clearance (the first of equal ones).
 int sc_widest(const contour *m, int *poly, int *vert)
 {
@@ -398,8 +427,12 @@ int cam_startcuts(camop *op, const contour *maxis, const float *size, const floa
     sys_log("vert[%d] %fx%f spiralrad:%f", (int)(first + cv), c[0], c[1], R);
     const int s = *dirsign >= 0 ? 1 : -1;
     sc_opening(*r, c, R, s, zprev);
-    const int mw = (int)std::ceil(size[0] / cell), mh = (int)std::ceil(size[1] / cell);
-    r->cuts = img_allocfloat("cuts", mw > 0 ? mw : 1, mh > 0 ? mh : 1);
+    int box[4];
+    sc_mapbox(maxis, r->mapo, cell, size, box);
+    const int mw = box[2] - box[0], mh = box[3] - box[1];
+    r->mapo[0] += (float)box[0] * cell;
+    r->mapo[1] += (float)box[1] * cell;
+    r->cuts = img_allocfloat("cuts", mw, mh);
     if (!r->cuts) {
         sys_log("cam_startcuts: no cut map of %dx%d", mw, mh);
         delete r;
