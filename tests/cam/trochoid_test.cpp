@@ -177,6 +177,35 @@ bool islandpocket(float x, float y)
     return rect && dx * dx + dy * dy > 0.1f * 0.1f;
 }
 
+// An arc of a loop: its vertices on the circle through its last three,
+// the radius z and the angle step a (degrees) between them. A lead-in
+// vertex (inside the circle) is not counted.
+struct troch_arc {
+    int count = 0;
+    float z = 0.0f, step = 0.0f;
+};
+
+troch_arc arcof(const std::vector<float> &v)
+{
+    troch_arc arc;
+    const size_t n = v.size() / 3;
+    if (n < 3)
+        return arc;
+    const double ax = v[n * 3 - 9], ay = v[n * 3 - 8], bx = v[n * 3 - 6], by = v[n * 3 - 5];
+    const double cx = v[n * 3 - 3], cy = v[n * 3 - 2];
+    const double d = 2.0 * (ax * (by - cy) + bx * (cy - ay) + cx * (ay - by));
+    if (std::fabs(d) < 1e-12)
+        return arc;
+    const double a2 = ax * ax + ay * ay, b2 = bx * bx + by * by, c2 = cx * cx + cy * cy;
+    const double ux = (a2 * (by - cy) + b2 * (cy - ay) + c2 * (ay - by)) / d;
+    const double uy = (a2 * (cx - bx) + b2 * (ax - cx) + c2 * (bx - ax)) / d;
+    arc.z = (float)std::hypot(cx - ux, cy - uy);
+    for (size_t i = 0; i < n; i++)
+        arc.count += std::fabs(std::hypot(v[i * 3] - ux, v[i * 3 + 1] - uy) - arc.z) < 0.02 * arc.z;
+    arc.step = (float)(2.0 * std::asin(std::fmin(1.0, std::hypot(cx - bx, cy - by) / (2.0 * arc.z))) * 180.0 / M_PI);
+    return arc;
+}
+
 TEST_F(Trochoid, ReplayKeepsWallsEngagementAndCoverage)
 {
     formulacanvas(canvas_n, islandpocket);
@@ -189,6 +218,21 @@ TEST_F(Trochoid, ReplayKeepsWallsEngagementAndCoverage)
     ASSERT_EQ(o.edt.size(), mask.size()) << "scipy (python3-scipy) did not answer";
     std::vector<troch_level> lv = levels(pocket_cuts(op.toolpath));
     ASSERT_EQ(lv.size(), 3u); // 0.1, 0.2 and 0.25 deep
+    {
+        SCOPED_TRACE("arcs of fewer than 3 vertices, or of half sweep x radius 1 or less, are not cut");
+        int arcs = 0;
+        for (const troch_level &l : lv)
+            for (size_t i = 1; i < l.cuts.size(); i++, arcs++) { // the opening first
+                const troch_arc arc = arcof(l.cuts[i].verts);
+                EXPECT_GE(arc.count, 3) << "cut " << i;
+                // A sweep of count - 1 steps at most (one more than its
+                // vertices span when it ends with the loop).
+                EXPECT_GT(0.5f * (float)(arc.count - 1) * arc.step * arc.z, 1.0f)
+                    << "cut " << i << ": " << arc.count << " vertices " << arc.step << " degrees apart, radius "
+                    << arc.z;
+            }
+        EXPECT_GT(arcs, 20);
+    }
     for (const troch_level &l : lv) {
         troch_raster ras(canvas_n);
         float worstwall = 1e9f, worstdepth = 0.0f;
@@ -467,9 +511,9 @@ TEST_F(Trochoid, GeneratorEdgeCases)
 
 // Pockets and islands of the 2D generator's outlines on hand-made squares
 // (pockets clockwise, of positive area as the outlines are traced; islands
-// anticlockwise): an island goes to the
-// smallest pocket around it; one outside every pocket is left out with its
-// log line, and the pocket is cut as if it were not there.
+// anticlockwise): an island goes to the smallest pocket around it; one
+// outside every pocket is left out with its log line, and the pocket is cut
+// as if it were not there.
 TEST_F(Trochoid, IslandsFindTheirPocket)
 {
     auto square = [](float x, float y, float side, bool island) {
