@@ -537,14 +537,15 @@ int troch_cutpocket(troch_tree &t, int i, int *dirsign)
         add(t.nodes[is]);
     const troch_level &lv = t.levels[n.level];
     const float zprev = n.level > 0 ? t.levels[n.level - 1].z : g->z0;
-    // The axis is built with the level's height as its width, which caps
-    // no clearance on a canvas above Z 0. The slice's widest clearance
+    // The axis is built with the contour module's simplification and the
+    // level's height as its width, which caps no clearance on a canvas
+    // above Z 0. The slice's widest clearance
     // comes from pixel centres and can fall short of the outline's own by
     // most of a pixel; as the cap it kept the widest loops off the walls.
     // Two pixels above it keep a level at or below Z 0 from refusing the
     // axis or capping it.
     const float width = std::fmax(lv.z, lv.maxr + 2.0f * t.pixel);
-    contour *axis = con_medialaxis(c, width, 0.998f, 3.0f * t.pixel, 9.0f * t.pixel);
+    contour *axis = con_medialaxis(c, width, cam_maxdot, cam_minlen, cam_maxlen);
     cont_free(c);
     int ok = 1;
     if (axis && axis->numpolys > 0 && axis->numverts > 0) {

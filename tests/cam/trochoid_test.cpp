@@ -662,11 +662,11 @@ float outlinelength(const std::vector<std::vector<float>> &polys)
 // edge at the fraction of that step where the level falls, so a deeper
 // slice's edge lies further toward the floor pixel, up to one pixel from
 // where a shallow one lies; the 2D outline comes from a distance field at
-// one place. So each deeper slice lies within the one above; the area
+// one place. So every slice is linked under the one above it; the area
 // between a slice's outlines differs from the 2D generator's by at most
-// one pixel along their length; and each generator clears about the same
-// share of the reach of its own outlines (the region they enclose grown by
-// the cutter radius).
+// one pixel along their length; and the 2.5D generator clears as much of
+// the reach of its own outlines (the region they enclose grown by the
+// cutter radius) as the 2D generator does of its own, within 1%.
 TEST_F(Trochoid, ReliefGeneratorCutsAFlatPocketLikeTheFlatOne)
 {
     struct Run {
@@ -742,6 +742,6 @@ TEST_F(Trochoid, ReliefGeneratorCutsAFlatPocketLikeTheFlatOne)
         EXPECT_NEAR(enclosedarea(polys), flatarea, flatlength * px);
         const double flatshare = share(flat.cleared[l], flatpolys);
         EXPECT_GE(flatshare, 0.97);
-        EXPECT_NEAR(share(relief.cleared[l], polys), flatshare, 0.02);
+        EXPECT_GE(share(relief.cleared[l], polys), flatshare - 0.01);
     }
 }
