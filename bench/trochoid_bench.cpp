@@ -18,6 +18,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -231,6 +232,55 @@ static void bench_trochoid(benchmark::State &state, int type)
     state.counters["loops"] = (double)sum.loops;
     bench_dropcanvas();
 }
+
+// A slice of 5,184 pits: a 72 x 72 grid of round pits 0.12" across, 0.3"
+// deep, cut by a 1/32" end mill. Each level's slice holds every pit as a
+// pocket of its own, which the pocket table and the traversal stack must
+// hold; the counters give the pockets of the fullest slice and the run.
+static void bench_trochoidalpits(benchmark::State &state)
+{
+    bench_caminches();
+    cfg_setf(cfg_trochoidstep, 10.0f);
+    cam_settool(1, "flat 1/32", tool_cylinder, 1, 2, 0.03125f, 0.5f, 0.0f, 1.5f, 20.0f);
+    bench_canvas c;
+    const float pitch = bench_inches / 72.0f;
+    for (int j = 0; j < 72; j++)
+        for (int i = 0; i < 72; i++) {
+            const float x = (i + 0.5f) * pitch, y = (j + 0.5f) * pitch;
+            c.capsule(x, y, x, y, 0.06f, 0.3f);
+        }
+    image *img = img_allocfloat("pits", bench_side, bench_side);
+    float *p = (float *)img->pixels;
+    for (size_t i = 0; i < c.depth.size(); i++)
+        p[i] = 1.0f - c.depth[i];
+    bench_usecanvas(img, bench_inches, 1.0f);
+    static camop op;
+    double total = 0.0;
+    long pockets = 0;
+    const std::string path = "/tmp/kerfmill-trochoid-pits-bench.log";
+    for (auto _ : state) {
+        op.type = 14, op.tool = 1, op.feed = 40, op.engagefeed = 10, op.entry = 2, op.dir = 1;
+        op.step = 10.0f, op.flags = camop_percentstep;
+        op.z_min = 0.0f, op.z_max = 0.3f, op.z_doc = 0.1f, op.z_safe = 0.2f, op.stock = 0.0f;
+        op.aux[0] = op.aux[1] = op.aux[2] = 0.0f, op.cont = nullptr, op.toolpath = -1;
+        op.generating = 1;
+        op.time = (float)sys_seconds();
+        total += bench_runlogged(cam_trochoidal, &op, path);
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);)
+            if (bench_has(line, "created ") && bench_has(line, " nodes @Z"))
+                pockets = std::max(pockets, std::atol(line.c_str() + line.find("created ") + 8));
+        remove(path.c_str());
+        state.PauseTiming();
+        state.counters["paths"] = op.toolpath >= 0 ? (double)toolpaths[op.toolpath].num_paths : 0;
+        toolpath_free(op.toolpath);
+        state.ResumeTiming();
+    }
+    state.counters["seconds"] = total / (double)state.iterations();
+    state.counters["slice_pockets"] = (double)pockets;
+    bench_dropcanvas();
+}
+BENCHMARK(bench_trochoidalpits)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 static void bench_trochpock(benchmark::State &state)
 {
