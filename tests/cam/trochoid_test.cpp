@@ -597,6 +597,55 @@ TEST_F(Trochoid, AFullArcTreeIsEmittedAndRestarted)
     EXPECT_TRUE(small == whole) << small.size() << " cuts against " << whole.size();
 }
 
+// A walk that comes back head-on to what it cut: a U-shaped branch whose
+// last leg runs down onto the band the first branch cleared. Its loops
+// there split into an arc each side of the band, loop after loop, so a
+// tree with room for a few arcs fills in the middle of a loop. The arcs
+// cut are those of the whole table, whatever the room.
+TEST_F(Trochoid, AFullArcTreeEmittedInTheMiddleOfALoop)
+{
+    formulacanvas(48, [](float, float) { return false; });
+    const float size[3] = {1, 1, 1}, origin[3] = {0, 0, 0};
+    std::vector<float> band, u;
+    for (int i = 0; i <= 14; i++)
+        band.insert(band.end(), {0.15f + 0.05f * i, 0.5f, i == 7 ? 0.06f : 0.05f});
+    const float corners[4][2] = {{0.3f, 0.5f}, {0.3f, 0.85f}, {0.7f, 0.85f}, {0.7f, 0.5f}};
+    for (int leg = 0; leg < 3; leg++)
+        for (int i = 0; i < 10; i++) {
+            const float t = i / 10.0f;
+            u.insert(u.end(), {corners[leg][0] + (corners[leg + 1][0] - corners[leg][0]) * t,
+                               corners[leg][1] + (corners[leg + 1][1] - corners[leg][1]) * t, 0.05f});
+        }
+    u.insert(u.end(), {corners[3][0], corners[3][1], 0.05f});
+    auto arcs = [&](int room, bool *filled) {
+        op.entry = 0;
+        op.toolpath = toolpath_new();
+        startcut_heading = 0.0f;
+        startcut_treenodes = room;
+        contour *axis = axisof({band, u});
+        int sign = 1;
+        testlog_capture log;
+        EXPECT_EQ(cam_startcuts(&op, axis, size, origin, &sign, 0.01f, 0.8f, 1.0f, 1.0f / 96), 1);
+        startcut_treenodes = startcut_maxnodes;
+        cont_free(axis);
+        *filled = log.contains("cam_startcuts: arc tree full");
+        std::multiset<std::vector<float>> out;
+        for (const pocket_cut &c : pocket_cuts(op.toolpath))
+            out.insert(c.verts);
+        toolpath_free(op.toolpath);
+        return out;
+    };
+    bool filled = false;
+    const std::multiset<std::vector<float>> whole = arcs(startcut_maxnodes, &filled);
+    EXPECT_FALSE(filled);
+    for (int room : {4, 5, 7}) {
+        SCOPED_TRACE("room for " + std::to_string(room - 1) + " arcs");
+        const std::multiset<std::vector<float>> small = arcs(room, &filled);
+        EXPECT_TRUE(filled);
+        EXPECT_TRUE(small == whole) << small.size() << " cuts against " << whole.size();
+    }
+}
+
 namespace {
 
 // Even-odd inside test of a point against closed polylines (x, y, z).
