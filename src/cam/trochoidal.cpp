@@ -339,8 +339,17 @@ struct troch_pnode {
     int pocket = 0;
     int linked = 0;     // hangs under a pocket of the level above
     float area = 0.0f;
+    float box[4] = {0, 0, 0, 0}; // the outline's x0, y0, x1, y1
     std::vector<float> verts;
 };
+
+// Whether (x, y) lies within margin of the node's box: outlines far from a
+// point are passed over without walking them, so slices of thousands of
+// outlines are not a walk of every outline for every other one.
+bool troch_nearbox(const troch_pnode &n, float x, float y, float margin)
+{
+    return x >= n.box[0] - margin && x <= n.box[2] + margin && y >= n.box[1] - margin && y <= n.box[3] + margin;
+}
 
 struct troch_level {
     int first = -1; // first node of the level
@@ -452,6 +461,14 @@ void troch_addnodes(troch_tree &t, const contour *k, int lev, float z)
         for (size_t i = 2; i < n.verts.size(); i += 3)
             n.verts[i] = z;
         n.area = cont_polyarea(n.verts.data(), k->vertcount[p]);
+        n.box[0] = n.box[2] = n.verts[0];
+        n.box[1] = n.box[3] = n.verts[1];
+        for (size_t i = 0; i < n.verts.size(); i += 3) {
+            n.box[0] = std::fmin(n.box[0], n.verts[i]);
+            n.box[1] = std::fmin(n.box[1], n.verts[i + 1]);
+            n.box[2] = std::fmax(n.box[2], n.verts[i]);
+            n.box[3] = std::fmax(n.box[3], n.verts[i + 1]);
+        }
         n.pocket = n.area > 0.0f;
         islands += !n.pocket;
         sys_debuglog("nodes[%d] verts:%d area:%f", (int)t.nodes.size(), (int)k->vertcount[p], n.area);
@@ -470,7 +487,8 @@ void troch_addnodes(troch_tree &t, const contour *k, int lev, float z)
         int best = -1;
         for (int j = base; j < end; j++) {
             const troch_pnode &pk = t.nodes[j];
-            if (!pk.pocket || pk.area < -is.area || (best >= 0 && pk.area >= t.nodes[best].area))
+            if (!pk.pocket || pk.area < -is.area || (best >= 0 && pk.area >= t.nodes[best].area) ||
+                !troch_nearbox(pk, is.verts[0], is.verts[1], 0.0f))
                 continue;
             if (troch_winds(pk.verts.data(), (int)(pk.verts.size() / 3), is.verts[0], is.verts[1]))
                 best = j;
@@ -499,7 +517,10 @@ void troch_link(troch_tree &t)
             int best = -1;
             for (int j = t.levels[lev - 1].first; j >= 0; j = t.nodes[j].next) {
                 const troch_pnode &up = t.nodes[j];
-                if (!up.pocket || up.area < n.area - S || (best >= 0 && up.area >= t.nodes[best].area))
+                // The nearest-point test takes squared distances: a point
+                // outside passes within the root of p.
+                if (!up.pocket || up.area < n.area - S || (best >= 0 && up.area >= t.nodes[best].area) ||
+                    !troch_nearbox(up, n.verts[0], n.verts[1], 1.01f * std::sqrt(p) + p))
                     continue;
                 if (con_nearestpoint(n.verts.data(), 1, (int)(up.verts.size() / 3), up.verts.data(), 0) > -p)
                     best = j;
