@@ -16,12 +16,14 @@
 #include "sys/config.h"
 #include "sys/log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 float startcut_heading = 0.0f;
+int startcut_treenodes = startcut_maxnodes;
 
 namespace {
 
@@ -40,7 +42,8 @@ struct sc_run {
     image *cuts = nullptr;
     startcut_node nodes[startcut_maxnodes];
     int numnodes = 0;
-    std::vector<int> prevarcs, arcs;
+    std::vector<int> prevarcs, arcs; // arcs: this loop's, in the current tree
+    int made = 0;                    // arcs this loop made, in any tree
     int trees = 0;
     int loops = 0;
 };
@@ -98,11 +101,13 @@ void sc_addarc(sc_run &r, std::vector<float> &v, float start, float t, float hea
     const float half = 0.5f * sweep;
     if (v.size() < 9 || half * rad <= 1.0f)
         return;
-    if (r.numnodes >= startcut_maxnodes) {
+    if (r.numnodes >= std::clamp(startcut_treenodes, 2, startcut_maxnodes)) {
         // Emit what the tree holds rather than write past the table; the
-        // arc then starts the next tree under its root.
+        // arc then starts the next tree under its root. This loop's arcs
+        // so far went with the tree: none of them can be a parent now.
         sys_log("cam_startcuts: arc tree full, emitting %d arcs", r.numnodes - 1);
         sc_emit(r);
+        r.arcs.clear();
     }
     const float mid = sc_wrap360((float)s * (start + half) + heading);
     int parent = 0;
@@ -132,6 +137,7 @@ void sc_addarc(sc_run &r, std::vector<float> &v, float start, float t, float hea
     node.link = (uint32_t)link;
     r.nodes[parent].child = n;
     r.arcs.push_back(n);
+    r.made++;
 }
 
 struct sc_loopstate {
@@ -166,6 +172,7 @@ int sc_loop(sc_run &r, sc_loopstate &ls, const float *p, float rad, float w, int
     const int s = *dirsign >= 0 ? 1 : -1;
     const float a = r.A / (r.scale * rad + 1.0f);
     r.arcs.clear();
+    r.made = 0;
     std::vector<float> v;
     float end = 1080.0f, start = 0.0f;
     int inarc = 0, opened = 0;
@@ -203,7 +210,7 @@ int sc_loop(sc_run &r, sc_loopstate &ls, const float *p, float rad, float w, int
         sc_addarc(r, v, start, t, heading, s, linked, rad);
     sc_disc(r, p[0], p[1], rad);
     r.loops++;
-    const int made = (int)r.arcs.size();
+    const int made = r.made;
     if (made) {
         if (r.op->dir == 2)
             *dirsign = -*dirsign;
@@ -333,6 +340,35 @@ void sc_opening(sc_run &r, const float *c, float R, int s, float zprev)
     }
 }
 
+// The cells of the working box's cut map (x0, y0, x1, y1; at least one)
+// that the pocket can touch. Every loop and every sample lies within the
+// clearance of some axis vertex, so the map need only cover those discs
+// (and a cell more for the bilinear samples); a map of the whole canvas
+// per pocket, raised at every loop, made many small pockets cost as many
+// canvases.
+void sc_mapbox(const contour *m, const float *mapo, float cell, const float *size, int *box)
+{
+    const int mw = std::max(1, (int)std::ceil(size[0] / cell)), mh = std::max(1, (int)std::ceil(size[1] / cell));
+    float lo[2] = {1e30f, 1e30f}, hi[2] = {-1e30f, -1e30f};
+    for (uint32_t i = 0; i < m->numverts; i++) {
+        const float *v = m->verts + i * 3, z = std::fmax(v[2], 0.0f);
+        for (int k = 0; k < 2; k++) {
+            lo[k] = std::fmin(lo[k], v[k] - z);
+            hi[k] = std::fmax(hi[k], v[k] + z);
+        }
+    }
+    const int n[2] = {mw, mh};
+    for (int k = 0; k < 2; k++) {
+        const float a = (lo[k] - mapo[k]) / cell - 2.0f, b = (hi[k] - mapo[k]) / cell + 3.0f;
+        int i0 = std::isfinite(a) ? (int)std::clamp(std::floor(a), 0.0f, (float)n[k] - 1.0f) : 0;
+        int i1 = std::isfinite(b) ? (int)std::clamp(std::ceil(b), 0.0f, (float)n[k]) : n[k];
+        if (i1 <= i0)
+            i1 = i0 + 1;
+        box[k] = i0;
+        box[k + 2] = i1;
+    }
+}
+
 // The vertex with the largest clearance (the first of equal ones).
 int sc_widest(const contour *m, int *poly, int *vert)
 {
@@ -391,8 +427,12 @@ int cam_startcuts(camop *op, const contour *maxis, const float *size, const floa
     sys_log("vert[%d] %fx%f spiralrad:%f", (int)(first + cv), c[0], c[1], R);
     const int s = *dirsign >= 0 ? 1 : -1;
     sc_opening(*r, c, R, s, zprev);
-    const int mw = (int)std::ceil(size[0] / cell), mh = (int)std::ceil(size[1] / cell);
-    r->cuts = img_allocfloat("cuts", mw > 0 ? mw : 1, mh > 0 ? mh : 1);
+    int box[4];
+    sc_mapbox(maxis, r->mapo, cell, size, box);
+    const int mw = box[2] - box[0], mh = box[3] - box[1];
+    r->mapo[0] += (float)box[0] * cell;
+    r->mapo[1] += (float)box[1] * cell;
+    r->cuts = img_allocfloat("cuts", mw, mh);
     if (!r->cuts) {
         sys_log("cam_startcuts: no cut map of %dx%d", mw, mh);
         delete r;

@@ -9,6 +9,10 @@ struct camop;
 struct contour;
 
 constexpr int startcut_maxnodes = 1024; // arcs per tree; a full tree is emitted and restarted
+// The nodes a tree may hold before it is emitted and restarted, at most
+// startcut_maxnodes (the table's size). Only tests lower it, to fill trees
+// on pockets small enough to cut quickly.
+extern int startcut_treenodes;
 
 // The heading of the last loop, kept from one call to the next.
 extern float startcut_heading;

@@ -57,7 +57,6 @@ namespace {
 
 struct troch_root {
     int poly;
-    float area;
     std::vector<int> islands; // head first
 };
 
@@ -149,37 +148,59 @@ contour *troch_outlines(troch_run &r, image *mask)
     return k;
 }
 
-// Step 7: roots are the outlines around the pockets; each island goes to
-// the smallest root around it.
-std::vector<troch_root> troch_roots(const contour *k)
+} // namespace
+
+int troch_islandroots(const contour *k, int *owner)
 {
-    std::vector<troch_root> roots;
     std::vector<uint32_t> at(k->numpolys);
     std::vector<float> area(k->numpolys);
     for (uint32_t p = 0, o = 0; p < k->numpolys; o += k->vertcount[p], p++) {
         at[p] = o;
         area[p] = k->vertcount[p] < 2 ? 0.0f : cont_polyarea(k->verts + o * 3, k->vertcount[p]);
-        if (area[p] > 0.0f)
-            roots.push_back({(int)p, area[p], {}});
+        owner[p] = area[p] > 0.0f ? (int)p : -1;
     }
+    int dropped = 0;
     for (uint32_t p = 0; p < k->numpolys; p++) {
         if (area[p] > 0.0f)
             continue;
         const float *first = k->verts + at[p] * 3;
         int best = -1;
-        for (int i = 0; i < (int)roots.size(); i++) {
-            const troch_root &rt = roots[i];
-            if (rt.area < -area[p] || (best >= 0 && rt.area >= roots[best].area))
+        for (uint32_t q = 0; q < k->numpolys; q++) {
+            if (!(area[q] > 0.0f) || area[q] < -area[p] || (best >= 0 && area[q] >= area[best]))
                 continue;
-            if (troch_winds(k->verts + at[rt.poly] * 3, (int)k->vertcount[rt.poly], first[0], first[1]))
-                best = i;
+            if (troch_winds(k->verts + at[q] * 3, (int)k->vertcount[q], first[0], first[1]))
+                best = (int)q;
         }
         if (best < 0) {
             sys_log("cam_trochpock: failed to find pocket for island node[%d]", (int)p);
-            continue;
+            dropped++;
         }
-        roots[best].islands.insert(roots[best].islands.begin(), (int)p);
-        sys_debuglog("added island node[%d] to root node[%d]", (int)p, roots[best].poly);
+        owner[p] = best;
+    }
+    return dropped;
+}
+
+namespace {
+
+// Step 7: the roots in the order found, each with its islands (the last
+// found first).
+std::vector<troch_root> troch_roots(const contour *k)
+{
+    std::vector<troch_root> roots;
+    std::vector<int> owner(k->numpolys);
+    troch_islandroots(k, owner.data());
+    std::vector<int> rootof(k->numpolys, -1);
+    for (uint32_t p = 0; p < k->numpolys; p++)
+        if (owner[p] == (int)p) {
+            rootof[p] = (int)roots.size();
+            roots.push_back({(int)p, {}});
+        }
+    for (uint32_t p = 0; p < k->numpolys; p++) {
+        if (owner[p] < 0 || owner[p] == (int)p)
+            continue;
+        std::vector<int> &islands = roots[rootof[owner[p]]].islands;
+        islands.insert(islands.begin(), (int)p);
+        sys_debuglog("added island node[%d] to root node[%d]", (int)p, owner[p]);
     }
     return roots;
 }
@@ -318,8 +339,17 @@ struct troch_pnode {
     int pocket = 0;
     int linked = 0;     // hangs under a pocket of the level above
     float area = 0.0f;
+    float box[4] = {0, 0, 0, 0}; // the outline's x0, y0, x1, y1
     std::vector<float> verts;
 };
+
+// Whether (x, y) lies within margin of the node's box: outlines far from a
+// point are passed over without walking them, so slices of thousands of
+// outlines are not a walk of every outline for every other one.
+bool troch_nearbox(const troch_pnode &n, float x, float y, float margin)
+{
+    return x >= n.box[0] - margin && x <= n.box[2] + margin && y >= n.box[1] - margin && y <= n.box[3] + margin;
+}
 
 struct troch_level {
     int first = -1; // first node of the level
@@ -431,6 +461,14 @@ void troch_addnodes(troch_tree &t, const contour *k, int lev, float z)
         for (size_t i = 2; i < n.verts.size(); i += 3)
             n.verts[i] = z;
         n.area = cont_polyarea(n.verts.data(), k->vertcount[p]);
+        n.box[0] = n.box[2] = n.verts[0];
+        n.box[1] = n.box[3] = n.verts[1];
+        for (size_t i = 0; i < n.verts.size(); i += 3) {
+            n.box[0] = std::fmin(n.box[0], n.verts[i]);
+            n.box[1] = std::fmin(n.box[1], n.verts[i + 1]);
+            n.box[2] = std::fmax(n.box[2], n.verts[i]);
+            n.box[3] = std::fmax(n.box[3], n.verts[i + 1]);
+        }
         n.pocket = n.area > 0.0f;
         islands += !n.pocket;
         sys_debuglog("nodes[%d] verts:%d area:%f", (int)t.nodes.size(), (int)k->vertcount[p], n.area);
@@ -449,7 +487,8 @@ void troch_addnodes(troch_tree &t, const contour *k, int lev, float z)
         int best = -1;
         for (int j = base; j < end; j++) {
             const troch_pnode &pk = t.nodes[j];
-            if (!pk.pocket || pk.area < -is.area || (best >= 0 && pk.area >= t.nodes[best].area))
+            if (!pk.pocket || pk.area < -is.area || (best >= 0 && pk.area >= t.nodes[best].area) ||
+                !troch_nearbox(pk, is.verts[0], is.verts[1], 0.0f))
                 continue;
             if (troch_winds(pk.verts.data(), (int)(pk.verts.size() / 3), is.verts[0], is.verts[1]))
                 best = j;
@@ -478,7 +517,10 @@ void troch_link(troch_tree &t)
             int best = -1;
             for (int j = t.levels[lev - 1].first; j >= 0; j = t.nodes[j].next) {
                 const troch_pnode &up = t.nodes[j];
-                if (!up.pocket || up.area < n.area - S || (best >= 0 && up.area >= t.nodes[best].area))
+                // The nearest-point test takes squared distances: a point
+                // outside passes within the root of p.
+                if (!up.pocket || up.area < n.area - S || (best >= 0 && up.area >= t.nodes[best].area) ||
+                    !troch_nearbox(up, n.verts[0], n.verts[1], 1.01f * std::sqrt(p) + p))
                     continue;
                 if (con_nearestpoint(n.verts.data(), 1, (int)(up.verts.size() / 3), up.verts.data(), 0) > -p)
                     best = j;
@@ -516,7 +558,15 @@ int troch_cutpocket(troch_tree &t, int i, int *dirsign)
         add(t.nodes[is]);
     const troch_level &lv = t.levels[n.level];
     const float zprev = n.level > 0 ? t.levels[n.level - 1].z : g->z0;
-    contour *axis = con_medialaxis(c, std::max(lv.maxr, t.pixel), 0.998f, 3.0f * t.pixel, 9.0f * t.pixel);
+    // The axis is built with the contour module's simplification and the
+    // level's height as its width, which caps no clearance on a canvas
+    // above Z 0. The slice's widest clearance
+    // comes from pixel centres and can fall short of the outline's own by
+    // most of a pixel; as the cap it kept the widest loops off the walls.
+    // Two pixels above it keep a level at or below Z 0 from refusing the
+    // axis or capping it.
+    const float width = std::fmax(lv.z, lv.maxr + 2.0f * t.pixel);
+    contour *axis = con_medialaxis(c, width, cam_maxdot, cam_minlen, cam_maxlen);
     cont_free(c);
     int ok = 1;
     if (axis && axis->numpolys > 0 && axis->numverts > 0) {
