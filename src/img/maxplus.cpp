@@ -33,12 +33,16 @@ struct maxplus_row {
     bool background;
 };
 
-// A stretch of a tapped row's run and its largest kernel value: with the
-// largest pixel under the stretch this bounds every sum the stretch forms.
+// A stretch of a tapped row's run, seen as two halves (overlapping where its
+// width is no power of two): each half's largest pixel plus its largest
+// kernel value bounds every sum the half forms. Apart, the halves bound
+// tighter than the whole: on a cutter's slope the pixels that meet the high
+// kernel values are not those that meet the low ones.
 struct maxplus_chunk {
     int a, b;
-    float kmax;
-    int level, second; // the window-maximum lookup of one pixel's reach
+    float kmax;        // the stretch's largest kernel value
+    float knear, kfar; // the halves' largest kernel values
+    int level, second; // each half is 2^level columns; the far one starts second after a
     int cover;         // a gate: how many entries after it it stands for
 };
 
@@ -106,8 +110,16 @@ int maxplus_log2(int n)
 
 maxplus_chunk maxplus_makechunk(const float *k, int a, int b, int cover)
 {
-    const int reach = b - a + 1, level = maxplus_log2(reach);
-    return {a, b, *std::max_element(k + a, k + b + 1), level, reach - (1 << level), cover};
+    const int reach = b - a + 1, level = reach > 1 ? maxplus_log2(reach - 1) : 0;
+    const int half = 1 << level, second = reach - half;
+    return {a,
+            b,
+            *std::max_element(k + a, k + b + 1),
+            *std::max_element(k + a, k + a + half),
+            *std::max_element(k + a + second, k + b + 1),
+            level,
+            second,
+            cover};
 }
 
 bool maxplus_higher(const maxplus_chunk &l, const maxplus_chunk &r)
@@ -207,12 +219,12 @@ void maxplus_flatwindow(float *__restrict acc, const maxplus_rowtable &tab, int 
 // blocks whose running maxima stay in vector registers while the columns are
 // added, so a tap costs a load, an add and a max, not also a load and a store
 // of the output. The run is taken a stretch at a time, largest kernel values
-// first; a stretch whose bound at each pixel of the block (the largest pixel
-// it reaches from there plus its largest kernel value) is no more than that
-// pixel's running maximum cannot raise any of them and is skipped. Rounding
-// is monotone, so no sum it would form exceeds that bound, and max is exact:
-// the result is the taps' own. Built for the wider vector units too, the
-// best picked once at start.
+// first; a stretch whose bound at each pixel of the block (over its two
+// halves, the largest pixel the half reaches from there plus the half's
+// largest kernel value) is no more than that pixel's running maximum cannot
+// raise any of them and is skipped. Rounding is monotone, so no sum it would
+// form exceeds that bound, and max is exact: the result is the taps' own.
+// Built for the wider vector units too, the best picked once at start.
 typedef float maxplus_vec __attribute__((vector_size(64)));
 constexpr int maxplus_lanes = 16;
 static_assert(maxplus_block == maxplus_lanes, "a block is one vector");
@@ -264,13 +276,16 @@ inline void maxplus_tapsbody(float *__restrict acc, const maxplus_rowtable &tab,
         std::memcpy(&m, acc + x0, sizeof m);
         for (int c = 0; c < nchunks; c++) {
             const maxplus_chunk &ch = chunks[c];
-            // Each pixel's bound: the largest pixel the stretch reaches from
-            // it, plus the stretch's largest kernel value.
+            // Each pixel's bound: over the stretch's two halves, the largest
+            // pixel the half reaches from it plus the half's largest kernel
+            // value.
             const float *lv = tab.level(ch.level) + origin + x0 + ch.a;
             maxplus_vec near, far;
             std::memcpy(&near, lv, sizeof near);
             std::memcpy(&far, lv + ch.second, sizeof far);
-            const maxplus_vec bound = (near < far ? far : near) + ch.kmax;
+            near += ch.knear;
+            far += ch.kfar;
+            const maxplus_vec bound = near < far ? far : near;
             if (!maxplus_anyabove<isa>(bound, m)) {
                 c += ch.cover;
                 continue;
