@@ -64,6 +64,9 @@ struct maxplus_plan {
 constexpr int maxplus_block = 16;
 constexpr int maxplus_chunkwidth = 16;
 constexpr int maxplus_groupchunks = 4;
+// The spacing of the kernel rows added first after the peak row (a power of
+// two; each pass after it halves the spacing).
+constexpr int maxplus_firststride = 16;
 
 // Image row with absent pixels (below minval, NaN, outside the row) as -inf,
 // so that no sum with them can be the maximum, and the sparse table of its
@@ -461,6 +464,33 @@ void maxplus_addrow(const convo_job &j, const maxplus_plan &plan, const maxplus_
     }
 }
 
+// Adds to the band's output rows the kernel rows r whose distance from the
+// peak row is a multiple of stride but not of done (0: none done yet), in
+// scatter order: each image row the pairs need is prepared once and added to
+// every output row of the band it reaches, through the kernel row that pairs
+// them.
+void maxplus_addrows(const convo_job &j, const maxplus_plan &plan, maxplus_rowtable &tab, maxplus_envelope &env,
+                     int stride, int done, const std::vector<float> &floors)
+{
+    const int w = j.width, kh = j.kheight, top = kh / 2;
+    auto multiple = [](int d, int of) { return of > 0 && d % of == 0; };
+    // Output row y meets image row sy through kernel row sy - y + top.
+    const int s0 = std::max(j.row0 - top, 0), s1 = std::min(j.row1 - 1 + kh - 1 - top, j.height - 1);
+    for (int sy = s0; sy <= s1; sy++) {
+        const int lo = std::max(sy + top - (j.row1 - 1), 0), hi = std::min(sy + top - j.row0, kh - 1);
+        bool filled = false;
+        for (int r = lo + ((plan.peak - lo) % stride + stride) % stride; r <= hi; r += stride) {
+            if (multiple(r - plan.peak, done))
+                continue;
+            if (!filled)
+                maxplus_filltable(tab, j.image + (size_t)sy * w, w, j.minval);
+            filled = true;
+            const int y = sy + top - r;
+            maxplus_addrow(j, plan, tab, env, r, j.output + (size_t)y * w, floors[y - j.row0]);
+        }
+    }
+}
+
 } // namespace
 
 bool img_maxplusfits(const convo_job &j)
@@ -474,12 +504,16 @@ bool img_maxplusfits(const convo_job &j)
     return true;
 }
 
-// Scatter order: each image row the band needs is prepared once and added
-// to every output row of the band it reaches, through the kernel row that
-// pairs them.
+// The kernel rows are added coarse to fine: the row where the profile peaks,
+// then every maxplus_firststride-th row from it, then the rows halfway
+// between those, and so on. Neighbouring rows of a cutter and of a relief
+// differ little, so the sparse rows bring each running maximum close to its
+// end early and the bounds skip more of the rows that follow. The smallest
+// of each output row's maxima after a pass is a floor for the row from then
+// on.
 void img_maxplusband(const convo_job &j)
 {
-    const int w = j.width, kh = j.kheight, top = kh / 2;
+    const int w = j.width;
     const maxplus_plan plan = maxplus_makeplan(j);
     maxplus_rowtable tab;
     tab.pad = j.kwidth + 1;
@@ -489,28 +523,12 @@ void img_maxplusband(const convo_job &j)
     env.stack.reserve(w);
     float *out = j.output;
     std::fill(out + (size_t)j.row0 * w, out + (size_t)j.row1 * w, maxplus_nothing);
-    // Output row y meets image row sy through kernel row sy - y + top. Each
-    // output row first takes the kernel row where the profile peaks, so its
-    // running maxima start high and the bounds skip more of the other rows.
-    // The smallest of each output row's maxima after that is a floor for
-    // the row from then on.
-    const int lead = plan.peak - top;
     std::vector<float> floors(j.row1 - j.row0, maxplus_absent);
-    for (int y = j.row0; y < j.row1; y++) {
-        if (y + lead < 0 || y + lead >= j.height)
-            continue;
-        maxplus_filltable(tab, j.image + (size_t)(y + lead) * w, w, j.minval);
-        float *acc = out + (size_t)y * w;
-        maxplus_addrow(j, plan, tab, env, plan.peak, acc, maxplus_absent);
-        floors[y - j.row0] = *std::min_element(acc, acc + w);
-    }
-    const int s0 = std::max(j.row0 - top, 0), s1 = std::min(j.row1 - 1 + (kh - 1 - top), j.height - 1);
-    for (int sy = s0; sy <= s1; sy++) {
-        maxplus_filltable(tab, j.image + (size_t)sy * w, w, j.minval);
-        const int y0 = std::max(j.row0, sy + top - (kh - 1)), y1 = std::min(j.row1 - 1, sy + top);
-        for (int y = y0; y <= y1; y++)
-            if (y != sy - lead)
-                maxplus_addrow(j, plan, tab, env, sy - y + top, out + (size_t)y * w, floors[y - j.row0]);
+    int done = 0;
+    for (int stride = j.kheight, next = maxplus_firststride; stride >= 1; done = stride, stride = next, next /= 2) {
+        maxplus_addrows(j, plan, tab, env, stride, done, floors);
+        for (int y = j.row0; y < j.row1; y++)
+            floors[y - j.row0] = *std::min_element(out + (size_t)y * w, out + (size_t)(y + 1) * w);
     }
     for (size_t i = (size_t)j.row0 * w; i < (size_t)j.row1 * w; i++)
         out[i] += j.offset;
