@@ -187,15 +187,20 @@ maxplus_plan maxplus_makeplan(const convo_job &j)
     return plan;
 }
 
-void maxplus_filltable(maxplus_rowtable &tab, const float *src, int w, float minval)
+// Every image row is prepared once for each pass over the kernel rows, so
+// this is built for the wider vector units too, the best picked once at
+// start.
+inline void maxplus_fillbody(maxplus_rowtable &tab, const float *src, int w, float minval)
 {
     float *t0 = tab.t.data();
     std::fill(t0, t0 + tab.span, maxplus_absent);
-    tab.top = maxplus_absent;
+    float top = maxplus_absent;
     for (int x = 0; x < w; x++) {
-        t0[tab.pad + x] = src[x] >= minval ? src[x] : maxplus_absent;
-        tab.top = std::max(tab.top, t0[tab.pad + x]);
+        const float v = src[x] >= minval ? src[x] : maxplus_absent;
+        t0[tab.pad + x] = v;
+        top = std::max(top, v);
     }
+    tab.top = top;
     for (int p = 1; p < (int)(tab.t.size() / tab.span); p++) {
         const float *lo = tab.level(p - 1);
         float *hi = tab.t.data() + (size_t)p * tab.span;
@@ -205,6 +210,22 @@ void maxplus_filltable(maxplus_rowtable &tab, const float *src, int w, float min
         std::fill(hi + n, hi + tab.span, maxplus_absent);
     }
 }
+
+#define MAXPLUS_FILLARGS maxplus_rowtable &tab, const float *src, int w, float minval
+__attribute__((flatten, target("avx512f"))) void maxplus_fill512(MAXPLUS_FILLARGS)
+{
+    maxplus_fillbody(tab, src, w, minval);
+}
+__attribute__((flatten, target("avx2"))) void maxplus_fill256(MAXPLUS_FILLARGS)
+{
+    maxplus_fillbody(tab, src, w, minval);
+}
+__attribute__((flatten)) void maxplus_fillbase(MAXPLUS_FILLARGS)
+{
+    maxplus_fillbody(tab, src, w, minval);
+}
+using maxplus_fillfn = void (*)(MAXPLUS_FILLARGS);
+#undef MAXPLUS_FILLARGS
 
 // acc[x] = max(acc[x], (max of the len pixels from padded column base + x)
 // + k). The window maximum is one of its pixels and rounding is monotone, so
@@ -352,6 +373,9 @@ maxplus_tapsfn maxplus_picktaps()
                                              : maxplus_tapsbase;
 }
 const maxplus_tapsfn maxplus_taps = maxplus_picktaps();
+const maxplus_fillfn maxplus_filltable = __builtin_cpu_supports("avx512f") ? maxplus_fill512
+                                         : __builtin_cpu_supports("avx2")  ? maxplus_fill256
+                                                                           : maxplus_fillbase;
 #undef MAXPLUS_TAPSARGS
 
 // Concave row: output x takes from source s the sum g[s] + k[s - x + half]
@@ -524,8 +548,13 @@ void img_maxplusband(const convo_job &j)
     float *out = j.output;
     std::fill(out + (size_t)j.row0 * w, out + (size_t)j.row1 * w, maxplus_nothing);
     std::vector<float> floors(j.row1 - j.row0, maxplus_absent);
+    // Rows by window maxima cost the same in any order: without tapped rows
+    // the peak row goes first and the rest in one pass.
+    const bool tapped = std::any_of(plan.rows.begin(), plan.rows.end(),
+                                    [](const maxplus_row &row) { return row.kind == maxplus_other; });
     int done = 0;
-    for (int stride = j.kheight, next = maxplus_firststride; stride >= 1; done = stride, stride = next, next /= 2) {
+    for (int stride = j.kheight, next = tapped ? maxplus_firststride : 1; stride >= 1;
+         done = stride, stride = next, next /= 2) {
         maxplus_addrows(j, plan, tab, env, stride, done, floors);
         for (int y = j.row0; y < j.row1; y++)
             floors[y - j.row0] = *std::min_element(out + (size_t)y * w, out + (size_t)(y + 1) * w);
