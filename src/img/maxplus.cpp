@@ -57,6 +57,10 @@ struct maxplus_plan {
     int levels;       // sparse-table levels the windows need
     int peak;         // the row holding the largest kernel value
     std::vector<float> rowtop; // each row's largest kernel value
+    // Per row, the row the same distance from the peak row on its other
+    // side when it holds the same values, else -1: a symmetric cutter's
+    // rows come in such pairs.
+    std::vector<int> mirror;
 };
 
 // Output pixels tapped together, their maxima held in vector registers, and
@@ -180,6 +184,13 @@ maxplus_plan maxplus_makeplan(const convo_job &j)
             widest = j.kwidth;
     }
     plan.levels = maxplus_log2(std::max(widest, maxplus_chunkwidth)) + 1;
+    for (int r = 0; r < j.kheight; r++) {
+        const int q = 2 * plan.peak - r;
+        const bool same = q >= 0 && q < j.kheight && q != r &&
+                          std::memcmp(plan.k.data() + (size_t)r * j.kwidth, plan.k.data() + (size_t)q * j.kwidth,
+                                      j.kwidth * sizeof(float)) == 0;
+        plan.mirror.push_back(same ? q : -1);
+    }
     plan.chunks.resize(plan.rows.size());
     for (int r = 0; r < j.kheight; r++)
         if (plan.rows[r].kind == maxplus_other)
@@ -290,14 +301,21 @@ template <> inline bool maxplus_anyabove<maxplus_base>(maxplus_vec a, maxplus_ve
 // Each build below takes the whole body into itself (flatten), so the body
 // is compiled for that build's vector unit.
 template <maxplus_isa isa>
-inline void maxplus_tapsbody(float *__restrict acc, const maxplus_rowtable &tab, int origin, int w, const float *k,
+inline void maxplus_tapsbody(float *acc, float *acc2, const maxplus_rowtable &tab, int origin, int w, const float *k,
                              const maxplus_chunk *chunks, int nchunks)
 {
     const float *row = tab.level(0) + origin;
     int x0 = 0;
     for (; x0 + maxplus_block <= w; x0 += maxplus_block) {
-        maxplus_vec m;
-        std::memcpy(&m, acc + x0, sizeof m);
+        // Two output rows the same kernel row meets through the same image
+        // row take the same sums: they are tapped once, gated by the lower
+        // of their maxima. What this finds is the larger of that and every
+        // sum not skipped, and each skipped sum lies below it, so each row's
+        // max with it is its max with all the sums.
+        maxplus_vec m1, m2;
+        std::memcpy(&m1, acc + x0, sizeof m1);
+        std::memcpy(&m2, acc2 + x0, sizeof m2);
+        maxplus_vec m = m2 < m1 ? m2 : m1;
         for (int c = 0; c < nchunks; c++) {
             const maxplus_chunk &ch = chunks[c];
             // Each pixel's bound: over the stretch's two halves, the largest
@@ -337,30 +355,35 @@ inline void maxplus_tapsbody(float *__restrict acc, const maxplus_rowtable &tab,
                 part[0] = part[0] < part[q] ? part[q] : part[0];
             m = part[0];
         }
-        std::memcpy(acc + x0, &m, sizeof m);
+        m1 = m1 < m ? m : m1;
+        m2 = m2 < m ? m : m2;
+        std::memcpy(acc + x0, &m1, sizeof m1);
+        std::memcpy(acc2 + x0, &m2, sizeof m2);
     }
     for (int c = 0; c < nchunks; c++)
         for (int i = chunks[c].a; i <= chunks[c].b && !chunks[c].cover; i++) {
             const float ki = k[i];
-            for (int x = x0; x < w; x++)
+            for (int x = x0; x < w; x++) {
                 acc[x] = std::max(acc[x], row[x + i] + ki);
+                acc2[x] = std::max(acc2[x], row[x + i] + ki);
+            }
         }
 }
 
 #define MAXPLUS_TAPSARGS                                                                                       \
-    float *__restrict acc, const maxplus_rowtable &tab, int origin, int w, const float *k,                    \
+    float *acc, float *acc2, const maxplus_rowtable &tab, int origin, int w, const float *k,                  \
         const maxplus_chunk *chunks, int nchunks
 __attribute__((flatten, target("avx512f"))) void maxplus_taps512(MAXPLUS_TAPSARGS)
 {
-    maxplus_tapsbody<maxplus_avx512>(acc, tab, origin, w, k, chunks, nchunks);
+    maxplus_tapsbody<maxplus_avx512>(acc, acc2, tab, origin, w, k, chunks, nchunks);
 }
 __attribute__((flatten, target("avx2"))) void maxplus_taps256(MAXPLUS_TAPSARGS)
 {
-    maxplus_tapsbody<maxplus_avx2>(acc, tab, origin, w, k, chunks, nchunks);
+    maxplus_tapsbody<maxplus_avx2>(acc, acc2, tab, origin, w, k, chunks, nchunks);
 }
 __attribute__((flatten)) void maxplus_tapsbase(MAXPLUS_TAPSARGS)
 {
-    maxplus_tapsbody<maxplus_base>(acc, tab, origin, w, k, chunks, nchunks);
+    maxplus_tapsbody<maxplus_base>(acc, acc2, tab, origin, w, k, chunks, nchunks);
 }
 
 // The widest build the processor runs, chosen once.
@@ -456,22 +479,27 @@ struct maxplus_envelope {
     }
 };
 
-// Adds image row sy (already in tab) through kernel row r to output row acc.
-// floor is no more than any of acc's values: what cannot pass it is skipped
-// (a sum below every running maximum changes none of them).
+// Adds image row sy (already in tab) through kernel row r to output rows acc
+// and acc2 (the same row when only one). floor is no more than any of their
+// values: what cannot pass it is skipped (a sum below every running maximum
+// changes none of them).
 void maxplus_addrow(const convo_job &j, const maxplus_plan &plan, const maxplus_rowtable &tab,
-                    maxplus_envelope &env, int r, float *acc, float floor)
+                    maxplus_envelope &env, int r, float *acc, float *acc2, float floor)
 {
     if (tab.top + plan.rowtop[r] <= floor)
         return;
     const maxplus_row &row = plan.rows[r];
     const float *k = plan.k.data() + (size_t)r * j.kwidth;
     const int w = j.width, half = j.kwidth / 2, origin = tab.pad - half;
+    const int outs = acc2 != acc ? 2 : 1;
+    float *const to[2] = {acc, acc2};
     if (row.background && tab.top + plan.background > floor)
-        maxplus_flatwindow(acc, tab, w, origin, j.kwidth, plan.background);
+        for (int o = 0; o < outs; o++)
+            maxplus_flatwindow(to[o], tab, w, origin, j.kwidth, plan.background);
     switch (row.kind) {
     case maxplus_flat:
-        maxplus_flatwindow(acc, tab, w, origin + row.a, row.b - row.a + 1, k[row.a]);
+        for (int o = 0; o < outs; o++)
+            maxplus_flatwindow(to[o], tab, w, origin + row.a, row.b - row.a + 1, k[row.a]);
         break;
     case maxplus_concave:
         env.g = tab.level(0) + tab.pad;
@@ -480,10 +508,11 @@ void maxplus_addrow(const convo_job &j, const maxplus_plan &plan, const maxplus_
         env.a = row.a;
         env.b = row.b;
         env.build(w);
-        env.apply(acc, w);
+        for (int o = 0; o < outs; o++)
+            env.apply(to[o], w);
         break;
     case maxplus_other:
-        maxplus_taps(acc, tab, origin, w, k, plan.chunks[r].data(), (int)plan.chunks[r].size());
+        maxplus_taps(acc, acc2, tab, origin, w, k, plan.chunks[r].data(), (int)plan.chunks[r].size());
         break;
     }
 }
@@ -504,13 +533,24 @@ void maxplus_addrows(const convo_job &j, const maxplus_plan &plan, maxplus_rowta
         const int lo = std::max(sy + top - (j.row1 - 1), 0), hi = std::min(sy + top - j.row0, kh - 1);
         bool filled = false;
         for (int r = lo + ((plan.peak - lo) % stride + stride) % stride; r <= hi; r += stride) {
-            if (multiple(r - plan.peak, done))
+            // A row whose mirror is in reach goes with it: the one before
+            // the peak takes the one after along.
+            const int q = plan.mirror[r];
+            if (multiple(r - plan.peak, done) || (q >= lo && q < r))
                 continue;
             if (!filled)
                 maxplus_filltable(tab, j.image + (size_t)sy * w, w, j.minval);
             filled = true;
-            const int y = sy + top - r;
-            maxplus_addrow(j, plan, tab, env, r, j.output + (size_t)y * w, floors[y - j.row0]);
+            const int y = sy + top - r, y2 = q > r && q <= hi ? sy + top - q : y;
+            const float f = floors[y - j.row0], f2 = floors[y2 - j.row0];
+            float *acc = j.output + (size_t)y * w, *acc2 = j.output + (size_t)y2 * w;
+            // Paired only where both rows pass their floors.
+            if (tab.top + plan.rowtop[r] <= f)
+                maxplus_addrow(j, plan, tab, env, r, acc2, acc2, f2);
+            else if (tab.top + plan.rowtop[r] <= f2)
+                maxplus_addrow(j, plan, tab, env, r, acc, acc, f);
+            else
+                maxplus_addrow(j, plan, tab, env, r, acc, acc2, std::min(f, f2));
         }
     }
 }
