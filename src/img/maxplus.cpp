@@ -33,12 +33,16 @@ struct maxplus_row {
     bool background;
 };
 
-// A stretch of a tapped row's run and its largest kernel value: with the
-// largest pixel under the stretch this bounds every sum the stretch forms.
+// A stretch of a tapped row's run, seen as two halves (overlapping where its
+// width is no power of two): each half's largest pixel plus its largest
+// kernel value bounds every sum the half forms. Apart, the halves bound
+// tighter than the whole: on a cutter's slope the pixels that meet the high
+// kernel values are not those that meet the low ones.
 struct maxplus_chunk {
     int a, b;
-    float kmax;
-    int level, second; // the window-maximum lookup of one pixel's reach
+    float kmax;        // the stretch's largest kernel value
+    float knear, kfar; // the halves' largest kernel values
+    int level, second; // each half is 2^level columns; the far one starts second after a
     int cover;         // a gate: how many entries after it it stands for
 };
 
@@ -53,6 +57,10 @@ struct maxplus_plan {
     int levels;       // sparse-table levels the windows need
     int peak;         // the row holding the largest kernel value
     std::vector<float> rowtop; // each row's largest kernel value
+    // Per row, the row the same distance from the peak row on its other
+    // side when it holds the same values, else -1: a symmetric cutter's
+    // rows come in such pairs.
+    std::vector<int> mirror;
 };
 
 // Output pixels tapped together, their maxima held in vector registers, and
@@ -60,6 +68,9 @@ struct maxplus_plan {
 constexpr int maxplus_block = 16;
 constexpr int maxplus_chunkwidth = 16;
 constexpr int maxplus_groupchunks = 4;
+// The spacing of the kernel rows added first after the peak row (a power of
+// two; each pass after it halves the spacing).
+constexpr int maxplus_firststride = 16;
 
 // Image row with absent pixels (below minval, NaN, outside the row) as -inf,
 // so that no sum with them can be the maximum, and the sparse table of its
@@ -106,8 +117,16 @@ int maxplus_log2(int n)
 
 maxplus_chunk maxplus_makechunk(const float *k, int a, int b, int cover)
 {
-    const int reach = b - a + 1, level = maxplus_log2(reach);
-    return {a, b, *std::max_element(k + a, k + b + 1), level, reach - (1 << level), cover};
+    const int reach = b - a + 1, level = reach > 1 ? maxplus_log2(reach - 1) : 0;
+    const int half = 1 << level, second = reach - half;
+    return {a,
+            b,
+            *std::max_element(k + a, k + b + 1),
+            *std::max_element(k + a, k + a + half),
+            *std::max_element(k + a + second, k + b + 1),
+            level,
+            second,
+            cover};
 }
 
 bool maxplus_higher(const maxplus_chunk &l, const maxplus_chunk &r)
@@ -165,6 +184,13 @@ maxplus_plan maxplus_makeplan(const convo_job &j)
             widest = j.kwidth;
     }
     plan.levels = maxplus_log2(std::max(widest, maxplus_chunkwidth)) + 1;
+    for (int r = 0; r < j.kheight; r++) {
+        const int q = 2 * plan.peak - r;
+        const bool same = q >= 0 && q < j.kheight && q != r &&
+                          std::memcmp(plan.k.data() + (size_t)r * j.kwidth, plan.k.data() + (size_t)q * j.kwidth,
+                                      j.kwidth * sizeof(float)) == 0;
+        plan.mirror.push_back(same ? q : -1);
+    }
     plan.chunks.resize(plan.rows.size());
     for (int r = 0; r < j.kheight; r++)
         if (plan.rows[r].kind == maxplus_other)
@@ -172,15 +198,20 @@ maxplus_plan maxplus_makeplan(const convo_job &j)
     return plan;
 }
 
-void maxplus_filltable(maxplus_rowtable &tab, const float *src, int w, float minval)
+// Every image row is prepared once for each pass over the kernel rows, so
+// this is built for the wider vector units too, the best picked once at
+// start.
+inline void maxplus_fillbody(maxplus_rowtable &tab, const float *src, int w, float minval)
 {
     float *t0 = tab.t.data();
     std::fill(t0, t0 + tab.span, maxplus_absent);
-    tab.top = maxplus_absent;
+    float top = maxplus_absent;
     for (int x = 0; x < w; x++) {
-        t0[tab.pad + x] = src[x] >= minval ? src[x] : maxplus_absent;
-        tab.top = std::max(tab.top, t0[tab.pad + x]);
+        const float v = src[x] >= minval ? src[x] : maxplus_absent;
+        t0[tab.pad + x] = v;
+        top = std::max(top, v);
     }
+    tab.top = top;
     for (int p = 1; p < (int)(tab.t.size() / tab.span); p++) {
         const float *lo = tab.level(p - 1);
         float *hi = tab.t.data() + (size_t)p * tab.span;
@@ -190,6 +221,22 @@ void maxplus_filltable(maxplus_rowtable &tab, const float *src, int w, float min
         std::fill(hi + n, hi + tab.span, maxplus_absent);
     }
 }
+
+#define MAXPLUS_FILLARGS maxplus_rowtable &tab, const float *src, int w, float minval
+__attribute__((flatten, target("avx512f"))) void maxplus_fill512(MAXPLUS_FILLARGS)
+{
+    maxplus_fillbody(tab, src, w, minval);
+}
+__attribute__((flatten, target("avx2"))) void maxplus_fill256(MAXPLUS_FILLARGS)
+{
+    maxplus_fillbody(tab, src, w, minval);
+}
+__attribute__((flatten)) void maxplus_fillbase(MAXPLUS_FILLARGS)
+{
+    maxplus_fillbody(tab, src, w, minval);
+}
+using maxplus_fillfn = void (*)(MAXPLUS_FILLARGS);
+#undef MAXPLUS_FILLARGS
 
 // acc[x] = max(acc[x], (max of the len pixels from padded column base + x)
 // + k). The window maximum is one of its pixels and rounding is monotone, so
@@ -207,12 +254,12 @@ void maxplus_flatwindow(float *__restrict acc, const maxplus_rowtable &tab, int 
 // blocks whose running maxima stay in vector registers while the columns are
 // added, so a tap costs a load, an add and a max, not also a load and a store
 // of the output. The run is taken a stretch at a time, largest kernel values
-// first; a stretch whose bound at each pixel of the block (the largest pixel
-// it reaches from there plus its largest kernel value) is no more than that
-// pixel's running maximum cannot raise any of them and is skipped. Rounding
-// is monotone, so no sum it would form exceeds that bound, and max is exact:
-// the result is the taps' own. Built for the wider vector units too, the
-// best picked once at start.
+// first; a stretch whose bound at each pixel of the block (over its two
+// halves, the largest pixel the half reaches from there plus the half's
+// largest kernel value) is no more than that pixel's running maximum cannot
+// raise any of them and is skipped. Rounding is monotone, so no sum it would
+// form exceeds that bound, and max is exact: the result is the taps' own.
+// Built for the wider vector units too, the best picked once at start.
 typedef float maxplus_vec __attribute__((vector_size(64)));
 constexpr int maxplus_lanes = 16;
 static_assert(maxplus_block == maxplus_lanes, "a block is one vector");
@@ -254,23 +301,33 @@ template <> inline bool maxplus_anyabove<maxplus_base>(maxplus_vec a, maxplus_ve
 // Each build below takes the whole body into itself (flatten), so the body
 // is compiled for that build's vector unit.
 template <maxplus_isa isa>
-inline void maxplus_tapsbody(float *__restrict acc, const maxplus_rowtable &tab, int origin, int w, const float *k,
+inline void maxplus_tapsbody(float *acc, float *acc2, const maxplus_rowtable &tab, int origin, int w, const float *k,
                              const maxplus_chunk *chunks, int nchunks)
 {
     const float *row = tab.level(0) + origin;
     int x0 = 0;
     for (; x0 + maxplus_block <= w; x0 += maxplus_block) {
-        maxplus_vec m;
-        std::memcpy(&m, acc + x0, sizeof m);
+        // Two output rows the same kernel row meets through the same image
+        // row take the same sums: they are tapped once, gated by the lower
+        // of their maxima. What this finds is the larger of that and every
+        // sum not skipped, and each skipped sum lies below it, so each row's
+        // max with it is its max with all the sums.
+        maxplus_vec m1, m2;
+        std::memcpy(&m1, acc + x0, sizeof m1);
+        std::memcpy(&m2, acc2 + x0, sizeof m2);
+        maxplus_vec m = m2 < m1 ? m2 : m1;
         for (int c = 0; c < nchunks; c++) {
             const maxplus_chunk &ch = chunks[c];
-            // Each pixel's bound: the largest pixel the stretch reaches from
-            // it, plus the stretch's largest kernel value.
+            // Each pixel's bound: over the stretch's two halves, the largest
+            // pixel the half reaches from it plus the half's largest kernel
+            // value.
             const float *lv = tab.level(ch.level) + origin + x0 + ch.a;
             maxplus_vec near, far;
             std::memcpy(&near, lv, sizeof near);
             std::memcpy(&far, lv + ch.second, sizeof far);
-            const maxplus_vec bound = (near < far ? far : near) + ch.kmax;
+            near += ch.knear;
+            far += ch.kfar;
+            const maxplus_vec bound = near < far ? far : near;
             if (!maxplus_anyabove<isa>(bound, m)) {
                 c += ch.cover;
                 continue;
@@ -298,30 +355,35 @@ inline void maxplus_tapsbody(float *__restrict acc, const maxplus_rowtable &tab,
                 part[0] = part[0] < part[q] ? part[q] : part[0];
             m = part[0];
         }
-        std::memcpy(acc + x0, &m, sizeof m);
+        m1 = m1 < m ? m : m1;
+        m2 = m2 < m ? m : m2;
+        std::memcpy(acc + x0, &m1, sizeof m1);
+        std::memcpy(acc2 + x0, &m2, sizeof m2);
     }
     for (int c = 0; c < nchunks; c++)
         for (int i = chunks[c].a; i <= chunks[c].b && !chunks[c].cover; i++) {
             const float ki = k[i];
-            for (int x = x0; x < w; x++)
+            for (int x = x0; x < w; x++) {
                 acc[x] = std::max(acc[x], row[x + i] + ki);
+                acc2[x] = std::max(acc2[x], row[x + i] + ki);
+            }
         }
 }
 
 #define MAXPLUS_TAPSARGS                                                                                       \
-    float *__restrict acc, const maxplus_rowtable &tab, int origin, int w, const float *k,                    \
+    float *acc, float *acc2, const maxplus_rowtable &tab, int origin, int w, const float *k,                  \
         const maxplus_chunk *chunks, int nchunks
 __attribute__((flatten, target("avx512f"))) void maxplus_taps512(MAXPLUS_TAPSARGS)
 {
-    maxplus_tapsbody<maxplus_avx512>(acc, tab, origin, w, k, chunks, nchunks);
+    maxplus_tapsbody<maxplus_avx512>(acc, acc2, tab, origin, w, k, chunks, nchunks);
 }
 __attribute__((flatten, target("avx2"))) void maxplus_taps256(MAXPLUS_TAPSARGS)
 {
-    maxplus_tapsbody<maxplus_avx2>(acc, tab, origin, w, k, chunks, nchunks);
+    maxplus_tapsbody<maxplus_avx2>(acc, acc2, tab, origin, w, k, chunks, nchunks);
 }
 __attribute__((flatten)) void maxplus_tapsbase(MAXPLUS_TAPSARGS)
 {
-    maxplus_tapsbody<maxplus_base>(acc, tab, origin, w, k, chunks, nchunks);
+    maxplus_tapsbody<maxplus_base>(acc, acc2, tab, origin, w, k, chunks, nchunks);
 }
 
 // The widest build the processor runs, chosen once.
@@ -334,6 +396,9 @@ maxplus_tapsfn maxplus_picktaps()
                                              : maxplus_tapsbase;
 }
 const maxplus_tapsfn maxplus_taps = maxplus_picktaps();
+const maxplus_fillfn maxplus_filltable = __builtin_cpu_supports("avx512f") ? maxplus_fill512
+                                         : __builtin_cpu_supports("avx2")  ? maxplus_fill256
+                                                                           : maxplus_fillbase;
 #undef MAXPLUS_TAPSARGS
 
 // Concave row: output x takes from source s the sum g[s] + k[s - x + half]
@@ -414,22 +479,27 @@ struct maxplus_envelope {
     }
 };
 
-// Adds image row sy (already in tab) through kernel row r to output row acc.
-// floor is no more than any of acc's values: what cannot pass it is skipped
-// (a sum below every running maximum changes none of them).
+// Adds image row sy (already in tab) through kernel row r to output rows acc
+// and acc2 (the same row when only one). floor is no more than any of their
+// values: what cannot pass it is skipped (a sum below every running maximum
+// changes none of them).
 void maxplus_addrow(const convo_job &j, const maxplus_plan &plan, const maxplus_rowtable &tab,
-                    maxplus_envelope &env, int r, float *acc, float floor)
+                    maxplus_envelope &env, int r, float *acc, float *acc2, float floor)
 {
     if (tab.top + plan.rowtop[r] <= floor)
         return;
     const maxplus_row &row = plan.rows[r];
     const float *k = plan.k.data() + (size_t)r * j.kwidth;
     const int w = j.width, half = j.kwidth / 2, origin = tab.pad - half;
+    const int outs = acc2 != acc ? 2 : 1;
+    float *const to[2] = {acc, acc2};
     if (row.background && tab.top + plan.background > floor)
-        maxplus_flatwindow(acc, tab, w, origin, j.kwidth, plan.background);
+        for (int o = 0; o < outs; o++)
+            maxplus_flatwindow(to[o], tab, w, origin, j.kwidth, plan.background);
     switch (row.kind) {
     case maxplus_flat:
-        maxplus_flatwindow(acc, tab, w, origin + row.a, row.b - row.a + 1, k[row.a]);
+        for (int o = 0; o < outs; o++)
+            maxplus_flatwindow(to[o], tab, w, origin + row.a, row.b - row.a + 1, k[row.a]);
         break;
     case maxplus_concave:
         env.g = tab.level(0) + tab.pad;
@@ -438,11 +508,50 @@ void maxplus_addrow(const convo_job &j, const maxplus_plan &plan, const maxplus_
         env.a = row.a;
         env.b = row.b;
         env.build(w);
-        env.apply(acc, w);
+        for (int o = 0; o < outs; o++)
+            env.apply(to[o], w);
         break;
     case maxplus_other:
-        maxplus_taps(acc, tab, origin, w, k, plan.chunks[r].data(), (int)plan.chunks[r].size());
+        maxplus_taps(acc, acc2, tab, origin, w, k, plan.chunks[r].data(), (int)plan.chunks[r].size());
         break;
+    }
+}
+
+// Adds to the band's output rows the kernel rows r whose distance from the
+// peak row is a multiple of stride but not of done (0: none done yet), in
+// scatter order: each image row the pairs need is prepared once and added to
+// every output row of the band it reaches, through the kernel row that pairs
+// them.
+void maxplus_addrows(const convo_job &j, const maxplus_plan &plan, maxplus_rowtable &tab, maxplus_envelope &env,
+                     int stride, int done, const std::vector<float> &floors)
+{
+    const int w = j.width, kh = j.kheight, top = kh / 2;
+    auto multiple = [](int d, int of) { return of > 0 && d % of == 0; };
+    // Output row y meets image row sy through kernel row sy - y + top.
+    const int s0 = std::max(j.row0 - top, 0), s1 = std::min(j.row1 - 1 + kh - 1 - top, j.height - 1);
+    for (int sy = s0; sy <= s1; sy++) {
+        const int lo = std::max(sy + top - (j.row1 - 1), 0), hi = std::min(sy + top - j.row0, kh - 1);
+        bool filled = false;
+        for (int r = lo + ((plan.peak - lo) % stride + stride) % stride; r <= hi; r += stride) {
+            // A row whose mirror is in reach goes with it: the one before
+            // the peak takes the one after along.
+            const int q = plan.mirror[r];
+            if (multiple(r - plan.peak, done) || (q >= lo && q < r))
+                continue;
+            if (!filled)
+                maxplus_filltable(tab, j.image + (size_t)sy * w, w, j.minval);
+            filled = true;
+            const int y = sy + top - r, y2 = q > r && q <= hi ? sy + top - q : y;
+            const float f = floors[y - j.row0], f2 = floors[y2 - j.row0];
+            float *acc = j.output + (size_t)y * w, *acc2 = j.output + (size_t)y2 * w;
+            // Paired only where both rows pass their floors.
+            if (tab.top + plan.rowtop[r] <= f)
+                maxplus_addrow(j, plan, tab, env, r, acc2, acc2, f2);
+            else if (tab.top + plan.rowtop[r] <= f2)
+                maxplus_addrow(j, plan, tab, env, r, acc, acc, f);
+            else
+                maxplus_addrow(j, plan, tab, env, r, acc, acc2, std::min(f, f2));
+        }
     }
 }
 
@@ -459,12 +568,16 @@ bool img_maxplusfits(const convo_job &j)
     return true;
 }
 
-// Scatter order: each image row the band needs is prepared once and added
-// to every output row of the band it reaches, through the kernel row that
-// pairs them.
+// The kernel rows are added coarse to fine: the row where the profile peaks,
+// then every maxplus_firststride-th row from it, then the rows halfway
+// between those, and so on. Neighbouring rows of a cutter and of a relief
+// differ little, so the sparse rows bring each running maximum close to its
+// end early and the bounds skip more of the rows that follow. The smallest
+// of each output row's maxima after a pass is a floor for the row from then
+// on.
 void img_maxplusband(const convo_job &j)
 {
-    const int w = j.width, kh = j.kheight, top = kh / 2;
+    const int w = j.width;
     const maxplus_plan plan = maxplus_makeplan(j);
     maxplus_rowtable tab;
     tab.pad = j.kwidth + 1;
@@ -474,28 +587,17 @@ void img_maxplusband(const convo_job &j)
     env.stack.reserve(w);
     float *out = j.output;
     std::fill(out + (size_t)j.row0 * w, out + (size_t)j.row1 * w, maxplus_nothing);
-    // Output row y meets image row sy through kernel row sy - y + top. Each
-    // output row first takes the kernel row where the profile peaks, so its
-    // running maxima start high and the bounds skip more of the other rows.
-    // The smallest of each output row's maxima after that is a floor for
-    // the row from then on.
-    const int lead = plan.peak - top;
     std::vector<float> floors(j.row1 - j.row0, maxplus_absent);
-    for (int y = j.row0; y < j.row1; y++) {
-        if (y + lead < 0 || y + lead >= j.height)
-            continue;
-        maxplus_filltable(tab, j.image + (size_t)(y + lead) * w, w, j.minval);
-        float *acc = out + (size_t)y * w;
-        maxplus_addrow(j, plan, tab, env, plan.peak, acc, maxplus_absent);
-        floors[y - j.row0] = *std::min_element(acc, acc + w);
-    }
-    const int s0 = std::max(j.row0 - top, 0), s1 = std::min(j.row1 - 1 + (kh - 1 - top), j.height - 1);
-    for (int sy = s0; sy <= s1; sy++) {
-        maxplus_filltable(tab, j.image + (size_t)sy * w, w, j.minval);
-        const int y0 = std::max(j.row0, sy + top - (kh - 1)), y1 = std::min(j.row1 - 1, sy + top);
-        for (int y = y0; y <= y1; y++)
-            if (y != sy - lead)
-                maxplus_addrow(j, plan, tab, env, sy - y + top, out + (size_t)y * w, floors[y - j.row0]);
+    // Rows by window maxima cost the same in any order: without tapped rows
+    // the peak row goes first and the rest in one pass.
+    const bool tapped = std::any_of(plan.rows.begin(), plan.rows.end(),
+                                    [](const maxplus_row &row) { return row.kind == maxplus_other; });
+    int done = 0;
+    for (int stride = j.kheight, next = tapped ? maxplus_firststride : 1; stride >= 1;
+         done = stride, stride = next, next /= 2) {
+        maxplus_addrows(j, plan, tab, env, stride, done, floors);
+        for (int y = j.row0; y < j.row1; y++)
+            floors[y - j.row0] = *std::min_element(out + (size_t)y * w, out + (size_t)(y + 1) * w);
     }
     for (size_t i = (size_t)j.row0 * w; i < (size_t)j.row1 * w; i++)
         out[i] += j.offset;

@@ -183,10 +183,10 @@ TEST_F(CutterProfile, BorderAddsOnePixelAndCropOfEverythingGivesNothing)
     EXPECT_EQ(size[1], before[1]);
 }
 
-// The dilation by every kind of cutter profile, by the leave-stock sphere and
-// by a random kernel, taken apart by rows, gives the plain taps' values on
-// fields with and without pixels below minval, smaller than the kernel, and
-// one pixel wide or high.
+// The dilation by every kind of cutter profile, by the leave-stock sphere, by
+// a ball made a little asymmetric and by a random kernel, taken apart by
+// rows, gives the plain taps' values on fields with and without pixels below
+// minval, smaller than the kernel, and one pixel wide or high.
 TEST_F(CutterProfile, DilationByProfilesMatchesThePlainTaps)
 {
     const float size[3] = {4, 4, 2}; // 16 pixels per unit at width 64
@@ -225,6 +225,13 @@ TEST_F(CutterProfile, DilationByProfilesMatchesThePlainTaps)
     for (int i = 0; i < stock->width * stock->height; i++)
         ((float *)stock->pixels)[i] += 0.1f;
     kernels.push_back({"leave stock", stock});
+    // A ball whose rows two above and two below the peak differ in one
+    // sample: they are no mirror images of each other.
+    const image *ball = kernels[3].second;
+    image *nudged = keep(img_allocfloat("nudged", ball->width, ball->height));
+    std::memcpy(nudged->pixels, ball->pixels, sizeof(float) * ball->width * ball->height);
+    ((float *)nudged->pixels)[(ball->height / 2 - 2) * ball->width + ball->width / 2 + 1] -= 0.05f;
+    kernels.push_back({"ball 1.25 nudged", nudged});
     std::mt19937 rng(46);
     kernels.push_back({"random", random("random", 11, 9, rng, -0.5f, 0.0f)});
     // Random fields, and smooth ones wide enough for several blocks of the
