@@ -313,6 +313,19 @@ contour *axisof(const std::vector<std::vector<float>> &polys)
     return c;
 }
 
+// The cut paths of a toolpath as a set of vertex lists, the toolpath freed:
+// two runs that emit the same arcs in other trees compare equal.
+std::multiset<std::vector<float>> troch_takecuts(int slot)
+{
+    std::multiset<std::vector<float>> out;
+    if (slot < 0)
+        return out;
+    for (const pocket_cut &c : pocket_cuts(slot))
+        out.insert(c.verts);
+    toolpath_free(slot);
+    return out;
+}
+
 } // namespace
 
 // The opening and the walk on hand-made medial axes: a narrow pocket gets a
@@ -580,12 +593,7 @@ TEST_F(Trochoid, AFullArcTreeIsEmittedAndRestarted)
         EXPECT_TRUE(rungenerator(nullptr, 60.0));
         startcut_treenodes = startcut_maxnodes;
         *filled = log.contains("cam_startcuts: arc tree full");
-        std::multiset<std::vector<float>> out;
-        if (op.toolpath >= 0)
-            for (const pocket_cut &c : pocket_cuts(op.toolpath))
-                out.insert(c.verts);
-        toolpath_free(op.toolpath);
-        return out;
+        return troch_takecuts(op.toolpath);
     };
     bool filled = false;
     const std::multiset<std::vector<float>> whole = arcs(startcut_maxnodes, &filled);
@@ -629,11 +637,7 @@ TEST_F(Trochoid, AFullArcTreeEmittedInTheMiddleOfALoop)
         startcut_treenodes = startcut_maxnodes;
         cont_free(axis);
         *filled = log.contains("cam_startcuts: arc tree full");
-        std::multiset<std::vector<float>> out;
-        for (const pocket_cut &c : pocket_cuts(op.toolpath))
-            out.insert(c.verts);
-        toolpath_free(op.toolpath);
-        return out;
+        return troch_takecuts(op.toolpath);
     };
     bool filled = false;
     const std::multiset<std::vector<float>> whole = arcs(startcut_maxnodes, &filled);

@@ -103,6 +103,26 @@ protected:
     }
 };
 
+// Heights against the brute force's band [lo, hi] around each pixel: how
+// many were compared, how many lay more than 0.01 outside, and the worst.
+struct ps_tally {
+    int compared = 0, far = 0;
+    double worst = 0;
+    void add(double got, double lo, double hi)
+    {
+        compared++;
+        double off = std::fmax(0.0, std::fmax(lo - got, got - hi));
+        worst = std::fmax(worst, off);
+        if (off > 0.01)
+            far++;
+    }
+    void check() const
+    {
+        EXPECT_GT(compared, 200);
+        EXPECT_EQ(far, 0) << "worst " << worst;
+    }
+};
+
 // The rail's world line: the test reads where the layer puts local points.
 double ps_railworldy()
 {
@@ -152,8 +172,7 @@ TEST_F(PathSweep, StraightRailsAgainstTheProfileAcross)
         ASSERT_NE(r, nullptr);
         EXPECT_FLOAT_EQ(pathsweep_positions[0][1], 0.9999f);
         const double y0 = ps_railworldy();
-        int compared = 0, far = 0;
-        double worst = 0;
+        ps_tally tally;
         for (int y = 0; y < r->height; y++)
             for (int x = 0; x < r->width; x++) {
                 double wx, wy;
@@ -169,15 +188,9 @@ TEST_F(PathSweep, StraightRailsAgainstTheProfileAcross)
                     double h = ps_profile(u + k / 128.0 / 2.0) * 0.99999;
                     lo = std::fmin(lo, h), hi = std::fmax(hi, h);
                 }
-                double got = ((const float *)r->pixels)[y * r->width + x];
-                compared++;
-                double off = std::fmax(0.0, std::fmax(lo - got, got - hi));
-                worst = std::fmax(worst, off);
-                if (off > 0.01)
-                    far++;
+                tally.add(((const float *)r->pixels)[y * r->width + x], lo, hi);
             }
-        EXPECT_GT(compared, 200);
-        EXPECT_EQ(far, 0) << "worst " << worst;
+        tally.check();
         EXPECT_NEAR(layer_genrequest.size[2], 1.0, 0.01) << "heights in project units";
         img_free(layer_genrequest.result);
         layer_genrequest.result = nullptr;
@@ -270,8 +283,7 @@ TEST_F(PathSweep, SmoothAgainstLinearRowWeights)
         image *r = layer_genrequest.result;
         ASSERT_NE(r, nullptr);
         const double y0 = ps_railworldy();
-        int compared = 0, far = 0;
-        double worst = 0;
+        ps_tally tally;
         for (int y = 0; y < r->height; y++)
             for (int x = 0; x < r->width; x++) {
                 double wx, wy;
@@ -287,15 +299,9 @@ TEST_F(PathSweep, SmoothAgainstLinearRowWeights)
                         double h = ps_profile(uu) * (0.5 + 0.5 * c.weight(tt)) * 0.99999;
                         lo = std::fmin(lo, h), hi = std::fmax(hi, h);
                     }
-                double got = ((const float *)r->pixels)[y * r->width + x];
-                compared++;
-                double off = std::fmax(0.0, std::fmax(lo - got, got - hi));
-                worst = std::fmax(worst, off);
-                if (off > 0.01)
-                    far++;
+                tally.add(((const float *)r->pixels)[y * r->width + x], lo, hi);
             }
-        EXPECT_GT(compared, 200);
-        EXPECT_EQ(far, 0) << "worst " << worst;
+        tally.check();
     }
 }
 
