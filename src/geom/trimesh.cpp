@@ -55,8 +55,7 @@ int trimesh_addvert(trimesh *m, float x, float y, float z)
 void trimesh_settrifield(void *arg, uint64_t payload, int64_t index)
 {
     trimesh *m = (trimesh *)arg;
-    if (payload > 0) // 0 marks an entry on its way out
-        m->tris[payload - 1].slot = (int32_t)index;
+    m->tris[payload - 1].slot = (int32_t)index;
 }
 
 void trimesh_unqueue(trimesh *m, int32_t t)
@@ -65,9 +64,7 @@ void trimesh_unqueue(trimesh *m, int32_t t)
     if (tri.slot <= -2) {
         m->pending[-2 - tri.slot] = -1;
     } else if (tri.slot >= 0) {
-        heap_raise(&m->errors, tri.slot, 9999999.0f, 0);
-        heap_entry gone;
-        heap_take(&m->errors, &gone);
+        heap_remove(&m->errors, tri.slot);
     }
     tri.slot = -1;
 }
