@@ -63,6 +63,10 @@ static void heap_settledown(heap *h, int64_t i, heap_entry e)
         const int64_t l = 2 * i + 1, r = l + 1;
         if (l >= h->count)
             break;
+        // The next level's choice waits on its children: all four
+        // grandchildren are asked for now, so reads down a deep heap overlap.
+        __builtin_prefetch(h->entries + 2 * l + 1);
+        __builtin_prefetch(h->entries + 2 * r + 2);
         int64_t big = l;
         if (r < h->count && h->entries[r].key > h->entries[l].key)
             big = r;
