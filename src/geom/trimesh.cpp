@@ -143,7 +143,7 @@ static int64_t trimesh_floordiv(int64_t a, int64_t b)
 struct trimesh_edgewalk {
     int kind;          // 1 bounds x from below, -1 from above, 0 the edge is level
     int64_t quot, rem; // floor(b / den) and what is left, b the function at x = 0
-    int64_t den;       // |step per x|
+    int64_t den;       // |step per x|; never reached for a level edge
     int64_t stepq, stepr;
     int64_t b, stepb; // a level edge's value and its step per row
 };
@@ -157,6 +157,7 @@ static trimesh_edgewalk trimesh_startedge(const trimesh_vert &p, const trimesh_v
     trimesh_edgewalk e{};
     e.kind = a > 0 ? 1 : a < 0 ? -1 : 0;
     e.b = b, e.stepb = stepb;
+    e.den = INT64_MAX;
     if (a != 0) {
         e.den = a > 0 ? a : -a;
         e.quot = trimesh_floordiv(b, e.den), e.rem = b - e.quot * e.den;
@@ -177,27 +178,39 @@ static void trimesh_clipedge(const trimesh_edgewalk &e, int64_t *lo, int64_t *hi
         *hi = *lo - 1;
 }
 
+// The carry goes without a branch: it comes and goes with the edge's slope
+// and would be mispredicted half the time.
 static void trimesh_stepedge(trimesh_edgewalk *e)
 {
     e->b += e->stepb;
     e->quot += e->stepq, e->rem += e->stepr;
-    if (e->rem >= e->den && e->kind != 0)
-        e->rem -= e->den, e->quot++;
+    const int64_t carry = e->rem >= e->den;
+    e->quot += carry, e->rem -= carry * e->den;
 }
 
-// The largest |h0 + dh i - row[i]| for i in [0, n), n >= 1, eight points
-// a block: lanes past the span are read (the row is at least eight wide, so
-// the last block is slid back inside it) but count as zero. Every scanned
-// point goes through here, so it is built for the wider vector units too.
+// A triangle's plane for the first pass: its corners, orientation, the
+// reciprocal of twice its signed area and its rise per step in x.
+struct trimesh_plane {
+    trimesh_vert a, b, c;
+    double inv, dh;
+};
+
+// The plane at (x, y) from the integer weights of the corners; rounded a
+// little differently from the exact measure, which divides.
+static inline double trimesh_planeat(const trimesh_plane &p, int64_t x, int64_t y)
+{
+    return ((double)trimesh_orient(p.b, p.c, x, y) * p.a.z + (double)trimesh_orient(p.c, p.a, x, y) * p.b.z +
+            (double)trimesh_orient(p.a, p.b, x, y) * p.c.z) *
+           p.inv;
+}
+
+// The largest |h - g| along a span of n >= 1 points from start, h stepped
+// from h0, eight points a block: lanes past the span are read (the row is
+// at least eight wide, so the last block is slid back inside it) but count
+// as zero. A NaN height leaves the maximum as it was.
 typedef double trimesh_v4d __attribute__((vector_size(32)));
 typedef float trimesh_v4f __attribute__((vector_size(16)));
-#if defined(__clang__)
-#define trimesh_clones __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define trimesh_clones __attribute__((noinline, target_clones("avx512f", "avx2", "default")))
-#endif
-trimesh_clones static double trimesh_spantop(const float *row, int64_t start, int64_t n, int64_t w, double h0,
-                                             double dh)
+static inline double trimesh_spantop(const float *row, int64_t start, int64_t n, int64_t w, double h0, double dh)
 {
     const trimesh_v4d lane = {0, 1, 2, 3}, zero = {};
     trimesh_v4d top0 = zero, top1 = zero;
@@ -208,7 +221,7 @@ trimesh_clones static double trimesh_spantop(const float *row, int64_t start, in
         trimesh_v4d e = h0 + dh * j - __builtin_convertvector(g, trimesh_v4d);
         e = e > -e ? e : -e;
         e = (j >= zero) & (j < nd) ? e : zero;
-        *top = e > *top ? e : *top; // a NaN height leaves the maximum as it was
+        *top = e > *top ? e : *top;
     };
     for (int64_t i = 0; i < n; i += 8) {
         const int64_t at = std::min(start + i, w - 8); // the block's first point
@@ -221,12 +234,53 @@ trimesh_clones static double trimesh_spantop(const float *row, int64_t start, in
     return t01 > t23 ? t01 : t23;
 }
 
-static double trimesh_spantopnarrow(const float *row, int64_t start, int64_t n, double h0, double dh)
+static inline double trimesh_spantopnarrow(const float *row, int64_t start, int64_t n, double h0, double dh)
 {
     double top = 0;
     for (int64_t j = 0; j < n; j++) {
         const double e = std::fabs(h0 + dh * (double)j - (double)row[start + j]);
         top = e > top ? e : top;
+    }
+    return top;
+}
+
+// The first pass over rows y0..y1 of a triangle whose spans are set: each
+// span's largest distance from the plane, and the largest of all. Rows are
+// asked for a few ahead of their reading, so that their reads overlap
+// instead of waiting one after the other. Every scanned point goes through
+// here, so it is built for the wider vector units too.
+#if defined(__clang__)
+#define trimesh_clones __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define trimesh_clones __attribute__((noinline, target_clones("avx512f", "avx2", "default")))
+#endif
+trimesh_clones static double trimesh_rowtops(trimesh_span *spans, int64_t y0, int64_t y1, const float *grid,
+                                             int64_t w, const trimesh_plane &p)
+{
+    constexpr int64_t ahead = 4;
+    auto fetch = [&](int64_t y) {
+        const trimesh_span &span = spans[y - y0];
+        const float *row = grid + (size_t)y * w;
+        for (int64_t x = span.lo; x <= span.hi; x += 16)
+            __builtin_prefetch(row + x);
+        if (span.lo <= span.hi)
+            __builtin_prefetch(row + span.hi);
+    };
+    for (int64_t y = y0; y <= std::min(y1, y0 + ahead - 1); y++)
+        fetch(y);
+    double top = 0;
+    for (int64_t y = y0; y <= y1; y++) {
+        if (y + ahead <= y1)
+            fetch(y + ahead);
+        trimesh_span &span = spans[y - y0];
+        if (span.lo > span.hi)
+            continue;
+        const float *row = grid + (size_t)y * w;
+        const double h0 = trimesh_planeat(p, span.lo, y);
+        const int64_t n = span.hi - span.lo + 1;
+        span.top = w >= 8 ? trimesh_spantop(row, span.lo, n, w, h0, p.dh)
+                          : trimesh_spantopnarrow(row, span.lo, n, h0, p.dh);
+        top = span.top > top ? span.top : top;
     }
     return top;
 }
@@ -251,51 +305,20 @@ static int trimesh_worst(trimesh *m, int32_t t)
     const double darea = (double)area;
     const int64_t da = -((int64_t)c.y - (int64_t)b.y), db = -((int64_t)a.y - (int64_t)c.y),
                   dc = -((int64_t)b.y - (int64_t)a.y);
-    const double dh = ((double)da * a.z + (double)db * b.z + (double)dc * c.z) / darea;
+    const trimesh_plane plane{a, b, c, 1.0 / darea, ((double)da * a.z + (double)db * b.z + (double)dc * c.z) / darea};
     // Both passes round the plane a little differently from the exact
     // measure; this allowance, far above that rounding, keeps every point
     // that can win among those measured exactly.
     const double slack = 1e-9 + 1e-12 * std::fmax(std::fabs(a.z), std::fmax(std::fabs(b.z), std::fabs(c.z)));
     trimesh_edgewalk ea = trimesh_startedge(b, c, y0, s), eb = trimesh_startedge(c, a, y0, s),
                      ec = trimesh_startedge(a, b, y0, s);
-    auto plane = [&](int64_t x, int64_t y) {
-        return ((double)trimesh_orient(b, c, x, y) * a.z + (double)trimesh_orient(c, a, x, y) * b.z +
-                (double)trimesh_orient(a, b, x, y) * c.z) /
-               darea;
-    };
     for (int64_t y = y0; y <= y1; y++) {
         int64_t lo = x0, hi = x1;
         trimesh_clipedge(ea, &lo, &hi), trimesh_clipedge(eb, &lo, &hi), trimesh_clipedge(ec, &lo, &hi);
         trimesh_stepedge(&ea), trimesh_stepedge(&eb), trimesh_stepedge(&ec);
         m->spans[y - y0] = trimesh_span{lo, hi, -1};
     }
-    // Rows are asked for a few ahead of their reading, so that their reads
-    // overlap instead of waiting one after the other.
-    constexpr int64_t ahead = 4;
-    auto fetch = [&](int64_t y) {
-        const trimesh_span &span = m->spans[y - y0];
-        const float *row = m->grid + (size_t)y * m->w;
-        for (int64_t x = span.lo; x <= span.hi; x += 16)
-            __builtin_prefetch(row + x);
-        if (span.lo <= span.hi)
-            __builtin_prefetch(row + span.hi);
-    };
-    for (int64_t y = y0; y <= std::min(y1, y0 + ahead - 1); y++)
-        fetch(y);
-    double top = 0;
-    for (int64_t y = y0; y <= y1; y++) {
-        if (y + ahead <= y1)
-            fetch(y + ahead);
-        trimesh_span &span = m->spans[y - y0];
-        if (span.lo > span.hi)
-            continue;
-        const float *row = m->grid + (size_t)y * m->w;
-        const double h0 = plane(span.lo, y);
-        const int64_t n = span.hi - span.lo + 1;
-        span.top = m->w >= 8 ? trimesh_spantop(row, span.lo, n, m->w, h0, dh)
-                             : trimesh_spantopnarrow(row, span.lo, n, h0, dh);
-        top = top > span.top ? top : span.top;
-    }
+    const double top = trimesh_rowtops(m->spans, y0, y1, m->grid, m->w, plane);
     float best = 0.0f;
     double cut = top * (1 - 1e-5) - slack; // below this the plane's distance cannot reach the worst
     for (int64_t y = y0; y <= y1; y++) {
@@ -305,9 +328,9 @@ static int trimesh_worst(trimesh *m, int32_t t)
         const float *row = m->grid + (size_t)y * m->w;
         int64_t wa = trimesh_orient(b, c, span.lo, y), wb = trimesh_orient(c, a, span.lo, y),
                 wc = trimesh_orient(a, b, span.lo, y);
-        const double h0 = plane(span.lo, y);
+        const double h0 = trimesh_planeat(plane, span.lo, y);
         for (int64_t x = span.lo; x <= span.hi; x++, wa += da, wb += db, wc += dc) {
-            if (std::fabs(h0 + dh * (double)(x - span.lo) - (double)row[x]) < cut)
+            if (std::fabs(h0 + plane.dh * (double)(x - span.lo) - (double)row[x]) < cut)
                 continue;
             // A corner has two weights of zero.
             if ((wa == 0) + (wb == 0) + (wc == 0) >= 2)
