@@ -257,21 +257,21 @@ static inline double trimesh_spantopnarrow(const float *row, int64_t start, int6
 trimesh_clones static double trimesh_rowtops(trimesh_span *spans, int64_t y0, int64_t y1, const float *grid,
                                              int64_t w, const trimesh_plane &p)
 {
+    // Written out where it is used: a function doing nothing but ask for
+    // memory counts as having no effect and is dropped with its calls.
     constexpr int64_t ahead = 4;
-    auto fetch = [&](int64_t y) {
-        const trimesh_span &span = spans[y - y0];
-        const float *row = grid + (size_t)y * w;
-        for (int64_t x = span.lo; x <= span.hi; x += 16)
-            __builtin_prefetch(row + x);
-        if (span.lo <= span.hi)
-            __builtin_prefetch(row + span.hi);
-    };
-    for (int64_t y = y0; y <= std::min(y1, y0 + ahead - 1); y++)
-        fetch(y);
     double top = 0;
-    for (int64_t y = y0; y <= y1; y++) {
-        if (y + ahead <= y1)
-            fetch(y + ahead);
+    for (int64_t y = y0 - ahead; y <= y1; y++) {
+        if (y + ahead <= y1) {
+            const trimesh_span &next = spans[y + ahead - y0];
+            const float *row = grid + (size_t)(y + ahead) * w;
+            for (int64_t x = next.lo; x <= next.hi; x += 16)
+                __builtin_prefetch(row + x);
+            if (next.lo <= next.hi)
+                __builtin_prefetch(row + next.hi);
+        }
+        if (y < y0)
+            continue;
         trimesh_span &span = spans[y - y0];
         if (span.lo > span.hi)
             continue;
