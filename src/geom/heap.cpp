@@ -40,17 +40,42 @@ static void heap_place(heap *h, int64_t i, heap_entry e)
         h->onindex(h->user, e.payload, i);
 }
 
-static void heap_siftup(heap *h, int64_t i)
+// Moves the hole at i up until e fits there, each parent passed moving down
+// into it, and places e: the same places a swap at every step would give,
+// with one placement per moved entry.
+static void heap_settleup(heap *h, int64_t i, heap_entry e)
 {
     while (i > 0) {
         const int64_t parent = (i - 1) / 2;
-        if (!(h->entries[i].key > h->entries[parent].key))
-            return;
-        const heap_entry up = h->entries[i];
+        if (!(e.key > h->entries[parent].key))
+            break;
         heap_place(h, i, h->entries[parent]);
-        heap_place(h, parent, up);
         i = parent;
     }
+    heap_place(h, i, e);
+}
+
+// Moves the hole at i down until e fits there, the larger child (the right
+// one only when strictly greater) rising into it while greater than e.
+static void heap_settledown(heap *h, int64_t i, heap_entry e)
+{
+    for (;;) {
+        const int64_t l = 2 * i + 1, r = l + 1;
+        if (l >= h->count)
+            break;
+        // The next level's choice waits on its children: all four
+        // grandchildren are asked for now, so reads down a deep heap overlap.
+        __builtin_prefetch(h->entries + 2 * l + 1);
+        __builtin_prefetch(h->entries + 2 * r + 2);
+        int64_t big = l;
+        if (r < h->count && h->entries[r].key > h->entries[l].key)
+            big = r;
+        if (!(h->entries[big].key > e.key))
+            break;
+        heap_place(h, i, h->entries[big]);
+        i = big;
+    }
+    heap_place(h, i, e);
 }
 
 // Doubles the array, sized in 64 bits: at the canvas limit the entries pass
@@ -74,29 +99,14 @@ int heap_push(heap *h, float key, uint64_t payload)
 {
     if (h->count >= h->capacity && !heap_grow(h))
         return 0;
-    const int64_t i = h->count++;
-    heap_place(h, i, heap_entry{key, payload});
-    heap_siftup(h, i);
+    heap_settleup(h, h->count++, heap_entry{key, payload});
     return 1;
 }
 
 void heap_siftdown(heap *h)
 {
-    int64_t i = 0;
-    for (;;) {
-        const int64_t l = 2 * i + 1, r = l + 1;
-        if (l >= h->count)
-            return;
-        int64_t big = l;
-        if (r < h->count && h->entries[r].key > h->entries[l].key)
-            big = r;
-        if (!(h->entries[big].key > h->entries[i].key))
-            return;
-        const heap_entry down = h->entries[i];
-        heap_place(h, i, h->entries[big]);
-        heap_place(h, big, down);
-        i = big;
-    }
+    if (h->count > 0)
+        heap_settledown(h, 0, h->entries[0]);
 }
 
 int heap_take(heap *h, heap_entry *out)
@@ -105,15 +115,18 @@ int heap_take(heap *h, heap_entry *out)
         return 0;
     *out = h->entries[0];
     h->count--;
-    if (h->count > 0) {
-        heap_place(h, 0, h->entries[h->count]);
-        heap_siftdown(h);
-    }
+    if (h->count > 0)
+        heap_settledown(h, 0, h->entries[h->count]);
     return 1;
 }
 
-void heap_raise(heap *h, int64_t index, float key, uint64_t payload)
+void heap_remove(heap *h, int64_t index)
 {
-    heap_place(h, index, heap_entry{key, payload});
-    heap_siftup(h, index);
+    if (index < 0 || index >= h->count)
+        return;
+    for (int64_t i = index; i > 0; i = (i - 1) / 2)
+        heap_place(h, i, h->entries[(i - 1) / 2]);
+    h->count--;
+    if (h->count > 0)
+        heap_settledown(h, 0, h->entries[h->count]);
 }

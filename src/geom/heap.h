@@ -40,6 +40,8 @@ void heap_siftdown(heap *h);
 // Takes the root into out: the last entry moves to the root, is reported
 // there and sifts down. 0 when the heap is empty.
 int heap_take(heap *h, heap_entry *out);
-// Gives the entry at index a new key and payload and sifts it up (for keys
-// raised to pull an entry to the root).
-void heap_raise(heap *h, int64_t index, float key, uint64_t payload);
+// Removes the entry at index: every entry on its path to the root moves
+// down one place and the root is taken as heap_take does; the places are
+// those of raising it above every key and taking the root, whatever the
+// keys.
+void heap_remove(heap *h, int64_t index);

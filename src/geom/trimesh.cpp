@@ -55,8 +55,7 @@ int trimesh_addvert(trimesh *m, float x, float y, float z)
 void trimesh_settrifield(void *arg, uint64_t payload, int64_t index)
 {
     trimesh *m = (trimesh *)arg;
-    if (payload > 0) // 0 marks an entry on its way out
-        m->tris[payload - 1].slot = (int32_t)index;
+    m->tris[payload - 1].slot = (int32_t)index;
 }
 
 void trimesh_unqueue(trimesh *m, int32_t t)
@@ -65,9 +64,7 @@ void trimesh_unqueue(trimesh *m, int32_t t)
     if (tri.slot <= -2) {
         m->pending[-2 - tri.slot] = -1;
     } else if (tri.slot >= 0) {
-        heap_raise(&m->errors, tri.slot, 9999999.0f, 0);
-        heap_entry gone;
-        heap_take(&m->errors, &gone);
+        heap_remove(&m->errors, tri.slot);
     }
     tri.slot = -1;
 }
@@ -140,27 +137,161 @@ static int64_t trimesh_floordiv(int64_t a, int64_t b)
     return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
 }
 
-// Narrows [*lo, *hi] to the x of row y where s * (edge function of p -> q)
-// is not negative: the function is linear in x, so the row's points inside
-// are found by one division instead of a test per point.
-static void trimesh_rowspan(const trimesh_vert &p, const trimesh_vert &q, int64_t y, int64_t s, int64_t *lo,
-                            int64_t *hi)
+// One edge p -> q of a triangle walked down its rows: where s * (edge
+// function) is not negative, as a bound on x kept as an exact quotient and
+// remainder that step from row to row without a division.
+struct trimesh_edgewalk {
+    int kind;          // 1 bounds x from below, -1 from above, 0 the edge is level
+    int64_t quot, rem; // floor(b / den) and what is left, b the function at x = 0
+    int64_t den;       // |step per x|; never reached for a level edge
+    int64_t stepq, stepr;
+    int64_t b, stepb; // a level edge's value and its step per row
+};
+
+static trimesh_edgewalk trimesh_startedge(const trimesh_vert &p, const trimesh_vert &q, int64_t y, int64_t s)
 {
     const int64_t px = (int64_t)p.x, py = (int64_t)p.y;
-    const int64_t a = -s * ((int64_t)q.y - py);                      // per step in x
-    const int64_t b = s * (((int64_t)q.x - px) * (y - py)) - a * px; // value at x = 0
-    if (a > 0)
-        *lo = std::max(*lo, -trimesh_floordiv(b, a)); // a x + b >= 0: x >= ceil(-b / a)
-    else if (a < 0)
-        *hi = std::min(*hi, trimesh_floordiv(b, -a)); // x <= floor(b / -a)
-    else if (b < 0)
+    const int64_t a = -s * ((int64_t)q.y - py);       // per step in x
+    const int64_t stepb = s * ((int64_t)q.x - px);      // per step in y
+    const int64_t b = stepb * (y - py) - a * px;        // at x = 0
+    trimesh_edgewalk e{};
+    e.kind = a > 0 ? 1 : a < 0 ? -1 : 0;
+    e.b = b, e.stepb = stepb;
+    e.den = INT64_MAX;
+    if (a != 0) {
+        e.den = a > 0 ? a : -a;
+        e.quot = trimesh_floordiv(b, e.den), e.rem = b - e.quot * e.den;
+        e.stepq = trimesh_floordiv(stepb, e.den), e.stepr = stepb - e.stepq * e.den;
+    }
+    return e;
+}
+
+// Narrows [*lo, *hi] by the edge on its current row: a x + b >= 0 is
+// x >= -floor(b / a) when a > 0 and x <= floor(b / -a) when a < 0.
+static void trimesh_clipedge(const trimesh_edgewalk &e, int64_t *lo, int64_t *hi)
+{
+    if (e.kind > 0)
+        *lo = std::max(*lo, -e.quot);
+    else if (e.kind < 0)
+        *hi = std::min(*hi, e.quot);
+    else if (e.b < 0)
         *hi = *lo - 1;
+}
+
+// The carry goes without a branch: it comes and goes with the edge's slope
+// and would be mispredicted half the time.
+static void trimesh_stepedge(trimesh_edgewalk *e)
+{
+    e->b += e->stepb;
+    e->quot += e->stepq, e->rem += e->stepr;
+    const int64_t carry = e->rem >= e->den;
+    e->quot += carry, e->rem -= carry * e->den;
+}
+
+// A triangle's plane for the first pass: its corners, orientation, the
+// reciprocal of twice its signed area and its rise per step in x.
+struct trimesh_plane {
+    trimesh_vert a, b, c;
+    double inv, dh;
+};
+
+// The plane at (x, y) from the integer weights of the corners; rounded a
+// little differently from the exact measure, which divides.
+static inline double trimesh_planeat(const trimesh_plane &p, int64_t x, int64_t y)
+{
+    return ((double)trimesh_orient(p.b, p.c, x, y) * p.a.z + (double)trimesh_orient(p.c, p.a, x, y) * p.b.z +
+            (double)trimesh_orient(p.a, p.b, x, y) * p.c.z) *
+           p.inv;
+}
+
+// The largest |h - g| along a span of n >= 1 points from start, h stepped
+// from h0, eight points a block: lanes past the span are read (the row is
+// at least eight wide, so the last block is slid back inside it) but count
+// as zero. A NaN height leaves the maximum as it was.
+typedef double trimesh_v4d __attribute__((vector_size(32)));
+typedef float trimesh_v4f __attribute__((vector_size(16)));
+static inline double trimesh_spantop(const float *row, int64_t start, int64_t n, int64_t w, double h0, double dh)
+{
+    const trimesh_v4d lane = {0, 1, 2, 3}, zero = {};
+    trimesh_v4d top0 = zero, top1 = zero;
+    const double nd = (double)n;
+    auto block = [&](const float *p, const trimesh_v4d &j, trimesh_v4d *top) {
+        trimesh_v4f g;
+        memcpy(&g, p, sizeof g);
+        trimesh_v4d e = h0 + dh * j - __builtin_convertvector(g, trimesh_v4d);
+        e = e > -e ? e : -e;
+        e = (j >= zero) & (j < nd) ? e : zero;
+        *top = e > *top ? e : *top;
+    };
+    for (int64_t i = 0; i < n; i += 8) {
+        const int64_t at = std::min(start + i, w - 8); // the block's first point
+        const trimesh_v4d j = (double)(at - start) + lane;
+        block(row + at, j, &top0);
+        block(row + at + 4, j + 4.0, &top1);
+    }
+    const trimesh_v4d top = top0 > top1 ? top0 : top1;
+    const double t01 = top[0] > top[1] ? top[0] : top[1], t23 = top[2] > top[3] ? top[2] : top[3];
+    return t01 > t23 ? t01 : t23;
+}
+
+static inline double trimesh_spantopnarrow(const float *row, int64_t start, int64_t n, double h0, double dh)
+{
+    double top = 0;
+    for (int64_t j = 0; j < n; j++) {
+        const double e = std::fabs(h0 + dh * (double)j - (double)row[start + j]);
+        top = e > top ? e : top;
+    }
+    return top;
+}
+
+// The first pass over rows y0..y1 of a triangle whose spans are set: each
+// span's largest distance from the plane, and the largest of all. Rows are
+// asked for a few ahead of their reading, so that their reads overlap
+// instead of waiting one after the other. Every scanned point goes through
+// here, so it is built for the wider vector units too.
+#if defined(__clang__)
+#define trimesh_clones __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define trimesh_clones __attribute__((noinline, target_clones("avx512f", "avx2", "default")))
+#endif
+trimesh_clones static double trimesh_rowtops(trimesh_span *spans, int64_t y0, int64_t y1, const float *grid,
+                                             int64_t w, const trimesh_plane &p)
+{
+    // Written out where it is used: a function doing nothing but ask for
+    // memory counts as having no effect and is dropped with its calls.
+    constexpr int64_t ahead = 4;
+    double top = 0;
+    for (int64_t y = y0 - ahead; y <= y1; y++) {
+        if (y + ahead <= y1) {
+            const trimesh_span &next = spans[y + ahead - y0];
+            const float *row = grid + (size_t)(y + ahead) * w;
+            for (int64_t x = next.lo; x <= next.hi; x += 16)
+                __builtin_prefetch(row + x);
+            if (next.lo <= next.hi)
+                __builtin_prefetch(row + next.hi);
+        }
+        if (y < y0)
+            continue;
+        trimesh_span &span = spans[y - y0];
+        if (span.lo > span.hi)
+            continue;
+        const float *row = grid + (size_t)y * w;
+        const double h0 = trimesh_planeat(p, span.lo, y);
+        const int64_t n = span.hi - span.lo + 1;
+        span.top = w >= 8 ? trimesh_spantop(row, span.lo, n, w, h0, p.dh)
+                          : trimesh_spantopnarrow(row, span.lo, n, h0, p.dh);
+        top = span.top > top ? span.top : top;
+    }
+    return top;
 }
 
 // The grid point of triangle t (its edges included, its corners not) farthest
 // from the plane through its corners; the last of equal errors in scan
 // order. Membership is exact: each row's span comes from the integer edge
-// functions, and so is each error that can count. 0 for a zero-area triangle.
+// functions, walked down the rows. A first pass steps the plane along each
+// span in doubles for the largest distance of each row; the second measures
+// exactly, from the integer weights, only the points of rows that come near
+// it, and only those points that do. 0 for a zero-area triangle.
 static int trimesh_worst(trimesh *m, int32_t t)
 {
     trimesh_tri &tri = m->tris[t];
@@ -172,25 +303,34 @@ static int trimesh_worst(trimesh *m, int32_t t)
     const int64_t x0 = (int64_t)std::fmin(a.x, std::fmin(b.x, c.x)), x1 = (int64_t)std::fmax(a.x, std::fmax(b.x, c.x));
     const int64_t y0 = (int64_t)std::fmin(a.y, std::fmin(b.y, c.y)), y1 = (int64_t)std::fmax(a.y, std::fmax(b.y, c.y));
     const double darea = (double)area;
-    float best = 0.0f;
-    double cut = -1.0; // below this the plane's distance cannot reach best
+    const int64_t da = -((int64_t)c.y - (int64_t)b.y), db = -((int64_t)a.y - (int64_t)c.y),
+                  dc = -((int64_t)b.y - (int64_t)a.y);
+    const trimesh_plane plane{a, b, c, 1.0 / darea, ((double)da * a.z + (double)db * b.z + (double)dc * c.z) / darea};
+    // Both passes round the plane a little differently from the exact
+    // measure; this allowance, far above that rounding, keeps every point
+    // that can win among those measured exactly.
+    const double slack = 1e-9 + 1e-12 * std::fmax(std::fabs(a.z), std::fmax(std::fabs(b.z), std::fabs(c.z)));
+    trimesh_edgewalk ea = trimesh_startedge(b, c, y0, s), eb = trimesh_startedge(c, a, y0, s),
+                     ec = trimesh_startedge(a, b, y0, s);
     for (int64_t y = y0; y <= y1; y++) {
         int64_t lo = x0, hi = x1;
-        trimesh_rowspan(b, c, y, s, &lo, &hi);
-        trimesh_rowspan(c, a, y, s, &lo, &hi);
-        trimesh_rowspan(a, b, y, s, &lo, &hi);
-        if (lo > hi)
+        trimesh_clipedge(ea, &lo, &hi), trimesh_clipedge(eb, &lo, &hi), trimesh_clipedge(ec, &lo, &hi);
+        trimesh_stepedge(&ea), trimesh_stepedge(&eb), trimesh_stepedge(&ec);
+        m->spans[y - y0] = trimesh_span{lo, hi, -1};
+    }
+    const double top = trimesh_rowtops(m->spans, y0, y1, m->grid, m->w, plane);
+    float best = 0.0f;
+    double cut = top * (1 - 1e-5) - slack; // below this the plane's distance cannot reach the worst
+    for (int64_t y = y0; y <= y1; y++) {
+        const trimesh_span &span = m->spans[y - y0];
+        if (span.top < cut)
             continue;
         const float *row = m->grid + (size_t)y * m->w;
-        int64_t wa = trimesh_orient(b, c, lo, y), wb = trimesh_orient(c, a, lo, y), wc = trimesh_orient(a, b, lo, y);
-        const int64_t da = -((int64_t)c.y - (int64_t)b.y), db = -((int64_t)a.y - (int64_t)c.y),
-                      dc = -((int64_t)b.y - (int64_t)a.y);
-        // The plane stepped along the row screens the points; the few that
-        // may win are measured exactly from their integer weights.
-        double h = ((double)wa * a.z + (double)wb * b.z + (double)wc * c.z) / darea;
-        const double dh = ((double)da * a.z + (double)db * b.z + (double)dc * c.z) / darea;
-        for (int64_t x = lo; x <= hi; x++, wa += da, wb += db, wc += dc, h += dh) {
-            if (std::fabs(h - row[x]) < cut)
+        int64_t wa = trimesh_orient(b, c, span.lo, y), wb = trimesh_orient(c, a, span.lo, y),
+                wc = trimesh_orient(a, b, span.lo, y);
+        const double h0 = trimesh_planeat(plane, span.lo, y);
+        for (int64_t x = span.lo; x <= span.hi; x++, wa += da, wb += db, wc += dc) {
+            if (std::fabs(h0 + plane.dh * (double)(x - span.lo) - (double)row[x]) < cut)
                 continue;
             // A corner has two weights of zero.
             if ((wa == 0) + (wb == 0) + (wc == 0) >= 2)
@@ -199,7 +339,7 @@ static int trimesh_worst(trimesh *m, int32_t t)
             const float err = (float)std::fabs(exact - row[x]);
             if (err >= best) {
                 best = err;
-                cut = best * (1 - 1e-5) - 1e-9;
+                cut = std::fmax(cut, best * (1 - 1e-5) - slack);
                 tri.wx = (float)x, tri.wy = (float)y, tri.wz = row[x], tri.err = err;
             }
         }
@@ -358,7 +498,9 @@ int trimesh_start(trimesh *m, const float *grid, int w, int h)
     m->next = -1;
     if (!trimesh_grow((void **)&m->verts, &m->capverts, trimesh_startcap, sizeof(trimesh_vert), "verts") ||
         !trimesh_grow((void **)&m->tris, &m->captris, trimesh_startcap, sizeof(trimesh_tri), "tris") ||
-        !heap_reset(&m->errors, trimesh_startcap, trimesh_settrifield, m)) {
+        !heap_reset(&m->errors, trimesh_startcap, trimesh_settrifield, m) ||
+        !(m->spans = (trimesh_span *)malloc((size_t)h * sizeof(trimesh_span)))) {
+        sys_log("trimesh_start: no room to mesh %d x %d", w, h);
         trimesh_free(m);
         return 0;
     }
@@ -435,6 +577,7 @@ void trimesh_free(trimesh *m)
 {
     free(m->verts);
     free(m->tris);
+    free(m->spans);
     heap_free(&m->errors);
     memset((void *)m, 0, sizeof(*m));
     m->next = -1;

@@ -28,6 +28,13 @@ static_assert(sizeof(trimesh_tri) == 44, "eleven words");
 
 constexpr int trimesh_maxpending = 4096;
 
+// One grid row of the triangle being scanned: its points inside and the
+// largest distance of the plane from them (-1 for none).
+struct trimesh_span {
+    int64_t lo, hi;
+    double top;
+};
+
 struct trimesh {
     const float *grid; // W x H heights, row-major
     int w, h;
@@ -41,6 +48,7 @@ struct trimesh {
     float maxerror; // worst error of the triangle last taken, 0 when none
     int32_t next;   // triangle whose worst point goes in next, -1 none
     int failed;     // a growth or the pending queue refused: refining stops
+    trimesh_span *spans; // one per grid row, for the scan
 };
 
 // Starts a run over grid (w x h, each at least 2): the four corners, the two

@@ -1,8 +1,9 @@
 // Dithered stippling: the working size by canvas size, plunge depths by the
 // tool's shape (a stipple's radius known by making every stipple one size),
 // stipples shallower than z_min left out, no stipples below threshold 0,
-// the same toolpath from the same input, a tool without a depth rule
-// refused, and a stipple array that cannot grow keeping what it placed.
+// the same toolpath from the same input, a tool without a depth rule or a
+// stipple too wide to place refused, and a stipple array that cannot grow
+// keeping what it placed.
 #include "cam/stipple2.h"
 
 #include "stipplefixture.h"
@@ -81,6 +82,11 @@ TEST_F(Stipple2, PlungeDepthsFollowTheToolShape)
         {"tapered, within its widest", tool_tapered, 0.03125f, 0.3f, 10, 0.1f, 0,
          -(0.05f - 0.015625f) / std::tan(10 * (float)M_PI / 180)},
         {"tapered, wider than the tool", tool_tapered, 0.03125f, 0.3f, 10, 0.2f, 0, -0.3f},
+        // A ball of radius 1/8 with a 10-degree taper: a hole of radius 0.05
+        // lies on the ball (within 0.125 cos 10 degrees of the axis), whose
+        // cap of that radius is 0.125 - sqrt(0.125^2 - 0.05^2) deep.
+        {"tapered ball, on its ball", tool_taperball, 0.125f, 1.0f, 10, 0.1f, 0,
+         -(0.125f - std::sqrt(0.125f * 0.125f - 0.05f * 0.05f))},
         {"shallower than z_min", tool_vbit, 0.5f, 0, 90, 0.1f, 0.06f, NAN},
     };
     for (const Case &c : cases) {
@@ -149,13 +155,26 @@ TEST_F(Stipple2, RefusalsStopCleanly)
         toolpath_free(op.toolpath);
         notices();
     }
-    {
-        cam_settool(1, "none", tool_none, 1, 2, 0.25f, 0.5f, 0, 1.5f, 20);
-        setop(0.02f, 0.08f, 0.6f);
+    struct Case {
+        const char *name;
+        int type;
+        float maxdia;
+        const char *line;
+    };
+    const Case cases[] = {
+        {"no depth rule", tool_none, 0.08f, "camop_stipple2: tool1 of type 0 has no depth rule"},
+        // 65 pixels a unit: a reach of three radii is 2,437 pixels, whose
+        // kernel alone would take 95 MB.
+        {"reach of 2,048 pixels or more", tool_vbit, 25.0f,
+         "camop_stipple2: stipple diameters 0.020000 to 25.000000 (65.000000 pixels a unit) cannot be placed"},
+    };
+    for (const Case &c : cases) {
+        cam_settool(1, c.name, c.type, 1, 2, 0.25f, 0.5f, 90, 1.5f, 20);
+        setop(0.02f, c.maxdia, 0.6f);
         testlog_capture log;
-        ASSERT_TRUE(rungenerator(camop_stipple2));
-        EXPECT_EQ(op.toolpath, -1);
-        EXPECT_TRUE(log.contains("camop_stipple2: tool1 of type 0 has no depth rule"));
-        EXPECT_EQ(notices(), std::vector<std::string>{"Operation Toolpath Failure"});
+        ASSERT_TRUE(rungenerator(camop_stipple2)) << c.name;
+        EXPECT_EQ(op.toolpath, -1) << c.name;
+        EXPECT_TRUE(log.contains(c.line)) << c.name << log.text();
+        EXPECT_EQ(notices(), std::vector<std::string>{"Operation Toolpath Failure"}) << c.name;
     }
 }

@@ -104,6 +104,41 @@ TEST(Heap, EqualKeysFollowTheSiftRules)
     }
 }
 
+TEST(Heap, RemoveTakesTheEntryAtItsSlot)
+{
+    struct Case {
+        const char *name;
+        std::vector<float> keys; // pushed with payloads 1, 2, ...
+        int64_t index;           // removed
+        std::vector<uint64_t> order;
+    };
+    const Case cases[] = {
+        // Its path moves down one place and the last entry sifts from the
+        // root: not the same as dropping the last entry into the gap, which
+        // would pop 1, 3, 2.
+        {"equal keys, the last removed", {5, 5, 5, 5}, 3, {2, 3, 1}},
+        {"the root", {9, 5, 6, 1}, 0, {3, 2, 4}},
+        {"a leaf under the root", {9, 5, 6, 1}, 2, {1, 2, 4}},
+        // Keys above any bound a raise might use: the entry asked for leaves.
+        {"keys beyond ten million", {2e7f, 3e7f, 1}, 1, {2, 3}},
+    };
+    for (const Case &c : cases) {
+        heap_guard g;
+        slot_record slots;
+        ASSERT_TRUE(heap_reset(&g.h, 2, slot_record::note, &slots));
+        for (size_t i = 0; i < c.keys.size(); i++)
+            ASSERT_TRUE(heap_push(&g.h, c.keys[i], i + 1));
+        heap_remove(&g.h, c.index);
+        for (int64_t i = 0; i < g.h.count; i++)
+            EXPECT_EQ(slots.at[g.h.entries[i].payload], i) << c.name;
+        std::vector<uint64_t> got;
+        heap_entry e;
+        while (heap_take(&g.h, &e))
+            got.push_back(e.payload);
+        EXPECT_EQ(got, c.order) << c.name;
+    }
+}
+
 int refuse_after = 0;
 void *refusing_realloc(void *p, size_t n)
 {
