@@ -20,6 +20,7 @@
 #include <vector>
 
 int cont_count = 0;
+int cont_polyroom = cont_maxpolys;
 
 // Contours are made and freed on workers and the main thread alike.
 static void cont_countadd(int n)
@@ -69,7 +70,8 @@ static void cont_recount(contour *c)
 static bool cont_hasroom(contour *c, uint64_t polys, uint64_t verts, const char *caller)
 {
     cont_recount(c);
-    if (c->numpolys + polys > (uint64_t)cont_maxpolys || c->numverts + verts > (uint64_t)cont_maxverts) {
+    const int room = std::clamp(cont_polyroom, 1, cont_maxpolys);
+    if (c->numpolys + polys > (uint64_t)room || c->numverts + verts > (uint64_t)cont_maxverts) {
         sys_log("%s: contour full at %u polylines, %u verts; %llu more verts refused", caller, c->numpolys,
                 c->numverts, (unsigned long long)verts);
         return false;

@@ -17,6 +17,9 @@ struct contour {
 };
 
 extern int cont_count; // contours alive, for the allocator's failure report
+// The polylines one contour may hold, at most cont_maxpolys (the table's
+// size). Only tests lower it, to fill contours from small canvases quickly.
+extern int cont_polyroom;
 
 // A zeroed contour with its own vertex buffer, or null (logged).
 contour *cont_new();
