@@ -273,6 +273,46 @@ TEST_F(Conformal, MixedStartsEachPieceAtTheEndNearerTheLast)
     done();
 }
 
+// A line contour that fills keeps the lines traced before it: the stop is
+// logged and the run ends with those lines cut, as a run with room cuts
+// them. A flat canvas traces one line per level, so four fit in four.
+TEST_F(Conformal, AFullLineContourKeepsTheLinesTracedBeforeIt)
+{
+    struct cut {
+        std::vector<line> lines;
+        std::vector<std::vector<vert>> paths;
+    };
+    auto runwith = [&](int room) {
+        cut out;
+        testlog_capture log;
+        setop(0, 0, 0, 0.2f);
+        cont_polyroom = room;
+        const bool ran = run();
+        cont_polyroom = cont_maxpolys;
+        EXPECT_TRUE(ran) << room << log.text();
+        EXPECT_EQ(log.contains("camop_conformal: line contour full at level"), room < cont_maxpolys) << room;
+        EXPECT_TRUE(notices().empty()) << room;
+        EXPECT_TRUE(mutexfree()) << room << ": the CAM mutex is still held";
+        if (ran) {
+            out.lines = lines_of(op.cont);
+            for (uint32_t i = 0; i < numpaths(); i++)
+                out.paths.push_back(pathverts(i));
+        }
+        done();
+        return out;
+    };
+    const cut all = runwith(cont_maxpolys), full = runwith(4);
+    ASSERT_GT(all.lines.size(), 8u) << "the canvas should hold more lines than the room left";
+    ASSERT_EQ(all.paths.size(), all.lines.size());
+    ASSERT_EQ(full.lines.size(), 4u);
+    ASSERT_EQ(full.paths.size(), full.lines.size()) << "every kept line is cut";
+    for (size_t i = 0; i < full.lines.size(); i++) {
+        EXPECT_EQ(full.lines[i].level, all.lines[i].level) << "line " << i;
+        EXPECT_EQ(full.lines[i].p, all.lines[i].p) << "line " << i;
+        EXPECT_EQ(full.paths[i], all.paths[i]) << "path " << i;
+    }
+}
+
 TEST_F(Conformal, UnusableValuesEndThroughTheFailureNotice)
 {
     struct Case {
