@@ -158,6 +158,8 @@ TEST(ChevronClip, KeepsWhatLiesInsideAndCutsAtTheBoundary)
         {"out, in, out", {-1, 0.5f, 1, 0.5f, 1, 2}, 0, {{{0, 0.5}, {1, 0.5}, {1, 1}}}},
         {"in, out, in", {0.5f, 0.5f, 0.5f, 3, 1.5f, 3, 1.5f, 0.5f}, 0, {{{0.5, 0.5}, {0.5, 1}}, {{1.5, 1}, {1.5, 0.5}}}},
         {"diagonal through a corner", {-1, -1, 0.5f, 0.5f}, 0, {{{0, 0}, {0.5, 0.5}}}},
+        // Both edges are met at the corner: one crossing, not a piece of two equal points.
+        {"a leg touching only a corner", {-1, 0, 1, 2}, 0, {{{0, 1}}}},
         {"all outside", {-1, 2, 3, 2}, 0, {}},
         // The repeated first vertex of a closed polyline is not visited again.
         {"closed", {0.5f, 0.5f, 1.5f, 0.5f, 1, 0.8f, 0.5f, 0.5f}, 1, {{{0.5, 0.5}, {1.5, 0.5}, {1, 0.8}}}},
