@@ -6,8 +6,29 @@
 #include "sys/log.h"
 
 #include <cstdlib>
+#include <cstring>
+
+#include <sys/mman.h>
 
 void *(*heap_realloc)(void *block, size_t bytes) = realloc;
+
+void *heap_regrow(void *block, size_t used, size_t bytes)
+{
+    constexpr uintptr_t large = (uintptr_t)2 << 20;
+    if (bytes < 2 * large)
+        return heap_realloc(block, bytes);
+    void *p = heap_realloc(nullptr, bytes);
+    if (!p)
+        return nullptr;
+    const uintptr_t lo = ((uintptr_t)p + large - 1) & ~(large - 1);
+    const uintptr_t hi = ((uintptr_t)p + bytes) & ~(large - 1);
+    if (hi > lo)
+        madvise((void *)lo, hi - lo, MADV_HUGEPAGE);
+    if (block)
+        memcpy(p, block, used);
+    free(block);
+    return p;
+}
 
 int heap_reset(heap *h, int64_t capacity, heap_indexfn onindex, void *user)
 {
@@ -84,7 +105,9 @@ static int heap_grow(heap *h)
 {
     const int64_t capacity = h->capacity > 0 ? h->capacity * 2 : 1;
     const uint64_t bytes = (uint64_t)capacity * sizeof(heap_entry);
-    void *block = bytes <= SIZE_MAX ? heap_realloc(h->entries, (size_t)bytes) : nullptr;
+    void *block = bytes <= SIZE_MAX
+                      ? heap_regrow(h->entries, (size_t)h->count * sizeof(heap_entry), (size_t)bytes)
+                      : nullptr;
     if (!block) {
         sys_log("heap_push: growth to %lld entries (%llu bytes) refused", (long long)capacity,
                 (unsigned long long)bytes);
