@@ -6,8 +6,29 @@
 #include "sys/log.h"
 
 #include <cstdlib>
+#include <cstring>
+
+#include <sys/mman.h>
 
 void *(*heap_realloc)(void *block, size_t bytes) = realloc;
+
+void *heap_regrow(void *block, size_t used, size_t bytes)
+{
+    constexpr uintptr_t large = (uintptr_t)2 << 20;
+    if (bytes < 2 * large)
+        return heap_realloc(block, bytes);
+    void *p = heap_realloc(nullptr, bytes);
+    if (!p)
+        return nullptr;
+    const uintptr_t lo = ((uintptr_t)p + large - 1) & ~(large - 1);
+    const uintptr_t hi = ((uintptr_t)p + bytes) & ~(large - 1);
+    if (hi > lo)
+        madvise((void *)lo, hi - lo, MADV_HUGEPAGE);
+    if (block)
+        memcpy(p, block, used);
+    free(block);
+    return p;
+}
 
 int heap_reset(heap *h, int64_t capacity, heap_indexfn onindex, void *user)
 {
@@ -84,7 +105,9 @@ static int heap_grow(heap *h)
 {
     const int64_t capacity = h->capacity > 0 ? h->capacity * 2 : 1;
     const uint64_t bytes = (uint64_t)capacity * sizeof(heap_entry);
-    void *block = bytes <= SIZE_MAX ? heap_realloc(h->entries, (size_t)bytes) : nullptr;
+    void *block = bytes <= SIZE_MAX
+                      ? heap_regrow(h->entries, (size_t)h->count * sizeof(heap_entry), (size_t)bytes)
+                      : nullptr;
     if (!block) {
         sys_log("heap_push: growth to %lld entries (%llu bytes) refused", (long long)capacity,
                 (unsigned long long)bytes);
@@ -120,13 +143,64 @@ int heap_take(heap *h, heap_entry *out)
     return 1;
 }
 
+// Moves every entry on the path from the root to index down one place,
+// from level j on (the path's positions in path[0..k], path[k] = index).
+static void heap_shiftpath(heap *h, const int64_t *path, int j, int k, const heap_entry *above)
+{
+    for (int m = k - 1; m >= j; m--)
+        heap_place(h, path[m + 1], above[m]);
+}
+
+// The places are those of moving the path down and sifting the last entry
+// from the root, but worked out without the round trip: the sift first
+// meets each entry just moved down and, while it still wins there, puts it
+// back where it was. Only where the sift turns aside (the sibling wins, or
+// the last entry stops) are the remaining entries really moved down, and
+// from the index on the sift goes on as usual. A removal deep in a large
+// heap then places a few entries instead of two paths' worth.
 void heap_remove(heap *h, int64_t index)
 {
     if (index < 0 || index >= h->count)
         return;
+    const int64_t n = h->count - 1; // the count after removal
+    if (index == n) {               // the last entry's own slot: its parent is what moves in
+        for (int64_t i = index; i > 0; i = (i - 1) / 2)
+            heap_place(h, i, h->entries[(i - 1) / 2]);
+        h->count = n;
+        if (n > 0)
+            heap_settledown(h, 0, h->entries[n]);
+        return;
+    }
+    int64_t path[64];
+    int k = 0;
     for (int64_t i = index; i > 0; i = (i - 1) / 2)
-        heap_place(h, i, h->entries[(i - 1) / 2]);
-    h->count--;
-    if (h->count > 0)
-        heap_settledown(h, 0, h->entries[h->count]);
+        k++;
+    for (int64_t i = index, m = k; m >= 0; i = (i - 1) / 2, m--)
+        path[m] = i;
+    heap_entry above[64];
+    for (int m = 0; m < k; m++)
+        above[m] = h->entries[path[m]];
+    const heap_entry e = h->entries[n];
+    h->count = n;
+    for (int j = 0; j < k; j++) {
+        // The hole is at path[j]; its path child now holds above[j].
+        const int64_t l = 2 * path[j] + 1, r = l + 1;
+        const float lk = l == path[j + 1] ? above[j].key : h->entries[l].key;
+        const float rk = r == path[j + 1] ? above[j].key : h->entries[r].key;
+        const int64_t big = r < n && rk > lk ? r : l;
+        const float bigkey = big == l ? lk : rk;
+        if (!(bigkey > e.key)) {
+            heap_shiftpath(h, path, j, k, above);
+            heap_place(h, path[j], e);
+            return;
+        }
+        if (big != path[j + 1]) {
+            heap_shiftpath(h, path, j, k, above);
+            heap_place(h, path[j], h->entries[big]);
+            heap_settledown(h, big, e);
+            return;
+        }
+        // above[j] rises back into its own place: nothing moves.
+    }
+    heap_settledown(h, index, e);
 }

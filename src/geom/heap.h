@@ -25,6 +25,13 @@ struct heap {
 // Growth of the entry array; a test puts a refusing one in its place.
 extern void *(*heap_realloc)(void *block, size_t bytes);
 
+// Grows block (holding used bytes) to bytes through heap_realloc, as
+// realloc does. A large array that is read at random all over is moved
+// into a fresh block given pages of 2 MB instead of 4 kB, so that its
+// addresses stay in the TLB (moving pages in place would split them again);
+// the kernel may say no, and nothing changes but the speed.
+void *heap_regrow(void *block, size_t used, size_t bytes);
+
 // Empties h and gives it room for capacity entries (at least 1). 0 (logged)
 // when the room cannot be had; h is then empty with no array.
 int heap_reset(heap *h, int64_t capacity, heap_indexfn onindex, void *user);

@@ -28,7 +28,7 @@ static int trimesh_grow(void **block, int64_t *cap, int64_t need, size_t item, c
     while (cap2 < need)
         cap2 *= 2;
     const uint64_t bytes = (uint64_t)cap2 * item;
-    void *p = bytes <= SIZE_MAX ? heap_realloc(*block, (size_t)bytes) : nullptr;
+    void *p = bytes <= SIZE_MAX ? heap_regrow(*block, (size_t)*cap * item, (size_t)bytes) : nullptr;
     if (!p) {
         sys_log("trimesh: %s growth to %lld refused", what, (long long)cap2);
         return 0;
