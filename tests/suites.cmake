@@ -19,6 +19,10 @@ foreach(line IN LISTS lines)
     string(APPEND script
       "add_test([=[${name}]=] [==[${EXE}]==] [==[--gtest_filter=${suite}.*]==])\n"
       "set_tests_properties([=[${name}]=] PROPERTIES LABELS [=[${LABEL}]=] WORKING_DIRECTORY [==[${WORKDIR}]==])\n")
+    # A disabled suite would run nothing and pass: CTest lists it as disabled.
+    if(suite MATCHES "^DISABLED_")
+      string(APPEND script "set_tests_properties([=[${name}]=] PROPERTIES DISABLED TRUE)\n")
+    endif()
   endif()
 endforeach()
 file(WRITE "${OUT}" "${script}")
