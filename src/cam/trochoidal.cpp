@@ -261,21 +261,31 @@ int troch_cutroot(troch_run &r, const contour *k, const troch_root &root, int in
     return ok;
 }
 
+// The opening both generators share: the job frame, its stepover check and
+// the configured angular step, which must advance the loops. False when
+// the run has already ended through the failure path (or never began).
+bool troch_begin(cam_gen *g, void *arg, const char *name, const char *job)
+{
+    if (!cam_genbegin(g, (camop *)arg, name, job))
+        return false;
+    if (!cam_gencheckstep(g))
+        return false;
+    const float A = cfg_getf(cfg_trochoidstep);
+    if (!(A > 0.0f) || !std::isfinite(A)) {
+        sys_log("%s: angular step %f must be above 0", name, A);
+        cam_genfail(g);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void cam_trochpock(void *arg)
 {
     cam_gen g;
-    if (!cam_genbegin(&g, (camop *)arg, "cam_trochpock", "CAMOP_TROCHPOCK"))
+    if (!troch_begin(&g, arg, "cam_trochpock", "CAMOP_TROCHPOCK"))
         return;
-    if (!cam_gencheckstep(&g))
-        return;
-    const float A = cfg_getf(cfg_trochoidstep);
-    if (!(A > 0.0f) || !std::isfinite(A)) {
-        sys_log("cam_trochpock: angular step %f must be above 0", A);
-        cam_genfail(&g);
-        return;
-    }
     troch_run r;
     r.g = &g;
     camop_linesgeometry(&g, &r.box);
@@ -618,16 +628,8 @@ int troch_walk(troch_tree &t, int *dirsign)
 void cam_trochoidal(void *arg)
 {
     cam_gen g;
-    if (!cam_genbegin(&g, (camop *)arg, "cam_trochoidal", "CAMOP_TROCHOIDAL"))
+    if (!troch_begin(&g, arg, "cam_trochoidal", "CAMOP_TROCHOIDAL"))
         return;
-    if (!cam_gencheckstep(&g))
-        return;
-    const float A = cfg_getf(cfg_trochoidstep);
-    if (!(A > 0.0f) || !std::isfinite(A)) {
-        sys_log("cam_trochoidal: angular step %f must be above 0", A);
-        cam_genfail(&g);
-        return;
-    }
     camop *op = g.op;
     int dirsign = op->dir == 0 ? -1 : 1;
     troch_tree t;

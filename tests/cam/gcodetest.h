@@ -181,11 +181,11 @@ inline void gcodetest_expect(std::vector<gcodetest_move> &out, double at[3], int
     }
 }
 
-// rs274's straight moves less those to where the machine already is (the
-// engine writes every axis again after a tool change).
-inline std::vector<gcodetest_move> gcodetest_made(const std::vector<rs274_move> &moves, double step)
+// rs274 repeats a move to where the machine already is (the engine writes
+// every axis again after a tool change); such moves are no moves.
+inline std::vector<rs274_move> gcodetest_moved(const std::vector<rs274_move> &moves, double step)
 {
-    std::vector<gcodetest_move> out;
+    std::vector<rs274_move> out;
     double at[3] = {0, 0, 0};
     for (const rs274_move &m : moves) {
         bool moved = false;
@@ -194,8 +194,17 @@ inline std::vector<gcodetest_move> gcodetest_made(const std::vector<rs274_move> 
         for (int a = 0; a < 3; a++)
             at[a] = m.end[a];
         if (moved)
-            out.push_back({m.feed, {m.end[0], m.end[1], m.end[2]}});
+            out.push_back(m);
     }
+    return out;
+}
+
+// rs274's straight moves less those to where the machine already is.
+inline std::vector<gcodetest_move> gcodetest_made(const std::vector<rs274_move> &moves, double step)
+{
+    std::vector<gcodetest_move> out;
+    for (const rs274_move &m : gcodetest_moved(moves, step))
+        out.push_back({m.feed, {m.end[0], m.end[1], m.end[2]}});
     return out;
 }
 

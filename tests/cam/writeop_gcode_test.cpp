@@ -9,6 +9,7 @@
 #include "cam/engage.h"
 #include "cam/writeop.h"
 #include "camtest.h"
+#include "gcodetest.h"
 #include "rs274.h"
 #include "sys/config.h"
 
@@ -154,24 +155,6 @@ protected:
     }
 };
 
-// rs274 repeats a move to where the machine already is (the engine writes
-// every axis again after a tool change); such moves are no moves.
-std::vector<rs274_move> writeop_moved(const std::vector<rs274_move> &moves, double step)
-{
-    std::vector<rs274_move> out;
-    double at[3] = {0, 0, 0};
-    for (const rs274_move &m : moves) {
-        bool moved = false;
-        for (int a = 0; a < 3; a++)
-            moved |= std::fabs(m.end[a] - at[a]) > step / 2;
-        for (int a = 0; a < 3; a++)
-            at[a] = m.end[a];
-        if (moved)
-            out.push_back(m);
-    }
-    return out;
-}
-
 } // namespace
 
 TEST_F(WriteOpGcode, RepeatedOperationsMoveWhereTheOffsetToolpathDoes)
@@ -220,7 +203,7 @@ TEST_F(WriteOpGcode, RepeatedOperationsMoveWhereTheOffsetToolpathDoes)
         ASSERT_EQ(run.status, 0) << run.canon;
         EXPECT_EQ(run.metric, c.metric);
         EXPECT_EQ(run.arcs, 0);
-        std::vector<rs274_move> got = writeop_moved(run.moves, step);
+        std::vector<rs274_move> got = gcodetest_moved(run.moves, step);
         ASSERT_EQ(got.size(), want.size()) << run.canon;
         for (size_t i = 0; i < got.size(); i++) {
             SCOPED_TRACE("move " + std::to_string(i));
