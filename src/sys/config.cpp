@@ -28,10 +28,12 @@ struct cfg_textfield {
 static constexpr cfg_textfield cfg_texts[] = {
     {cfg_postpath, 512, 1},
     {cfg_projectpath, 512, 1},
+    {cfg_toollibpath, 512, 1},
     {cfg_toolnames, cfg_toolnamesize, cfg_toolcount},
 };
 static_assert(cfg_postpath + 512 <= cfg_projectpath);
-static_assert(cfg_projectpath + 512 <= cfg_value2376);
+static_assert(cfg_projectpath + 512 <= cfg_toollibpath);
+static_assert(cfg_toollibpath + 512 <= cfg_value2376);
 static_assert(cfg_toolnames + cfg_toolnamesize * cfg_toolcount == cfg_toolvalues);
 static_assert(cfg_toolvalues + 7 * 4 * cfg_toolcount == cfg_toollibend);
 static_assert(cfg_toollibend - cfg_toollib == 23552);
@@ -143,6 +145,9 @@ static constexpr void config_defaultcam(cfg_record &r)
     rec_putf(r, cfg_rapidfeed, 100.0f);
     rec_putf(r, cfg_rapidaccel, 25.0f);
     rec_putf(r, cfg_trochoidstep, 10.0f);
+    rec_puti(r, cfg_exportmode, 1);
+    rec_puti(r, cfg_exportrepeatx, 1);
+    rec_puti(r, cfg_exportrepeaty, 1);
     // Every library entry is named "None"; the second value array starts at
     // 2, the others at 0.
     for (int i = 0; i < cfg_toolcount; i++) {

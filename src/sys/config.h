@@ -72,6 +72,7 @@ enum cfg_field : int {
     cfg_debuginfo = 752,
     cfg_postpath = 768,           // text
     cfg_projectpath = 1280,       // text
+    cfg_toollibpath = 1792,       // text, the last tool-library file
     cfg_value2376 = 2376,         // f32
     cfg_autobackup = 2380,
     cfg_versionmajor = 2392,
@@ -108,6 +109,14 @@ enum cfg_field : int {
     cfg_tracezplane = 5548,       // f32, "Trace Z-Plane", project units above the canvas bottom
     cfg_traceoffset = 5552,       // f32, "Trace Offset", project units, positive outward
     cfg_traceerror = 5556,        // f32 0..1, "Error Threshold" of the traced curves' fit
+    cfg_smallviewbuttons = 5560,  // toolbar buttons 21 px instead of 38
+    cfg_toolpathocclusion = 5564, // 0 all toolpaths drawn, 1 occluded ones hidden, 2 occluded ones shown
+    cfg_exportmode = 5568,        // G-code export: 1 each operation, 2 per tool, 3 combined
+    cfg_exportopen = 5572,        // G-code export: open each written file
+    cfg_exportrepeatx = 5576,     // G-code export: columns of the repetition grid, 1..10
+    cfg_exportrepeaty = 5580,     // rows, 1..10
+    cfg_exportspacingx = 5584,    // f32, gap between columns, project units
+    cfg_exportspacingy = 5588,    // f32, gap between rows
     cfg_toollib = 6080,           // the tool library block, up to cfg_toollibend
     cfg_toolnames = 6080,         // 256 x char[64]
     cfg_toolvalues = 22464,       // 7 arrays of 256 values, 1,024 bytes apart

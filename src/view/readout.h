@@ -18,6 +18,9 @@ struct view_measurerecord {
 };
 extern view_measurerecord view_measuretool;
 
+extern int32_t view_toolpathsvisible; // toolpaths are drawn (toolbar toggle)
+extern float view_cursorpoint[3];     // canvas point under the pointer, project units (status line)
+
 extern int32_t view_capture;        // the viewport holds the pointer
 // The grabbed canvas and layer handle of the gizmo (project/gizmo.h), 0
 // none: nonzero while a handle is dragged.

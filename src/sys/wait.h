@@ -1,0 +1,10 @@
+// Bounded waits: every wait of a thread on another's work goes through
+// sys_waituntil, so that none outlives the quit flag or hangs the program
+// when the work it waits for never comes.
+#pragma once
+#include <functional>
+
+// Polls done() in short sleeps until it returns true (1), the quit flag is
+// set (0) or limit seconds have passed (0, logging "%s: gave up waiting
+// after %.0fs" with caller). done() is called at least once.
+int sys_waituntil(const std::function<bool()> &done, double limit, const char *caller);
