@@ -1,7 +1,7 @@
 // Bounded waits. The sleep grows from 1 ms to 20 ms: a short hand-over is
 // seen at once, a long one costs little processor time, and a quit is
 // noticed within 20 ms.
-#include "sys/wait.h"
+#include "sys/waits.h"
 
 #include <SDL.h>
 

@@ -1,4 +1,4 @@
-// Bounded waits: every wait of a thread on another's work goes through
+// Bounded waits (not <sys/wait.h>: src/ is on the include path): every wait of a thread on another's work goes through
 // sys_waituntil, so that none outlives the quit flag or hangs the program
 // when the work it waits for never comes.
 #pragma once
