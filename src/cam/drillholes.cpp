@@ -13,9 +13,9 @@
 #include "geom/circle.h"
 #include "geom/contour.h"
 #include "img/image.h"
+#include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/thread.h"
-#include "view/view.h"
 
 #include <cmath>
 #include <vector>

@@ -30,9 +30,9 @@
 #include "img/image.h"
 #include "project/project.h"
 #include "sys/config.h"
+#include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/thread.h"
-#include "view/view.h"
 
 #include <SDL.h>
 

@@ -34,6 +34,16 @@ void vec3_anglevectors(const float *angles)
     vec3_set(view_basis[view_right], -cy, -sy, 0.0);
 }
 
+void view_rotationrows(float zdegrees, float rows[3][3])
+{
+    float a = zdegrees * (float)M_PI / 180.0f;
+    float c = cosf(a), s = sinf(a);
+    const float r[3][3] = {{0.0f, 0.0f, -1.0f}, {-s, c, 0.0f}, {-c, -s, 0.0f}};
+    for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 3; j++)
+            rows[i][j] = r[i][j];
+}
+
 float vec3_manhattan(const float *a, const float *b)
 {
     return std::fabs(a[0] - b[0]) + std::fabs(a[1] - b[1]) + std::fabs(a[2] - b[2]);

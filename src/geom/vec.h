@@ -17,6 +17,11 @@ void vec3_normalize(float *out, const float *v);
 // Writes view_basis from angles in degrees: angles[0] is the pitch, angles[2]
 // the yaw; angles[1] is not used.
 void vec3_anglevectors(const float *angles);
+// The rows of the flat top view turned by a Z angle in degrees: (0, 0, -1),
+// (-sin, cos, 0), (-cos, -sin, 0). Here rather than with the viewport's
+// framing because the toolkit's supershape preview turns its outline the
+// same way.
+void view_rotationrows(float zdegrees, float rows[3][3]);
 // |ax - bx| + |ay - by| + |az - bz|.
 float vec3_manhattan(const float *a, const float *b);
 // Turns the unit vector a toward the unit vector b by the fraction t of the

@@ -2,9 +2,9 @@
 // drawing, the GL state the GUI switches, and SDL's pointer and clipboard.
 #include "gui/calls.h"
 
-#include "gui/drawstate.h"
 #include "platform/clipboard.h"
 #include "render/draw.h"
+#include "render/drawstate.h"
 #include "render/font.h"
 #include "render/gl.h"
 #include "render/shader.h"

@@ -5,14 +5,13 @@
 
 #include "gui/calls.h"
 #include "gui/drawlist.h"
-#include "gui/drawstate.h"
 #include "gui/gui.h"
 #include "gui/tutorial.h"
+#include "render/drawstate.h"
 #include "render/font.h"
 #include "sys/frame.h"
 #include "sys/input.h"
 #include "sys/log.h"
-#include "view/readout.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -20,6 +19,7 @@
 
 int32_t gui_openid = -1;
 int32_t gui_cursor = 1;
+int32_t view_capture = 0;
 int32_t gui_copylatch = 0;
 const char *gui_elementname = nullptr;
 char gui_elementtext[gui_maxelementtext];

@@ -12,6 +12,10 @@ constexpr int gui_maxelementtext = 128; // a formatted name, terminator included
 
 extern int32_t gui_openid;   // open drop-down or menu, -1 none
 extern int32_t gui_cursor;   // pointer shape wanted this frame
+// The viewport holds the pointer (a drag in the 3D view): no element is
+// hovered meanwhile. The viewport sets it; it lives here, where it is read,
+// so that the toolkit needs nothing of the viewport.
+extern int32_t view_capture;
 extern int32_t gui_copylatch; // an element name was copied this frame
 extern const char *gui_elementname; // format of the next element's name; null none
 extern char gui_elementtext[gui_maxelementtext]; // that name formatted

@@ -7,14 +7,13 @@
 
 #include "gui/calls.h"
 #include "gui/drawlist.h"
-#include "gui/drawstate.h"
 #include "gui/element.h"
 #include "gui/sector.h"
 #include "gui/tutorial.h"
 #include "gui/widgets/textfield.h"
 #include "img/levels.h"
 #include "online/upload.h"
-#include "project/gizmo.h"
+#include "render/drawstate.h"
 #include "render/font.h"
 #include "sys/config.h"
 #include "sys/frame.h"
@@ -23,6 +22,7 @@
 #include "sys/main.h"
 #include "sys/thread.h"
 #include "sys/var.h"
+#include "view/gizmo.h"
 #include "view/readout.h"
 
 #include <algorithm>

@@ -4,7 +4,6 @@
 #include "project/editor.h"
 
 #include "geom/path.h"
-#include "gui/textedit/textedit.h"
 #include "project/canvas.h"
 #include "project/layer.h"
 #include "project/project.h"
@@ -13,10 +12,10 @@
 #include "render/text.h"
 #include "sys/config.h"
 #include "sys/event.h"
+#include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/mem.h"
 #include "sys/msg.h"
-#include "view/view.h"
 
 #include <cmath>
 #include <cstring>
@@ -180,13 +179,13 @@ void layer_applystate()
 
 // ----------------------------------------------------------- text editing
 
+static void editor_notextinput(char *, int32_t, uint32_t, void (*)()) {}
+void (*project_textinput)(char *, int32_t, uint32_t, void (*)()) = editor_notextinput;
+
 static void editor_endtextedit()
 {
     project_textlayeredit = -1;
-    text_editstate.string = nullptr;
-    text_editstate.done = nullptr;
-    text_editstate.cursor = 0;
-    text_editstate.selection = 0;
+    project_textinput(nullptr, 0, 0, nullptr);
 }
 
 static void editor_freeprev()
@@ -228,7 +227,7 @@ static void editor_begintext(project_layer &l)
         project_textspacing = text_objects[t].spacing;
         project_fontslider = sys_fontcount > 1 ? (float)project_textfont / (float)(sys_fontcount - 1) : 0.0f;
     }
-    text_beginedit(live ? text_objects[t].text : nullptr, text_maxchars - 1, 0, project_textedit);
+    project_textinput(live ? text_objects[t].text : nullptr, text_maxchars - 1, 0, project_textedit);
     view_redraw = 1;
 }
 

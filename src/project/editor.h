@@ -33,6 +33,11 @@ extern layer_editorrecord layer_editor;
 
 // Text-object slot of the text-layer under in-place editing, -1 none.
 extern int32_t project_textlayeredit;
+// The keyboard edit a text-layer's text is typed in: the toolkit's
+// text_beginedit, which the start-up sets so that the project needs no
+// toolkit header. A null buffer ends the edit. Until it is set no keyboard
+// reaches the text.
+extern void (*project_textinput)(char *buffer, int32_t maxlen, uint32_t flags, void (*done)());
 // The text editor's font (alphabetical position, -1 none), point size,
 // spacing and font slider (position / (fonts - 1)).
 extern int32_t project_textfont;

@@ -26,7 +26,6 @@
 #include "sys/main.h"
 #include "sys/mem.h"
 #include "sys/thread.h"
-#include "view/view.h"
 
 #include <SDL.h>
 

@@ -22,11 +22,11 @@
 #include "render/texture.h"
 #include "sys/config.h"
 #include "sys/event.h"
+#include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/mem.h"
 #include "sys/msg.h"
 #include "sys/thread.h"
-#include "view/view.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include "render/draw.h"
 
 #include "geom/model.h"
-#include "gui/drawstate.h"
+#include "render/drawstate.h"
 #include "render/gl.h"
 #include "render/shader.h"
 #include "render/texture.h"

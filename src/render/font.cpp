@@ -4,10 +4,10 @@
 // Drawing runs on the thread that holds the GL context; measuring anywhere.
 #include "render/font.h"
 
-#include "gui/drawstate.h"
 #include "img/image.h"
 #include "img/imagefile.h"
 #include "render/draw.h"
+#include "render/drawstate.h"
 #include "render/gl.h"
 #include "render/shader.h"
 #include "render/texture.h"

@@ -38,6 +38,7 @@ uint64_t sys_framecount = 0;
 int sys_framemutex = -1;
 int sys_active = 1;
 int sys_minimised = 0;
+std::atomic<int> view_redraw{0};
 double (*sys_clock)() = sys_seconds;
 
 static double frame_step; // time between wake-ups as measured, before any cap

@@ -14,6 +14,9 @@ extern uint64_t sys_framecount;      // frames run by the main loop
 extern int sys_framemutex;           // mutex id of the frame mutex
 extern int sys_active;               // the window has focus and is not minimised
 extern int sys_minimised;
+// A redraw request for the 3D view: any code that changes the picture sets
+// it, from any folder and thread; the frame clears it once the view is drawn.
+extern std::atomic<int> view_redraw;
 
 // The clock the pacing reads; sys_seconds unless a test drives time itself.
 extern double (*sys_clock)();

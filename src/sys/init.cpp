@@ -14,6 +14,7 @@
 #include "img/svg.h"
 #include "online/conlib.h"
 #include "online/update.h"
+#include "project/editor.h"
 #include "project/project.h"
 #include "render/draw.h"
 #include "render/font.h"
@@ -173,6 +174,7 @@ static int init_gui()
 {
     init_announce("gui...");
     gui_init();
+    project_textinput = text_beginedit;
     conlib_init();
     return 1;
 }

@@ -2,11 +2,10 @@
 // view, which the viewport and the supershape preview turn by an angle
 // about Z.
 #pragma once
+#include "geom/vec.h" // view_rotationrows
 #include "view/view.h"
 
 extern float view_axisrows[3][3];
 
-// The rows of a Z angle in degrees: (0, 0, -1), (-sin, cos, 0), (-cos, -sin, 0).
-void view_rotationrows(float zdegrees, float rows[3][3]);
 // Sets view_axisrows from the camera's angle about Z.
 void view_rotation(const view_camerarecord *camera);

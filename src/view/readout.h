@@ -1,7 +1,10 @@
 // What the viewport leaves for the GUI pass to draw over the 3D view: the
-// projected ends of the three axes, the measure tool's read-outs, the
-// pointer-capture flag and the grabbed gizmo handles.
+// projected ends of the three axes, the measure tool's read-outs and the
+// grabbed gizmo handles. The pointer-capture flag view_capture is declared
+// with the element model that reads it.
 #pragma once
+#include "gui/element.h" // view_capture, which the toolkit reads
+
 #include <cstdint>
 
 // Projected end of an axis: fractions of the window and the projected depth.
@@ -21,7 +24,6 @@ extern view_measurerecord view_measuretool;
 extern int32_t view_toolpathsvisible; // toolpaths are drawn (toolbar toggle)
 extern float view_cursorpoint[3];     // canvas point under the pointer, project units (status line)
 
-extern int32_t view_capture;        // the viewport holds the pointer
-// The grabbed canvas and layer handle of the gizmo (project/gizmo.h), 0
+// The grabbed canvas and layer handle of the gizmo (view/gizmo.h), 0
 // none: nonzero while a handle is dragged.
 extern int32_t view_gizmodrag[2];

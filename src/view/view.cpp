@@ -13,7 +13,6 @@
 #include "sys/main.h"
 
 view_camerarecord view_camera = {{0.0f, 0.0f, 0.0f}, 10.0f, {0.0f, 0.0f, 0.0f}};
-std::atomic<int> view_redraw{0};
 int view_moved = 0;
 int view_rebuilt = 0;
 int view_caminput = 1;

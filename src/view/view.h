@@ -2,7 +2,8 @@
 // frame and the viewport pass share, the view framebuffer with its colour
 // and depth textures, the "view" and "grad" shaders and the view quad.
 #pragma once
-#include <atomic>
+#include "sys/frame.h" // view_redraw
+
 #include <cstdint>
 
 struct view_camerarecord {
@@ -12,7 +13,6 @@ struct view_camerarecord {
 };
 extern view_camerarecord view_camera;
 
-extern std::atomic<int> view_redraw; // any code that changes the picture sets it
 extern int view_moved;    // the camera moved this frame
 extern int view_rebuilt;  // this frame rebuilt the view buffer and background
 extern int view_caminput; // the mouse may move the camera this frame

@@ -3,10 +3,10 @@
 // no hot, active or open element, and the real call table.
 #pragma once
 #include "goldenimage.h"
+#include "render/drawstate.h"
 #include "render/glcontext.h"
 
 #include "gui/calls.h"
-#include "gui/drawstate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "render/font.h"

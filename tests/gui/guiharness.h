@@ -6,11 +6,11 @@
 #pragma once
 #include "gui/calls.h"
 #include "gui/drawlist.h"
-#include "gui/drawstate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "gui/sector.h"
 #include "gui/tutorial.h"
+#include "render/drawstate.h"
 #include "render/font.h"
 #include "sys/config.h"
 #include "sys/frame.h"

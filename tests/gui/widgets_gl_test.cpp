@@ -10,7 +10,6 @@
 #include "guiglfixture.h"
 
 #include "gui/calls.h"
-#include "gui/drawstate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "gui/sector.h"
@@ -18,6 +17,7 @@
 #include "gui/widgets/labels.h"
 #include "gui/widgets/preview.h"
 #include "gui/widgets/values.h"
+#include "render/drawstate.h"
 #include "render/font.h"
 #include "sys/config.h"
 #include "sys/frame.h"

@@ -214,6 +214,7 @@ TEST_F(Editors, CanvasChangesMoveLayersOnXAndYOnly)
 
 TEST_F(Editors, ATextEditLeavesOneLayerDataEvent)
 {
+    project_textinput = text_beginedit; // as the start-up joins the project to the toolkit
     int s = textlayer("Kerf", 1);
     project_selectedlayer = s;
     int t = project.layers[s].data.text;

@@ -4,9 +4,9 @@
 // growth, draw offsets, the model table and the GUI's 2D draw state.
 #include "geom/model.h"
 #include "glcontext.h"
-#include "gui/drawstate.h"
 #include "img/image.h"
 #include "render/draw.h"
+#include "render/drawstate.h"
 #include "render/texture.h"
 #include "testlog.h"
 

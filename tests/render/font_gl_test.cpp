@@ -5,9 +5,9 @@
 // the 1365-character cut, shadow passes and turned glyphs.
 #include "fontnames.h"
 #include "glcontext.h"
-#include "gui/drawstate.h"
 #include "img/png.h"
 #include "render/draw.h"
+#include "render/drawstate.h"
 #include "render/font.h"
 #include "render/texture.h"
 #include "sys/file.h"

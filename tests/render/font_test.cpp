@@ -2,10 +2,10 @@
 // on known metrics, the metrics file and its defaults, the 32-slot limit,
 // tooltip placement at the window edges, and the thirty generated fonts in
 // the program's fonts folder (the tests run there).
+#include "render/drawstate.h"
 #include "render/font.h"
 
 #include "fontnames.h"
-#include "gui/drawstate.h"
 #include "img/png.h"
 #include "sys/file.h"
 #include "sys/input.h"

@@ -3,10 +3,10 @@
 #include "gui/widgets/labels.h"
 
 #include "gui/drawlist.h"
-#include "gui/drawstate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "gui/widgets/widget.h"
+#include "render/drawstate.h"
 #include "render/font.h"
 
 #include <cmath>

@@ -3,11 +3,11 @@
 // extent of zero: a shape without extent draws only its box.
 #include "gui/widgets/preview.h"
 
+#include "geom/vec.h"
 #include "gui/drawlist.h"
 #include "gui/gui.h"
 #include "gui/widgets/widget.h"
 #include "sys/log.h"
-#include "view/framing.h"
 
 #include <cmath>
 

@@ -9,12 +9,12 @@
 #include "gui/widgets/textfield.h"
 
 #include "gui/drawlist.h"
-#include "gui/drawstate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "gui/textedit/textedit.h"
 #include "gui/tutorial.h"
 #include "gui/widgets/widget.h"
+#include "render/drawstate.h"
 #include "render/font.h"
 #include "sys/frame.h"
 #include "sys/input.h"

@@ -7,10 +7,10 @@
 
 #include "gui/calls.h"
 #include "gui/drawlist.h"
-#include "gui/drawstate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "gui/widgets/widget.h"
+#include "render/drawstate.h"
 #include "render/font.h"
 #include "sys/frame.h"
 #include "sys/input.h"

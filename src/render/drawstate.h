@@ -2,7 +2,9 @@
 // triangles are drawn with, the state the data-font text drawing reads (colour,
 // angle, depth, blend override) and the tooltip that gui_showtooltip places.
 // The renderer's r_begintriangles makes the default state the current one
-// before it opens a triangles primitive.
+// before it opens a triangles primitive. The state lives here, with the
+// renderer that reads it, so that the renderer never reaches up into the
+// toolkit; the toolkit sets it and keeps its gui_ names.
 #pragma once
 #include <cstdint>
 

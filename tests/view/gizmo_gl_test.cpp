@@ -8,13 +8,13 @@
 #include "cam/cam.h"
 #include "project/canvas.h"
 #include "project/editor.h"
-#include "project/gizmo.h"
 #include "project/layer.h"
 #include "project/project.h"
 #include "project/rasteredit.h"
 #include "render/draw.h"
 #include "sys/frame.h"
 #include "sys/input.h"
+#include "view/gizmo.h"
 
 #include <cstring>
 #include <functional>

@@ -1,7 +1,7 @@
 // The GUI toolkit's default 2D draw state and the one in use (untextured,
 // unblended until the toolkit sets them), the text drawing state (white,
 // unturned) and the tooltip record.
-#include "gui/drawstate.h"
+#include "render/drawstate.h"
 
 #include <cmath>
 

@@ -5,14 +5,13 @@
 // handle until the release conditions hold: a canvas resize waits, frame by
 // frame, for every background job that reads the canvas; a layer edit does
 // not, since the composition it asks for queues behind a running one.
-#include "project/gizmo.h"
+#include "view/gizmo.h"
 
 #include "cam/cam.h"
 #include "geom/path.h"
 #include "geom/pathedit.h"
 #include "geom/pathsel.h"
 #include "gui/calls.h"
-#include "gui/drawstate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "project/canvas.h"
@@ -21,6 +20,7 @@
 #include "project/project.h"
 #include "project/rasteredit.h"
 #include "render/draw.h"
+#include "render/drawstate.h"
 #include "render/font.h"
 #include "render/gl.h"
 #include "render/shader.h"
