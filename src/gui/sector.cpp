@@ -68,53 +68,46 @@ static int sector_room(int n, const char *message)
     return after <= gui_maxsectors;
 }
 
-void gui_rowsector(int n, ...)
+// Replaces the top sector by n cells: side by side across it (a row) or
+// stacked down it (a column). A row's cells share its width and none is
+// wider than the whole; a column grows to hold its pixel sizes.
+static void sector_split(int n, va_list args, int across)
 {
     if (gui_sectorcount <= 0 || n < 1)
         return;
-    if (!sector_room(n, "!!! gui rowsectors overflow (%d) !!!\n"))
+    if (!sector_room(n, across ? "!!! gui rowsectors overflow (%d) !!!\n" : "!!! gui colsectors overflow (%d) !!!\n"))
         return;
     sector_sizes s;
-    va_list args;
-    va_start(args, n);
     sector_readsizes(s, n, args);
-    va_end(args);
     int base = gui_sectorcount - 1;
     gui_rect r = gui_sectors[base];
-    float right = r.x + r.w;
+    float extent = across ? r.w : fmaxf(s.pixels, r.h);
+    float end = (across ? r.x : r.y) + extent;
     for (int i = n - 1; i >= 0; i--) {
         float v = s.size[i];
-        float w = sector_ispixels(v) ? v : v * (r.w - s.pixels) / s.weights;
-        if (w > r.w)
-            w = r.w;
-        right -= w;
-        gui_sectors[base + (n - 1 - i)] = {right, r.y, w, r.h};
+        float len = sector_ispixels(v) ? v : v * (extent - s.pixels) / s.weights;
+        if (across && len > extent)
+            len = extent;
+        end -= len;
+        gui_sectors[base + (n - 1 - i)] = across ? gui_rect{end, r.y, len, r.h} : gui_rect{r.x, end, r.w, len};
     }
     gui_sectorcount = base + n;
 }
 
-void gui_colsector(int n, ...)
+void gui_rowsector(int n, ...)
 {
-    if (gui_sectorcount <= 0 || n < 1)
-        return;
-    if (!sector_room(n, "!!! gui colsectors overflow (%d) !!!\n"))
-        return;
-    sector_sizes s;
     va_list args;
     va_start(args, n);
-    sector_readsizes(s, n, args);
+    sector_split(n, args, 1);
     va_end(args);
-    int base = gui_sectorcount - 1;
-    gui_rect r = gui_sectors[base];
-    float height = fmaxf(s.pixels, r.h);
-    float bottom = r.y + height;
-    for (int i = n - 1; i >= 0; i--) {
-        float v = s.size[i];
-        float h = sector_ispixels(v) ? v : v * (height - s.pixels) / s.weights;
-        bottom -= h;
-        gui_sectors[base + (n - 1 - i)] = {r.x, bottom, r.w, h};
-    }
-    gui_sectorcount = base + n;
+}
+
+void gui_colsector(int n, ...)
+{
+    va_list args;
+    va_start(args, n);
+    sector_split(n, args, 0);
+    va_end(args);
 }
 
 void gui_popframe(int flag)

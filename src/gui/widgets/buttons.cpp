@@ -23,30 +23,29 @@ static void buttons_logclick(const char *kind, int32_t id, const gui_rect &b)
     sys_log("%s[%d] rect:@%.1f,%.1f %.1fx%.1f", kind, id, b.x, b.y, b.w, b.h);
 }
 
-int gui_button(int32_t id, int font, int centred, const char *fmt, ...)
+static int buttons_text(int32_t id, int font, int centred, const char *fmt, va_list args)
 {
     gui_rect sector;
-    if (!widget_popsector(&sector))
-        return 0;
     char text[widget_textmax];
-    va_list args;
-    va_start(args, fmt);
-    widget_vformat(text, fmt, args);
-    va_end(args);
+    if (!widget_poptext(&sector, text, fmt, args))
+        return 0;
     widget_colours c = widget_statecolours(id);
     gui_rect box = widget_box(sector), area = widget_area(box);
     gui_addbox(box, c.box[0], c.box[1], c.box[2], gui_panelalpha, 1);
-    if (text[0]) {
-        uint64_t size = font_textsize(font, "%s", text);
-        float w = (float)(uint32_t)size, h = (float)(size >> 32);
-        float x = area.x + (centred ? truncf((area.w - w) / 2.0f) : 4.0f);
-        float y = area.y + truncf((area.h - h) / 2.0f + 1.0f);
-        gui_addtext((int)x, (int)y, font, 0.0f, c.text[0], c.text[1], c.text[2], text, area);
-    }
+    widget_text(area, font, centred, text, c.text);
     if (!gui_element(id, box, 0))
         return 0;
     buttons_logclick("button", id, box);
     return 1;
+}
+
+int gui_button(int32_t id, int font, int centred, const char *fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    int clicked = buttons_text(id, font, centred, fmt, args);
+    va_end(args);
+    return clicked;
 }
 
 // Icon button, icon button with a white glyph and radio button: a glyph, an
@@ -65,15 +64,16 @@ static int buttons_glyphclick(const char *kind, int32_t id, const gui_rect &sect
     return 1;
 }
 
-static int buttons_icon(int32_t id, int icon, int white, int font, const char *fmt, va_list args)
+// The glyph of an icon code (its font chosen by the code and the sector's
+// height) beside a formatted text.
+static int buttons_glyph(const char *kind, int32_t id, int iconcode, char glyph, int white, int font, const char *fmt,
+                         va_list args)
 {
     gui_rect sector;
-    if (!widget_popsector(&sector))
-        return 0;
     char text[widget_textmax];
-    widget_vformat(text, fmt, args);
-    return buttons_glyphclick("iconbutton", id, sector, widget_iconfont(icon, sector.h), (char)(icon & 255), white,
-                              font, text);
+    if (!widget_poptext(&sector, text, fmt, args))
+        return 0;
+    return buttons_glyphclick(kind, id, sector, widget_iconfont(iconcode, sector.h), glyph, white, font, text);
 }
 
 int gui_iconbutton(int32_t id, int icon, int ignored, int font, const char *fmt, ...)
@@ -81,32 +81,27 @@ int gui_iconbutton(int32_t id, int icon, int ignored, int font, const char *fmt,
     (void)ignored;
     va_list args;
     va_start(args, fmt);
-    int r = buttons_icon(id, icon, 0, font, fmt, args);
+    int clicked = buttons_glyph("iconbutton", id, icon, (char)(icon & 255), 0, font, fmt, args);
     va_end(args);
-    return r;
+    return clicked;
 }
 
 int gui_iconbuttonrect(int32_t id, int icon, int whiteglyph, int font, const char *fmt, ...)
 {
     va_list args;
     va_start(args, fmt);
-    int r = buttons_icon(id, icon, whiteglyph, font, fmt, args);
+    int clicked = buttons_glyph("iconbutton", id, icon, (char)(icon & 255), whiteglyph, font, fmt, args);
     va_end(args);
-    return r;
+    return clicked;
 }
 
 int gui_radiobutton(int32_t id, int selected, int font, const char *fmt, ...)
 {
-    gui_rect sector;
-    if (!widget_popsector(&sector))
-        return 0;
-    char text[widget_textmax];
     va_list args;
     va_start(args, fmt);
-    widget_vformat(text, fmt, args);
+    int clicked = buttons_glyph("radiobutton", id, 0, selected ? '|' : '}', 0, font, fmt, args);
     va_end(args);
-    return buttons_glyphclick("radiobutton", id, sector, widget_iconfont(0, sector.h), selected ? '|' : '}', 0, font,
-                              text);
+    return clicked;
 }
 
 int gui_checkbox(int32_t id, int value, const char *label)
@@ -178,17 +173,12 @@ static void buttons_dragdialog(int32_t id, const gui_rect &sector)
     }
 }
 
-int gui_glyphbutton(int32_t id, int icon, int ignored, int font, const char *fmt, ...)
+static int buttons_dialoghead(int32_t id, int icon, int font, const char *fmt, va_list args)
 {
-    (void)ignored;
     gui_rect sector;
-    if (!widget_popsector(&sector))
-        return 0;
     char text[widget_textmax];
-    va_list args;
-    va_start(args, fmt);
-    widget_vformat(text, fmt, args);
-    va_end(args);
+    if (!widget_poptext(&sector, text, fmt, args))
+        return 0;
     buttons_dragdialog(id, sector);
     widget_colours c = widget_statecolours(id);
     gui_rect box = widget_box(sector), area = widget_area(box);
@@ -202,4 +192,14 @@ int gui_glyphbutton(int32_t id, int icon, int ignored, int font, const char *fmt
     float ty = area.y + fmaxf(0.0f, truncf((box.h - th) / 2.0f));
     gui_addtext((int)tx, (int)ty, font, 0.0f, c.text[0], c.text[1], c.text[2], text, area);
     return gui_element(id, box, 0);
+}
+
+int gui_glyphbutton(int32_t id, int icon, int ignored, int font, const char *fmt, ...)
+{
+    (void)ignored;
+    va_list args;
+    va_start(args, fmt);
+    int pressed = buttons_dialoghead(id, icon, font, fmt, args);
+    va_end(args);
+    return pressed;
 }

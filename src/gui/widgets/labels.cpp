@@ -18,80 +18,69 @@ static void labels_panelbox(const gui_rect &box, int framed)
     gui_addbox(box, gui_panelcolour[0], gui_panelcolour[1], gui_panelcolour[2], gui_panelalpha, framed);
 }
 
+// A glyph and a text: in a framed box that is an element, so it takes a
+// tooltip (gui_label), or in a bare one that is not (gui_iconlabel).
+static void labels_glyph(int framed, int iconcode, int icon, const float glyphrgb[3], int font, const float textrgb[3],
+                         const char *fmt, va_list args)
+{
+    gui_rect sector;
+    char text[widget_textmax];
+    if (!widget_poptext(&sector, text, fmt, args))
+        return;
+    gui_rect box = widget_box(sector), area = widget_area(box);
+    labels_panelbox(box, framed);
+    widget_glyphtext(box, area, widget_iconfont(iconcode, sector.h), (char)(icon & 255), glyphrgb, font, text,
+                     textrgb);
+    if (framed)
+        gui_element(0, box, 0);
+}
+
 int gui_label(int icon, int whiteglyph, int font, const char *fmt, ...)
 {
-    gui_rect sector;
-    if (!widget_popsector(&sector))
-        return 0;
-    char text[widget_textmax];
     va_list args;
     va_start(args, fmt);
-    widget_vformat(text, fmt, args);
+    labels_glyph(1, icon, icon, whiteglyph ? labels_white : gui_textcolour, font, gui_textcolour, fmt, args);
     va_end(args);
-    gui_rect box = widget_box(sector), area = widget_area(box);
-    labels_panelbox(box, 1);
-    widget_glyphtext(box, area, widget_iconfont(icon, sector.h), (char)(icon & 255),
-                     whiteglyph ? labels_white : gui_textcolour, font, text, gui_textcolour);
-    gui_element(0, box, 0);
     return 0;
-}
-
-// Read-outs: a text left at 4 px or centred across, and centred down with a
-// 1 px offset either way.
-static int labels_text(int font, int centred, const char *text, const gui_rect &sector)
-{
-    gui_rect box = widget_box(sector), area = widget_area(box);
-    labels_panelbox(box, 1);
-    if (text[0]) {
-        uint64_t size = font_textsize(font, "%s", text);
-        float w = (float)(uint32_t)size, h = (float)(size >> 32);
-        float x = area.x + (centred ? truncf((area.w - w) / 2.0f) : 4.0f);
-        float y = area.y + truncf((area.h - h) / 2.0f + 1.0f);
-        gui_addtext((int)x, (int)y, font, 0.0f, gui_textcolour[0], gui_textcolour[1], gui_textcolour[2], text, area);
-    }
-    gui_element(0, box, 0);
-    return 0;
-}
-
-int gui_valuetext(int font, int centred, const char *fmt, ...)
-{
-    gui_rect sector;
-    if (!widget_popsector(&sector))
-        return 0;
-    char text[widget_textmax];
-    va_list args;
-    va_start(args, fmt);
-    widget_vformat(text, fmt, args);
-    va_end(args);
-    return labels_text(font, centred, text, sector);
-}
-
-int gui_centerlabel(int font, const char *fmt, ...)
-{
-    gui_rect sector;
-    if (!widget_popsector(&sector))
-        return 0;
-    char text[widget_textmax];
-    va_list args;
-    va_start(args, fmt);
-    widget_vformat(text, fmt, args);
-    va_end(args);
-    return labels_text(font, 1, text, sector);
 }
 
 void gui_iconlabel(int icon, int font, const float colour[3], const char *fmt, ...)
 {
-    gui_rect sector;
-    if (!widget_popsector(&sector))
-        return;
-    char text[widget_textmax];
     va_list args;
     va_start(args, fmt);
-    widget_vformat(text, fmt, args);
+    labels_glyph(0, 256, icon, colour, font, colour, fmt, args);
     va_end(args);
+}
+
+// Read-outs: a text left at 4 px or centred across.
+static void labels_text(int font, int centred, const char *fmt, va_list args)
+{
+    gui_rect sector;
+    char text[widget_textmax];
+    if (!widget_poptext(&sector, text, fmt, args))
+        return;
     gui_rect box = widget_box(sector), area = widget_area(box);
-    labels_panelbox(box, 0);
-    widget_glyphtext(box, area, widget_iconfont(256, sector.h), (char)(icon & 255), colour, font, text, colour);
+    labels_panelbox(box, 1);
+    widget_text(area, font, centred, text, gui_textcolour);
+    gui_element(0, box, 0);
+}
+
+int gui_valuetext(int font, int centred, const char *fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    labels_text(font, centred, fmt, args);
+    va_end(args);
+    return 0;
+}
+
+int gui_centerlabel(int font, const char *fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    labels_text(font, 1, fmt, args);
+    va_end(args);
+    return 0;
 }
 
 // The rectangle of an image in its box. An image with no extent, or an
@@ -152,17 +141,12 @@ static void labels_dropdownhead(int32_t id, const gui_rect &box, const char *tex
                 textrgb[0], textrgb[1], textrgb[2], text, area);
 }
 
-int gui_dropdown(int32_t id, float x, float y, float w, float h, const char *fmt, ...)
+static int labels_dropdown(int32_t id, float x, float w, float h, const char *fmt, va_list args)
 {
-    (void)y; // every list hangs 20 px below its head
     gui_rect sector;
-    if (!widget_popsector(&sector))
-        return 0;
     char text[widget_textmax];
-    va_list args;
-    va_start(args, fmt);
-    widget_vformat(text, fmt, args);
-    va_end(args);
+    if (!widget_poptext(&sector, text, fmt, args))
+        return 0;
     gui_rect box = widget_box(sector);
     labels_dropdownhead(id, box, text);
     const int wasactive = gui_activeid == id, wasopen = gui_openid == id;
@@ -180,4 +164,14 @@ int gui_dropdown(int32_t id, float x, float y, float w, float h, const char *fmt
         gui_addbox({r->x - 2.0f, r->y - 2.0f, r->w + 4.0f, r->h + 4.0f}, gui_panelcolour[0], gui_panelcolour[1],
                    gui_panelcolour[2], 1.0f, 0);
     return 1;
+}
+
+int gui_dropdown(int32_t id, float x, float y, float w, float h, const char *fmt, ...)
+{
+    (void)y; // every list hangs 20 px below its head
+    va_list args;
+    va_start(args, fmt);
+    int open = labels_dropdown(id, x, w, h, fmt, args);
+    va_end(args);
+    return open;
 }

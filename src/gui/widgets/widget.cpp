@@ -84,6 +84,25 @@ const char *widget_format(char *out, const char *fmt, ...)
     return r;
 }
 
+int widget_poptext(gui_rect *sector, char *text, const char *fmt, va_list args)
+{
+    if (!widget_popsector(sector))
+        return 0;
+    widget_vformat(text, fmt, args);
+    return 1;
+}
+
+void widget_text(const gui_rect &area, int font, int centred, const char *text, const float rgb[3])
+{
+    if (!text[0])
+        return;
+    uint64_t size = font_textsize(font, "%s", text);
+    float w = (float)(uint32_t)size, h = (float)(size >> 32);
+    float x = area.x + (centred ? truncf((area.w - w) / 2.0f) : 4.0f);
+    float y = area.y + truncf((area.h - h) / 2.0f + 1.0f);
+    gui_addtext((int)x, (int)y, font, 0.0f, rgb[0], rgb[1], rgb[2], text, area);
+}
+
 void widget_glyphtext(const gui_rect &box, const gui_rect &area, int iconfont, char glyph, const float g[3], int font,
                       const char *text, const float t[3])
 {

@@ -33,6 +33,13 @@ int widget_cellheight(int font);
 // null format. The return is out, or null for a null format.
 const char *widget_vformat(char *out, const char *fmt, va_list args);
 const char *widget_format(char *out, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+// The start of every widget with a text: pops the top sector into *sector
+// and formats the text into text (widget_textmax bytes); 0 with an empty
+// stack, the text then left unformatted.
+int widget_poptext(gui_rect *sector, char *text, const char *fmt, va_list args);
+// Queues a text in the area: 4 px in from the left or centred across, and
+// centred down 1 px low. An empty text queues nothing.
+void widget_text(const gui_rect &area, int font, int centred, const char *text, const float rgb[3]);
 // Queues a glyph (one character of an icon font) and an optional text: with
 // a text the glyph sits 4 px into the area and the text after it; without
 // one the glyph is centred in the box.
