@@ -428,19 +428,6 @@ void layer_strokedist(void *arg)
 
 // ------------------------------------------------------------ applying
 
-static uint8_t *brush_layerblob(int slot, int32_t *size)
-{
-    msg_stream m;
-    if (!msg_alloc(&m))
-        return nullptr;
-    if (!layer_write(&m, slot)) {
-        sys_free(m.buffer);
-        return nullptr;
-    }
-    *size = m.position;
-    return m.buffer;
-}
-
 // The strokes fitted onto the layer's image, which holds only the crop's
 // part of the layer the strokes cover.
 static image *brush_fit(const image *strokes, const project_layer &l, const image *img, bool vectors)
@@ -509,7 +496,7 @@ void layer_brushstrokes()
     }
     project_layer &l = project.layers[slot];
     int32_t oldsize = 0, newsize = 0;
-    uint8_t *old = brush_layerblob(slot, &oldsize);
+    uint8_t *old = layer_blob(slot, &oldsize);
     sys_log("applying brushstrokes to layer[%d]...", slot);
     image *fit = brush_fit(strokes, l, l.data.img, vectors);
     image *out = fit ? brush_applymode(l.data.img, fit, l) : nullptr;
@@ -526,7 +513,7 @@ void layer_brushstrokes()
         img_free(l.data.img);
         l.data.img = out;
     }
-    uint8_t *now = brush_layerblob(slot, &newsize);
+    uint8_t *now = layer_blob(slot, &newsize);
     if (old && now)
         event_queue(event_layerdata, slot, (uint32_t)oldsize, old, (uint32_t)newsize, now);
     sys_free(old);

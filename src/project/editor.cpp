@@ -15,7 +15,6 @@
 #include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/mem.h"
-#include "sys/msg.h"
 
 #include <cmath>
 #include <cstring>
@@ -210,14 +209,14 @@ static void editor_begintext(project_layer &l)
         sys_log("!!! existing prev-state buffer enabling text edit!");
         editor_freeprev();
     }
-    msg_stream m;
-    if (!msg_alloc(&m) || !layer_write(&m, project_selectedlayer)) {
+    int32_t size = 0;
+    uint8_t *blob = layer_blob(project_selectedlayer, &size);
+    if (!blob) {
         sys_log("project_textmode: cannot keep the layer's state");
-        sys_free(m.buffer);
         return;
     }
-    project_prevstate = m.buffer;
-    project_prevsize = m.position;
+    project_prevstate = blob;
+    project_prevsize = size;
     int32_t t = l.data.text;
     bool live = t >= 0 && t < text_maxobjects && text_objects && text_objects[t].font >= 0;
     project_textlayeredit = live ? t : -1;
@@ -254,13 +253,14 @@ void project_textedit()
     project_layer *l = editor_selected();
     if (project_textlayeredit >= 0) {
         editor_endtextedit();
-        msg_stream m;
-        if (l && l->type == layer_text && msg_alloc(&m)) {
+        if (l && l->type == layer_text) {
             memcpy(l->size, layer_editor.size, sizeof(l->size));
-            if (layer_write(&m, project_selectedlayer))
+            int32_t size = 0;
+            if (uint8_t *now = layer_blob(project_selectedlayer, &size)) {
                 event_queue(event_layerdata, project_selectedlayer, (uint32_t)project_prevsize, project_prevstate,
-                            (uint32_t)m.position, m.buffer);
-            sys_free(m.buffer);
+                            (uint32_t)size, now);
+                sys_free(now);
+            }
             if (l->stale) {
                 sys_log("update canvas on text edit disable...");
                 project_updatecanvas(0, canvas_view, (uint32_t)project_layergroup);
@@ -357,18 +357,8 @@ void project_applycanvas(const float size[3], const float fractions[3], float zf
     for (int i = 0; i < 3; i++)
         d += std::fabs(size[i] - project.size[i]);
     bool changed = d > 0.0001f;
-    if (changed) {
-        float delta[3] = {size[0] * fractions[0] - project.size[0] * project.originfrac[0],
-                          size[1] * fractions[1] - project.size[1] * project.originfrac[1], 0.0f};
-        sys_log("origin delta = %f, %f, %f", delta[0], delta[1], delta[2]);
-        for (project_layer &l : project.layers) {
-            if (l.type == layer_free)
-                continue;
-            for (int i = 0; i < 3; i++)
-                l.pos[i] += delta[i];
-            l.stale = 1;
-        }
-    }
+    if (changed)
+        project_moveorigin(size, fractions);
     project.ppi = ppi;
     memcpy(project.size, size, sizeof(project.size));
     memcpy(project.originfrac, fractions, sizeof(project.originfrac));

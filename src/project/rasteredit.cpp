@@ -28,7 +28,6 @@
 #include "sys/log.h"
 #include "sys/main.h"
 #include "sys/mem.h"
-#include "sys/msg.h"
 
 #include <SDL.h>
 
@@ -239,6 +238,29 @@ static int rasteredit_borderpixels(float p, float size, int pixels)
     return std::isfinite(b) && b >= 0.0 && b < 65536.0 ? (int)b : -1;
 }
 
+// The dilation of the layer's bordered image with the layer's tilt, and its
+// highest value in *peak (when not null); null (logged) when no height of the layer is left
+// above the empty value. Frees the image and the kernel.
+static image *rasteredit_dilatepeak(rasteredit_state &s, image *img, image *k, bool invert, const char *edit,
+                                    float *peak)
+{
+    image *t = rasteredit_tilt(s.layer, img->width, img->height);
+    image *res = rasteredit_dilate(img, k, t, invert);
+    img_free(t);
+    if (!res)
+        return nullptr;
+    float m = -9999999.0f;
+    rasteredit_foreach(res, [&](float v, size_t) { return m = std::max(m, v), v; });
+    if (m <= rasteredit_dilatemin) {
+        sys_log("layer_processraster: layer[%d] holds no heights to %s", s.slot, edit);
+        img_free(res);
+        return nullptr;
+    }
+    if (peak)
+        *peak = m;
+    return res;
+}
+
 static image *rasteredit_expand(rasteredit_state &s)
 {
     project_layer *l = s.layer;
@@ -263,18 +285,10 @@ static image *rasteredit_expand(rasteredit_state &s)
     image *k = img_scalarparametric(1, aspect, diameter, 0.0f, zr * ppux, zr / sz, rasteredit_empty);
     if (k && rasteredit_vertical != 0.0f)
         rasteredit_foreach(k, [&](float v, size_t) { return v + std::fabs(r) / sz; });
-    image *t = rasteredit_tilt(l, img->width, img->height);
-    image *res = rasteredit_dilate(img, k, t, r < 0.0f);
-    img_free(t);
+    float m;
+    image *res = rasteredit_dilatepeak(s, img, k, r < 0.0f, "expand", &m);
     if (!res)
         return nullptr;
-    float m = -9999999.0f;
-    rasteredit_foreach(res, [&](float v, size_t) { return m = std::max(m, v), v; });
-    if (m <= rasteredit_dilatemin) {
-        sys_log("layer_processraster: layer[%d] holds no heights to expand", s.slot);
-        img_free(res);
-        return nullptr;
-    }
     float z0 = l->pos[2] / sz;
     // A blank layer at height 0 has nothing to scale by: its heights stay.
     if (m + z0 > 0.0f) {
@@ -317,18 +331,9 @@ static image *rasteredit_draft(rasteredit_state &s)
         return nullptr;
     image *k = img_scalarparametric(2, aspect, 0.0f, c * d, theta, d / l->size[2], rasteredit_full);
     sys_log("depth:%f radius:%f scale:%f radpix:%f kernel:%d", d, q, c, c * q, k ? k->width : 0);
-    image *t = rasteredit_tilt(l, img->width, img->height);
-    image *res = rasteredit_dilate(img, k, t, false);
-    img_free(t);
+    image *res = rasteredit_dilatepeak(s, img, k, false, "draft", nullptr);
     if (!res)
         return nullptr;
-    float m = -9999999.0f;
-    rasteredit_foreach(res, [&](float v, size_t) { return m = std::max(m, v), v; });
-    if (m <= rasteredit_dilatemin) {
-        sys_log("layer_processraster: layer[%d] holds no heights to draft", s.slot);
-        img_free(res);
-        return nullptr;
-    }
     float pz = l->pos[2], sz = l->size[2];
     rasteredit_foreach(res, [&](float v, size_t) { return v * sz / top + pz / top; });
     l->size[2] = sz + pz;
@@ -480,20 +485,6 @@ static bool rasteredit_install(rasteredit_state &s, image *r)
     return fitted;
 }
 
-// Writes the layer into a fresh message buffer: the blob, or null (logged).
-static uint8_t *rasteredit_blob(int slot, int32_t *size)
-{
-    msg_stream m;
-    if (!msg_alloc(&m))
-        return nullptr;
-    if (!layer_write(&m, slot)) {
-        sys_free(m.buffer);
-        return nullptr;
-    }
-    *size = m.position;
-    return m.buffer;
-}
-
 // Waits out a composition, a running brush job and another edit; the quit
 // flag ends the wait, since then none of them will be installed. A finished
 // brush batch is not waited for: only the viewport takes it, on this same
@@ -518,7 +509,7 @@ void layer_processraster()
     layer_gentex.store(1);
     project_layer *l = &project.layers[slot];
     int32_t oldsize = 0, newsize = 0;
-    uint8_t *old = rasteredit_blob(slot, &oldsize);
+    uint8_t *old = layer_blob(slot, &oldsize);
     bool removebottom = (l->flags & layer_removebottom) != 0;
     rasteredit_state s{slot, l, l->data.img, removebottom ? rasteredit_floor : rasteredit_empty, removebottom, 0, 0,
                        sys_seconds()};
@@ -547,7 +538,7 @@ void layer_processraster()
         layer_refreshtexture(slot);
     }
     layer_loadeditor(l);
-    uint8_t *now = rasteredit_blob(slot, &newsize);
+    uint8_t *now = layer_blob(slot, &newsize);
     if (old && now)
         event_queue(event_layerdata, slot, (uint32_t)oldsize, old, (uint32_t)newsize, now);
     else

@@ -128,6 +128,21 @@ int layer_write(int slot)
     return layer_write(&msg_main, slot);
 }
 
+uint8_t *layer_blob(int slot, int32_t *size)
+{
+    msg_stream m;
+    if (!msg_alloc(&m)) {
+        sys_log("layer_blob: no buffer for layer[%02d]", slot);
+        return nullptr;
+    }
+    if (!layer_write(&m, slot)) {
+        sys_free(m.buffer);
+        return nullptr;
+    }
+    *size = m.position;
+    return m.buffer;
+}
+
 // ------------------------------------------------------------- staging
 
 // A layer blob read and checked, not yet in a slot.
@@ -409,6 +424,20 @@ int layer_addfrombuffer(int kind, const char *name, float ratio)
     return 1;
 }
 
+void project_moveorigin(const float size[3], const float fractions[3])
+{
+    const float delta[2] = {size[0] * fractions[0] - project.size[0] * project.originfrac[0],
+                            size[1] * fractions[1] - project.size[1] * project.originfrac[1]};
+    sys_log("origin delta = %f, %f, %f", delta[0], delta[1], 0.0);
+    for (project_layer &l : project.layers) {
+        if (l.type == layer_free)
+            continue;
+        l.pos[0] += delta[0];
+        l.pos[1] += delta[1];
+        l.stale = 1;
+    }
+}
+
 // -------------------------------------------------------- blob writers
 
 void project_writecanvasblob(uint8_t out[project_canvasblobbytes])
@@ -510,20 +539,8 @@ static int replay_canvas(int32_t size, const void *data)
     float d2 = 0.0f;
     for (int i = 0; i < 3; i++)
         d2 += (f[i] - project.size[i]) * (f[i] - project.size[i]);
-    if (d2 > 0.0001f) {
-        // X and Y only, as the canvas editor moved them: a depth change
-        // shifts no layer in Z.
-        float delta[3] = {f[0] * f[3] - project.size[0] * project.originfrac[0],
-                          f[1] * f[4] - project.size[1] * project.originfrac[1], 0.0f};
-        sys_log("origin delta = %f, %f, %f", delta[0], delta[1], delta[2]);
-        for (project_layer &l : project.layers) {
-            if (l.type == layer_free)
-                continue;
-            for (int i = 0; i < 3; i++)
-                l.pos[i] += delta[i];
-            l.stale = 1;
-        }
-    }
+    if (d2 > 0.0001f)
+        project_moveorigin(f, f + 3);
     memcpy(project.size, f, 12);
     memcpy(project.originfrac, f + 3, 12);
     project.zfill = f[6];

@@ -19,6 +19,10 @@ constexpr int32_t project_fitblobbytes = 24 + 64 * 12;
 // write the stream refused.
 int layer_write(msg_stream *m, int slot);
 int layer_write(int slot);
+// The layer blob of the slot in a fresh buffer for an undo event: the
+// buffer (the caller frees it with sys_free) with its size in *size, or
+// null (logged) when there is no buffer or the write failed.
+uint8_t *layer_blob(int slot, int32_t *size);
 // Reads a layer blob at the stream's position into the slot, which the
 // caller has freed, and counts the layer: 1, or 0 (logged) with the slot
 // and counts untouched.
@@ -32,6 +36,12 @@ int project_addlayer(int type);
 // A raster-layer (kind 1) or paths-layer (other kinds) from the data waiting
 // in the global message buffer: 1, or 0.
 int layer_addfrombuffer(int kind, const char *name, float ratio);
+
+// Moves every layer in X and Y by the shift of the canvas origin when the
+// canvas takes size and origin fractions, and marks it stale: the canvas
+// editor and the canvas replay both resize this way. A depth change moves
+// no layer in Z.
+void project_moveorigin(const float size[3], const float fractions[3]);
 
 // Blob writers of the events the project and the viewport queue.
 // Canvas: f32 size[3], origin fractions[3], Z fill, i32 ppi.
