@@ -185,7 +185,9 @@ float gr_pixel(const image *img, double x, double y, const std::array<float, 6> 
 
 } // namespace
 
-// The Part's situations, each a layer, a command and what the request holds.
+// Rings and their walls, exteriors, a chamfer too narrow for its height, a
+// lifted origin, open curves and a selection: each a layer, a command and
+// what the request holds.
 TEST_F(GenRaster, EdgeCases)
 {
     struct Case {
