@@ -2,6 +2,8 @@
 // its bound is killed and reaped and the wait says so, so that a hung tool or
 // program fails its test instead of holding the whole run.
 #pragma once
+#include "testtemp.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -69,9 +71,7 @@ inline int testchild_run(const std::vector<std::string> &args, double seconds, c
 // when it failed. Both scratch files are removed again.
 inline std::vector<std::string> testchild_ask(const char *script, const std::string &request)
 {
-    char in[] = "/tmp/kerfmill-askq-XXXXXX", out[] = "/tmp/kerfmill-aska-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
+    const std::string in = testtemp_file("askq"), out = testtemp_file("aska");
     std::ofstream(in, std::ios::binary) << request;
     std::vector<std::string> lines;
     if (testchild_run({"/usr/bin/python3", std::string(KERFMILL_TESTS_DIR "/") + script, in, out}, 120) == 0) {
@@ -79,8 +79,8 @@ inline std::vector<std::string> testchild_ask(const char *script, const std::str
         for (std::string line; std::getline(f, line);)
             lines.push_back(line);
     }
-    remove(in);
-    remove(out);
+    remove(in.c_str());
+    remove(out.c_str());
     return lines;
 }
 

@@ -1,6 +1,8 @@
-// Test helper: a scratch folder under /tmp for one test, removed with all it
-// holds when the test's fixture goes.
+// Test helper: a scratch folder in the system's temporary folder for one
+// test, removed with all it holds when the test's fixture goes.
 #pragma once
+#include "testtemp.h"
+
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -11,14 +13,14 @@
 struct testfolder {
     std::filesystem::path path;
 
-    // "/tmp/kerfmill-<tag>-XXXXXX", made fresh; a failure fails the test.
+    // Made fresh (testtemp_folder); a failure fails the test.
     explicit testfolder(const std::string &tag)
     {
-        std::string name = "/tmp/kerfmill-" + tag + "-XXXXXX";
-        if (mkdtemp(name.data()))
+        const std::string name = testtemp_folder(tag);
+        if (!name.empty())
             path = name;
         else
-            ADD_FAILURE() << "cannot make " << name;
+            ADD_FAILURE() << "cannot make " << testtemp_pattern(tag);
     }
     ~testfolder()
     {

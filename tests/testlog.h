@@ -4,8 +4,7 @@
 #include "sys/file.h"
 #include "sys/log.h"
 #include "sys/thread.h"
-
-#include <unistd.h>
+#include "testtemp.h"
 
 #include <cstdio>
 #include <fstream>
@@ -19,11 +18,7 @@ struct testlog_capture {
 
     testlog_capture()
     {
-        char name[] = "/tmp/kerfmill-log-XXXXXX";
-        int fd = mkstemp(name);
-        if (fd >= 0)
-            close(fd);
-        path = name;
+        path = testtemp_file("log");
         if (!sys_files) {
             file_tablealloc();
             owntable = true;

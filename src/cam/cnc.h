@@ -44,6 +44,10 @@ constexpr int cnc_blockmax = 4096;       // bytes of one expanded template
 struct cnc_state {
     char *text; // null while no program is open
     int32_t length, capacity;
+    // Why text was lost (the buffer could not grow, a line did not format),
+    // or null. Sticky until the next cnc_begin: a program with a hole in it
+    // must never reach a machine, so cnc_end refuses to write it.
+    const char *failure;
     int sequence; // next sequence number; negative: numbering off
     char delimiter[var_valuemax], endofblock[var_valuemax];
     char commentbegin[var_valuemax], commentend[var_valuemax];
@@ -105,5 +109,8 @@ void cnc_varline();
 // Installed as var_expandhook while a program is open.
 void cnc_varhook(int index);
 // Saves the program to path (temporary file renamed into place) and closes
-// it: bytes written, or 0 (nothing left at path but what was there).
+// it: bytes written, or 0 (nothing left at path but what was there), also
+// when any text was lost while the program was written.
 int32_t cnc_end(const char *path);
+// The program buffer's growth; tests swap it to refuse growth.
+extern void *(*cnc_realloc)(void *block, int32_t size);

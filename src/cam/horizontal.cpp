@@ -26,8 +26,6 @@
 #include "sys/log.h"
 #include "sys/mem.h"
 
-#include <SDL.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -271,34 +269,20 @@ void horz_lognode(const horiz_node &n, int id)
     sys_log(" [%d] = verts:%d area:%f rect:(%f,%f)(%f,%f)", id, n.count, n.area, rect[0], rect[1], rect[2], rect[3]);
 }
 
-// An offset ring held by no ring of the step before: the diagnostics, shown
-// in the working contour with the orphan last.
-void horz_orphan(horz_run &r, int id)
+// An offset ring held by no ring of the step before: the diagnostics, logged
+// only. The working contour is left alone: the viewport reads it without a
+// lock while this runs on a worker.
+void horz_orphan(const horz_run &r, int id)
 {
     sys_log(" !!!! UNABLE TO FIND OUTER LEAF FOR NODE %d !!!!", id);
     const horiz_node &n = r.nodes[id];
-    contour *c = r.op->cont;
-    if (c) {
-        c->numpolys = 0;
-        c->numverts = 0;
-        cont_addpoly(c, n.verts, n.count, 1, id, "cam_horizontal");
-        // Long enough for the view to show the ring that broke the run.
-        SDL_Delay(500);
-        SDL_Delay(500);
-        c->numpolys = 0;
-        c->numverts = 0;
-    }
     horz_lognode(n, id);
     for (int p : r.prev) {
         const horiz_node &q = r.nodes[p];
         horz_lognode(q, p);
         const float d = poly_sidepoly(n.count, n.verts, 1, q.count, q.verts, 1, 0);
         sys_log(d > 0.0f ? " %d inside %d (dist:%f)" : " %d outside %d (dist:%f)", id, p, d);
-        if (c)
-            cont_addpoly(c, q.verts, q.count, 1, p, "cam_horizontal");
     }
-    if (c)
-        cont_addpoly(c, n.verts, n.count, 1, id, "cam_horizontal");
 }
 
 // The previous-step ring that encloses node id most tightly, -1 none.

@@ -28,8 +28,6 @@
 #include "img/stamp.h"
 #include "sys/log.h"
 
-#include <SDL.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -90,26 +88,21 @@ static int pocket_parent(const pocket_tree *t, int n)
     return best;
 }
 
-// Shows where the tree broke: the current leaves and the ring that found
-// no parent replace the working contour.
-static void pocket_showorphan(const pocket_tree *t, int n, contour *cont)
+// Logs where the tree broke: the ring that found no parent and the current
+// leaves. The working contour is left alone: the viewport reads it without
+// a lock while this runs on a worker.
+static void pocket_logorphan(const pocket_tree *t, int n)
 {
     const pocket_node &k = t->nodes[n];
     sys_log(" node[%d] is inner to none !!!", n);
     sys_log(" node[%d] verts:%d area:%f ", n, k.count, k.area);
-    if (!cont)
-        return;
-    cont->numpolys = 0;
-    cont->numverts = 0;
     for (int i = 0; i < pocket_maxindex; i++) {
         int l = t->leaves[i];
         if (l < 0)
             continue;
         const pocket_node &p = t->nodes[l];
         sys_log(" leaf[%d] = node[%d] area:%f pside:%f", i, l, p.area, pocket_side(k, p));
-        cont_addpoly(cont, p.verts, (uint32_t)p.count, (uint32_t)p.closed, l, "pocket_addpass");
     }
-    cont_addpoly(cont, k.verts, (uint32_t)k.count, (uint32_t)k.closed, n, "pocket_addpass");
 }
 
 // A node for one traced polyline; -1 when dropped (malformed), -2 when the
@@ -205,7 +198,7 @@ static int pocket_updateleaves(pocket_tree *t, const char *adopted)
     return 1;
 }
 
-int pocket_addpass(pocket_tree *t, const contour *k, float d, contour *cont)
+int pocket_addpass(pocket_tree *t, const contour *k, float d)
 {
     char adopted[pocket_maxindex] = {};
     t->numnew = 0;
@@ -218,7 +211,7 @@ int pocket_addpass(pocket_tree *t, const contour *k, float d, contour *cont)
             return pocket_full;
         int placed = pocket_place(t, n, d, adopted);
         if (placed == pocket_orphan) {
-            pocket_showorphan(t, n, cont);
+            pocket_logorphan(t, n);
             return pocket_orphan;
         }
         if (placed != pocket_ok)
@@ -230,29 +223,18 @@ int pocket_addpass(pocket_tree *t, const contour *k, float d, contour *cont)
     return pocket_updateleaves(t, adopted) ? pocket_ok : pocket_full;
 }
 
-// Shows an island no root holds: its outline, then after a pause every
-// root's, so the user sees it stand apart.
-static void pocket_showisland(const pocket_tree *t, int k, contour *cont, int pause)
+// Logs an island no root holds and every root's area; the working contour
+// is left alone, as for an orphan ring.
+static void pocket_logisland(const pocket_tree *t, int k)
 {
     const pocket_node &is = t->nodes[t->islands[k]];
-    if (cont) {
-        cont->numpolys = 0;
-        cont->numverts = 0;
-        cont_addpoly(cont, is.verts, (uint32_t)is.count, (uint32_t)is.closed, t->islands[k], "pocket_attachislands");
-    }
-    SDL_Delay((uint32_t)pause);
-    for (int i = 0; i < t->numroots; i++) {
-        const pocket_node &r = t->nodes[t->roots[i]];
-        sys_log("root[%d] = nodes[%d].area = %f", i, t->roots[i], r.area);
-        if (cont)
-            cont_addpoly(cont, r.verts, (uint32_t)r.count, (uint32_t)r.closed, t->roots[i], "pocket_attachislands");
-    }
-    SDL_Delay((uint32_t)pause);
+    for (int i = 0; i < t->numroots; i++)
+        sys_log("root[%d] = nodes[%d].area = %f", i, t->roots[i], t->nodes[t->roots[i]].area);
     sys_log("node[%d] vert[0] = %f,%f", t->islands[k], is.verts[0], is.verts[1]);
     sys_error("island[%d] = nodes[%d] area:%f is inner to none!", k, t->islands[k], is.area);
 }
 
-int pocket_attachislands(pocket_tree *t, contour *cont, int pause)
+int pocket_attachislands(pocket_tree *t)
 {
     for (int k = 0; k < t->numislands; k++) {
         pocket_node &is = t->nodes[t->islands[k]];
@@ -265,7 +247,7 @@ int pocket_attachislands(pocket_tree *t, contour *cont, int pause)
                 best = t->roots[i];
         }
         if (best < 0) {
-            pocket_showisland(t, k, cont, pause);
+            pocket_logisland(t, k);
             return pocket_orphan;
         }
         is.island = t->nodes[best].island;
@@ -580,7 +562,7 @@ int pock_rings(pock_run &r)
             k->verts[i * 3 + 2] = op->aux[0];
         if (op->cont)
             con_append(k, op->cont);
-        int placed = pocket_addpass(&r.tree, k, d, op->cont);
+        int placed = pocket_addpass(&r.tree, k, d);
         cont_free(k);
         if (placed != pocket_ok)
             return placed;
@@ -694,7 +676,7 @@ void cam_pocketing(void *arg)
     if (pock_field(r) && pock_bridges(r)) {
         built = pock_rings(r);
         if (built == pocket_ok)
-            built = pocket_attachislands(&r.tree, g.op->cont, 500);
+            built = pocket_attachislands(&r.tree);
     }
     img_free(r.field);
     img_free(r.bridges);

@@ -44,14 +44,12 @@ int pocket_inittree(pocket_tree *t, float step, float minarea, float top);
 void pocket_freetree(pocket_tree *t);
 // Adds the rings of contour k traced at distance d (0 for the first pass):
 // the first pass makes roots and islands, later ones hang each ring under
-// the smallest larger leaf beside it. On pocket_orphan, cont (when given)
-// holds the current leaves and the ring that found no parent.
-int pocket_addpass(pocket_tree *t, const contour *k, float d, contour *cont);
+// the smallest larger leaf beside it. On pocket_orphan the ring that found
+// no parent and the current leaves are logged.
+int pocket_addpass(pocket_tree *t, const contour *k, float d);
 // Puts every island at the head of the island chain of the smallest root
-// around it. On pocket_orphan, cont (when given) holds the island and the
-// roots' outlines; pause (ms) separates the two so a viewer sees which is
-// which.
-int pocket_attachislands(pocket_tree *t, contour *cont, int pause);
+// around it. On pocket_orphan the island and the roots are logged.
+int pocket_attachislands(pocket_tree *t);
 
 // The region mask of a paths input (1 wall, 0 to clear) widened on every
 // side by a positive stock plus tool (the cutter's radius, 0 when it stays

@@ -7,6 +7,7 @@
 #include "parallelfixture.h"
 #include "testchild.h"
 #include "testlog.h"
+#include "testtemp.h"
 
 #include <unistd.h>
 
@@ -36,9 +37,7 @@ std::vector<polyline> polylines(const contour *c)
 // shapely's distances between neighbouring rows; empty when python failed.
 std::vector<double> shapely_rowdistances(const std::vector<polyline> &rows)
 {
-    char in[] = "/tmp/kerfmill-chq-XXXXXX", out[] = "/tmp/kerfmill-cha-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
+    const std::string in = testtemp_file("chq"), out = testtemp_file("cha");
     {
         std::ofstream f(in);
         f.precision(9);
@@ -54,8 +53,8 @@ std::vector<double> shapely_rowdistances(const std::vector<polyline> &rows)
         for (double x; f >> x;)
             d.push_back(x);
     }
-    remove(in);
-    remove(out);
+    remove(in.c_str());
+    remove(out.c_str());
     return d;
 }
 } // namespace

@@ -5,6 +5,7 @@
 #include "cam/cnc.h"
 
 #include "sys/config.h"
+#include "sys/mem.h"
 #include "sys/var.h"
 #include "testlog.h"
 
@@ -73,6 +74,7 @@ protected:
     }
     void TearDown() override
     {
+        cnc_realloc = sys_realloc;
         if (cncout.text)
             cnc_end(out.c_str());
         fs::remove_all(dir);
@@ -309,6 +311,39 @@ TEST_F(Cnc, FailedSaveLeavesNoProgram)
     EXPECT_EQ(cnc_end(bad.c_str()), 0);
     EXPECT_FALSE(fs::exists(bad));
     EXPECT_EQ(cncout.text, nullptr);
+}
+
+// A program that lost text when its buffer could not grow has a hole: it is
+// never written, whatever was at the path stays, and the next program starts
+// clean.
+TEST_F(Cnc, RefusedGrowthWritesNoProgram)
+{
+    ASSERT_EQ(load(""), 1);
+    std::ofstream(out, std::ios::binary) << "the previous program";
+    ASSERT_EQ(cnc_begin("Test", 2), 1);
+    testlog_capture log;
+    cnc_realloc = [](void *, int32_t) -> void * { return nullptr; };
+    float pos[3] = {0, 0, -1};
+    for (int i = 0; i < 100000 && !cncout.failure; i++) {
+        pos[0] = i * 0.01f;
+        cnc_linear(pos, 100);
+    }
+    ASSERT_NE(cncout.failure, nullptr);
+    EXPECT_GT(cncout.length, cnc_startcapacity / 2);
+    const int32_t kept = cncout.length;
+    // Later text that would fit is not appended after the hole either.
+    cnc_realloc = sys_realloc;
+    cnc_comment(" short ");
+    EXPECT_EQ(cncout.length, kept);
+    EXPECT_EQ(cnc_end(out.c_str()), 0);
+    EXPECT_EQ(cncout.text, nullptr);
+    EXPECT_EQ(cnc_readfile(out), "the previous program");
+    EXPECT_TRUE(log.contains("[ ERROR ] cnc_reserve: the output buffer could not grow (65536 bytes)")) << log.text();
+    EXPECT_TRUE(log.contains("[ ERROR ] cnc_end: " + out + " not written: the output buffer could not grow"));
+
+    ASSERT_EQ(cnc_begin("Test", 2), 1);
+    cnc_linear(pos, 100);
+    EXPECT_NE(finish().find("G1 X"), std::string::npos);
 }
 
 TEST_F(Cnc, TheConfiguredDefaultOpensTheShippedPost)

@@ -8,6 +8,7 @@
 #include "parallelfixture.h"
 #include "testchild.h"
 #include "testlog.h"
+#include "testtemp.h"
 
 #include <unistd.h>
 
@@ -127,9 +128,7 @@ TEST_F(Conformal, FullPerturbationTracesTheHalfSizeCanvasLikeScikitImage)
             minepts[l.level].push_back(q);
         }
     ASSERT_GE(mine.size(), 3u);
-    char in[] = "/tmp/kerfmill-cfq-XXXXXX", out[] = "/tmp/kerfmill-cfa-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
+    const std::string in = testtemp_file("cfq"), out = testtemp_file("cfa");
     {
         std::ofstream s(in);
         s.precision(9);
@@ -164,8 +163,8 @@ TEST_F(Conformal, FullPerturbationTracesTheHalfSizeCanvasLikeScikitImage)
             refpts.back().push_back({c, r});
         }
     }
-    remove(in);
-    remove(out);
+    remove(in.c_str());
+    remove(out.c_str());
     ASSERT_EQ(status, 0) << "/usr/bin/python3 tests/cam/conformal_skimage.py failed (needs python3-skimage)";
     ASSERT_EQ(ref.size(), mine.size());
     size_t i = 0;

@@ -9,6 +9,7 @@
 #include "img/imagefile.h"
 #include "img/primal.h"
 #include "simtest.h"
+#include "testtemp.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,12 +97,9 @@ std::vector<std::vector<carve_point>> feedstretches(int slot)
 
 std::string tempname(const char *suffix)
 {
-    char name[] = "/tmp/kerfmill-export-XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd >= 0)
-        close(fd);
-    remove(name);
-    return std::string(name) + suffix;
+    const std::string name = testtemp_file("export");
+    remove(name.c_str());
+    return name + suffix;
 }
 
 bool exists(const std::string &f)

@@ -8,6 +8,7 @@
 
 #include "gentest.h"
 #include "testchild.h"
+#include "testtemp.h"
 
 #include <fstream>
 #include <functional>
@@ -21,9 +22,7 @@ using pocket_answer = std::map<std::string, std::vector<std::vector<double>>>;
 
 inline pocket_answer pocket_shapely(const std::string &request)
 {
-    char in[] = "/tmp/kerfmill-pkq-XXXXXX", out[] = "/tmp/kerfmill-pka-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
+    const std::string in = testtemp_file("pkq"), out = testtemp_file("pka");
     std::ofstream(in) << request;
     pocket_answer result;
     if (testchild_run({"/usr/bin/python3", KERFMILL_TESTS_DIR "/cam/pocketing_shapely.py", in, out}, 120) == 0) {
@@ -40,8 +39,8 @@ inline pocket_answer pocket_shapely(const std::string &request)
             result[key].push_back(numbers);
         }
     }
-    remove(in);
-    remove(out);
+    remove(in.c_str());
+    remove(out.c_str());
     return result;
 }
 

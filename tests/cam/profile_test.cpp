@@ -11,6 +11,7 @@
 #include "img/maxplus.h"
 #include "img/image.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <random>
@@ -74,7 +75,31 @@ TEST_F(CutterProfile, UnknownTypesAndIndexesGiveNoProfile)
     EXPECT_EQ(cam_gentoolprofile(cam_maxtools, size, 32, 0.5f), nullptr);
 }
 
-// A depth beyond the flutes cuts no deeper than the flutes reach.
+// The deepest a kernel cuts (project units): minus its lowest value above
+// the far-below level of the pixels beyond the cutter, and the largest
+// depth step between two cutting pixels side by side, which is as close as
+// the pixel grid comes to any depth.
+static std::pair<float, float> cutdepth(const image *k, float sizez)
+{
+    const float beyond = ((const float *)k->pixels)[0]; // a corner, outside the cutter
+    float deepest = 0.0f, step = 0.0f;
+    for (int y = 0; y < k->height; y++)
+        for (int x = 0; x < k->width; x++) {
+            const float v = ((const float *)k->pixels)[(size_t)y * k->width + x];
+            if (v <= beyond)
+                continue;
+            deepest = std::max(deepest, -v * sizez);
+            if (x > 0) {
+                const float w = ((const float *)k->pixels)[(size_t)y * k->width + x - 1];
+                if (w > beyond)
+                    step = std::max(step, std::fabs(v - w) * sizez);
+            }
+        }
+    return {deepest, step};
+}
+
+// The kernel reaches the depth asked for, and no deeper than the flutes
+// whatever is asked.
 TEST_F(CutterProfile, DepthIsCutToTheFluteLength)
 {
     const float size[3] = {4, 4, 2};
@@ -85,12 +110,21 @@ TEST_F(CutterProfile, DepthIsCutToTheFluteLength)
     const Case cases[] = {{tool_tapered, 0.0625f, 10.0f}, {tool_vbit, 0.5f, 60.0f}, {tool_taperball, 0.0625f, 5.0f}};
     for (const Case &c : cases) {
         cam_settool(1, "t", c.type, 1, 2, c.d, 0.3f, c.aux, 1.5f, 20.0f);
-        const float flutes = cam_tools[0].flutelength;
-        image *deep = keep(cam_gentoolprofile(0, size, 64, 5.0f));
-        image *limited = keep(cam_gentoolprofile(0, size, 64, flutes));
-        image *shallow = keep(cam_gentoolprofile(0, size, 64, flutes * 0.5f));
-        EXPECT_TRUE(same(deep, limited)) << c.type;
-        EXPECT_FALSE(same(deep, shallow)) << c.type;
+        const float flutes = cam_tools[0].flutelength * cam_toolunitsfactor(1);
+        ASSERT_GT(flutes, 0.0f);
+        for (float asked : {5.0f, flutes, flutes * 0.5f}) {
+            SCOPED_TRACE("type " + std::to_string(c.type) + " asked " + std::to_string(asked));
+            // 512 pixels a unit: a pixel's depth step stays under a tenth of
+            // the flutes even on the steepest of these tapers, so a depth cut
+            // short by a fifth cannot pass.
+            image *k = keep(cam_gentoolprofile(0, size, 2048, asked));
+            ASSERT_NE(k, nullptr);
+            const auto [deepest, step] = cutdepth(k, size[2]);
+            const float want = std::min(asked, flutes);
+            ASSERT_LT(step, 0.1f * flutes);
+            EXPECT_LE(deepest, want + 1e-4f);
+            EXPECT_GE(deepest, want - step - 1e-4f);
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include "geom/drape.h"
 #include "pocketingfixture.h"
 #include "sys/config.h"
+#include "testtemp.h"
 
 #include <cmath>
 #include <set>
@@ -97,9 +98,7 @@ struct troch_oracle {
 
 troch_oracle scipy_reference(const std::vector<float> &mask, int n, float r, float stock, float step)
 {
-    char in[] = "/tmp/kerfmill-trq-XXXXXX", out[] = "/tmp/kerfmill-tra-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
+    const std::string in = testtemp_file("trq"), out = testtemp_file("tra");
     {
         std::ofstream f(in);
         f << n << " " << r << " " << stock << " " << step << "\n";
@@ -121,8 +120,8 @@ troch_oracle scipy_reference(const std::vector<float> &mask, int n, float r, flo
                 dst.push_back(v);
         }
     }
-    remove(in);
-    remove(out);
+    remove(in.c_str());
+    remove(out.c_str());
     return o;
 }
 

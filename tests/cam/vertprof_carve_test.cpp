@@ -10,6 +10,7 @@
 #include "gentest.h"
 #include "project/layer.h"
 #include "testchild.h"
+#include "testtemp.h"
 
 #include <unistd.h>
 
@@ -77,9 +78,7 @@ const region regions[] = {
 // the edge of the region's pixels; empty when scipy did not answer.
 std::vector<double> scipydistance(const std::vector<char> &mask)
 {
-    char in[] = "/tmp/kerfmill-vprof-in-XXXXXX", out[] = "/tmp/kerfmill-vprof-out-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
+    const std::string in = testtemp_file("vprof-in"), out = testtemp_file("vprof-out");
     {
         std::ofstream f(in);
         f << res << ' ' << res << '\n';
@@ -96,8 +95,8 @@ std::vector<double> scipydistance(const std::vector<char> &mask)
         while (f >> v)
             d.push_back(v > 0 ? (v - 0.5) * px : 0.0); // to the edge half way between pixel centres
     }
-    remove(in);
-    remove(out);
+    remove(in.c_str());
+    remove(out.c_str());
     return d;
 }
 

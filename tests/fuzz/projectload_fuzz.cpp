@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     text_init();
     project_selectiontexture = nullptr; // a reset's "selection" texture needs GL
     project_reset();
-    fuzz_path = "/tmp/kerfmill-fuzz-" + std::to_string(getpid()) + ".kfm";
+    fuzz_path = (std::filesystem::temp_directory_path() / ("kerfmill-fuzz-" + std::to_string(getpid()) + ".kfm")).string();
     return 0;
 }
 

@@ -4,6 +4,7 @@
 // convex polygons, a dense round outline and the degenerate inputs.
 #include "geom/circle.h"
 #include "testchild.h"
+#include "testtemp.h"
 
 #include <gtest/gtest.h>
 
@@ -26,9 +27,7 @@ using polygon = std::vector<float>; // x, y, z per point
 // shapely's circle of every polygon; empty when it did not answer.
 std::vector<std::array<double, 3>> shapelycircles(const std::vector<polygon> &polys)
 {
-    char in[] = "/tmp/kerfmill-circle-in-XXXXXX", out[] = "/tmp/kerfmill-circle-out-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
+    const std::string in = testtemp_file("circle-in"), out = testtemp_file("circle-out");
     {
         std::ofstream f(in);
         f.precision(9);
@@ -45,8 +44,8 @@ std::vector<std::array<double, 3>> shapelycircles(const std::vector<polygon> &po
         while (f >> c[0] >> c[1] >> c[2])
             result.push_back(c);
     }
-    remove(in);
-    remove(out);
+    remove(in.c_str());
+    remove(out.c_str());
     return result;
 }
 

@@ -13,6 +13,7 @@
 #include "sys/frame.h"
 #include "testchild.h"
 #include "testlog.h"
+#include "testtemp.h"
 
 #include <gtest/gtest.h>
 
@@ -516,9 +517,7 @@ TEST(ContourSources, FromImageMatchesScikitImage)
                 p[y * w + x] = v;
             }
         const float t = level(rng);
-        char in[] = "/tmp/kerfmill-skq-XXXXXX", out[] = "/tmp/kerfmill-ska-XXXXXX";
-        close(mkstemp(in));
-        close(mkstemp(out));
+        const std::string in = testtemp_file("skq"), out = testtemp_file("ska");
         {
             std::ofstream s(in);
             s.precision(9);
@@ -536,8 +535,8 @@ TEST(ContourSources, FromImageMatchesScikitImage)
                 if (r != h - 1 && c != w - 1)
                     ref.push_back({c + 0.5, r + 0.5});
         }
-        remove(in);
-        remove(out);
+        remove(in.c_str());
+        remove(out.c_str());
         ASSERT_EQ(status, 0) << "/usr/bin/python3 tests/geom/skimage_reference.py failed (needs python3-skimage)";
         ASSERT_FALSE(ref.empty()) << w << "x" << h;
 

@@ -9,6 +9,7 @@
 #include "sys/mem.h"
 
 #include "testlog.h"
+#include "testtemp.h"
 
 #include <gtest/gtest.h>
 
@@ -29,8 +30,8 @@ struct PathSvg : testing::Test {
     std::filesystem::path dir;
     void SetUp() override
     {
-        char name[] = "/tmp/kerfmill-svg-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
+        const std::string name = testtemp_folder("svg");
+        ASSERT_FALSE(name.empty());
         dir = name;
     }
     void TearDown() override { std::filesystem::remove_all(dir); }

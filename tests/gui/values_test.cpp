@@ -318,17 +318,29 @@ TEST_F(KnobTest, OneValueRangeGivesItsMin)
     EXPECT_EQ(value, 3);
 }
 
-TEST_F(KnobTest, StepZeroIsACallerError)
+// A step of 0 is refused once with a log line: the knob keeps the value it
+// was given, whatever the wheel or a drag do, and is no element to grab.
+TEST_F(KnobTest, StepZeroIsRefused)
 {
     body = [this] {
         values_push(sector);
         value = gui_valueknob(7, "%.2f", value, 0, 10, 0);
     };
     value = 2.5f;
-    EXPECT_DEBUG_DEATH(harness_frame(), "knob needs a step");
-#ifdef NDEBUG
-    EXPECT_EQ(value, 2.5f) << "the snap is skipped";
-#endif
+    testlog_capture log;
+    harness_move((int)(sector.x + 100), (int)(sector.y + 20));
+    harness_frames(2);
+    harness_wheel(1);
+    harness_frame();
+    EXPECT_EQ(value, 2.5f);
+    grab();
+    values_relative(0, -30);
+    harness_frame();
+    harness_release();
+    harness_frame();
+    EXPECT_EQ(value, 2.5f);
+    EXPECT_EQ(log.count("gui_valueknob: knob 7 has a step of 0"), 1) << log.text();
+    EXPECT_FALSE(values_recorded("relativemode 1"));
 }
 
 // Scroll bar: a 20 x 300 cell.

@@ -12,6 +12,7 @@
 
 #include "testlog.h"
 #include "testmsg.h"
+#include "testtemp.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -19,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -347,14 +349,12 @@ TEST_F(Chunk, QcsfFilesAndPrmlChunksReadTheSamePayload)
     EXPECT_TRUE(log.contains("img_read: \"QCSF40x25\" 40x25x4 img_prml"));
 
     // As a file on disk, loaded whole and read as one chunk.
-    char path[] = "/tmp/kerfmill-qcsf-XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, payload, (size_t)size), size);
-    close(fd);
+    const std::string path = testtemp_file("qcsf");
+    ASSERT_FALSE(path.empty());
+    std::ofstream(path, std::ios::binary).write((const char *)payload, size);
     int32_t filesize = 0;
-    void *file = file_load(path, &filesize, 0, INT32_MAX);
-    remove(path);
+    void *file = file_load(path.c_str(), &filesize, 0, INT32_MAX);
+    remove(path.c_str());
     ASSERT_NE(file, nullptr);
     msg_readfrom(file, filesize);
     image *loaded = img_read(img_prml);

@@ -9,6 +9,7 @@
 #include "sys/thread.h"
 #include "testchild.h"
 #include "testlog.h"
+#include "testtemp.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -293,10 +294,7 @@ TEST_F(Distance, SinglePolylineEdgeCases)
 // or empty on failure.
 static std::vector<float> dt_scipy(int w, int h, const std::vector<uint8_t> &mask)
 {
-    char in[] = "/tmp/kerfmill-mask-XXXXXX", out[] = "/tmp/kerfmill-edt-XXXXXX";
-    int fin = mkstemp(in), fout = mkstemp(out);
-    close(fin);
-    close(fout);
+    const std::string in = testtemp_file("mask"), out = testtemp_file("edt");
     {
         std::ofstream f(in, std::ios::binary);
         const int32_t size[2] = {w, h};
@@ -313,8 +311,8 @@ static std::vector<float> dt_scipy(int w, int h, const std::vector<uint8_t> &mas
         if (!f)
             result.clear();
     }
-    remove(in);
-    remove(out);
+    remove(in.c_str());
+    remove(out.c_str());
     return result;
 }
 

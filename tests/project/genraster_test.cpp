@@ -17,6 +17,7 @@
 #include "sys/main.h"
 #include "testchild.h"
 #include "testlog.h"
+#include "testtemp.h"
 #include "workerpool.h"
 
 #include <gtest/gtest.h>
@@ -62,9 +63,7 @@ struct gr_answer {
 gr_answer gr_reference(const std::vector<ring> &rings, const std::vector<ring> &lines, const float *grid,
                        const std::vector<int> &mask)
 {
-    char in[] = "/tmp/kerfmill-grq-XXXXXX", out[] = "/tmp/kerfmill-gra-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
+    const std::string in = testtemp_file("grq"), out = testtemp_file("gra");
     auto list = [](std::ostream &o, const std::vector<ring> &rs) {
         o << "[";
         for (size_t i = 0; i < rs.size(); i++) {
@@ -102,8 +101,8 @@ gr_answer gr_reference(const std::vector<ring> &rings, const std::vector<ring> &
         for (float &v : a.edt)
             f >> v;
     }
-    remove(in);
-    remove(out);
+    remove(in.c_str());
+    remove(out.c_str());
     return a;
 }
 
@@ -186,7 +185,9 @@ float gr_pixel(const image *img, double x, double y, const std::array<float, 6> 
 
 } // namespace
 
-// The Part's situations, each a layer, a command and what the request holds.
+// Rings and their walls, exteriors, a chamfer too narrow for its height, a
+// lifted origin, open curves and a selection: each a layer, a command and
+// what the request holds.
 TEST_F(GenRaster, EdgeCases)
 {
     struct Case {

@@ -12,6 +12,7 @@
 #include "project/project.h"
 #include "testchild.h"
 #include "testlog.h"
+#include "testtemp.h"
 
 #include <gtest/gtest.h>
 
@@ -37,8 +38,8 @@ struct me_folder {
     std::string path;
     me_folder()
     {
-        char name[] = "/tmp/kerfmill-mesh-XXXXXX";
-        path = mkdtemp(name) ? name : "/tmp";
+        path = testtemp_folder("mesh");
+        EXPECT_FALSE(path.empty());
     }
     ~me_folder() { std::filesystem::remove_all(path); }
     std::string at(const char *name) const { return path + "/" + name; }

@@ -15,6 +15,7 @@
 #include "sys/log.h"
 #include "testchild.h"
 #include "testlog.h"
+#include "testtemp.h"
 #include "view/canvasinstall.h"
 #include "workerpool.h"
 
@@ -98,9 +99,7 @@ struct tp_request {
 // it fails (the caller names the packages).
 std::vector<tp_answer> tp_reference(const std::vector<tp_request> &requests)
 {
-    char in[] = "/tmp/kerfmill-trq-XXXXXX", out[] = "/tmp/kerfmill-tra-XXXXXX";
-    close(mkstemp(in));
-    close(mkstemp(out));
+    const std::string in = testtemp_file("trq"), out = testtemp_file("tra");
     {
         std::ofstream f(in);
         f.precision(9);
@@ -128,8 +127,8 @@ std::vector<tp_answer> tp_reference(const std::vector<tp_request> &requests)
         for (tp_answer &x : a)
             f >> x.hausdorff >> x.ours >> x.reference;
     }
-    remove(in);
-    remove(out);
+    remove(in.c_str());
+    remove(out.c_str());
     return a;
 }
 

@@ -18,6 +18,7 @@
 #include "sys/mem.h"
 #include "sys/thread.h"
 #include "testchild.h"
+#include "testtemp.h"
 
 #include <gtest/gtest.h>
 
@@ -194,22 +195,20 @@ inline fontfixture_box fontfixture_inkbox(const uint8_t *rgb, int width, int hei
 inline fontfixture_box fontfixture_magickbox(const char *font, int pixels, const char *text)
 {
     fontfixture_box b;
-    char out[] = "/tmp/kerfmill-magickbox-XXXXXX";
-    int fd = mkstemp(out);
-    if (fd < 0)
+    const std::string out = testtemp_file("magickbox");
+    if (out.empty())
         return b;
-    close(fd);
     if (testchild_run({"convert", "-font", font, "-pointsize", std::to_string(pixels), "-density", "72",
                        std::string("label:") + text, "-format", "%@", "info:"},
                       60, out) == 0) {
         int w = 0, h = 0, x = 0, y = 0;
-        FILE *f = fopen(out, "r");
+        FILE *f = fopen(out.c_str(), "r");
         if (f && fscanf(f, "%dx%d+%d+%d", &w, &h, &x, &y) == 4)
             b = {x, y, x + w, y + h};
         if (f)
             fclose(f);
     }
-    remove(out);
+    remove(out.c_str());
     return b;
 }
 

@@ -5,6 +5,7 @@
 #include "sys/main.h"
 
 #include "testlog.h"
+#include "testtemp.h"
 
 #include <gtest/gtest.h>
 
@@ -44,8 +45,8 @@ protected:
 
     void SetUp() override
     {
-        char name[] = "/tmp/kerfmill-cfg-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
+        const std::string name = testtemp_folder("cfg");
+        ASSERT_FALSE(name.empty());
         dir = name;
         memcpy(savedpath, sys_configpath, sizeof(savedpath));
         snprintf(sys_configpath, sizeof(sys_configpath), "%s", (dir / "config.dat").c_str());

@@ -16,7 +16,6 @@
 #include "sys/input.h"
 #include "sys/log.h"
 
-#include <cassert>
 #include <cmath>
 
 float gui_scrollposition = 0.0f;
@@ -188,17 +187,10 @@ static float values_knobangle(float shown, float min, float max)
     return t <= 0.0f ? 0.0f : (t < 1.0f ? 360.0f * t : 360.0f);
 }
 
-float gui_valueknob(int32_t id, const char *fmt, float value, float min, float max, float step)
+// The dial and the value of a knob in its box.
+static void values_knobdraw(const gui_rect &box, const widget_colours &c, const char *fmt, float shown, float angle)
 {
-    assert(step != 0.0f && "a knob needs a step");
-    gui_rect sector;
-    if (!widget_popsector(&sector))
-        return value;
-    gui_rect box = widget_box(sector), area = widget_area(box);
-    widget_colours c;
-    value = values_knobinput(id, box, value, min, max, step, &c);
-    float shown = max == min ? min : values_snap(value, min, step);
-    float angle = values_knobangle(shown, min, max);
+    gui_rect area = widget_area(box);
     gui_addbox(box, c.box[0], c.box[1], c.box[2], gui_panelalpha, 1);
     const int dialfont = font_firsticon + 4;
     float gy = area.y + truncf((area.h - (float)widget_cellheight(dialfont)) / 2.0f);
@@ -211,6 +203,34 @@ float gui_valueknob(int32_t id, const char *fmt, float value, float min, float m
     float tx = area.x + 4.0f + 2.0f * (float)gui_padding + box.h;
     float ty = area.y + fmaxf(0.0f, truncf((area.h - th) / 2.0f + 2.0f));
     gui_addtext((int)tx, (int)ty, gui_interfacefont, 0.0f, c.text[0], c.text[1], c.text[2], label, area);
+}
+
+// The knob whose step of 0 was last reported: the refusal is logged when a
+// knob starts being refused, not in every frame it is drawn.
+static int32_t values_nostepid = -1;
+
+float gui_valueknob(int32_t id, const char *fmt, float value, float min, float max, float step)
+{
+    gui_rect sector;
+    if (!widget_popsector(&sector))
+        return value;
+    gui_rect box = widget_box(sector);
+    // A step of 0 would make the knob's drag and wheel do nothing and its
+    // snap divide by 0: the knob only shows its value, as a label would.
+    if (step == 0.0f) {
+        if (values_nostepid != id)
+            sys_log("gui_valueknob: knob %d has a step of 0, shown without input", id);
+        values_nostepid = id;
+        values_knobdraw(box, {gui_widgetcolour, gui_textcolour}, fmt, value, values_knobangle(value, min, max));
+        return value;
+    }
+    if (values_nostepid == id)
+        values_nostepid = -1;
+    widget_colours c;
+    value = values_knobinput(id, box, value, min, max, step, &c);
+    float shown = max == min ? min : values_snap(value, min, step);
+    float angle = values_knobangle(shown, min, max);
+    values_knobdraw(box, c, fmt, shown, angle);
     const int wasactive = gui_activeid == id;
     gui_element(id, box, 0);
     if (wasactive && gui_activeid != id) {

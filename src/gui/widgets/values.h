@@ -11,8 +11,8 @@ extern double gui_knobspeed;      // base speed of every knob, 1 by default
 
 // The value snapped to the step (unsnapped with step 0); min when min = max.
 float gui_valueslider(int32_t id, const char *fmt, float value, float min, float max, float step);
-// step must not be 0 (a debug build stops on it; a release build skips the
-// snap).
+// The value snapped to the step. A step of 0 is refused (logged): the knob
+// shows the value as given and takes no input.
 float gui_valueknob(int32_t id, const char *fmt, float value, float min, float max, float step);
 // The new scroll position, 0..1, from gui_scrollposition, gui_scrollextent
 // and gui_scrolloffset; the extent is reset to 0.
