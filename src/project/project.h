@@ -220,8 +220,14 @@ void project_reset();
 // Waits until no save runs.
 void project_waitsave();
 // Loads a project file (projectfile.cpp); with asproject 0 (the automatic
-// backup) the file does not become the project's own. 1 on success; on
-// failure (logged) the open project is as it was.
+// backup) the file does not become the project's own. The file is staged
+// and readied whole first; then the load waits, at most projfile_waitlimit
+// seconds and with the frame mutex (which the caller holds) released, for
+// generators, step-image jobs, a composition, a save or a layer generator.
+// 1 on success; on failure (logged, with a status) the open project is as
+// it was: a damaged file, one that cannot be installed, or work still
+// running at the limit ("...busy: try again when the toolpath is
+// calculated" for a generator or a step-image job).
 int project_load(const char *path, int asproject);
 
 // Waits while a busy flag is set, in steps of at most 1.5 s, for at most

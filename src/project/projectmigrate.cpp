@@ -7,6 +7,7 @@
 
 #include "cam/cam.h"
 #include "cam/toolpath.h"
+#include "geom/path.h"
 #include "img/adjust.h"
 #include "img/chunk.h"
 #include "img/image.h"

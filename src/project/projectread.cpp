@@ -30,6 +30,26 @@
 #include <cstring>
 #include <memory>
 
+pf_staged::~pf_staged()
+{
+    for (project_layer &l : layers) {
+        if (l.type == layer_raster)
+            img_free(l.data.img);
+        else if (l.type == layer_paths)
+            path_free(l.data.pth);
+        else if (l.type == layer_model)
+            mdl_free(l.data.mesh);
+    }
+    for (pf_op &o : ops)
+        img_free(o.simulation);
+    for (pf_font &f : fonts) {
+        sys_free(f.record);
+        sys_free(f.block);
+    }
+    for (toolpath &tp : slots)
+        toolpath_release(tp);
+}
+
 bool pf_refuse(const char *what, int value)
 {
     sys_log("project_load: %s %d refused", what, value);

@@ -3,17 +3,14 @@
 // the version migrations share with the reader.
 #pragma once
 #include "cam/toolpath.h"
-#include "geom/model.h"
-#include "geom/path.h"
-#include "img/image.h"
 #include "project/project.h"
-#include "sys/mem.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+struct image;
 struct msg_stream;
 
 struct pf_tool {
@@ -83,25 +80,8 @@ struct pf_staged {
         memset(layers, 0, sizeof(layers));
         memset(ops, 0, sizeof(ops));
     }
-    ~pf_staged()
-    {
-        for (project_layer &l : layers) {
-            if (l.type == layer_raster)
-                img_free(l.data.img);
-            else if (l.type == layer_paths)
-                path_free(l.data.pth);
-            else if (l.type == layer_model)
-                mdl_free(l.data.mesh);
-        }
-        for (pf_op &o : ops)
-            img_free(o.simulation);
-        for (pf_font &f : fonts) {
-            sys_free(f.record);
-            sys_free(f.block);
-        }
-        for (toolpath &tp : slots)
-            toolpath_release(tp);
-    }
+    // Releases whatever was not handed to the project.
+    ~pf_staged();
 };
 
 // Logs "project_load: <what> <value> refused"; false.
