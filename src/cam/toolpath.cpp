@@ -24,28 +24,55 @@ int toolpath_valid(int slot, const char *fn)
     return 1;
 }
 
-int toolpath_newat(int slot)
+int toolpath_alloc(toolpath &tp, uint32_t verts)
 {
-    if (slot < 0 || slot >= toolpath_maxslots || toolpaths[slot].verts)
-        return -1;
-    toolpath &tp = toolpaths[slot];
     memset(&tp, 0, sizeof(tp));
-    tp.sz_verts = toolpath_startverts;
-    tp.verts = (float *)sys_malloc(toolpath_startverts * toolpath_vertbytes);
+    uint64_t room = verts < toolpath_startverts ? toolpath_startverts : (uint64_t)verts + 1;
+    if (room * toolpath_vertbytes > INT_MAX)
+        return 0;
+    tp.sz_verts = (uint32_t)room;
+    tp.verts = (float *)sys_malloc((int32_t)(room * toolpath_vertbytes));
     tp.pathlen = (double *)sys_calloc(toolpath_maxpaths, sizeof(double));
     tp.sorted = (toolpath_sorted *)sys_calloc(toolpath_maxpaths, sizeof(toolpath_sorted));
     tp.paths = (toolpath_path *)sys_calloc(toolpath_maxpaths, sizeof(toolpath_path));
     if (!tp.verts || !tp.pathlen || !tp.sorted || !tp.paths) {
-        sys_error("toolpath_new: failed to allocate verts buffer");
-        sys_free(tp.verts);
-        sys_free(tp.pathlen);
-        sys_free(tp.sorted);
-        sys_free(tp.paths);
-        memset(&tp, 0, sizeof(tp));
-        return -1;
+        toolpath_release(tp);
+        return 0;
     }
+    return 1;
+}
+
+void toolpath_release(toolpath &tp)
+{
+    sys_free(tp.verts);
+    sys_free(tp.moves);
+    sys_free(tp.parms);
+    sys_free(tp.pathlen);
+    sys_free(tp.sorted);
+    sys_free(tp.paths);
+    memset(&tp, 0, sizeof(tp));
+}
+
+int toolpath_adopt(int slot, toolpath &tp)
+{
+    if (slot < 0 || slot >= toolpath_maxslots || toolpaths[slot].verts || !tp.verts)
+        return -1;
+    toolpaths[slot] = tp;
+    memset(&tp, 0, sizeof(tp));
     toolpath_count++;
     return slot;
+}
+
+int toolpath_newat(int slot)
+{
+    if (slot < 0 || slot >= toolpath_maxslots || toolpaths[slot].verts)
+        return -1;
+    toolpath tp;
+    if (!toolpath_alloc(tp, 0)) {
+        sys_error("toolpath_new: failed to allocate verts buffer");
+        return -1;
+    }
+    return toolpath_adopt(slot, tp);
 }
 
 int toolpath_new()
@@ -60,14 +87,7 @@ void toolpath_free(int slot)
 {
     if (slot < 0 || slot >= toolpath_maxslots || !toolpaths[slot].verts)
         return;
-    toolpath &tp = toolpaths[slot];
-    sys_free(tp.verts);
-    sys_free(tp.moves);
-    sys_free(tp.parms);
-    sys_free(tp.pathlen);
-    sys_free(tp.sorted);
-    sys_free(tp.paths);
-    memset(&tp, 0, sizeof(tp));
+    toolpath_release(toolpaths[slot]);
     toolpath_count--;
 }
 

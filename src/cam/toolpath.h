@@ -69,6 +69,15 @@ int toolpath_new();
 int toolpath_newat(int slot);
 // Frees a slot's arrays and makes it free again; an invalid slot is ignored.
 void toolpath_free(int slot);
+// A record outside the table with its arrays and room for verts vertices
+// (a project load builds its slots before it frees the open project's);
+// 0 when memory is short, the record then empty.
+int toolpath_alloc(toolpath &tp, uint32_t verts);
+// Frees a record's arrays, in the table or not, and empties it.
+void toolpath_release(toolpath &tp);
+// Moves a record made by toolpath_alloc into a free slot, emptying tp; -1
+// when the slot is invalid or taken (tp then stays the caller's).
+int toolpath_adopt(int slot, toolpath &tp);
 
 // Appends a cut path of count x, y, z vertices; engage 0 none, 1 ramp,
 // 2 helix, 3 direct. A closed polyline starts at start and repeats that

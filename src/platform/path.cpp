@@ -3,10 +3,12 @@
 #include "platform/path.h"
 
 #include <SDL.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -58,6 +60,22 @@ int plat_programfolder(const char *argv0, char *out, int cap)
 FILE *plat_fopen(const char *path, const char *mode)
 {
     return fopen(path, mode);
+}
+
+int plat_syncfile(FILE *f)
+{
+    return fflush(f) == 0 && fsync(fileno(f)) == 0;
+}
+
+int plat_syncfolder(const char *path)
+{
+    std::string folder = fs::path(path).parent_path().string();
+    int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    int ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
 }
 
 int plat_chdir(const char *path)

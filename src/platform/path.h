@@ -19,6 +19,14 @@ int plat_programfolder(const char *argv0, char *out, int cap);
 // as it is). Null on failure, with errno set.
 FILE *plat_fopen(const char *path, const char *mode);
 
+// Flushes an open file's data to the disk (fsync): a rename that follows
+// then never replaces a good file by one whose blocks a power cut lost. 1 on
+// success.
+int plat_syncfile(FILE *f);
+// Makes the entries of path's folder durable (a rename into it). 1 on
+// success.
+int plat_syncfolder(const char *path);
+
 int plat_chdir(const char *path);            // 1 on success
 int plat_mkdir(const char *path);            // 1 when made or already there
 int plat_remove(const char *path);           // 1 when a file was removed

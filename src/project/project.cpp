@@ -50,6 +50,16 @@ float project_viewunitfactor = 1.0f;
 // The path of the running save: the job reads it, and a second save waits
 // for the first before it writes here.
 static char project_savepath[sizeof(project_record::path)];
+// The save's outcome, for the main thread to take (project_takesave): the
+// marks, the title and the file name change only after a good write.
+enum project_saveoutcome { project_saveidle, project_saverunning, project_savewritten, project_savefailed };
+static std::atomic<int32_t> project_saveoutcome{project_saveidle};
+// Set when the project is reset while a save runs or its outcome waits:
+// the outcome then names a project that is gone.
+static std::atomic<int32_t> project_saveforgotten{0};
+// project_changetime when the save was asked for: a change since then
+// keeps the project unsaved whatever the outcome.
+static float project_savestamp = 0.0f;
 
 const char *const project_unitnames[3] = {"None", "Inches", "Metric"};
 
@@ -211,6 +221,8 @@ void project_reset()
     numlayers = 0;
     memset(numlayertypes, 0, sizeof(numlayertypes));
     project_saved = 1;
+    if (project_saveoutcome.load(std::memory_order_acquire) != project_saveidle)
+        project_saveforgotten = 1;
     sys_status("initialized default project");
     project_hasfile = 0;
     project_changetime = 0.0f;
@@ -275,7 +287,6 @@ void job_saveproject(void *arg)
     double elapsed = 0.0;
     int32_t bytes = project_write(path, &elapsed);
     int backup = project_savingbackup;
-    project_savebusy = 0;
     double mb = bytes * 9.536743e-7;
     if (backup) {
         if (bytes < 1)
@@ -286,30 +297,65 @@ void job_saveproject(void *arg)
         sys_status("...saved project (%.2fmb, %.3fs)", mb, elapsed);
     } else {
         sys_error("Failed to save project file!");
+        // The work is on no disk, even if it was clean before (a save to a
+        // new name): New, Open and quit must ask. A change made meanwhile
+        // has set a newer stamp already.
+        float stamp = project_savestamp;
+        project_changetime.compare_exchange_strong(stamp, (float)sys_seconds());
     }
+    project_saveoutcome.store(bytes > 0 ? project_savewritten : project_savefailed, std::memory_order_release);
+    project_savebusy = 0;
+}
+
+void project_takesave()
+{
+    int32_t outcome = project_saveoutcome.load(std::memory_order_acquire);
+    if (outcome != project_savewritten && outcome != project_savefailed)
+        return;
+    project_saveoutcome.store(project_saveidle, std::memory_order_relaxed);
+    if (project_saveforgotten.exchange(0) || project_savingbackup)
+        return;
+    if (outcome == project_savefailed) {
+        project_saved = 0;
+        return;
+    }
+    const char *name = project_savepath;
+    for (const char *c = project_savepath; *c; c++)
+        if (*c == '/' || *c == '\\')
+            name = c + 1;
+    sys_settitle("%s - %s (%s)", SYS_TITLE, name, project_unitname(project.units));
+    snprintf(project_filename, sizeof(project_filename), "%.255s", name);
+    if (strcmp(project.path, project_savepath) != 0)
+        snprintf(project.path, sizeof(project.path), "%s", project_savepath);
+    cfg_settext(cfg_projectpath, project.path);
+    project_hasfile = 1;
+    float stamp = project_savestamp;
+    if (project_changetime.compare_exchange_strong(stamp, 0.0f))
+        project_saved = 1;
 }
 
 int project_save(const char *path, int backup)
 {
     // Two saves would share the busy flag, the path buffer and the file.
     project_waitsave();
-    snprintf(project_savepath, sizeof(project_savepath), "%s", path);
-    project_savebusy = 1;
-    if (backup) {
-        project_savingbackup = 1;
-    } else {
-        const char *name = project_savepath;
-        for (const char *c = project_savepath; *c; c++)
-            if (*c == '/' || *c == '\\')
-                name = c + 1;
-        sys_settitle("%s - %s (%s)", SYS_TITLE, name, project_unitname(project.units));
-        snprintf(project_filename, sizeof(project_filename), "%.255s", name);
-        project_hasfile = 1;
-        project_changetime = 0.0f;
-        project_savingbackup = 0;
+    if (project_savebusy) {
+        sys_log("project_save: the previous save is still running, nothing saved");
+        return 0;
     }
+    project_takesave();
+    if (strlen(path) >= sizeof(project_savepath)) {
+        sys_log("project_save: path of %d bytes too long", (int)strlen(path));
+        return 0;
+    }
+    snprintf(project_savepath, sizeof(project_savepath), "%s", path);
+    project_savingbackup = backup ? 1 : 0;
+    project_savestamp = project_changetime;
+    project_saveforgotten = 0;
+    project_saveoutcome = project_saverunning;
+    project_savebusy = 1;
     if (sys_threadjob("saveproject", job_saveproject, project_savepath) < 0) {
         sys_log("project_save: the save job could not be queued");
+        project_saveoutcome = project_saveidle;
         project_savebusy = 0;
         return 0;
     }
@@ -356,9 +402,7 @@ int proj_saveas()
         return 0;
     }
     sys_log("%s", chosen.c_str());
-    snprintf(project.path, sizeof(project.path), "%s", chosen.c_str());
-    cfg_settext(cfg_projectpath, project.path);
-    return project_save(project.path, 0);
+    return project_save(chosen.c_str(), 0);
 }
 
 int project_waitidle(double limit)

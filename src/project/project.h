@@ -186,15 +186,27 @@ const char *project_unitname(uint32_t units);
 // Units 1 inches or 2 metric: the grid step, the project's scale, and the
 // configuration's default lengths converted when PROJUNITS held the other.
 void project_setunits(uint32_t units);
-// Starts the save job (after any running save) with a copy of path; backup 1
-// for the automatic backup, else the title names the file. 0 when the job
-// could not be queued.
+// Starts the save job (after any running save, whose outcome it takes
+// first) with a copy of path; backup 1 for the automatic backup. Nothing of
+// the project changes until the job's outcome is taken. 0 when the previous
+// save still runs or the job could not be queued.
 int project_save(const char *path, int backup);
-// The body of the job "saveproject": writes and reports, and clears the
-// save-busy flag whatever the outcome.
+// The body of the job "saveproject": writes and reports, publishes the
+// outcome for project_takesave and clears the save-busy flag whatever the
+// outcome. A failed named save sets project_changetime to the current time
+// unless a change has set it since the save was asked for.
 void job_saveproject(void *path);
+// The frame calls this every frame (main thread): takes a finished save's
+// outcome. After a good named write, the title, project_filename,
+// project.path and the configured project path name the file,
+// project_hasfile is set, and the project is marked clean unless it
+// changed while the save ran. After a failed one project_saved is cleared
+// and the previous name and marks stay. A backup's outcome, or one of a
+// project reset since, changes nothing.
+void project_takesave();
 // "Save Project": asks for a path (".kfm" added unless it ends so, in any
-// case) and saves there. 0 when cancelled or not started.
+// case) and saves there; the path becomes the project's once written. 0
+// when cancelled or not started.
 int proj_saveas();
 // 1 when path ends in ".kfm" in any case.
 int project_haskfm(const char *path);
@@ -208,8 +220,14 @@ void project_reset();
 // Waits until no save runs.
 void project_waitsave();
 // Loads a project file (projectfile.cpp); with asproject 0 (the automatic
-// backup) the file does not become the project's own. 1 on success; on
-// failure (logged) the open project is as it was.
+// backup) the file does not become the project's own. The file is staged
+// and readied whole first; then the load waits, at most projfile_waitlimit
+// seconds and with the frame mutex (which the caller holds) released, for
+// generators, step-image jobs, a composition, a save or a layer generator.
+// 1 on success; on failure (logged, with a status) the open project is as
+// it was: a damaged file, one that cannot be installed, or work still
+// running at the limit ("...busy: try again when the toolpath is
+// calculated" for a generator or a step-image job).
 int project_load(const char *path, int asproject);
 
 // Waits while a busy flag is set, in steps of at most 1.5 s, for at most

@@ -174,7 +174,10 @@ int32_t file_writeall(const char *path, const void *bytes, int32_t size)
         return 0;
     }
     float kb = (float)size * (1.0f / 1024.0f);
+    // The bytes reach the disk before the rename: otherwise a power cut can
+    // leave the new name on an empty or partial file where a good one was.
     bool ok = fwrite(bytes, 1, (size_t)size, f) == (size_t)size;
+    ok = ok && plat_syncfile(f);
     ok = fclose(f) == 0 && ok;
     ok = ok && rename(temp, path) == 0;
     if (!ok) {
@@ -182,6 +185,10 @@ int32_t file_writeall(const char *path, const void *bytes, int32_t size)
         sys_log("...failed writing %.2fkb (%s)", kb, path);
         return 0;
     }
+    // The rename itself is an entry of the folder; without this the old
+    // file can come back after a cut.
+    if (!plat_syncfolder(path))
+        sys_log("file_writeall: the folder of \"%s\" could not be synced", path);
     sys_log("...wrote %.2fkb (%s)", kb, path);
     return size;
 }

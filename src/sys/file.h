@@ -16,8 +16,9 @@ FILE *sys_fopen(const char *path, const char *mode);
 // anything is allocated: each caller knows how large its files can sensibly
 // be. Null on failure (*size untouched).
 void *file_load(const char *path, int32_t *size, int32_t extra, int32_t maxsize);
-// Writes size bytes to "<path>.tmp" and renames that over path, so that a
-// failed write never leaves a partial or truncated file; returns size, or 0
+// Writes size bytes to "<path>.tmp", flushes them to the disk and renames
+// that over path (then syncs the folder), so that neither a failed write nor
+// a power cut leaves a partial or truncated file; returns size, or 0
 // (logged, the temporary file removed).
 int32_t file_writeall(const char *path, const void *bytes, int32_t size);
 int file_open(const char *path, const char *mode);

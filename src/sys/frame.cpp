@@ -376,6 +376,7 @@ void sys_frame()
     view_frame();
     gui_refresh();
     frame_toolpathstatus();
+    project_takesave();
     frame_shownotice();
     frame_updatestatus();
     view_cameracontrol();

@@ -119,11 +119,13 @@ protected:
         std::filesystem::remove_all(dir);
     }
     std::string file(const char *name) const { return dir + "/" + name; }
+    // Waits for the save job, then takes its outcome as the frame would.
     static void waitsave()
     {
         for (int i = 0; i < 1000 && project_savebusy; i++)
             SDL_Delay(10);
         ASSERT_EQ(project_savebusy.load(), 0);
+        project_takesave();
     }
 };
 Lifecycle *Lifecycle::current = nullptr;
@@ -239,10 +241,110 @@ TEST_F(Lifecycle, SaveJobsReportTheirOutcome)
         EXPECT_TRUE(log.contains(c.expect)) << c.what << "\n" << log.text();
         EXPECT_EQ(std::filesystem::exists(path), c.writable) << c.what;
         EXPECT_EQ(project_savingbackup.load(), c.backup ? 1 : 0) << c.what;
-        if (!c.backup) // the title names the file even when the save fails
-            EXPECT_EQ(std::string(sys_title), std::string(SYS_TITLE) + " - s.kfm (Inches)") << c.what;
+        if (!c.backup) // the title names the file only once it is written
+            EXPECT_EQ(std::string(sys_title) == std::string(SYS_TITLE) + " - s.kfm (Inches)", c.writable) << c.what;
+        std::filesystem::remove(path);
+        sys_settitle("%s", SYS_TITLE);
+    }
+}
+
+namespace {
+
+// Holds both workers, so that a save queued behind them waits while the
+// test changes the project, as a user can while a save runs.
+struct lc_workerhold {
+    std::atomic<int> started{0};
+    std::atomic<bool> release{false};
+    static void job(void *arg)
+    {
+        auto *h = (lc_workerhold *)arg;
+        h->started++;
+        for (int i = 0; i < 1000 && !h->release; i++)
+            SDL_Delay(10);
+    }
+    void hold()
+    {
+        for (int i = 0; i < 2; i++)
+            sys_threadjob("hold", job, this);
+        for (int i = 0; i < 1000 && started < 2; i++)
+            SDL_Delay(1);
+        ASSERT_EQ(started.load(), 2);
+    }
+};
+
+} // namespace
+
+// The marks change only from the written file: a failed save keeps the
+// previous name and title and leaves the project unsaved, so New, Open and
+// quit still ask; a change made while the save ran keeps its stamp.
+TEST_F(Lifecycle, SaveOutcomeSetsTheMarksOnlyAfterAGoodWrite)
+{
+    struct Case {
+        const char *what;
+        const char *folder; // "ok", "readonly" or "missing"
+        float before;       // project_changetime when the save is asked for
+        bool change;        // a change while the save runs
+        bool written;
+    };
+    const Case cases[] = {
+        {"good write of changes", "ok", 0.5f, false, true},
+        {"good write, changed meanwhile", "ok", 0.5f, true, true},
+        {"read-only folder, clean project", "readonly", 0.0f, false, false},
+        {"read-only folder, changes", "readonly", 0.5f, false, false},
+        {"missing folder, clean project", "missing", 0.0f, false, false},
+        {"missing folder, changed meanwhile", "missing", 0.5f, true, false},
+    };
+    // Root writes into any folder whatever its mode; nobody creates files in procfs.
+    std::filesystem::create_directories(file("ro"));
+    std::filesystem::permissions(file("ro"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    const std::string readonly = geteuid() == 0 ? "/proc" : file("ro");
+    const std::string previous = file("previous.kfm");
+    const float meanwhile = 12345.0f;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        testlog_capture log;
+        std::string folder = !strcmp(c.folder, "ok") ? dir : !strcmp(c.folder, "readonly") ? readonly : file("missing");
+        std::string path = folder + "/plan.kfm";
+        snprintf(project.path, sizeof(project.path), "%s", previous.c_str());
+        snprintf(project_filename, sizeof(project_filename), "previous.kfm");
+        sys_settitle("%s - previous.kfm (Inches)", SYS_TITLE);
+        project_hasfile = 1;
+        project_changetime = c.before;
+        project_saved = c.before == 0.0f ? 1 : 0;
+        lc_workerhold h;
+        h.hold();
+        ASSERT_EQ(project_save(path.c_str(), 0), 1);
+        if (c.change) {
+            project_changetime = meanwhile;
+            project_saved = 0;
+        }
+        h.release = true;
+        for (int i = 0; i < 1000 && project_savebusy; i++)
+            SDL_Delay(10);
+        ASSERT_EQ(project_savebusy.load(), 0);
+        // Until the frame takes the outcome, nothing names the new file.
+        EXPECT_STREQ(project.path, previous.c_str());
+        EXPECT_EQ(std::string(sys_title), std::string(SYS_TITLE) + " - previous.kfm (Inches)");
+        project_takesave();
+        EXPECT_EQ(std::filesystem::exists(path), c.written) << log.text();
+        std::string named = c.written ? path : previous;
+        EXPECT_STREQ(project.path, named.c_str());
+        EXPECT_STREQ(project_filename, c.written ? "plan.kfm" : "previous.kfm");
+        EXPECT_EQ(std::string(sys_title),
+                  std::string(SYS_TITLE) + (c.written ? " - plan.kfm (Inches)" : " - previous.kfm (Inches)"));
+        EXPECT_EQ(project_hasfile, 1u);
+        if (c.change)
+            EXPECT_EQ(project_changetime.load(), meanwhile);
+        else if (c.written)
+            EXPECT_EQ(project_changetime.load(), 0.0f);
+        else
+            EXPECT_TRUE(project_changetime != 0.0f && project_changetime != c.before) << project_changetime;
+        // The quit asks while project_saved is 0; New and Open while the stamp is set.
+        EXPECT_EQ(project_saved, c.written && !c.change ? 1u : 0u);
+        EXPECT_EQ(log.contains("[ ERROR ] Failed to save project file!"), !c.written) << log.text();
         std::filesystem::remove(path);
     }
+    std::filesystem::permissions(file("ro"), std::filesystem::perms::owner_all);
 }
 
 TEST_F(Lifecycle, BackupLeavesTheTitleAndTheNamedStateAlone)

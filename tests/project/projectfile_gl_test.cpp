@@ -19,10 +19,12 @@
 #include "sys/config.h"
 #include "sys/fse.h"
 #include "sys/frame.h"
+#include "sys/log.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <chrono>
@@ -645,6 +647,15 @@ TEST_F(ProjectFile, DamagedFilesAreRefusedAndChangeNothing)
         {"toolpath count 11", pft_withbody(file0, put(body, toolpaths + 12, 11)), "toolpath count 11 refused"},
         {"toolpath slot 10", pft_withbody(file0, put(body, toolpaths + 16, 10)), "toolpath slot 10 refused"},
         {"vertex count past the body", pft_withbody(file0, put(body, sim0 - 4 - 72, 0x1000000)), "refused"},
+        // Toolpath 0: sorted count at +20 (2 entries), path count at +34 (2 paths of 9 bytes), 6 vertices.
+        {"sorted count past the body", pft_withbody(file0, put(body, toolpaths + 20, 0x100000)),
+         "sorted count 1048576 refused"},
+        {"sorted entry past the cut paths", pft_withbody(file0, put(body, toolpaths + 24, 5)),
+         "sorted entry past the cut paths of toolpath 0"},
+        {"path count past the body", pft_withbody(file0, put(body, toolpaths + 34, 0x100000)),
+         "path count 1048576 refused"},
+        {"cut path past the vertices", pft_withbody(file0, put(body, toolpaths + 38 + 4, 7)),
+         "cut path past the vertices of toolpath 0"},
         {"unterminated text", pft_withbody(file0, cut(body, textcount + 22)), "refused"},
         {"raw size word above the bytes", put(pft_withbody(file0, body, true), projfile_headerbytes,
                                               0x80000000u | (uint32_t)(body.size() + 1)),
@@ -663,13 +674,122 @@ TEST_F(ProjectFile, DamagedFilesAreRefusedAndChangeNothing)
         cases.push_back({"coded byte " + std::to_string(i) + " flipped", flip(file0, i), "project_load: "});
 
     const pft_snapshot before = pft_snapshot::take();
-    std::string bad = file("bad.kfm");
+    std::string bad = file("bad.kfm"), after = file("after.kfm");
     for (const Case &c : cases) {
         pft_writefile(bad, c.file);
         testlog_capture caught;
         EXPECT_EQ(project_load(bad.c_str(), 1), 0) << c.name;
         EXPECT_GE(caught.count(c.message), 1) << c.name;
         EXPECT_TRUE(pft_snapshot::take() == before) << c.name;
+        // Written again, the open project gives the very bytes it gave before.
+        ASSERT_GT(project_write(after.c_str(), nullptr), 0) << c.name;
+        EXPECT_TRUE(pft_readfile(after) == file0) << c.name;
+        EXPECT_STREQ(sys_statustext, "...failed to load project") << c.name;
+    }
+}
+
+// A good file that the program cannot take in, found out only while
+// installing it: here every font record is taken, so its data font has
+// none. The open project stays as it was, byte for byte.
+TEST_F(ProjectFile, AFileThatCannotBeInstalledChangesNothing)
+{
+    build();
+    std::string good = file("good.kfm"), after = file("after.kfm");
+    ASSERT_GT(project_write(good.c_str(), nullptr), 0);
+    const bytes file0 = pft_readfile(good);
+    const int32_t count = sys_fontcount, systemcount = font_systemcount;
+    sys_fontcount = font_systemcount = sys_maxfontfiles;
+    testlog_capture caught;
+    EXPECT_EQ(project_load(good.c_str(), 1), 0);
+    sys_fontcount = count;
+    font_systemcount = systemcount;
+    EXPECT_GE(caught.count("data fonts beyond the font table, count 1 refused"), 1) << caught.text();
+    ASSERT_GT(project_write(after.c_str(), nullptr), 0);
+    EXPECT_TRUE(pft_readfile(after) == file0);
+    EXPECT_EQ(numlayers, 4);
+}
+
+// A load frees the toolpath slots and images that generators and step-image
+// jobs fill: it waits for them, bounded, and refuses when they still run.
+TEST_F(ProjectFile, LoadWaitsForRunningWorkAndRefusesAtTheLimit)
+{
+    build();
+    std::string good = file("good.kfm"), after = file("after.kfm");
+    ASSERT_GT(project_write(good.c_str(), nullptr), 0);
+    const bytes file0 = pft_readfile(good);
+    project_reset(); // an empty project is open
+    std::string empty = file("empty.kfm");
+    ASSERT_GT(project_write(empty.c_str(), nullptr), 0);
+    const bytes emptybytes = pft_readfile(empty);
+    struct Case {
+        const char *what;
+        std::function<void(int)> set; // 1 sets the flag, 0 clears it
+        int clearafterms;             // -1: still running at the limit
+        const char *status;
+    };
+    const Case cases[] = {
+        {"generator", [](int v) { cam_ops[5].generating = (uint32_t)v; }, -1,
+         "...busy: try again when the toolpath is calculated"},
+        {"step-image job", [](int v) { project.ops[2].simbusy = v; }, -1,
+         "...busy: try again when the toolpath is calculated"},
+        {"save", [](int v) { project_savebusy = v; }, -1, "...failed to load project"},
+        {"generator that ends", [](int v) { cam_ops[5].generating = (uint32_t)v; }, 100, "...loaded 'good.kfm'"},
+    };
+    const double limit = projfile_waitlimit;
+    projfile_waitlimit = 0.5;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        testlog_capture caught;
+        c.set(1);
+        std::atomic<bool> cleared{false};
+        std::thread clearer;
+        if (c.clearafterms >= 0)
+            clearer = std::thread([&] {
+                SDL_Delay((Uint32)c.clearafterms);
+                cleared = true;
+                c.set(0);
+            });
+        auto start = std::chrono::steady_clock::now();
+        int loaded = project_load(good.c_str(), 1);
+        auto took = std::chrono::steady_clock::now() - start;
+        if (clearer.joinable())
+            clearer.join();
+        c.set(0);
+        EXPECT_EQ(loaded, c.clearafterms >= 0 ? 1 : 0);
+        EXPECT_EQ(std::string(sys_statustext).rfind(c.status, 0), 0u) << sys_statustext;
+        EXPECT_LT(took, std::chrono::seconds(5));
+        ASSERT_GT(project_write(after.c_str(), nullptr), 0);
+        if (loaded) {
+            EXPECT_TRUE(cleared) << "loaded while the generator ran";
+            EXPECT_TRUE(pft_readfile(after) == file0);
+        } else {
+            EXPECT_TRUE(pft_readfile(after) == emptybytes);
+            EXPECT_GE(caught.count("project_load: gave up waiting after"), 1) << caught.text();
+        }
+    }
+    projfile_waitlimit = limit;
+}
+
+// A slot whose vertex block is larger than the file's 32-bit size word can
+// say: refused before anything is written, the previous file left whole.
+// The counts are set by hand: the writer refuses before it reads a vertex.
+TEST_F(ProjectFile, ToolpathTooLargeForTheFileRefusesTheSave)
+{
+    build();
+    std::string path = file("plan.kfm");
+    ASSERT_GT(project_write(path.c_str(), nullptr), 0);
+    const bytes file0 = pft_readfile(path);
+    const uint32_t kept = toolpaths[1].num_verts;
+    // The first vertex count past 2^31 - 1 bytes, and one whose 12 bytes a
+    // vertex wrap to 8 in 32 bits (a short block under the full count).
+    for (uint32_t verts : {178956971u, 357913942u}) {
+        testlog_capture caught;
+        toolpaths[1].num_verts = verts;
+        EXPECT_EQ(project_write(path.c_str(), nullptr), 0) << verts;
+        toolpaths[1].num_verts = kept;
+        EXPECT_GE(caught.count("project_write: toolpath 1 is too large for a project file"), 1) << caught.text();
+        EXPECT_TRUE(pft_readfile(path) == file0) << verts;
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
     }
 }
 

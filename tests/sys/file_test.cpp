@@ -1,4 +1,5 @@
-// Loading whole files, the stream table and safe file names.
+// Loading whole files, writing them durably, the stream table and safe file
+// names.
 #include "sys/file.h"
 
 #include "sys/mem.h"
@@ -6,10 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -151,6 +157,70 @@ TEST_F(Files, OpenAndCloseFailuresPrint)
     }
     if (own)
         file_tablefree();
+}
+
+// The system calls that make a write durable, recorded in order while a
+// test asks: these definitions stand in for the C library's in this test
+// program and pass every call on to it.
+static std::vector<std::string> *ft_calls = nullptr;
+static bool ft_failsync = false;
+
+extern "C" int fsync(int fd)
+{
+    static auto real = (int (*)(int))dlsym(RTLD_NEXT, "fsync");
+    if (ft_calls) {
+        struct stat st;
+        bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+        ft_calls->push_back(folder ? "fsync folder" : "fsync file");
+        if (ft_failsync && !folder) {
+            errno = EIO;
+            return -1;
+        }
+    }
+    return real(fd);
+}
+
+extern "C" int rename(const char *from, const char *to) noexcept
+{
+    static auto real = (int (*)(const char *, const char *))dlsym(RTLD_NEXT, "rename");
+    if (ft_calls)
+        ft_calls->push_back("rename");
+    return real(from, to);
+}
+
+// The bytes reach the disk before the new name replaces the old file, and
+// the folder's entry after: a power cut then finds the old file or the new
+// one, never an empty one. A flush that fails keeps the old file.
+TEST_F(Files, WriteAllSyncsBeforeTheRename)
+{
+    struct Case {
+        const char *what;
+        bool failsync;
+        int32_t result;
+        const char *content;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {"good write", false, 5, "fresh", {"fsync file", "rename", "fsync folder"}},
+        {"flush fails", true, 0, "old", {"fsync file"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string path = write("plan.kfm", "old");
+        std::vector<std::string> calls;
+        testlog_capture log;
+        ft_failsync = c.failsync;
+        ft_calls = &calls;
+        int32_t r = file_writeall(path.c_str(), "fresh", 5);
+        ft_calls = nullptr;
+        ft_failsync = false;
+        EXPECT_EQ(r, c.result);
+        EXPECT_EQ(calls, c.calls);
+        std::ifstream f(path, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), {}), c.content);
+        EXPECT_FALSE(fs::exists(path + ".tmp"));
+        EXPECT_EQ(log.contains("...failed writing"), c.result == 0) << log.text();
+    }
 }
 
 TEST(SanitizeName, ReplacesForbiddenCharacters)
