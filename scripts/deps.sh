@@ -17,6 +17,10 @@ packages=(
   fonts-font-awesome fontconfig
   # platform helpers used at run time: file and colour dialogs, shell opening
   zenity xdg-utils
+  # the X server's core fonts: SDL draws its message boxes with them, and an
+  # X server without them (Xvfb, minimal desktops) shows none, not even the
+  # terms of use at the first start
+  xfonts-base
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth libjpeg62-turbo-dev imagemagick xdotool
   # the FSE coder is checked against the static libzstd's FSE functions

@@ -19,11 +19,11 @@
 
 extern char **environ;
 
-// Starts args[0] with stdin from /dev/null and, when outfd >= 0, stdout into
-// outfd. SDL's threads block signals and libraries may ignore SIGPIPE; both
+// Starts args[0] with stdin from /dev/null and, when outfd >= 0, stdout (and
+// with witherrors stderr too) into outfd. SDL's threads block signals and libraries may ignore SIGPIPE; both
 // would carry over into the child, so it starts with a clean mask and the
 // default handlers. Returns 0 or the errno of the failure.
-static int shell_spawn(const std::vector<std::string> &args, int outfd, pid_t *pid)
+static int shell_spawn(const std::vector<std::string> &args, int outfd, pid_t *pid, int witherrors = 0)
 {
     std::vector<char *> argv;
     for (const std::string &a : args)
@@ -35,6 +35,8 @@ static int shell_spawn(const std::vector<std::string> &args, int outfd, pid_t *p
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (outfd >= 0)
         posix_spawn_file_actions_adddup2(&actions, outfd, 1);
+    if (outfd >= 0 && witherrors)
+        posix_spawn_file_actions_adddup2(&actions, outfd, 2);
 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -77,7 +79,7 @@ static int shell_exitstatus(const char *name, int status)
     return -1;
 }
 
-int plat_runcapture(const std::vector<std::string> &args, std::string *out)
+int plat_runcapture(const std::vector<std::string> &args, std::string *out, int witherrors)
 {
     out->clear();
     if (args.empty())
@@ -89,7 +91,7 @@ int plat_runcapture(const std::vector<std::string> &args, std::string *out)
         return -1;
     }
     pid_t pid;
-    int err = shell_spawn(args, fds[1], &pid);
+    int err = shell_spawn(args, fds[1], &pid, witherrors);
     close(fds[1]);
     if (err) {
         close(fds[0]);

@@ -10,8 +10,10 @@ constexpr int plat_outputmax = 65536; // bytes of a child's output kept
 
 // Runs args[0] with stdin from /dev/null and its stdout read into out (at most
 // plat_outputmax bytes kept), and waits for it to end. Returns its exit
-// status, or -1 when it could not be started or was killed (logged).
-int plat_runcapture(const std::vector<std::string> &args, std::string *out);
+// status, or -1 when it could not be started or was killed (logged). With
+// witherrors its stderr joins stdout in out, for a child whose answer is its
+// exit status and whose failures are told only on stderr.
+int plat_runcapture(const std::vector<std::string> &args, std::string *out, int witherrors = 0);
 
 // The xdg-open argument vector that opens target.
 std::vector<std::string> plat_shellargs(const char *target);

@@ -2,6 +2,7 @@
 // translation as data, colour parsing, and the child-process paths run
 // against small stand-in programs put first on PATH.
 #include "platform/dialogs.h"
+#include "platform/msgbox.h"
 #include "platform/seam.h"
 #include "platform/shell.h"
 #include "testlog.h"
@@ -179,8 +180,9 @@ TEST(DialogSeam, ColorAnswersInTurn)
 
 // Stand-ins for zenity and xdg-open in a scratch folder that is the whole
 // PATH: each writes its arguments one per line, prints KERFMILL_FAKE_OUT
-// and exits with KERFMILL_FAKE_STATUS, or for the status "slow" writes its
-// process id beside the arguments and sleeps a minute. The seams are off.
+// (and KERFMILL_FAKE_ERR on stderr) and exits with KERFMILL_FAKE_STATUS, or
+// for the status "slow" writes its process id beside the arguments and
+// sleeps a minute. The seams are off.
 class FakeTools : public testing::Test {
 protected:
     testfolder dir{"tools"};
@@ -193,6 +195,7 @@ protected:
         const char *script = "#!/bin/sh\n"
                              "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$KERFMILL_FAKE_ARGS\"\n"
                              "printf '%s' \"$KERFMILL_FAKE_OUT\"\n"
+                             "printf '%s' \"$KERFMILL_FAKE_ERR\" >&2\n"
                              "[ \"$KERFMILL_FAKE_STATUS\" = slow ] && echo $$ > \"$KERFMILL_FAKE_ARGS.pid\" &&\n"
                              "  exec /bin/sleep 60 >/dev/null 2>&1\n"
                              "exit \"$KERFMILL_FAKE_STATUS\"\n";
@@ -264,6 +267,59 @@ TEST_F(FakeTools, MissingZenityCountsAsCancel)
     EXPECT_EQ(plat_choosecolor(rgb), 0);
     EXPECT_EQ(rgb[0] + rgb[1] + rgb[2], 6);
     EXPECT_EQ(cap.count("plat_runcapture: cannot run zenity: No such file or directory"), 2);
+}
+
+// A message box's answer is zenity's exit status; status 1 is also GTK
+// failing to reach the display, which only its stderr tells apart.
+TEST_F(FakeTools, MessageBoxThroughZenity)
+{
+    struct Case {
+        const char *err, *status;
+        int shown, answer;
+        const char *why;
+    };
+    const Case cases[] = {
+        {"", "0", 1, 1, ""},
+        {"", "1", 1, 0, ""},
+        // GTK's chatter about a box it did show changes nothing.
+        {"Gtk-Message: GtkDialog mapped without a transient parent", "1", 1, 0, ""},
+        {"(zenity:42): Gtk-WARNING **: cannot open display: :9", "1", 0, -1, "zenity cannot open the display"},
+        {"", "5", 0, -1, "zenity failed with status 5"},
+    };
+    for (const Case &c : cases) {
+        answer("", c.status);
+        env.set("KERFMILL_FAKE_ERR", c.err);
+        int got = -1;
+        std::string why;
+        EXPECT_EQ(plat_zenitybox("Beta", "Agree?", 2, 4, 0, &got, &why), c.shown) << c.err << c.status;
+        EXPECT_EQ(got, c.answer) << c.err << c.status;
+        EXPECT_EQ(why, c.why) << c.err << c.status;
+    }
+    EXPECT_EQ(received(), (strings{"--question", "--ok-label=Yes", "--cancel-label=No", "--icon-name=dialog-warning",
+                                   "--title=Beta", "--text=Agree?", "--no-wrap", "--no-markup"}));
+}
+
+// With no display for SDL and no zenity, the refusal stands and the reason
+// is in the log and on stderr, with the question itself.
+TEST_F(FakeTools, MessageBoxNobodyCanShow)
+{
+    fs::remove(dir.path / "zenity");
+    env.set("DISPLAY", nullptr);
+    env.set("WAYLAND_DISPLAY", nullptr);
+    env.set("KERFMILL_MSGBOX_ANSWERS", nullptr);
+    int got = -1;
+    std::string why;
+    EXPECT_EQ(plat_zenitybox("Beta", "Agree?", 2, 4, 0, &got, &why), 0);
+    EXPECT_EQ(why, "zenity could not be run");
+    testlog_capture cap;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(plat_messagebox("Beta Version Disclaimer", "Do you agree to these terms?", 2, 4, 0), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(cap.contains("plat_messagebox: no box could be shown for \"Beta Version Disclaimer\" (SDL: "))
+        << cap.text();
+    EXPECT_TRUE(cap.contains("zenity could not be run), taken as refused")) << cap.text();
+    EXPECT_NE(err.find("no message box could be shown for \"Beta Version Disclaimer\""), std::string::npos) << err;
+    EXPECT_NE(err.find("Do you agree to these terms?"), std::string::npos) << err;
 }
 
 TEST_F(FakeTools, ColorPickerReadsZenityAnswer)

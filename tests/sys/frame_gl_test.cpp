@@ -29,9 +29,6 @@
 #include "view/view.h"
 
 #include <SDL.h>
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <dlfcn.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
@@ -793,28 +790,6 @@ TEST_F(Startup, LoopNeverRunsFasterThanTheConfiguredRate)
     }
 }
 
-// The X library, looked up at run time: only this test talks to the X
-// server itself, to press the window's close button as a window manager does.
-struct x11_api {
-    void *lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-    template <typename F> F get(const char *name) { return lib ? (F)dlsym(lib, name) : nullptr; }
-    decltype(&XOpenDisplay) opendisplay = get<decltype(&XOpenDisplay)>("XOpenDisplay");
-    decltype(&XCloseDisplay) closedisplay = get<decltype(&XCloseDisplay)>("XCloseDisplay");
-    decltype(&XDefaultRootWindow) rootwindow = get<decltype(&XDefaultRootWindow)>("XDefaultRootWindow");
-    decltype(&XInternAtom) internatom = get<decltype(&XInternAtom)>("XInternAtom");
-    decltype(&XQueryTree) querytree = get<decltype(&XQueryTree)>("XQueryTree");
-    decltype(&XGetWindowProperty) getproperty = get<decltype(&XGetWindowProperty)>("XGetWindowProperty");
-    decltype(&XFree) free = get<decltype(&XFree)>("XFree");
-    decltype(&XSendEvent) sendevent = get<decltype(&XSendEvent)>("XSendEvent");
-    decltype(&XFlush) flush = get<decltype(&XFlush)>("XFlush");
-    ~x11_api()
-    {
-        if (lib)
-            dlclose(lib);
-    }
-    bool ready() const { return opendisplay && closedisplay && rootwindow && internatom && querytree && getproperty && free && sendevent && flush; }
-};
-
 static pid_t frame_parentof(pid_t pid)
 {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -827,43 +802,7 @@ static pid_t frame_parentof(pid_t pid)
 // process; true when one was found.
 static bool frame_closechildwindow(x11_api &x)
 {
-    Display *display = x.opendisplay(nullptr);
-    if (!display)
-        return false;
-    Atom pidatom = x.internatom(display, "_NET_WM_PID", False);
-    Atom protocols = x.internatom(display, "WM_PROTOCOLS", False);
-    Atom deletewindow = x.internatom(display, "WM_DELETE_WINDOW", False);
-    Window root, parent, *children = nullptr;
-    unsigned int count = 0;
-    bool sent = false;
-    if (x.querytree(display, x.rootwindow(display), &root, &parent, &children, &count)) {
-        for (unsigned int i = 0; i < count && !sent; i++) {
-            Atom type;
-            int format;
-            unsigned long items, after;
-            unsigned char *data = nullptr;
-            if (x.getproperty(display, children[i], pidatom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
-                              &after, &data) != Success || !data)
-                continue;
-            pid_t pid = items ? (pid_t) * (unsigned long *)data : -1;
-            x.free(data);
-            if (pid <= 0 || frame_parentof(pid) != getpid())
-                continue;
-            XEvent e = {};
-            e.xclient.type = ClientMessage;
-            e.xclient.window = children[i];
-            e.xclient.message_type = protocols;
-            e.xclient.format = 32;
-            e.xclient.data.l[0] = (long)deletewindow;
-            e.xclient.data.l[1] = CurrentTime;
-            sent = x.sendevent(display, children[i], False, NoEventMask, &e) != 0;
-        }
-        if (children)
-            x.free(children);
-    }
-    x.flush(display);
-    x.closedisplay(display);
-    return sent;
+    return xdisplay_closewindow(x, nullptr, [](pid_t pid) { return frame_parentof(pid) == getpid(); });
 }
 
 // The frame limit only ends a child the close request never reached: at the

@@ -17,6 +17,8 @@
 
 // Starts the kerfmill binary with HOME and XDG_DATA_HOME in a scratch folder
 // and returns at once: its process id, or -1 when it could not be started.
+// extraenv holds "NAME=value" settings, and bare "NAME"s the child must not
+// inherit (a seam the test process sets for itself, say).
 inline pid_t startup_spawn(const std::filesystem::path &home, const std::vector<std::string> &extraenv)
 {
     const char *bin = KERFMILL_BIN;
@@ -24,9 +26,10 @@ inline pid_t startup_spawn(const std::filesystem::path &home, const std::vector<
     std::vector<std::string> overrides = {"HOME=" + home.string(), "XDG_DATA_HOME=" + (home / "data").string(),
                                           std::string("LSAN_OPTIONS=suppressions=") + KERFMILL_LSAN_SUPP};
     overrides.insert(overrides.end(), extraenv.begin(), extraenv.end());
+    auto key = [](const std::string &v) { return v.substr(0, v.find('=')) + "="; };
     auto overridden = [&](const std::string &v) {
         for (const std::string &o : overrides)
-            if (v.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0)
+            if (v.starts_with(key(o)))
                 return true;
         return false;
     };
@@ -34,7 +37,9 @@ inline pid_t startup_spawn(const std::filesystem::path &home, const std::vector<
     for (char **e = environ; *e; e++)
         if (!overridden(*e))
             env.push_back(*e);
-    env.insert(env.end(), overrides.begin(), overrides.end());
+    for (const std::string &o : overrides)
+        if (o.find('=') != std::string::npos)
+            env.push_back(o);
     std::vector<char *> envp;
     for (auto &v : env)
         envp.push_back(v.data());
