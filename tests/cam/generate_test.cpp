@@ -138,7 +138,7 @@ TEST_F(GenFrame, EachRunStartsWithEntriesAboveTheStock)
 TEST_F(GenFrame, QueuedBeforeTheCanvasItWaitsThenRuns)
 {
     const float size[3] = {2, 2, 1}, frac[3] = {0, 0, 1};
-    img_setrefimage(nullptr, size, frac, 1.0f);
+    img_setrefimage(nullptr, size, frac, 1.0f, 0, 0.0);
     op.generating = 1;
     op.time = (float)sys_seconds();
     std::thread worker(gen_levels, (void *)&op);
@@ -159,7 +159,7 @@ TEST_F(GenFrame, QueuedBeforeTheCanvasItWaitsThenRuns)
 TEST_F(GenFrame, ARefusedCanvasEndsTheWaitSilently)
 {
     const float size[3] = {2, 2, 1}, frac[3] = {0, 0, 1};
-    img_setrefimage(nullptr, size, frac, 1.0f);
+    img_setrefimage(nullptr, size, frac, 1.0f, 0, 0.0);
     op.generating = 1;
     op.progress = 0.25f;
     std::thread worker(gen_levels, (void *)&op);
@@ -293,11 +293,11 @@ TEST(CamopTable, EveryTypeHasARowAndOnlyBuiltGeneratorsQueue)
         camop op{};
         op.type = type;
         testlog_capture log;
-        EXPECT_EQ(camop_queue(&op), -1) << type;
+        EXPECT_EQ(camop_queue(&op, 0), -1) << type;
         EXPECT_EQ(op.generating.load(), 0u);
         EXPECT_TRUE(log.contains("camop_queue: no generator for operation type " + std::to_string(type)));
     }
     camop op{};
     op.type = camop_types;
-    EXPECT_EQ(camop_queue(&op), -1);
+    EXPECT_EQ(camop_queue(&op, 0), -1);
 }

@@ -465,9 +465,7 @@ TEST_F(Canvas, RectangleEqualsFullComposition)
     // A zero-width rectangle: no job state changes at all.
     const float empty[4] = {0.5f, 0.2f, 0.5f, 0.9f};
     EXPECT_EQ(view_startcanvasrect(empty), 0);
-    project_canvasjob.rect[0] = project_canvasjob.rect[2] = 10;
-    project_canvasjob.rect[1] = 0, project_canvasjob.rect[3] = 10;
-    job_updatecanvasrect(nullptr);
+    job_updatecanvasrect(new canvas_rectrequest{{10, 0, 10, 10}, 0});
     EXPECT_TRUE(cv_idle());
 }
 
