@@ -50,6 +50,9 @@ char project_filename[256] = "";
 std::atomic<int32_t> project_savebusy{0};
 std::atomic<int32_t> project_savingbackup{0};
 float project_viewunitfactor = 1.0f;
+// Long enough for a simulation step or a short generator to finish, short
+// enough that a refused open or new project does not feel like a hang.
+double project_worklimit = 5.0;
 // The path of the running save: the job reads it, and a second save waits
 // for the first before it writes here.
 static char project_savepath[sizeof(project_record::path)];

@@ -217,7 +217,7 @@ constexpr double project_savelimit = 30.0;
 // try again when the toolpath is calculated" for a generator. Whoever frees
 // or replaces the project calls it first and keeps the project on 0.
 int project_workidle(const char *caller);
-constexpr double project_worklimit = 5.0;
+extern double project_worklimit; // 5 s; tests shorten it
 // Loads a project file (projectfile.cpp); with asproject 0 (the automatic
 // backup) the file does not become the project's own. 1 on success; on
 // failure (logged) the open project is as it was.
