@@ -11,6 +11,7 @@
 #include "sys/log.h"
 #include "sys/mem.h"
 #include "sys/thread.h"
+#include "sys/waits.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -19,6 +20,9 @@
 camop cam_ops[cam_maxops];
 int cam_mutex = -1;
 int cam_generatingop = -1;
+// A generator may run for many minutes on a large canvas; nothing waits on
+// the job that clears after it, so it can afford to wait long.
+double cam_clearlimit = 3600.0;
 
 const char *const camop_typenames[camop_types] = {
     "None",
@@ -57,9 +61,13 @@ void cam_clearop(void *record)
     camop *op = (camop *)record;
     sys_log("cam_clearop start: %3.2fmb", sys_memused() / 1048576.0);
     // On the job "clearop" the generator may still be finishing: nothing is
-    // touched until it has let go of the record.
-    while (op->generating.load(std::memory_order_acquire))
-        SDL_Delay(100);
+    // touched until it has let go of the record. One that outlasts the wait
+    // keeps the record; the next reset or the shutdown clears it.
+    if (!sys_waituntil([op] { return !op->generating.load(std::memory_order_acquire); }, cam_clearlimit,
+                       "cam_clearop")) {
+        sys_log("cam_clearop: record %d still generating, left as it is", (int)(op - cam_ops));
+        return;
+    }
     cont_free(op->cont);
     op->cont = nullptr;
     if (op->model >= 0)
@@ -90,12 +98,26 @@ static int32_t *cam_toolplace(int tool, int op)
     return nullptr;
 }
 
+// A step-image job writes its entry's images and steps through a reference
+// it holds for its whole run: the entry must stay where it is until it ends.
+static int cam_simbusy(int from, int to, const char *fn)
+{
+    for (int i = from; i <= to && i < project_maxops; i++)
+        if (project.ops[i].simbusy.load(std::memory_order_acquire)) {
+            sys_log("%s: operation %d is making its simulation images, nothing changed", fn, i);
+            return 1;
+        }
+    return 0;
+}
+
 int cam_swapoperations(int i)
 {
     if (i < 0 || i + 1 >= project_maxops) {
         sys_log("cam_swapoperations: no operations %d and %d", i, i + 1);
         return 0;
     }
+    if (cam_simbusy(i, i + 1, "cam_swapoperations"))
+        return 0;
     if (project.simlastop > i)
         project.simlastop = -1;
     projop &a = project.ops[i], &b = project.ops[i + 1];
@@ -163,16 +185,22 @@ static void cam_freesimulation(projop &e)
     }
 }
 
-void cam_removeoperation(int n, int compact)
+int cam_removeoperation(int n, int compact)
 {
     if (n == -1)
-        return;
+        return 1;
     if (n < 0 || n >= project_maxops) {
         sys_log("cam_removeoperation: no operation %d", n);
-        return;
+        return 0;
     }
+    // The compaction moves every entry after n.
+    if (cam_simbusy(n, compact ? project_maxops - 1 : n, "cam_removeoperation"))
+        return 0;
     // A running save reads the entry and its record without a lock.
-    project_waitsave();
+    if (!project_waitsave()) {
+        sys_log("cam_removeoperation: a save still runs, operation %d kept", n);
+        return 0;
+    }
     projop &e = project.ops[n];
     if (e.camop >= 0 && e.camop < cam_maxops)
         cam_freerecord(e.camop);
@@ -191,6 +219,7 @@ void cam_removeoperation(int n, int compact)
     if (compact)
         for (int i = n; i + 1 < project_maxops; i++)
             cam_swapoperations(i);
+    return 1;
 }
 
 void toolpath_init()

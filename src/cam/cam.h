@@ -32,6 +32,10 @@ struct camop {
     float z_safe;       // safe height above the canvas top
     float aux[3];       // type-specific values
     uint32_t flags;
+    // Set by the queuing: the generator cuts the reference of this layer
+    // group composed no earlier than applied (sys_seconds).
+    int32_t group;
+    double applied;
     // Published by the generator with release and read with acquire: once
     // generating reads 0, the fields it filled are complete.
     std::atomic<uint32_t> generating;
@@ -63,13 +67,19 @@ constexpr int cam_contourkb = 768;
 void toolpath_init();
 // The "cam..." start: idle operation records, the CAM mutex (id 7 when the starts run in order).
 void cam_init();
-// Frees what a record generated and makes it free, waiting first for its
-// generator to end; also the body of the job "clearop".
+// How long the job "clearop" waits for a record's generator to end
+// (seconds); a record still generating then is left as it is (logged).
+extern double cam_clearlimit;
+// Frees what a record generated and makes it free, waiting first (bounded)
+// for its generator to end; also the body of the job "clearop".
 void cam_clearop(void *op);
 // Removes project operation n (0..9, -1 nothing); with compact the emptied
 // entry moves to the end. A generating record is cleared by a job, so this
-// never waits.
-void cam_removeoperation(int n, int compact = 0);
-// Swaps project operations i and i + 1, keeping the tools' lists; 1.
+// never waits for a generator. Refused (0, logged, nothing changed) while a
+// save cannot be waited out or a step-image job writes an entry it would
+// free or move; else 1.
+int cam_removeoperation(int n, int compact = 0);
+// Swaps project operations i and i + 1, keeping the tools' lists; 1. Refused
+// (0, logged, nothing changed) while a step-image job writes either entry.
 int cam_swapoperations(int i);
 void cam_quit();

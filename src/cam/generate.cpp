@@ -2,6 +2,9 @@
 // step to its last, so one runs at a time and the engage settings it writes
 // are its own. Values that would make a level or line loop endless, or a
 // program the controller refuses, are turned away before the slot claim.
+// Each run holds the reference heightfield of its own layer group, composed
+// after its queuing, until its end: an install meanwhile frees nothing it
+// reads, and a stale or foreign composition is never cut.
 #include "cam/generate.h"
 
 #include "cam/chevron.h"
@@ -33,8 +36,7 @@
 #include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/thread.h"
-
-#include <SDL.h>
+#include "sys/waits.h"
 
 #include <cmath>
 #include <cstring>
@@ -66,6 +68,7 @@ float cam_minlen = 0.0f;
 float cam_maxlen = 0.0f;
 image *cam_restsurface = nullptr;
 std::atomic<float> cam_lastgenerated{0.0f};
+double gen_canvaslimit = 300.0;
 
 constexpr int gen_maxlevels = 100000;
 
@@ -76,13 +79,15 @@ static const char gen_failtext[] =
     "operation parameters please refer to the User Guide, accessible via the Help menu, or check out the new "
     "Interactive Tutorials to learn how to use different features and functionality in Kerfmill.";
 
-int camop_queue(camop *op)
+int camop_queue(camop *op, int32_t group)
 {
     if (!op || op->type < 0 || op->type >= camop_types || !camop_table[op->type].generator) {
         sys_log("camop_queue: no generator for operation type %d", op ? op->type : -1);
         return -1;
     }
-    op->time = (float)sys_seconds();
+    op->group = group;
+    op->applied = sys_seconds();
+    op->time = (float)op->applied;
     op->generating.store(1, std::memory_order_release);
     int job = sys_threadjob(camop_table[op->type].jobname, camop_table[op->type].generator, op);
     if (job < 0)
@@ -92,17 +97,23 @@ int camop_queue(camop *op)
 
 // ---------------------------------------------------------------- prologue
 
-// Sleeps in 100 ms steps until the reference heightfield is there; 0 when the
-// canvas composition gave up on it meanwhile (the flag is cleared for the
-// next generator, which then waits afresh).
-static int gen_waitcanvas()
+// Waits for the reference of op's group composed after op was queued, and
+// holds it; null when the canvas composition gave up on it meanwhile (the
+// flag is cleared for the next generator, which then waits afresh), the
+// wait reached its limit or the program quits. A reference of another
+// group or an older one is never taken: it would cut the wrong relief.
+static const img_reference *gen_waitcanvas(const camop *op)
 {
-    while (!img_refimage.load(std::memory_order_acquire)) {
-        SDL_Delay(100);
-        if (cam_canvasfailed.exchange(0))
-            return 0;
-    }
-    return 1;
+    const img_reference *ref = nullptr;
+    bool refused = false;
+    sys_waituntil(
+        [&] {
+            ref = img_holdref(op->group, op->applied);
+            refused = !ref && cam_canvasfailed.exchange(0);
+            return ref || refused;
+        },
+        gen_canvaslimit, "gen_waitcanvas");
+    return ref;
 }
 
 float cam_unitsfactor(int units, float scale)
@@ -117,6 +128,8 @@ float cam_unitsfactor(int units, float scale)
 static void gen_publish(cam_gen *g)
 {
     camop *op = g->op;
+    img_releaseref(g->hold);
+    g->hold = nullptr;
     op->time = (float)(sys_seconds() - op->time);
     view_redraw = 1;
     op->generating.store(0, std::memory_order_release);
@@ -214,19 +227,20 @@ int cam_genbegin(cam_gen *g, camop *op, const char *fn, const char *logname)
     g->slot = -1;
     sys_lockmutex(cam_mutex);
     sys_log("%s %s %s", "- - - - - - - - -", logname, "- - - - - - - - -");
-    if (!gen_waitcanvas()) {
+    g->hold = gen_waitcanvas(op);
+    if (!g->hold) {
         op->generating.store(0, std::memory_order_release);
         sys_unlockmutex(cam_mutex);
         return 0;
     }
-    const image *ref = img_refimage.load(std::memory_order_acquire);
-    g->ref = ref;
-    g->width = ref->width;
-    g->height = ref->height;
-    memcpy(g->size, img_refsize, sizeof(g->size));
-    memcpy(g->origin, img_reforigin, sizeof(g->origin));
-    memcpy(g->frac, img_reforiginfrac, sizeof(g->frac));
-    g->scale = img_refscale;
+    const img_reference *ref = g->hold;
+    g->ref = ref->img;
+    g->width = ref->img->width;
+    g->height = ref->img->height;
+    memcpy(g->size, ref->size, sizeof(g->size));
+    memcpy(g->origin, ref->origin, sizeof(g->origin));
+    memcpy(g->frac, ref->originfrac, sizeof(g->frac));
+    g->scale = ref->scale;
     if (!gen_taketool(g)) {
         cam_genfail(g);
         return 0;

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 struct image;
+struct img_reference;
 struct contour;
 struct tool;
 
@@ -51,17 +52,24 @@ constexpr uint32_t camop_pathsgroup = 0x2000;
 // an inch canvas, or an inch tool on a metric one, is converted.
 float cam_unitsfactor(int units, float scale);
 
-// Queues the generator of op's type with its start time and generating
-// flag set; the job slot, or -1 (logged) for a type without a generator or
-// a full job queue, with op left idle.
-int camop_queue(camop *op);
+// Queues the generator of op's type with its start time, its layer group
+// and generating flag set; the job slot, or -1 (logged) for a type without
+// a generator or a full job queue, with op left idle. The run waits for the
+// reference of group composed after this call: the caller requests that
+// composition (canvas_operation) with the same group.
+int camop_queue(camop *op, int32_t group);
+// How long a generator waits for its reference heightfield (seconds): a
+// full-resolution composition of a large project takes minutes on a slow
+// machine. The run ends, idle, at the limit (logged) or on quit.
+extern double gen_canvaslimit;
 
 // What a generator knows about its run once the prologue has passed.
 struct cam_gen {
     camop *op;
     const char *fn;      // the generator's name, which starts its log lines
     const char *logname; // the word of its start line
-    const image *ref; // the reference heightfield
+    const img_reference *hold; // the run's reference, given back at its end
+    const image *ref;          // its heightfield
     int width, height;
     float size[3], origin[3], frac[3];
     float scale; // inches per project unit
@@ -74,11 +82,13 @@ struct cam_gen {
     int slot;     // toolpath slot, -1 before the claim
 };
 
-// Prologue (fn names the generator in its log lines): locks the CAM mutex, logs the start line, waits for the
-// reference heightfield and derives the values above. Refuses what would
-// loop forever or write nonsense (depth of cut, non-finite depths or angle,
-// tool type, feeds) through the failure exit. 0 when the generator must
-// return at once: the mutex is then released and op published.
+// Prologue (fn names the generator in its log lines): locks the CAM mutex,
+// logs the start line, waits for the reference heightfield of op's group
+// composed after op was queued, holds it for the run and derives the values
+// above. Refuses what would loop forever or write nonsense (depth of cut,
+// non-finite depths or angle, tool type, feeds) through the failure exit.
+// 0 when the generator must return at once: the mutex is then released and
+// op published.
 int cam_genbegin(cam_gen *g, camop *op, const char *fn, const char *logname);
 // A generator that steps by the stepover calls this before its claim;
 // 0 after the failure exit.
@@ -110,9 +120,10 @@ uint32_t cam_genvertcount(const contour *k);
 contour *cam_geninput(const cam_gen *g, int aux = 2);
 // Epilogue: orders the paths unless the generator did (sort: nearest-next
 // from start, else the order of generation with entry cuts), compiles at
-// T + z_safe, estimates, publishes, unlocks and raises the failure notice
-// when the toolpath did not compile.
+// T + z_safe, estimates, gives the reference back, publishes, unlocks and
+// raises the failure notice when the toolpath did not compile.
 void cam_genend(cam_gen *g, int order, const float *start);
 // Failure exit for a generator that cannot go on (its error line first):
-// frees the claimed slot, publishes op as not generating, unlocks, notifies.
+// frees the claimed slot, gives the reference back, publishes op as not
+// generating, unlocks, notifies.
 void cam_genfail(cam_gen *g);

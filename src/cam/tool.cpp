@@ -7,8 +7,7 @@
 #include "project/project.h"
 #include "sys/config.h"
 #include "sys/log.h"
-
-#include <SDL.h>
+#include "sys/waits.h"
 
 #include <cmath>
 #include <cstdio>
@@ -78,17 +77,23 @@ static void tool_markops(int n)
     project_saved = 0;
 }
 
-void cam_settool(int n, const char *name, int type, int units, int flutes, float flutediameter, float flutelength,
-                 float aux, float length, float rampangle)
+int cam_settool(int n, const char *name, int type, int units, int flutes, float flutediameter, float flutelength,
+                float aux, float length, float rampangle)
 {
     if (!tool_valid(n, "cam_settool"))
-        return;
-    while (tool_readersbusy()) {
-        sys_log("sleeping until something finishes...");
-        SDL_Delay(100);
+        return 0;
+    // A generator may need the frame mutex for a GPU step: the main thread
+    // lets it go while it waits.
+    if (!sys_waitunlocked([] { return !tool_readersbusy(); }, tool_busylimit, "cam_settool")) {
+        sys_log("cam_settool: tool%d kept, a toolpath is still being calculated", n);
+        sys_status("...busy: try again when the toolpath is calculated");
+        return 0;
     }
     // A running save reads the tool without a lock.
-    project_waitsave();
+    if (!project_waitsave()) {
+        sys_log("cam_settool: tool%d kept, a save still runs", n);
+        return 0;
+    }
     tool &t = cam_tools[n - 1];
     int before = t.type;
     t.type = type;
@@ -109,9 +114,10 @@ void cam_settool(int n, const char *name, int type, int units, int flutes, float
         cam_numtools--;
     snprintf(project.tools[n - 1].name, sizeof(project.tools[n - 1].name), "%s", name ? name : "");
     if (type == tool_none)
-        return;
+        return 1;
     tool_markops(n);
     sys_status("...set tool%02d \"%s\"", n, project.tools[n - 1].name);
+    return 1;
 }
 
 float cam_toolparam(int n)

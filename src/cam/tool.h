@@ -36,8 +36,12 @@ extern uint8_t cam_toollibview[256];
 // without a rule return keep.
 float cam_tooldiameter(int type, float flutediameter, float *flutelength, float aux, float keep);
 
-void cam_settool(int n, const char *name, int type, int units, int flutes, float flutediameter, float flutelength,
-                 float aux, float length, float rampangle);
+// Sets tool n once no generator reads the tools and no save writes them,
+// waiting at most tool_busylimit seconds; 1 when set, 0 (logged, the tool
+// unchanged, the status line saying why) when the wait gave up.
+int cam_settool(int n, const char *name, int type, int units, int flutes, float flutediameter, float flutelength,
+                float aux, float length, float rampangle);
+constexpr double tool_busylimit = 5.0;
 float cam_toolparam(int n);
 int cam_toolunits(int n);
 int cam_tooltype(int n);

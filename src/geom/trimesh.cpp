@@ -249,7 +249,11 @@ static inline double trimesh_spantopnarrow(const float *row, int64_t start, int6
 // asked for a few ahead of their reading, so that their reads overlap
 // instead of waiting one after the other. Every scanned point goes through
 // here, so it is built for the wider vector units too.
-#if defined(__clang__)
+// One build under the thread checker, whose runtime is not up yet when
+// the clones' resolver runs at load time.
+#if defined(__SANITIZE_THREAD__)
+#define trimesh_clones
+#elif defined(__clang__)
 #define trimesh_clones __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define trimesh_clones __attribute__((noinline, target_clones("avx512f", "avx2", "default")))

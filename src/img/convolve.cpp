@@ -163,7 +163,11 @@ static inline float convo_admit(float acc, float v, float k, float minval)
 // kernels spend their time in, so they are built for the wider vector units
 // too and the best the processor has is picked at run time.
 // Clang refuses noinline beside target_clones (its clones are never inlined).
-#if defined(__clang__)
+// Under the thread checker there is one build: the clones' resolver runs at
+// load time, before the checker's runtime is up, and would crash the start.
+#if defined(__SANITIZE_THREAD__)
+#define convo_clones
+#elif defined(__clang__)
 #define convo_clones __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define convo_clones __attribute__((noinline, target_clones("avx512f", "avx2", "default")))

@@ -1,7 +1,8 @@
 // The image table and its small operations. The image mutex covers only the
-// slot search and the record's fields: buffers are allocated, zeroed and
-// filled outside it, and every report (oversized request, full table) is
-// written after it is released, so an error box never holds up the workers.
+// slot search, the record's fields and the reference heightfield's holds:
+// buffers are allocated, zeroed and filled outside it, and every report
+// (oversized request, full table) is written after it is released, so an
+// error box never holds up the workers.
 #include "img/image.h"
 
 #include "sys/log.h"
@@ -24,6 +25,12 @@ float img_reforiginfrac[3];
 float img_reforigin[3];
 float img_refscale;
 float img_refscale2;
+// The current reference and retired ones runs still hold; a record is free
+// while its image is null. Generators run one at a time, so two records
+// are in use at most; the rest is room to spare.
+constexpr int img_maxrefs = 8;
+static img_reference img_refs[img_maxrefs];
+static img_reference *img_current = nullptr; // under the image mutex
 
 // Grows only; the slot examined is the cursor modulo 256 (unsigned, so the
 // wrap at 2^32 keeps the modulo sequence intact).
@@ -272,16 +279,52 @@ image *img_flip(const image *img, int horizontal, int vertical)
     return out;
 }
 
-void img_setrefimage(const image *img, const float *size, const float *origin, float scale)
+// Frees a reference no run holds and no longer current.
+static void img_dropref(img_reference *ref)
 {
+    image *img;
+    {
+        sys_mutexguard g(img_mutex);
+        img = ref->img;
+        *ref = img_reference{};
+    }
+    img_free(img);
+}
+
+// Takes the current reference out of use: freed at once unless a run holds
+// it, when its last release frees it.
+static void img_retireref()
+{
+    img_reference *old;
+    {
+        sys_mutexguard g(img_mutex);
+        old = img_current;
+        img_current = nullptr;
+        img_refimage.store(nullptr, std::memory_order_release);
+        if (old && old->holds > 0) {
+            old->retired = true;
+            old = nullptr;
+        }
+    }
+    if (old)
+        img_dropref(old);
+}
+
+void img_setrefimage(const image *img, const float *size, const float *origin, float scale, int32_t group,
+                     double composed)
+{
+    // The old one goes first, so a large canvas is not held twice while
+    // its successor is copied.
+    img_retireref();
     for (int i = 0; i < 3; i++) {
         img_refsize[i] = size[i];
         img_reforiginfrac[i] = origin[i];
         img_reforigin[i] = size[i] * origin[i];
     }
-    img_refscale = scale;
-    img_refscale2 = scale * scale;
-    img_free(img_refimage.exchange(nullptr));
+    if (img_refscale != scale) {
+        img_refscale = scale;
+        img_refscale2 = scale * scale;
+    }
     if (!img)
         return;
     if (!img_isscalar(img, "img_setrefimage"))
@@ -290,8 +333,50 @@ void img_setrefimage(const image *img, const float *size, const float *origin, f
     if (!copy)
         return;
     img_clampunit(copy->width * copy->height, (float *)copy->pixels);
-    sys_log("%dx%d sz:%2.3fx%2.3fx%2.3f org:%2.3f,%2.3f,%2.3f (scale %f)", copy->width, copy->height,
+    img_reference fresh{copy, {}, {}, {}, scale, group, composed, 0, false};
+    memcpy(fresh.size, img_refsize, sizeof(fresh.size));
+    memcpy(fresh.originfrac, img_reforiginfrac, sizeof(fresh.originfrac));
+    memcpy(fresh.origin, img_reforigin, sizeof(fresh.origin));
+    {
+        sys_mutexguard g(img_mutex);
+        for (img_reference &r : img_refs)
+            if (!r.img) {
+                r = fresh;
+                img_current = &r;
+                img_refimage.store(copy, std::memory_order_release);
+                break;
+            }
+    }
+    if (!img_current) {
+        sys_log("img_setrefimage: all %d reference records are held, nothing installed", img_maxrefs);
+        img_free(copy);
+        return;
+    }
+    sys_log("%dx%d sz:%2.3fx%2.3fx%2.3f org:%2.3f,%2.3f,%2.3f (scale %f) group %d", copy->width, copy->height,
             img_refsize[0], img_refsize[1], img_refsize[2], img_reforigin[0], img_reforigin[1],
-            img_reforigin[2], scale);
-    img_refimage.store(copy);
+            img_reforigin[2], scale, group);
+}
+
+const img_reference *img_holdref(int32_t group, double after)
+{
+    sys_mutexguard g(img_mutex);
+    img_reference *ref = img_current;
+    if (!ref || ref->group != group || ref->composed < after)
+        return nullptr;
+    ref->holds++;
+    return ref;
+}
+
+void img_releaseref(const img_reference *held)
+{
+    if (!held)
+        return;
+    img_reference *ref = const_cast<img_reference *>(held);
+    bool drop;
+    {
+        sys_mutexguard g(img_mutex);
+        drop = --ref->holds == 0 && ref->retired;
+    }
+    if (drop)
+        img_dropref(ref);
 }

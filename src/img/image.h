@@ -81,18 +81,44 @@ image *img_croprect(const image *img, const float *rect);
 image *img_novelrect(const image *img, float threshold, int *rect);
 image *img_flip(const image *img, int horizontal, int vertical);
 
-// The reference height image: a 0..1-clamped copy of the composed canvas,
-// with the canvas size, the origin fractions, the origin in project units
-// (fraction x size), the scale to inches and its square. The pointer is
-// published after the geometry, so a reader that sees the image sees its
-// geometry.
+// The reference heightfield the CAM generators work from: a 0..1-clamped
+// copy of a composed canvas, its geometry (canvas size, origin fractions,
+// origin in project units = fraction x size, inches per project unit), and
+// the layer group and time it was composed for. A generator run holds the
+// reference it works from (img_holdref) until its end; an install replaces
+// the current reference at once, and a replaced one that a run still holds
+// is freed by the run's release. The data are never written after install.
+struct img_reference {
+    image *img;
+    float size[3];
+    float originfrac[3];
+    float origin[3];
+    float scale;
+    int32_t group;   // the layer group composed
+    double composed; // sys_seconds when the composition began reading the layers
+    int32_t holds;   // runs holding it; under the image mutex
+    bool retired;    // replaced while held: the last release frees it
+};
+
+// The current reference's image and geometry, for the main thread, which
+// alone replaces them; a worker reads the reference it holds instead.
 extern std::atomic<image *> img_refimage;
 extern float img_refsize[3];
 extern float img_reforiginfrac[3];
 extern float img_reforigin[3];
+// Read by the generators' helpers during a run: an install writes them only
+// when the scale changes (a units switch), never the same value under a run.
 extern float img_refscale;
 extern float img_refscale2;
 
-// Replaces the reference height image by a clamped copy of img (null only
-// frees the old one).
-void img_setrefimage(const image *img, const float *size, const float *origin, float scale);
+// Replaces the reference by a clamped copy of img composed for group at
+// time composed (null only retires the old one). The old reference is freed
+// now unless a run holds it.
+void img_setrefimage(const image *img, const float *size, const float *origin, float scale, int32_t group,
+                     double composed);
+// A hold on the current reference when it was composed for group no
+// earlier than after; null when there is none such (an older composition,
+// another group's, or none).
+const img_reference *img_holdref(int32_t group, double after);
+// Gives a hold back; null is ignored.
+void img_releaseref(const img_reference *ref);

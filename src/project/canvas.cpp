@@ -20,8 +20,7 @@
 #include "sys/log.h"
 #include "sys/main.h"
 #include "sys/thread.h"
-
-#include <SDL.h>
+#include "sys/waits.h"
 
 #include <cmath>
 #include <cstdio>
@@ -32,6 +31,8 @@ project_canvasrecord project_canvas;
 std::atomic<uint32_t> jobmode{0};
 std::atomic<uint32_t> jobrebuild{0};
 image *(*canvas_gendepth)(int slot, int width, int height) = layer_gendepth;
+// A save of a large project or a layer generator may take minutes.
+double canvas_waitlimit = 300.0;
 
 const canvas_modeinfo canvas_modetable[canvas_modes] = {
     {"none", false, false, false},
@@ -254,13 +255,22 @@ void job_updatecanvas(void *arg)
 {
     project_canvasjobrecord &c = project_canvasjob;
     uint32_t group = (uint32_t)(uintptr_t)arg;
-    while (c.pendingcanvas.load(std::memory_order_acquire) || c.pendingrect.load(std::memory_order_acquire) ||
-           canvas_busywork()) {
+    auto clear = [&c] {
+        return !c.pendingcanvas.load(std::memory_order_acquire) && !c.pendingrect.load(std::memory_order_acquire) &&
+               !canvas_busywork();
+    };
+    if (!clear())
         sys_log("!!!!!! job_updatecanvas: %d updates already in progress !!!!!!!", canvas_addinprogress(0));
-        SDL_Delay(250);
-    }
+    const bool ready = sys_waituntil(clear, canvas_waitlimit, "job_updatecanvas");
     int count = canvas_addinprogress(1);
     uint32_t mode = jobmode.load();
+    if (!ready) {
+        canvas_giveup(mode, 2);
+        return;
+    }
+    // What the generators compare with their queuing time: the layers are
+    // read from here on.
+    const double composed = sys_seconds();
     sys_log("job_updatecanvas... (mode:%u cnt:%d)", mode, count);
     const image *selection = selectionmap;
     if (canvas_info(mode).quality) {
@@ -297,6 +307,8 @@ void job_updatecanvas(void *arg)
     }
     canvas_pass(canvas, canvas_clamppass, 0.0f);
     c.lastzsize = project.size[2];
+    c.composedgroup = group;
+    c.composed = composed;
     c.pendingcanvas.store(canvas, std::memory_order_release);
     c.updating.store(0, std::memory_order_release);
     sys_log("...job_updatecanvas done (elapsed %.3fs)", sys_seconds() - c.starttime);
@@ -318,22 +330,20 @@ static image *canvas_copyrect(const image *src, const int32_t *r)
     return dst;
 }
 
-// Waits for the installer and any running composition, then claims the busy
-// flag; false when the program quits meanwhile.
+// Waits (bounded) for the installer and any running composition, then
+// claims the busy flag; false when the wait gave up or the program quits.
 static bool canvas_claimrect()
 {
     project_canvasjobrecord &c = project_canvasjob;
-    for (;;) {
-        if (sys_quit.load())
-            return false;
-        if (!c.pendingcanvas.load(std::memory_order_acquire) && !c.pendingrect.load(std::memory_order_acquire) &&
-            !project_savebusy) {
+    return sys_waituntil(
+        [&c] {
+            if (c.pendingcanvas.load(std::memory_order_acquire) || c.pendingrect.load(std::memory_order_acquire) ||
+                project_savebusy)
+                return false;
             uint32_t clear = 0;
-            if (c.updating.compare_exchange_strong(clear, 1))
-                return true;
-        }
-        SDL_Delay(50);
-    }
+            return c.updating.compare_exchange_strong(clear, 1);
+        },
+        canvas_waitlimit, "job_updatecanvasrect");
 }
 
 // Makes the layer's cache fit to be read over r: a cache of another size
@@ -358,8 +368,13 @@ static void canvas_freshcache(int slot, const int32_t *r, int cw, int ch)
 void job_updatecanvasrect(void *arg)
 {
     project_canvasjobrecord &c = project_canvasjob;
-    int32_t r[4];
-    memcpy(r, c.rect, sizeof(r));
+    if (!arg) {
+        sys_log("job_updatecanvasrect: no rectangle given");
+        return;
+    }
+    const canvas_rectrequest request = *(const canvas_rectrequest *)arg;
+    delete (canvas_rectrequest *)arg;
+    const int32_t *r = request.rect;
     int w = r[2] - r[0], h = r[3] - r[1];
     sys_debuglog("update canvas rect = %dx%d", w, h);
     if (w < 1 || h < 1)
@@ -398,8 +413,9 @@ void job_updatecanvasrect(void *arg)
         sys_debuglog("...blended layer[%d] rect[%dx%d] (elapsed %.3fs)", slot, w, h, sys_seconds() - c.starttime);
     }
     canvas_pass(out, canvas_clamppass, 0.0f);
+    memcpy(c.rect, r, sizeof(c.rect));
     c.pendingrect.store(out, std::memory_order_release);
-    if (arg)
+    if (request.rebuild)
         jobrebuild.store(1);
     c.updating.store(0, std::memory_order_release);
     sys_log("...job_updatecanvasrect done (elapsed %.3fs)", sys_seconds() - c.starttime);
@@ -414,11 +430,14 @@ static void canvas_freemodels(int32_t *models)
         }
 }
 
-void project_freecanvas(int canvas, int mesh, int models, int simulation)
+int project_freecanvas(int canvas, int mesh, int models, int simulation)
 {
     (void)mesh; // the display mesh belongs to the viewport, which frees it with its mesh table
-    while (project.generating[0] || project.generating[1])
-        SDL_Delay(100);
+    if (!sys_waitunlocked([] { return !project.generating[0] && !project.generating[1]; }, canvas_freelimit,
+                          "project_freecanvas")) {
+        sys_log("project_freecanvas: a layer generator still runs, the canvas is kept");
+        return 0;
+    }
     project_canvasrecord &pc = project_canvas;
     if (canvas && pc.img) {
         img_free(pc.img);
@@ -431,7 +450,7 @@ void project_freecanvas(int canvas, int mesh, int models, int simulation)
         sys_log("...removed canvas models");
     }
     if (!simulation)
-        return;
+        return 1;
     if (pc.simulation) {
         img_free(pc.simulation);
         pc.simulation = nullptr;
@@ -457,6 +476,7 @@ void project_freecanvas(int canvas, int mesh, int models, int simulation)
         pc.simproxytexture = -1;
         sys_log("...removed simulation proxy texture");
     }
+    return 1;
 }
 
 void project_freeopmodels()

@@ -43,13 +43,19 @@ struct project_canvasjobrecord {
     // the job when its result is handed over or refused.
     std::atomic<uint32_t> updating{0};
     int32_t inprogress = 0;
-    // Results, published with release once complete, taken with acquire.
+    // Results, published with release once complete, taken with acquire;
+    // what they carry is written before them by the job that made them.
     std::atomic<image *> pendingcanvas{nullptr};
     std::atomic<image *> pendingrect{nullptr};
     // A full composition that gave up, for the main thread: 1 refused as
     // oversized (it shows the box), 2 failed otherwise.
     std::atomic<uint32_t> refused{0};
-    int32_t rect[4] = {}; // x0, y0, x1, y1 of the rectangle job; set before its start
+    // With pendingcanvas: the group composed and sys_seconds when the job
+    // began reading the layers, which tag an operation's reference.
+    uint32_t composedgroup = 0;
+    double composed = 0.0;
+    // With pendingrect: x0, y0, x1, y1 where it pastes, in canvas pixels.
+    int32_t rect[4] = {};
     double starttime = 0.0;
     float lastsize[3] = {};
     float lastzsize = 0.0f;
@@ -85,13 +91,29 @@ void project_updatecanvas(uint32_t rebuildmodels, uint32_t mode, uint32_t group)
 // height is within 2^27 pixels, 0 when refused. Allocates nothing.
 int project_canvassize(uint32_t mode, int32_t *width, int32_t *height);
 
+// The rectangle job's order, made by whoever queues the job and freed by it:
+// each job composes and pastes its own rectangle, whatever is asked later.
+struct canvas_rectrequest {
+    int32_t rect[4]; // x0, y0, x1, y1 in canvas pixels, ends exclusive
+    uint32_t rebuild; // the models are rebuilt after the paste
+};
+
+// How long a composition job waits for the installer, a save and the layer
+// generators before it starts (seconds); at the limit it gives up (logged).
+extern double canvas_waitlimit;
+// How long the main thread waits for a layer generator before freeing the
+// canvas (seconds).
+constexpr double canvas_freelimit = 5.0;
+
 // Job bodies: "updatecanvas" with the group as argument, "updatecanvasrect"
-// with the rebuild flag.
+// with a canvas_rectrequest (new'd; the job deletes it).
 void job_updatecanvas(void *group);
-void job_updatecanvasrect(void *rebuild);
+void job_updatecanvasrect(void *request);
 
 // Frees the installed canvas image, the display mesh, the render models and
-// the simulation data, each group when its switch is nonzero.
-void project_freecanvas(int canvas, int mesh, int models, int simulation);
+// the simulation data, each group when its switch is nonzero; 1. Waits
+// first (bounded, the frame mutex let go) for the layer generators, which
+// read the canvas: 0, nothing freed (logged), when one still runs then.
+int project_freecanvas(int canvas, int mesh, int models, int simulation);
 // Frees the three render models of each operation entry.
 void project_freeopmodels();

@@ -5,6 +5,7 @@
 #include "project/project.h"
 
 #include "cam/cam.h"
+#include "cam/simulate.h"
 #include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "img/image.h"
@@ -26,6 +27,7 @@
 #include "sys/main.h"
 #include "sys/mem.h"
 #include "sys/thread.h"
+#include "sys/waits.h"
 
 #include <SDL.h>
 
@@ -47,6 +49,9 @@ char project_filename[256] = "";
 std::atomic<int32_t> project_savebusy{0};
 std::atomic<int32_t> project_savingbackup{0};
 float project_viewunitfactor = 1.0f;
+// Long enough for a simulation step or a short generator to finish, short
+// enough that a refused open or new project does not feel like a hang.
+double project_worklimit = 5.0;
 // The path of the running save: the job reads it, and a second save waits
 // for the first before it writes here.
 static char project_savepath[sizeof(project_record::path)];
@@ -98,9 +103,11 @@ const char *project_unitname(uint32_t units)
 
 void project_new()
 {
-    project_waitsave();
+    if (!project_waitsave())
+        return;
     project_setunits((uint32_t)cfg_geti(cfg_units));
-    project_reset();
+    if (!project_reset())
+        return;
     cam_settooldefaults();
     view_redraw = 1;
     sys_settitle("%s (%s)", SYS_TITLE, project_unitname(project.units));
@@ -108,35 +115,53 @@ void project_new()
     project_changetime = 0.0f;
 }
 
-void project_waitsave()
+int project_waitsave()
 {
-    while (project_savebusy)
-        SDL_Delay(100);
+    return sys_waituntil([] { return !project_savebusy.load(); }, project_savelimit, "project_waitsave");
 }
 
-static int project_simulating()
+static int project_stepimages()
 {
     for (const projop &o : project.ops)
-        if (o.simbusy)
+        if (o.simbusy.load(std::memory_order_acquire))
             return 1;
     return 0;
 }
 
-// Waits in 100 ms steps while a simulation update or a layer generator
-// runs. Those jobs need the frame mutex for their GPU work, so the caller's
-// hold on it is dropped for the wait; a quit ends the wait, as the jobs stop
-// then too.
-static void project_waitjobs()
+static int project_simulating()
 {
-    if (!project_simulating() && !project.generating[0] && !project.generating[1])
-        return;
-    sys_log("project_reset: waiting for simulation and layer jobs...");
-    if (sys_framemutex >= 0)
-        sys_unlockmutex(sys_framemutex);
-    while ((project_simulating() || project.generating[0] || project.generating[1]) && !sys_quit)
-        SDL_Delay(100);
-    if (sys_framemutex >= 0)
-        sys_lockmutex(sys_framemutex);
+    return project_stepimages() || sim_jobcount.load(std::memory_order_acquire) > 0 || cam_simgenerating.load(std::memory_order_acquire);
+}
+
+static int project_camgenerating()
+{
+    for (const camop &op : cam_ops)
+        if (op.generating.load(std::memory_order_acquire))
+            return 1;
+    return 0;
+}
+
+// Everything that reads or fills the project's tables from a worker.
+static int project_workrunning()
+{
+    return project_camgenerating() || project_simulating() || project.generating[0] || project.generating[1] ||
+           project_canvasjob.updating.load() || project_savebusy;
+}
+
+int project_workidle(const char *caller)
+{
+    // The simulation's and the layer generators' GPU steps need the frame
+    // mutex: sys_waitunlocked lets it go for the wait.
+    if (sys_waitunlocked([] { return !project_workrunning(); }, project_worklimit, caller))
+        return 1;
+    if (project_camgenerating() || project_stepimages()) {
+        sys_log("%s: a toolpath or its simulation is still being calculated, the project is kept", caller);
+        sys_status("...busy: try again when the toolpath is calculated");
+    } else {
+        sys_log("%s: background work (simulation, layer, canvas or save) still runs, the project is kept", caller);
+        sys_status("...busy: try again when the background work is done");
+    }
+    return 0;
 }
 
 // A 2 x 2 selection of all ones: everything selected.
@@ -168,9 +193,10 @@ static void project_dropgenerated()
     layer_genkind.store(0, std::memory_order_release);
 }
 
-void project_reset()
+int project_reset()
 {
-    project_waitjobs();
+    if (!project_workidle("project_reset"))
+        return 0;
     project_dropgenerated();
     event_clear();
     project_freecanvas(1, 1, 1, 1);
@@ -227,6 +253,7 @@ void project_reset()
     project_hasfile = 0;
     project_changetime = 0.0f;
     project_resetselection();
+    return 1;
 }
 
 // The six configuration lengths held in PROJUNITS: the default canvas size,

@@ -213,15 +213,26 @@ int project_haskfm(const char *path);
 
 // Frees everything of the open project (layers, operations, tools' types,
 // text objects, data fonts, toolpaths, the canvas) and sets up the default
-// canvas from the configuration. Waits first for a simulation update or a
-// layer generator, which read the layers, with the frame mutex (which the
-// caller holds) released.
-void project_reset();
-// Waits until no save runs.
-void project_waitsave();
+// canvas from the configuration; 1. Waits first (project_workidle) for the
+// work that reads or fills what it frees; 0, nothing changed, when some
+// still runs then.
+int project_reset();
+// Waits at most project_savelimit seconds until no save runs; 1 when none
+// does, 0 (logged) when one still runs or the program quits.
+int project_waitsave();
+constexpr double project_savelimit = 30.0;
+// Waits at most project_worklimit seconds, with the frame mutex let go on
+// the main thread, until no work reads or fills the project's tables: a
+// toolpath generator, a step-image or simulation job, a layer generator, a
+// canvas composition or a save. 1 when idle; 0 when some still runs (or the
+// program quits), logged with caller and shown in the status line: "...busy:
+// try again when the toolpath is calculated" for a generator. Whoever frees
+// or replaces the project calls it first and keeps the project on 0.
+int project_workidle(const char *caller);
+extern double project_worklimit; // 5 s; tests shorten it
 // Loads a project file (projectfile.cpp); with asproject 0 (the automatic
 // backup) the file does not become the project's own. The file is staged
-// and readied whole first; then the load waits, at most projfile_waitlimit
+// and readied whole first; then the load waits, at most project_worklimit
 // seconds and with the frame mutex (which the caller holds) released, for
 // generators, step-image jobs, a composition, a save or a layer generator.
 // 1 on success; on failure (logged, with a status) the open project is as

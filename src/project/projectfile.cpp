@@ -27,7 +27,6 @@
 #include <memory>
 #include <string>
 
-double projfile_waitlimit = 5.0;
 
 const projfile_block projfile_blocks[projfile_blockcount] = {
     {1, 2180}, {2, 4},   {3, 4},     {4, 8},     {5, 40},  {6, 40},   {7, 40},
@@ -76,54 +75,6 @@ int32_t project_write(const char *path, double *elapsed)
 }
 
 namespace {
-
-// A generator fills a toolpath slot and a step-image job writes an
-// operation's images: the reset would free both under them.
-bool pf_generating()
-{
-    for (const camop &r : cam_ops)
-        if (r.generating.load(std::memory_order_acquire))
-            return true;
-    for (const projop &o : project.ops)
-        if (o.simbusy.load(std::memory_order_acquire))
-            return true;
-    return false;
-}
-
-bool pf_busy()
-{
-    return pf_generating() || project_canvasjob.updating || project.updatingcanvas || project_savebusy ||
-           project.generating[0] || project.generating[1];
-}
-
-// Waits, at most projfile_waitlimit seconds, for the work that reads or
-// fills the open project: generators, step images, a composition, a save,
-// layer generation. The caller (the main thread) holds the frame mutex,
-// which the simulation and composition jobs need for their GPU work: it is
-// released for the wait. Null once idle; the status that says why when
-// work still runs at the limit or the program quits (logged).
-const char *pf_waitidle()
-{
-    if (pf_busy()) {
-        sys_log("project_load: waiting for background work...");
-        if (sys_framemutex >= 0)
-            sys_unlockmutex(sys_framemutex);
-        sys_waituntil([] { return !pf_busy(); }, projfile_waitlimit, "project_load");
-        if (sys_framemutex >= 0)
-            sys_lockmutex(sys_framemutex);
-    }
-    if (pf_generating()) {
-        sys_log("project_load: a toolpath or its simulation is still being calculated");
-        return "...busy: try again when the toolpath is calculated";
-    }
-    if (pf_busy()) {
-        sys_log("project_load: background work is still running");
-        return "...failed to load project";
-    }
-    if (image *pending = project_canvasjob.pendingcanvas.exchange(nullptr))
-        img_free(pending);
-    return nullptr;
-}
 
 const char *pf_filename(const char *path)
 {
@@ -179,10 +130,13 @@ int project_load(const char *path, int named)
     if (!pf_stage(file.get(), size, *st) || !pf_prepare(*st))
         return refused();
     file.reset();
-    if (const char *busy = pf_waitidle())
-        return refused(busy);
+    // The reset waits, bounded, for the work that reads or fills the open
+    // project, and refuses (with its own status) while any still runs.
+    if (!project_reset()) {
+        sys_log("project_load: \"%s\" not loaded, the open project is unchanged", path);
+        return 0;
+    }
     const int32_t version = st->version;
-    project_reset();
     pf_install(*st);
     st.reset();
     snprintf(project_filename, sizeof(project_filename), "%s", name);

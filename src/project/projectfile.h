@@ -14,10 +14,6 @@ constexpr int32_t projfile_headerbytes = 12206; // blocks 1 to 21 of the current
 constexpr uint32_t projfile_rawbody = 0x80000000u; // size word bit: the body follows uncoded
 constexpr int32_t projfile_maxbytes = 0x7FFFFFFF;
 
-// Seconds a load waits for running work (a generator, a simulation, a
-// composition, a save) before it refuses; a variable so tests can shorten it.
-extern double projfile_waitlimit;
-
 // Header blocks: the first file version that carries each, and its size.
 struct projfile_block {
     int32_t from;

@@ -28,6 +28,7 @@
 #include "sys/log.h"
 #include "sys/main.h"
 #include "sys/mem.h"
+#include "sys/waits.h"
 
 #include <SDL.h>
 
@@ -485,16 +486,19 @@ static bool rasteredit_install(rasteredit_state &s, image *r)
     return fitted;
 }
 
-// Waits out a composition, a running brush job and another edit; the quit
-// flag ends the wait, since then none of them will be installed. A finished
-// brush batch is not waited for: only the viewport takes it, on this same
-// thread, so waiting for it here would never end.
-static void rasteredit_wait()
+// Waits out a composition, a running brush job and another edit, at most
+// 10 s and with the frame mutex let go (their depth maps may need the GPU);
+// false when one still runs then or the program quits (the edit is not
+// made). A finished brush batch is not waited for: only the viewport takes
+// it, on this same thread, so waiting for it here would never end.
+static bool rasteredit_wait()
 {
-    while ((project_canvasjob.updating.load() || brush_busy.load(std::memory_order_acquire) ||
-            layer_gentex.load()) &&
-           !sys_quit.load())
-        SDL_Delay(50);
+    return sys_waitunlocked(
+        [] {
+            return !project_canvasjob.updating.load() && !brush_busy.load(std::memory_order_acquire) &&
+                   !layer_gentex.load();
+        },
+        10.0, "layer_processraster");
 }
 
 void layer_processraster()
@@ -505,7 +509,11 @@ void layer_processraster()
         sys_log("layer_processraster: no raster-layer selected (%d)", slot);
         return;
     }
-    rasteredit_wait();
+    if (!rasteredit_wait()) {
+        sys_log("layer_processraster: the canvas is still being composed, the edit is not made");
+        sys_status("...busy: try again when the canvas is composed");
+        return;
+    }
     layer_gentex.store(1);
     project_layer *l = &project.layers[slot];
     int32_t oldsize = 0, newsize = 0;

@@ -19,6 +19,7 @@
 #include "sys/log.h"
 #include "sys/main.h"
 #include "sys/thread.h"
+#include "sys/waits.h"
 
 #include <SDL.h>
 
@@ -52,25 +53,25 @@ float trace_tolerance(float error, float upp)
 // nothing that writes layers runs, then claims the composition's busy flag,
 // as the rectangle update does. jobmode is one global: only while no
 // composition can start or be composing may the map be marked as a trace.
-// 0 when the program quits meanwhile.
+// 0 when the wait reaches its limit (logged) or the program quits.
 static int trace_claim()
 {
     project_canvasjobrecord &c = project_canvasjob;
     bool told = false;
-    for (;;) {
-        if (sys_quit.load())
-            return 0;
-        if (!c.pendingcanvas.load(std::memory_order_acquire) && !c.pendingrect.load(std::memory_order_acquire) &&
-            !project.generating[0] && !project_savebusy) {
-            uint32_t clear = 0;
-            if (c.updating.compare_exchange_strong(clear, 1))
-                return 1;
-        }
-        if (!told)
-            sys_log("job_genlayerpathingdepth: waiting for a pending canvas update");
-        told = true;
-        SDL_Delay(50);
-    }
+    return sys_waituntil(
+        [&] {
+            if (!c.pendingcanvas.load(std::memory_order_acquire) && !c.pendingrect.load(std::memory_order_acquire) &&
+                !project.generating[0] && !project_savebusy) {
+                uint32_t clear = 0;
+                if (c.updating.compare_exchange_strong(clear, 1))
+                    return true;
+            }
+            if (!told)
+                sys_log("job_genlayerpathingdepth: waiting for a pending canvas update");
+            told = true;
+            return false;
+        },
+        canvas_waitlimit, "job_genlayerpathingdepth");
 }
 
 static image *trace_layerdepth(int slot)

@@ -25,6 +25,7 @@
 #include "sys/log.h"
 #include "sys/mem.h"
 #include "sys/thread.h"
+#include "sys/waits.h"
 #include "sys/var.h"
 #include "sys/window.h"
 #include "render/draw.h"
@@ -278,8 +279,7 @@ static void main_loop(const char *projectpath)
     sys_lockmutex(sys_framemutex);
     main_framesheld = 1;
     sys_frame();
-    while (project.updatingcanvas)
-        SDL_Delay(0);
+    sys_waituntil([] { return !project.updatingcanvas.load(); }, 10.0, "main_loop");
     sys_frame();
     sys_frame();
     main_openproject(projectpath);

@@ -5,8 +5,10 @@
 
 #include <SDL.h>
 
+#include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/main.h"
+#include "sys/thread.h"
 
 int sys_waituntil(const std::function<bool()> &done, double limit, const char *caller)
 {
@@ -24,4 +26,18 @@ int sys_waituntil(const std::function<bool()> &done, double limit, const char *c
         SDL_Delay(sleep);
         sleep = sleep < 20 ? sleep * 2 : 20;
     }
+}
+
+int sys_waitunlocked(const std::function<bool()> &done, double limit, const char *caller)
+{
+    // Work already done costs no round trip through the mutex.
+    if (done())
+        return 1;
+    const bool release = sys_onmainthread() && sys_framemutex >= 0;
+    if (release)
+        sys_unlockmutex(sys_framemutex);
+    const int result = sys_waituntil(done, limit, caller);
+    if (release)
+        sys_lockmutex(sys_framemutex);
+    return result;
 }

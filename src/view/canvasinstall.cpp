@@ -18,11 +18,10 @@
 #include "sys/main.h"
 #include "sys/thread.h"
 
-#include <SDL.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <new>
 
 static void canvas_giveback()
 {
@@ -108,15 +107,23 @@ int view_startcanvasrect(const float *area)
         return 0;
     int W = canvas->width, H = canvas->height;
     auto clampto = [](double v, int hi) { return (int32_t)std::clamp(v, 0.0, (double)hi); };
-    int32_t *r = project_canvasjob.rect;
-    r[0] = clampto(std::floor(area[0] * W), W);
-    r[1] = clampto(std::floor((1.0 - area[3]) * H), H);
-    r[2] = clampto(std::ceil(area[2] * W), W);
-    r[3] = clampto(std::ceil((1.0 - area[1]) * H), H);
+    const int32_t r[4] = {clampto(std::floor(area[0] * W), W), clampto(std::floor((1.0 - area[3]) * H), H),
+                          clampto(std::ceil(area[2] * W), W), clampto(std::ceil((1.0 - area[1]) * H), H)};
     if (r[2] <= r[0] || r[3] <= r[1])
         return 0;
     view_fitselection(W, H);
-    return sys_threadjob("updatecanvasrect", job_updatecanvasrect, nullptr) >= 0;
+    // The job carries its rectangle and hands it back with its result: a
+    // second request before the paste cannot move the first.
+    canvas_rectrequest *request = new (std::nothrow) canvas_rectrequest{{r[0], r[1], r[2], r[3]}, 0};
+    if (!request) {
+        sys_log("view_startcanvasrect: no memory for the request");
+        return 0;
+    }
+    if (sys_threadjob("updatecanvasrect", job_updatecanvasrect, request) < 0) {
+        delete request;
+        return 0;
+    }
+    return 1;
 }
 
 static bool view_installbusy()
@@ -133,7 +140,8 @@ void project_setcanvasdepth()
     switch (jobmode.load()) {
     case canvas_view:
     case canvas_onelayer:
-        project_freecanvas(1, 0, (int)jobrebuild.load(), 0);
+        if (!project_freecanvas(1, 0, (int)jobrebuild.load(), 0))
+            return; // installed by a later frame
         project_canvas.img = img;
         for (int i = 0; i < 3; i++)
             project.originoffset[i] = -(project.originfrac[i] * project.size[i]);
@@ -144,7 +152,9 @@ void project_setcanvasdepth()
         sys_log("...project_setcanvasdepth done");
         break;
     case canvas_operation:
-        img_setrefimage(img, project.size, project.originfrac, project.scale);
+        // Tagged, so that each generator takes only its own group's relief
+        // composed after its queuing.
+        img_setrefimage(img, project.size, project.originfrac, project.scale, (int32_t)c.composedgroup, c.composed);
         img_free(img);
         break;
     case canvas_trace: {
@@ -171,13 +181,8 @@ void project_setcanvasdepthrect()
 {
     project_canvasjobrecord &c = project_canvasjob;
     image *rect = c.pendingrect.load(std::memory_order_acquire);
-    if (!rect)
+    if (!rect || view_installbusy())
         return;
-    while (view_installbusy() && !sys_quit.load()) {
-        sys_log("stalling setcanvasrect: gentex%d gen%d simgen:%d saving:%d", 0,
-                (int)(project.generating[0] || project.generating[1]), 0, (int)project_savebusy);
-        SDL_Delay(100);
-    }
     if (project_canvas.img)
         img_simplestamp(rect, project_canvas.img, img_stampoffset(c.rect[0], c.rect[1]));
     img_free(rect);
@@ -208,7 +213,12 @@ static void view_reportrefusal()
 void view_canvasframe()
 {
     view_reportrefusal();
-    if (project_canvasjob.pendingcanvas.load(std::memory_order_acquire))
+    // A result waits while a layer generator or a save reads what its
+    // install replaces: a later frame takes it, the main thread never waits.
+    if (view_installbusy())
+        sys_debuglog("canvas install deferred: gen%d saving:%d",
+                     (int)(project.generating[0] || project.generating[1]), (int)project_savebusy);
+    else if (project_canvasjob.pendingcanvas.load(std::memory_order_acquire))
         project_setcanvasdepth();
     else if (project_canvasjob.pendingrect.load(std::memory_order_acquire))
         project_setcanvasdepthrect();

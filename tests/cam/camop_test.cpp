@@ -3,6 +3,7 @@
 #include "cam/cam.h"
 
 #include "cam/toolpath.h"
+#include "img/image.h"
 #include "project/project.h"
 #include "testlog.h"
 #include "workerpool.h"
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 // Ten operations; operation i uses tool i % 3 + 1 and is named "op<i>".
 static void ops_fill()
@@ -158,4 +160,49 @@ TEST_F(OperationsOnWorkers, RemovingAGeneratingOperationReturnsAtOnce)
     for (int i = 0; i < 100 && op.type != 0; i++)
         SDL_Delay(10);
     EXPECT_EQ(op.type, 0);
+}
+
+// A step-image job writes its entry's images and steps for its whole run:
+// while it runs, neither a move nor a removal touches that entry (nor, for a
+// compacting removal, any entry after it), and nothing changes at all.
+TEST(Operations, EntriesUnderAStepImageJobStayPut)
+{
+    struct Case {
+        const char *what;
+        int (*call)();
+        const char *logged;
+    };
+    const Case cases[] = {
+        {"swap onto it", [] { return cam_swapoperations(3); }, "cam_swapoperations: operation 4 is making"},
+        {"swap it away", [] { return cam_swapoperations(4); }, "cam_swapoperations: operation 4 is making"},
+        {"remove it", [] { return cam_removeoperation(4, 0); }, "cam_removeoperation: operation 4 is making"},
+        {"remove an earlier one, compacting", [] { return cam_removeoperation(1, 1); },
+         "cam_removeoperation: operation 4 is making"},
+    };
+    for (const Case &c : cases) {
+        ops_fill();
+        image *step = img_allocfloat("step", 2, 2);
+        ASSERT_NE(step, nullptr);
+        project.ops[4].steps[0].img = step;
+        project.ops[4].simbusy = 1;
+        std::vector<projopfields> before(project.ops, project.ops + project_maxops);
+        std::vector<projtool> tools(project.tools, project.tools + project_maxtools);
+        testlog_capture log;
+        EXPECT_EQ(c.call(), 0) << c.what;
+        EXPECT_TRUE(log.contains(c.logged)) << c.what << ": " << log.text();
+        for (int i = 0; i < project_maxops; i++) {
+            const projop &e = project.ops[i];
+            EXPECT_STREQ(e.name, before[i].name) << c.what << ": entry " << i;
+            EXPECT_EQ(e.tool, before[i].tool) << c.what << ": entry " << i;
+            EXPECT_EQ(e.steps[0].img, before[i].steps[0].img) << c.what << ": entry " << i;
+        }
+        EXPECT_EQ(memcmp(tools.data(), project.tools, sizeof(projtool) * project_maxtools), 0) << c.what;
+        EXPECT_EQ(project.ops[4].simbusy.load(), 1) << c.what;
+        project.ops[4].simbusy = 0;
+        project.ops[4].steps[0].img = nullptr;
+        img_free(step);
+    }
+    // The job ended: the same removal goes through.
+    ops_fill();
+    EXPECT_EQ(cam_removeoperation(1, 1), 1);
 }

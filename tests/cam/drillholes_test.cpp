@@ -46,7 +46,7 @@ void drawcanvas(int w, int h, float p, const std::vector<shape> &shapes)
     image *img = img_allocfloat("drillcanvas", w, h);
     ASSERT_NE(img, nullptr);
     memcpy(img->pixels, field.data(), field.size() * sizeof(float));
-    img_setrefimage(img, size, frac, 1.0f);
+    img_setrefimage(img, size, frac, 1.0f, 0, sys_seconds());
     img_free(img);
 }
 

@@ -9,6 +9,7 @@
 #include "cam/genflags.h"
 #include "cam/toolpath.h"
 #include "gentest.h"
+#include "sys/main.h"
 #include "testlog.h"
 
 #include <algorithm>
@@ -138,7 +139,7 @@ TEST_F(GenFrame, EachRunStartsWithEntriesAboveTheStock)
 TEST_F(GenFrame, QueuedBeforeTheCanvasItWaitsThenRuns)
 {
     const float size[3] = {2, 2, 1}, frac[3] = {0, 0, 1};
-    img_setrefimage(nullptr, size, frac, 1.0f);
+    img_setrefimage(nullptr, size, frac, 1.0f, 0, 0.0);
     op.generating = 1;
     op.time = (float)sys_seconds();
     std::thread worker(gen_levels, (void *)&op);
@@ -159,7 +160,7 @@ TEST_F(GenFrame, QueuedBeforeTheCanvasItWaitsThenRuns)
 TEST_F(GenFrame, ARefusedCanvasEndsTheWaitSilently)
 {
     const float size[3] = {2, 2, 1}, frac[3] = {0, 0, 1};
-    img_setrefimage(nullptr, size, frac, 1.0f);
+    img_setrefimage(nullptr, size, frac, 1.0f, 0, 0.0);
     op.generating = 1;
     op.progress = 0.25f;
     std::thread worker(gen_levels, (void *)&op);
@@ -179,6 +180,92 @@ TEST_F(GenFrame, ARefusedCanvasEndsTheWaitSilently)
     EXPECT_FLOAT_EQ(op.progress, 0.25f);
     EXPECT_EQ(op.toolpath, -1);
     EXPECT_TRUE(notices().empty());
+}
+
+// A run takes only the reference of its own group composed after it was
+// queued: another group's, or its own group's from before the Apply, would
+// cut the wrong relief.
+TEST_F(GenFrame, OnlyItsOwnGroupsNewerReferenceIsCut)
+{
+    const float size[3] = {2, 2, 1}, frac[3] = {0, 0, 1};
+    const double before = sys_seconds();
+    img_setrefimage(nullptr, size, frac, 1.0f, 0, 0.0);
+    op.group = 3;
+    op.applied = sys_seconds();
+    op.generating = 1;
+    std::thread worker(gen_levels, (void *)&op);
+    struct Case {
+        const char *what;
+        int32_t group;
+        double composed;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"another group's, newer", 4, sys_seconds(), false},
+        {"its own group's, from before the queuing", 3, before, false},
+        {"its own group's, newer", 3, sys_seconds(), true},
+    };
+    for (const Case &c : cases) {
+        image *img = img_allocfloat("composed", 16, 16);
+        std::fill((float *)img->pixels, (float *)img->pixels + 256, 0.5f);
+        img_setrefimage(img, size, frac, 1.0f, c.group, c.composed);
+        img_free(img);
+        EXPECT_EQ(waitidle(c.taken ? 10.0 : 0.3), c.taken) << c.what;
+    }
+    if (op.generating) {
+        sys_quit = 1; // ends the wait, so the thread can be joined
+        waitidle(5.0);
+        sys_quit = 0;
+    }
+    worker.join();
+    EXPECT_GE(op.toolpath, 0);
+}
+
+// A run whose composition never comes ends, idle, at the quit (within a
+// second, so the shutdown is not held up) or at the wait's limit, which is
+// logged.
+TEST_F(GenFrame, AWaitWithoutItsCanvasEnds)
+{
+    struct Case {
+        const char *what;
+        bool quit;
+        double limit;
+        const char *logged; // null: nothing about the wait
+    };
+    const Case cases[] = {
+        {"quit", true, 300.0, nullptr},
+        {"limit", false, 0.2, "gen_waitcanvas: gave up waiting after 0s"},
+    };
+    const double saved = gen_canvaslimit;
+    for (const Case &c : cases) {
+        testlog_capture log;
+        const float size[3] = {2, 2, 1}, frac[3] = {0, 0, 1};
+        img_setrefimage(nullptr, size, frac, 1.0f, 0, 0.0);
+        gen_canvaslimit = c.limit;
+        op.generating = 1;
+        op.toolpath = -1;
+        std::thread worker(gen_levels, (void *)&op);
+        SDL_Delay(100);
+        auto t0 = std::chrono::steady_clock::now();
+        if (c.quit)
+            sys_quit = 1;
+        bool done = waitidle(c.quit ? 1.0 : 5.0);
+        double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        sys_quit = 0;
+        EXPECT_TRUE(done) << c.what;
+        if (!done) {
+            worker.detach();
+            break;
+        }
+        worker.join();
+        EXPECT_LT(waited, 1.0) << c.what;
+        EXPECT_EQ(op.toolpath, -1) << c.what;
+        EXPECT_EQ(log.contains("gen_waitcanvas: gave up"), c.logged != nullptr) << c.what;
+        if (c.logged)
+            EXPECT_TRUE(log.contains(c.logged)) << log.text();
+        EXPECT_TRUE(notices().empty()) << c.what;
+    }
+    gen_canvaslimit = saved;
 }
 
 TEST_F(GenFrame, NoPathsStillFinishesWithTheNotice)
@@ -293,11 +380,11 @@ TEST(CamopTable, EveryTypeHasARowAndOnlyBuiltGeneratorsQueue)
         camop op{};
         op.type = type;
         testlog_capture log;
-        EXPECT_EQ(camop_queue(&op), -1) << type;
+        EXPECT_EQ(camop_queue(&op, 0), -1) << type;
         EXPECT_EQ(op.generating.load(), 0u);
         EXPECT_TRUE(log.contains("camop_queue: no generator for operation type " + std::to_string(type)));
     }
     camop op{};
     op.type = camop_types;
-    EXPECT_EQ(camop_queue(&op), -1);
+    EXPECT_EQ(camop_queue(&op, 0), -1);
 }

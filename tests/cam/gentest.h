@@ -55,7 +55,7 @@ protected:
     void TearDown() override
     {
         const float none[3] = {1, 1, 1};
-        img_setrefimage(nullptr, none, none, 1.0f);
+        img_setrefimage(nullptr, none, none, 1.0f, 0, 0.0);
         cont_free(op.cont);
         op.cont = nullptr;
         for (int i = 0; i < toolpath_maxslots; i++)
@@ -83,6 +83,8 @@ protected:
         op.z_safe = 0.1f;
         op.aux[0] = op.aux[1] = op.aux[2] = 0.0f;
         op.flags = 0;
+        op.group = 0;
+        op.applied = 0.0;
         op.generating = 0;
         op.progress = 0.0f;
         op.time = 0.0f;
@@ -101,7 +103,7 @@ protected:
         image *img = img_allocfloat("testcanvas", w, h);
         ASSERT_NE(img, nullptr);
         memcpy(img->pixels, field.data(), field.size() * sizeof(float));
-        img_setrefimage(img, size, frac, scale);
+        img_setrefimage(img, size, frac, scale, 0, sys_seconds());
         img_free(img);
     }
 

@@ -245,7 +245,7 @@ TEST(ImageTable, RefImageIsAClampedCopy)
     const float size[3] = {10, 20, 2}, origin[3] = {0.5f, 0.25f, 1};
     {
         testlog_capture cap;
-        img_setrefimage(canvas, size, origin, 0.5f);
+        img_setrefimage(canvas, size, origin, 0.5f, 0, 0.0);
         EXPECT_TRUE(cap.contains("2x2 sz:10.000x20.000x2.000 org:5.000,5.000,2.000 (scale 0.500000)"));
     }
     image *ref = img_refimage.load();
@@ -258,9 +258,9 @@ TEST(ImageTable, RefImageIsAClampedCopy)
     EXPECT_EQ(img_refscale2, 0.25f);
     EXPECT_EQ(imgfixture_at(canvas, 0, 0), -1.0f);
 
-    img_setrefimage(canvas, size, origin, 1.0f); // replaces, freeing the old copy
+    img_setrefimage(canvas, size, origin, 1.0f, 0, 0.0); // replaces, freeing the old copy
     EXPECT_EQ(img_count, before + 2);
-    img_setrefimage(nullptr, size, origin, 1.0f);
+    img_setrefimage(nullptr, size, origin, 1.0f, 0, 0.0);
     EXPECT_EQ(img_refimage.load(), nullptr);
     img_free(canvas);
     EXPECT_EQ(img_count, before);

@@ -396,6 +396,35 @@ TEST_F(Canvas, BusyFlagIsClaimedOnce)
     EXPECT_TRUE(cv_until([] { return cv_idle(); }));
 }
 
+// Each rectangle job pastes its own result at its own rectangle: a second
+// request made while the first result waits for its install moves nothing.
+TEST_F(Canvas, ARectangleIsPastedWhereItWasComposed)
+{
+    layer(0, 0, {0.1f, 0.2f, 0.3f, 0.7f, 0.9f, 0.4f, 0.6f});
+    const image *full = compose(1);
+    ASSERT_NE(full, nullptr);
+    std::vector<float> whole((const float *)full->pixels, (const float *)full->pixels + cv_w * cv_h);
+    std::fill((float *)full->pixels, (float *)full->pixels + cv_w * cv_h, -1.0f);
+    // Areas on whole pixels of the 80 x 60 canvas: x0, y0, x1, y1 with y up,
+    // and the pixel rectangles they cover (rows from the top).
+    const float areas[2][4] = {{0.125f, 0.25f, 0.375f, 0.5f}, {0.5f, 0.5f, 0.875f, 0.75f}};
+    const int rects[2][4] = {{10, 30, 30, 45}, {40, 15, 70, 30}};
+    ASSERT_EQ(view_startcanvasrect(areas[0]), 1);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!project_canvasjob.pendingrect.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_NE(project_canvasjob.pendingrect.load(), nullptr);
+    ASSERT_EQ(view_startcanvasrect(areas[1]), 1);
+    ASSERT_TRUE(cv_until(cv_idle));
+    for (int y = 0; y < cv_h; y++)
+        for (int x = 0; x < cv_w; x++) {
+            bool in = false;
+            for (const int *r : rects)
+                in = in || (x >= r[0] && x < r[2] && y >= r[1] && y < r[3]);
+            ASSERT_EQ(at(full, (size_t)y * cv_w + x), in ? whole[(size_t)y * cv_w + x] : -1.0f) << x << "," << y;
+        }
+}
+
 // The rectangle job over random rectangles equals the full composition there
 // bit for bit; a stale raster layer rebuilt in the rectangle within 1e-5; an
 // empty rectangle touches nothing.
@@ -465,9 +494,7 @@ TEST_F(Canvas, RectangleEqualsFullComposition)
     // A zero-width rectangle: no job state changes at all.
     const float empty[4] = {0.5f, 0.2f, 0.5f, 0.9f};
     EXPECT_EQ(view_startcanvasrect(empty), 0);
-    project_canvasjob.rect[0] = project_canvasjob.rect[2] = 10;
-    project_canvasjob.rect[1] = 0, project_canvasjob.rect[3] = 10;
-    job_updatecanvasrect(nullptr);
+    job_updatecanvasrect(new canvas_rectrequest{{10, 0, 10, 10}, 0});
     EXPECT_TRUE(cv_idle());
 }
 

@@ -7,6 +7,7 @@
 
 #include "cam/cam.h"
 #include "cam/tool.h"
+#include "cam/toolpath.h"
 #include "img/image.h"
 #include "platform/seam.h"
 #include "project/genraster.h"
@@ -402,6 +403,52 @@ TEST_F(Lifecycle, NewSaveAndResetWaitForRunningWork)
     }
     sys_destroymutex(sys_framemutex);
     sys_framemutex = -1;
+}
+
+// A reset while a toolpath is calculated never frees the slot the generator
+// fills: it waits for the run, or refuses (logged, with the status) when
+// the run outlasts the wait and leaves the slot to it.
+TEST_F(Lifecycle, ResetNeverFreesUnderARunningGenerator)
+{
+    struct Case {
+        const char *what;
+        int runms; // the generator's remaining run
+        int reset;
+    };
+    const Case cases[] = {
+        {"ends within the wait", 100, 1},
+        {"outlasts the wait", 900, 0},
+    };
+    const double saved = project_worklimit;
+    project_worklimit = 0.5;
+    for (const Case &c : cases) {
+        testlog_capture log;
+        camop &op = cam_ops[2];
+        op.type = 1;
+        op.toolpath = toolpath_new();
+        ASSERT_GE(op.toolpath, 0);
+        project.ops[0].camop = 2;
+        const int slot = op.toolpath;
+        op.generating = 1;
+        std::thread generator([&] {
+            SDL_Delay((Uint32)c.runms);
+            toolpaths[slot].verts[0] = 1.0f; // the run fills its slot to the end
+            op.generating.store(0, std::memory_order_release);
+        });
+        EXPECT_EQ(project_reset(), c.reset) << c.what;
+        if (!c.reset) {
+            EXPECT_NE(toolpaths[slot].verts, nullptr) << c.what;
+            EXPECT_EQ(project.ops[0].camop, 2) << c.what;
+            EXPECT_TRUE(log.contains("project_reset: gave up waiting after 0s")) << log.text();
+            EXPECT_TRUE(log.contains("project_reset: a toolpath is still being calculated")) << c.what;
+            EXPECT_STREQ(sys_statustext, "...busy: try again when the toolpath is calculated");
+        }
+        generator.join();
+        EXPECT_EQ(project_reset(), 1) << c.what;
+        EXPECT_EQ(toolpaths[slot].verts, nullptr) << c.what;
+        EXPECT_EQ(op.type, 0) << c.what;
+    }
+    project_worklimit = saved;
 }
 
 TEST_F(Lifecycle, ResetLeavesTheDefaultProject)

@@ -732,11 +732,11 @@ TEST_F(ProjectFile, LoadWaitsForRunningWorkAndRefusesAtTheLimit)
          "...busy: try again when the toolpath is calculated"},
         {"step-image job", [](int v) { project.ops[2].simbusy = v; }, -1,
          "...busy: try again when the toolpath is calculated"},
-        {"save", [](int v) { project_savebusy = v; }, -1, "...failed to load project"},
+        {"save", [](int v) { project_savebusy = v; }, -1, "...busy: try again when the background work is done"},
         {"generator that ends", [](int v) { cam_ops[5].generating = (uint32_t)v; }, 100, "...loaded 'good.kfm'"},
     };
-    const double limit = projfile_waitlimit;
-    projfile_waitlimit = 0.5;
+    const double limit = project_worklimit;
+    project_worklimit = 0.5;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         testlog_capture caught;
@@ -764,10 +764,10 @@ TEST_F(ProjectFile, LoadWaitsForRunningWorkAndRefusesAtTheLimit)
             EXPECT_TRUE(pft_readfile(after) == file0);
         } else {
             EXPECT_TRUE(pft_readfile(after) == emptybytes);
-            EXPECT_GE(caught.count("project_load: gave up waiting after"), 1) << caught.text();
+            EXPECT_GE(caught.count("project_reset: gave up waiting after"), 1) << caught.text();
         }
     }
-    projfile_waitlimit = limit;
+    project_worklimit = limit;
 }
 
 // A slot whose vertex block is larger than the file's 32-bit size word can
