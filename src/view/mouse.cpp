@@ -1,0 +1,4 @@
+// Mouse tracking and layer picking in the view.
+#include "view/mouse.h"
+
+void view_mouse() {}
