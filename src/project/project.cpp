@@ -97,6 +97,15 @@ void project_new()
     sys_settitle("%s (%s)", SYS_TITLE, project_unitname(project.units));
     project_updatecanvas(1, 1, (uint32_t)project_layergroup);
     project_changetime = 0.0f;
+    project_frameview();
+}
+
+void (*project_viewreset)(int mode) = nullptr;
+
+void project_frameview()
+{
+    if (project_viewreset)
+        project_viewreset(cfg_geti(cfg_keepview) ? 0 : 2);
 }
 
 void project_waitsave()

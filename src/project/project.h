@@ -178,6 +178,11 @@ extern const char *const project_unitnames[3];
 // backup path, then a new project. 0 when the surface shaders do not load
 // (reported) or the brush buffer cannot be had.
 int project_init();
+// The view's framing of the canvas (the viewport sets it at its start; null
+// without a view), and the call a new or loaded project makes: mode 0 keeps
+// the camera's angles when the configuration asks to keep the view, else 2.
+extern void (*project_viewreset)(int mode);
+void project_frameview();
 // A new untitled project from the configuration (after any running save):
 // its units, the default tools, the title and a canvas request.
 void project_new();

@@ -24,6 +24,7 @@
 #include "sys/main.h"
 #include "view/backup.h"
 #include "view/canvasinstall.h"
+#include "view/framing.h"
 #include "view/layerfollow.h"
 #include "view/mouse.h"
 #include "view/outlines.h"
@@ -141,6 +142,7 @@ void view_init()
 {
     view_started = 1;
     view_camera.distance = 10.0f;
+    project_viewreset = view_reset;
     view_redraw = 1;
     view_fbo = 0;
     if (gl_framebuffers) {
@@ -157,6 +159,7 @@ void view_quit()
     if (!view_started)
         return;
     view_started = 0;
+    project_viewreset = nullptr;
     r_modelfree(view_quadmodel);
     view_quadmodel = -1;
     view_shader = view_gradshader = -1;
