@@ -154,8 +154,14 @@ extern int32_t project_layergroup;    // group new layers join, 0..9
 // tiling, 7 circular tiling, 8 quantize. The raster editors set it; depth
 // generation previews tools 3 to 8 on the selected layer.
 extern int32_t project_rastertool;
-// sys_seconds of the last change; written by the step-image jobs too.
+// sys_seconds of the last change; main thread only: a job posts its change
+// to project_jobchangetime, which the viewport takes over each frame.
 extern std::atomic<float> project_changetime;
+extern std::atomic<float> project_jobchangetime; // 0 when nothing is posted
+// The automatic backup: 1 once the last change was examined for a backup;
+// the sys_time of the last backup decision, 0 at start.
+extern uint32_t project_backupdone;
+extern float project_backuptime;
 // 1 after a load, save or reset; 0 after any layer allocation or free and
 // every applied change. The frame loop asks before unsaved work is dropped.
 extern uint32_t project_saved;

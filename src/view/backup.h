@@ -4,8 +4,16 @@
 #pragma once
 #include <cstdint>
 
-extern uint32_t view_manipulating; // the view or a layer is being dragged this frame
-extern uint32_t view_fastview;     // the simplified drawing is in effect
-extern int32_t view_lastrastertool;
+// Set by the layer and canvas drags; cleared by the first frame without a
+// drag of the view (gizmo, brush or camera).
+extern uint32_t view_manipulating;
+extern uint32_t view_fastview;      // the simplified drawing is in effect
+extern int32_t view_lastrastertool; // the raster tool of the previous frame, -1 at start
 
+// The number of the open numbered dialog, 0 none: the backup waits while
+// one is open. Reads 0 until the main window points it at its dialog switch.
+extern int32_t (*view_dialogid)();
+
+// Every frame: a change a job posted, the backup decision, then the redraw
+// requests of the fast view and of a new raster tool.
 void view_backup();
