@@ -10,6 +10,7 @@
 #include "project/layertex.h"
 #include "project/project.h"
 #include "project/undo.h"
+#include "gui/textedit/textedit.h"
 #include "render/sysfont.h"
 #include "render/text.h"
 #include "render/texture.h"
@@ -30,6 +31,12 @@
 float view_textscale = 0.0f;
 int32_t view_layertexture = -1;
 
+float view_textcursor[2];
+float view_textselect[2];
+float view_textchar[2];
+
+static int32_t follow_cursor = -1;    // cursor position last measured, -1 none
+static int32_t follow_sellength = 0;  // selection length last measured
 static double follow_lastcheck = 0.0;  // last string check of the text-edit layer
 static uint64_t follow_reported = 0;   // text-layers reported without a text object
 
@@ -103,13 +110,59 @@ static void follow_render(int t, const char *what)
     text_queueupdate(t);
 }
 
-// Step 2.4: the text editor's properties and string go to the text object.
-// A busy object is left for a later frame rather than waited for.
-static void follow_textedit(int t)
+// The caret after n bytes as fractions of the image; 0 when unmeasured.
+static int follow_caret(int t, int n, const image *img, float point[2], float charsize[2])
+{
+    int extent[2], size[2];
+    if (!ttf_textwidthn(t, n, extent, size))
+        return 0;
+    float w = (float)img->width, h = (float)img->height;
+    point[0] = extent[0] / w;
+    point[1] = extent[1] / h;
+    if (charsize) {
+        charsize[0] = size[0] / w;
+        charsize[1] = size[1] / h;
+    }
+    return 1;
+}
+
+// The caret is measured again only when the cursor or the selection moved.
+static void follow_measurecursor(int slot, int t, int fitted)
+{
+    int cursor = text_editstate.cursor, selection = text_editstate.selection;
+    if (cursor == follow_cursor && selection == follow_sellength)
+        return;
+    follow_cursor = cursor;
+    follow_sellength = selection;
+    const image *img = text_getimage(t, 0);
+    if (!img || img->width <= 0 || img->height <= 0) {
+        sys_log("cursorpos: layer[%d].text[%d] has no image!", slot, t);
+        return;
+    }
+    if (!follow_caret(t, cursor, img, view_textcursor, view_textchar))
+        return;
+    view_textselect[0] = view_textcursor[0];
+    view_textselect[1] = view_textcursor[1];
+    if (selection != 0)
+        follow_caret(t, cursor + selection, img, view_textselect, nullptr);
+    const float *c = view_textcursor, *e = view_textselect, *k = view_textchar;
+    if (fitted)
+        sys_log("...updated text-layer[%d] cursor:%.3f,%.3f select:%.3f,%.3f char:%.3f,%.3f (%dx%d)", slot, c[0],
+                c[1], e[0], e[1], k[0], k[1], img->width, img->height);
+    else
+        sys_log("...updated cursor:%.3f,%.3f select:%.3f,%.3f char:%.3f,%.3f (%dx%d)", c[0], c[1], e[0], e[1], k[0],
+                k[1], img->width, img->height);
+}
+
+// Step 2.4: the caret, and the text editor's properties and string go to
+// the text object. A busy object is left for a later frame rather than
+// waited for.
+static void follow_textedit(int slot, int t, int fitted)
 {
     text_object &o = text_objects[t];
     if (std::atomic_ref<uint32_t>(o.busy).load())
         return;
+    follow_measurecursor(slot, t, fitted);
     int32_t font = o.font;
     if (project_textfont >= 0 && project_textfont < sys_fontcount && sys_fontorder)
         font = sys_fontorder[project_textfont];
@@ -142,6 +195,8 @@ static void follow_textedit(int t)
 
 static void follow_textlayers()
 {
+    if (project_textlayeredit == -1)
+        follow_cursor = -1;
     int fitted = 0;
     for (int i = 0; i < project_maxlayers; i++) {
         if (project.layers[i].type != layer_text)
@@ -150,9 +205,10 @@ static void follow_textlayers()
         if (t < 0)
             continue;
         bool editing = project_textlayeredit != -1 && i == project_selectedlayer;
-        fitted += follow_pickup(i, t, editing);
+        int fit = follow_pickup(i, t, editing);
+        fitted += fit;
         if (editing)
-            follow_textedit(t);
+            follow_textedit(i, t, fit);
     }
     if (fitted) {
         sys_log("updating canvas for %d text-layers...", fitted);

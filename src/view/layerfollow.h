@@ -13,6 +13,12 @@ extern float view_textscale;
 // The selected layer's display texture (slot, -1 none).
 extern int32_t view_layertexture;
 
+// The text caret of the text-layer in editing, as fractions of its image:
+// the cursor point, the selection's other end and a character's size.
+extern float view_textcursor[2];
+extern float view_textselect[2];
+extern float view_textchar[2];
+
 void view_layerfollow();
 // Takes the display texture the last refresh job uploaded, which ends that
 // job's wait. Runs every frame.

@@ -10,6 +10,7 @@
 #include "view/backup.h"
 #include "view/layerfollow.h"
 #include "view/readout.h"
+#include "gui/textedit/textedit.h"
 
 namespace {
 
@@ -177,6 +178,39 @@ TEST_F(LayerFollow, StringIsCheckedAtMostFifteenTimesASecond)
     int checks = local.count("text_checkstring: job_updatetext");
     EXPECT_GE(checks, 10);
     EXPECT_LE(checks, 15);
+}
+
+TEST_F(LayerFollow, CursorIsMeasuredOnlyWhenItOrTheSelectionMoves)
+{
+    int s = textimage(2.0f, 1.0f, 200, 100);
+    text_objects[project.layers[s].data.text].updated = 0;
+    select(s);
+    int t = project.layers[s].data.text;
+    project_textlayeredit = t;
+    project_textfont = -1;
+    project_textptsize = text_objects[t].ptsize;
+    project_textspacing = text_objects[t].spacing;
+    text_objects[t].drawsize = text_drawsize(project_textptsize, 100.0f);
+    struct Step {
+        int cursor, selection;
+    };
+    // No face is cached here: each measuring attempt logs that.
+    const Step steps[] = {{0, 0}, {0, 0}, {2, 0}, {2, 0}, {2, 0}, {2, 1}, {2, 1}, {3, 1}};
+    testlog_capture local;
+    for (const Step &st : steps) {
+        text_editstate.cursor = st.cursor;
+        text_editstate.selection = st.selection;
+        view_layerfollow();
+    }
+    EXPECT_EQ(local.count("ttf_textwidthn: text["), 4);
+    project_textlayeredit = -1;
+    view_layerfollow();
+    project_textlayeredit = t;
+    testlog_capture again;
+    view_layerfollow();
+    EXPECT_EQ(again.count("ttf_textwidthn: text["), 1) << "leaving text editing forgets the cursor";
+    text_editstate.cursor = 0;
+    text_editstate.selection = 0;
 }
 
 TEST_F(LayerFollow, RemovingTheEditorsLayerTakesTwoFrames)
