@@ -51,6 +51,21 @@ public:
         l.stale = 0;
         return s;
     }
+    // A text-layer selected and in text editing, the editor's panel agreeing
+    // with its object; its text-object slot.
+    static int editedtext()
+    {
+        int s = textimage(2.0f, 1.0f, 200, 100);
+        int t = project.layers[s].data.text;
+        text_objects[t].updated = 0;
+        select(s);
+        project_textlayeredit = t;
+        project_textfont = -1;
+        project_textptsize = text_objects[t].ptsize;
+        project_textspacing = text_objects[t].spacing;
+        text_objects[t].drawsize = text_drawsize(project_textptsize, 100.0f);
+        return t;
+    }
     static void select(int s)
     {
         gui_selectedlayer = s;
@@ -125,11 +140,7 @@ TEST_F(LayerFollow, TextLayerWithoutItsObjectIsReportedOnce)
 
 TEST_F(LayerFollow, TextEditorChangesReachTheObject)
 {
-    int s = textimage(2.0f, 1.0f, 200, 100);
-    text_objects[project.layers[s].data.text].updated = 0;
-    select(s);
-    int t = project.layers[s].data.text;
-    project_textlayeredit = t;
+    int t = editedtext();
     text_object &o = text_objects[t];
     // A point size whose draw size single and double precision round apart,
     // where there is one: the wanted size must be the object's own rounding.
@@ -141,9 +152,7 @@ TEST_F(LayerFollow, TextEditorChangesReachTheObject)
         }
     o.ptsize = pt;
     o.drawsize = text_drawsize(pt, 100.0f);
-    project_textfont = -1;
     project_textptsize = pt;
-    project_textspacing = o.spacing;
     {
         testlog_capture local;
         for (int i = 0; i < 5; i++)
@@ -160,15 +169,7 @@ TEST_F(LayerFollow, TextEditorChangesReachTheObject)
 
 TEST_F(LayerFollow, StringIsCheckedAtMostFifteenTimesASecond)
 {
-    int s = textimage(2.0f, 1.0f, 200, 100);
-    text_objects[project.layers[s].data.text].updated = 0;
-    select(s);
-    int t = project.layers[s].data.text;
-    project_textlayeredit = t;
-    project_textfont = -1;
-    project_textptsize = text_objects[t].ptsize;
-    project_textspacing = text_objects[t].spacing;
-    text_objects[t].drawsize = text_drawsize(project_textptsize, 100.0f);
+    int t = editedtext();
     testlog_capture local;
     for (int frame = 0; frame < 60; frame++) {
         sys_time = 10.0 + frame / 60.0;
@@ -182,15 +183,7 @@ TEST_F(LayerFollow, StringIsCheckedAtMostFifteenTimesASecond)
 
 TEST_F(LayerFollow, CursorIsMeasuredOnlyWhenItOrTheSelectionMoves)
 {
-    int s = textimage(2.0f, 1.0f, 200, 100);
-    text_objects[project.layers[s].data.text].updated = 0;
-    select(s);
-    int t = project.layers[s].data.text;
-    project_textlayeredit = t;
-    project_textfont = -1;
-    project_textptsize = text_objects[t].ptsize;
-    project_textspacing = text_objects[t].spacing;
-    text_objects[t].drawsize = text_drawsize(project_textptsize, 100.0f);
+    int t = editedtext();
     struct Step {
         int cursor, selection;
     };
