@@ -377,6 +377,9 @@ void view_frame()
     }
     view_phase(20);
     view_overlays();
+    // The background of the next re-rendered frame is drawn before this
+    // pass: it must not meet this pass's face culling.
+    view_calls->enable(vcap_cullface, 0);
     view_calls->popmatrix();
     view_calls->popmatrix();
     view_phase(21);
