@@ -152,7 +152,7 @@ void job_projgenopsimimage(void *entry)
         else
             sim_freesteps(e);
     }
-    project_changetime = (float)sys_seconds();
+    project_jobchangetime.store((float)sys_seconds());
     e.simbusy.store(0, std::memory_order_release);
     sim_jobcount.fetch_sub(1, std::memory_order_acq_rel);
 }

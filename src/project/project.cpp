@@ -43,6 +43,9 @@ int32_t project_selectedlayer = -1;
 int32_t project_layergroup = 0;
 int32_t project_rastertool = -1;
 std::atomic<float> project_changetime{0.0f};
+std::atomic<float> project_jobchangetime{0.0f};
+uint32_t project_backupdone = 0;
+float project_backuptime = 0.0f;
 uint32_t project_saved = 1;
 uint32_t project_hasfile = 0;
 char project_filename[256] = "";
@@ -113,6 +116,15 @@ void project_new()
     sys_settitle("%s (%s)", SYS_TITLE, project_unitname(project.units));
     project_updatecanvas(1, 1, (uint32_t)project_layergroup);
     project_changetime = 0.0f;
+    project_frameview();
+}
+
+void (*project_viewreset)(int mode) = nullptr;
+
+void project_frameview()
+{
+    if (project_viewreset)
+        project_viewreset(cfg_geti(cfg_keepview) ? 0 : 2);
 }
 
 int project_waitsave()

@@ -154,8 +154,14 @@ extern int32_t project_layergroup;    // group new layers join, 0..9
 // tiling, 7 circular tiling, 8 quantize. The raster editors set it; depth
 // generation previews tools 3 to 8 on the selected layer.
 extern int32_t project_rastertool;
-// sys_seconds of the last change; written by the step-image jobs too.
+// sys_seconds of the last change; main thread only: a job posts its change
+// to project_jobchangetime, which the viewport takes over each frame.
 extern std::atomic<float> project_changetime;
+extern std::atomic<float> project_jobchangetime; // 0 when nothing is posted
+// The automatic backup: 1 once the last change was examined for a backup;
+// the sys_time of the last backup decision, 0 at start.
+extern uint32_t project_backupdone;
+extern float project_backuptime;
 // 1 after a load, save or reset; 0 after any layer allocation or free and
 // every applied change. The frame loop asks before unsaved work is dropped.
 extern uint32_t project_saved;
@@ -178,6 +184,11 @@ extern const char *const project_unitnames[3];
 // backup path, then a new project. 0 when the surface shaders do not load
 // (reported) or the brush buffer cannot be had.
 int project_init();
+// The view's framing of the canvas (the viewport sets it at its start; null
+// without a view), and the call a new or loaded project makes: mode 0 keeps
+// the camera's angles when the configuration asks to keep the view, else 2.
+extern void (*project_viewreset)(int mode);
+void project_frameview();
 // A new untitled project from the configuration (after any running save):
 // its units, the default tools, the title and a canvas request.
 void project_new();

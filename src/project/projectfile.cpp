@@ -143,6 +143,7 @@ int project_load(const char *path, int named)
     sys_status("...loaded '%s' (%.2fmb, v%02d, %.3fs)", name, size / 1048576.0, version,
                sys_seconds() - start);
     project_updatecanvas(1, 1, (uint32_t)project_layergroup);
+    project_frameview();
     const char *units = project_unitnames[project.units <= 2 ? project.units : 0];
     if (named) {
         sys_settitle("%s - %s (%s)", SYS_TITLE, name, units);

@@ -514,8 +514,7 @@ static bool layer_openplace(int i)
     return true;
 }
 
-// Closes the gap at slot i, a free slot, which goes to 63.
-static void layer_closegap(int i)
+void layer_closegap(int i)
 {
     project_layer *l = project.layers;
     std::rotate(l + i, l + i + 1, l + project_maxlayers);

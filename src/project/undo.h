@@ -29,6 +29,9 @@ uint8_t *layer_blob(int slot, int32_t *size);
 int layer_read(msg_stream *m, int slot);
 int layer_read(int slot);
 
+// Closes the gap at slot i, a free slot, which goes to 63: the slots above
+// move down by one, keeping their order.
+void layer_closegap(int i);
 // Queues event 5 "layer addremove" for a layer just added.
 void layer_event(int slot);
 // A new raster-, paths- or text-layer with its undo event: the slot or -1.

@@ -554,6 +554,39 @@ void ttf_textsize(int slot, const char *text, float spacing, int *width, int *he
     e->yoffset = (int32_t)-top;
 }
 
+int ttf_textwidthn(int textslot, int n, int extent[2], int charsize[2])
+{
+    extent[0] = extent[1] = charsize[0] = charsize[1] = 0;
+    if (!text_objects || textslot < 0 || textslot >= text_maxobjects || text_objects[textslot].font < 0) {
+        sys_log("ttf_textwidthn: no text object %d", textslot);
+        return 0;
+    }
+    const text_object &t = text_objects[textslot];
+    int length = (int)strnlen(t.text, text_maxchars - 1);
+    n = std::clamp(n, 0, length);
+    char head[text_maxchars], next[8] = " ";
+    memcpy(head, t.text, (size_t)n);
+    head[n] = 0;
+    if (n < length) {
+        // The whole UTF-8 sequence of the character after the cut.
+        unsigned char lead = (unsigned char)t.text[n];
+        int bytes = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        bytes = std::min(bytes, length - n);
+        memcpy(next, t.text + n, (size_t)bytes);
+        next[bytes] = 0;
+    }
+    sys_mutexguard g(sys_fontmutex);
+    int e = font_entry(t.font);
+    if (e < 0 || !(font_flags(e) & font_cached) || font_cacheslot[e].sysfont < 0) {
+        sys_log("ttf_textwidthn: text[%d] font[%d] not cached", textslot, t.font);
+        return 0;
+    }
+    int face = font_cacheslot[e].sysfont;
+    ttf_textsize(face, head, t.spacing, &extent[0], &extent[1]);
+    ttf_textsize(face, next, t.spacing, &charsize[0], &charsize[1]);
+    return 1;
+}
+
 // ---------------------------------------------------------------- rendering
 
 // ORs a rendered glyph's coverage into the buffer at (x, y), clipped.

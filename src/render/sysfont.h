@@ -100,6 +100,11 @@ const char *sys_fontstyle(int slot);
 // spacing s adds trunc(max advance x s x |s|) per character. A line feed
 // moves down by the face's line spacing.
 void ttf_textsize(int slot, const char *text, float spacing, int *width, int *height);
+// The extent of a text object's first n bytes as its font draws them, and
+// the size of the character that follows (a blank at the end): where a
+// caret after n bytes stands and how large it is. Takes the sysfont mutex.
+// 1, or 0 (logged) with zeros when the object or its cached face is missing.
+int ttf_textwidthn(int textslot, int n, int extent[2], int charsize[2]);
 // The text as width x height coverage bytes (sys_malloc), or null.
 uint8_t *ttf_textdraw(int slot, const char *text, float spacing, int *width, int *height);
 // The text as width x height x 3 grey RGB bytes (sys_malloc), or null.

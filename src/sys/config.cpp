@@ -33,7 +33,7 @@ static constexpr cfg_textfield cfg_texts[] = {
 };
 static_assert(cfg_postpath + 512 <= cfg_projectpath);
 static_assert(cfg_projectpath + 512 <= cfg_toollibpath);
-static_assert(cfg_toollibpath + 512 <= cfg_value2376);
+static_assert(cfg_toollibpath + 512 <= cfg_backupinterval);
 static_assert(cfg_toolnames + cfg_toolnamesize * cfg_toolcount == cfg_toolvalues);
 static_assert(cfg_toolvalues + 7 * 4 * cfg_toolcount == cfg_toollibend);
 static_assert(cfg_toollibend - cfg_toollib == 23552);
@@ -93,6 +93,11 @@ static constexpr void config_defaultview(cfg_record &r)
     rec_puti(r, cfg_selectsolid, 1);
     rec_putf(r, cfg_lightyaw, -60.0f);
     rec_putf(r, cfg_lightpitch, 30.0f);
+    rec_putf(r, cfg_gloss, 0.5f);
+    rec_putf(r, cfg_shadecontrast, 1.0f);
+    rec_putf(r, cfg_boundarythickness, 1.5f);
+    rec_putf(r, cfg_pathsthickness, 1.5f);
+    rec_putf(r, cfg_gridthickness, 1.5f);
 }
 
 static constexpr void config_defaultgui(cfg_record &r)
@@ -130,7 +135,7 @@ static constexpr void config_defaultproject(cfg_record &r)
     rec_puti(r, cfg_units, 1);
     rec_putf(r, cfg_canvasquality, 1.0f);
     rec_putf(r, cfg_value728, 0.5f);
-    rec_putf(r, cfg_value2376, 100.0f);
+    rec_putf(r, cfg_backupinterval, 100.0f);
     rec_puti(r, cfg_autobackup, 1);
     rec_puti(r, cfg_ppi, 120);
     rec_puti(r, cfg_undomemory, 256);
@@ -297,7 +302,7 @@ static void config_upgrade(int loaded)
 {
     sys_log("configuring for v%s...", "1.86b");
     cfg_seti(cfg_value2428, 0);
-    config_resetbytes(cfg_value2376, cfg_value2376 + 3);
+    config_resetbytes(cfg_backupinterval, cfg_backupinterval + 3);
     cfg_seti(cfg_versionmajor, cfg_version / 100);
     cfg_seti(cfg_versionminor, cfg_version % 100);
     if (loaded <= 150)

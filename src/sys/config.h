@@ -73,7 +73,7 @@ enum cfg_field : int {
     cfg_postpath = 768,           // text
     cfg_projectpath = 1280,       // text
     cfg_toollibpath = 1792,       // text, the last tool-library file
-    cfg_value2376 = 2376,         // f32
+    cfg_backupinterval = 2376,    // f32, least seconds between two automatic backups
     cfg_autobackup = 2380,
     cfg_versionmajor = 2392,
     cfg_versionminor = 2396,
@@ -117,6 +117,15 @@ enum cfg_field : int {
     cfg_exportrepeaty = 5580,     // rows, 1..10
     cfg_exportspacingx = 5584,    // f32, gap between columns, project units
     cfg_exportspacingy = 5588,    // f32, gap between rows
+    cfg_gloss = 5592,             // f32 0..1, "Shade Glossiness:"
+    cfg_shadecontrast = 5596,     // f32 0..2, "Shade Contrast:"
+    cfg_boundarythickness = 5600, // f32 pixels, "Boundaries Thickness: %1.1fpx"
+    cfg_pathsthickness = 5604,    // f32 pixels, "Paths Thickness: %1.1fpx"
+    cfg_gridthickness = 5608,     // f32 pixels, "Grid Thickness: %1.1fpx"
+    cfg_highquality = 5612,       // "High Quality Rendering"
+    cfg_keepview = 5616,          // a loaded or new project keeps the camera's angles
+    cfg_showallpaths = 5620,      // "Show All Paths-Layers" while editing paths
+    cfg_fastview = 5624,          // "Fast View Update": simplified drawing while manipulating
     cfg_toollib = 6080,           // the tool library block, up to cfg_toollibend
     cfg_toolnames = 6080,         // 256 x char[64]
     cfg_toolvalues = 22464,       // 7 arrays of 256 values, 1,024 bytes apart

@@ -22,17 +22,6 @@ constexpr double camera_degrees = 3.14159265358979323846 / 180.0;
 
 static float view_zoomanchor[2]; // device point the drag zoom closes in on
 
-// 1 / sqrt(x) by one Newton step from the bit-level first guess.
-static float camera_rsqrt(float x)
-{
-    uint32_t bits;
-    float y = x;
-    memcpy(&bits, &y, sizeof(bits));
-    bits = 0x5f375a86 - (bits >> 1);
-    memcpy(&y, &bits, sizeof(y));
-    return y * (1.5f - 0.5f * x * y * y);
-}
-
 static void camera_bindview()
 {
     glBindFramebuffer(GL_FRAMEBUFFER, view_fbo);
@@ -124,7 +113,7 @@ void view_classify()
     f[2] *= 2.0f;
     float x = f[0], y = f[1], z = f[2];
     float q = x * x + y * y;
-    float length = q * camera_rsqrt(q);
+    float length = q * vec_fastinvsqrt(q);
     if (std::fabs(z) < length)
         view_dirclass = std::fabs(x) <= std::fabs(y) ? (y <= 0.0f ? 4 : 1) : (x <= 0.0f ? 3 : 0);
     else
@@ -157,7 +146,7 @@ void view_setprojection()
         glTranslatef(0.0f, 0.0f, -d);
         k = t;
     } else {
-        float s = d * camera_rsqrt(d);
+        float s = d * vec_fastinvsqrt(d);
         glOrtho(-a * d, a * d, -d, d, -(farfactor * s), farfactor * s);
         glMatrixMode(GL_MODELVIEW);
         glLoadIdentity();

@@ -2,6 +2,7 @@
 // compare-exchange here and in the rectangle job, so that the two can never
 // both start and rewrite the same cached depth maps.
 #include "view/canvasinstall.h"
+#include "view/layerfollow.h"
 
 #include "img/image.h"
 #include "img/resample.h"
@@ -81,6 +82,7 @@ int view_startcanvas()
         float q = cfg_getf(cfg_canvasquality);
         s *= q + 0.1f * (1.0f - q);
     }
+    view_textscale = s;
     if (project_changetime != 0.0f)
         view_preparelayers(group, s);
     if (mode == 1) // the size the last composition stored; no job runs now

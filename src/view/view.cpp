@@ -1,16 +1,40 @@
-// The viewport's start and shutdown, its shared state, and the view pass.
-// Until the canvas exists the pass only puts the view buffer (the
-// background) on the window.
+// The viewport's start and shutdown, its shared state, and the view pass:
+// view_frame runs the viewport's phases in their fixed order each frame,
+// computes the set-up values the drawing phases share, shows the spinners
+// of long work and sets the busy cursor. Each phase tests its own flags, so
+// a phase may find another's job half done.
 #include "view/view.h"
 
-#include "view/canvasinstall.h"
+#include "cam/export.h"
+#include "cam/simulate.h"
+#include "geom/vec.h"
+#include "gui/element.h"
+#include "project/brush.h"
+#include "project/canvas.h"
+#include "project/genraster.h"
+#include "project/project.h"
+#include "project/tracepaths.h"
 #include "render/draw.h"
 #include "render/gl.h"
 #include "render/shader.h"
 #include "render/texture.h"
 #include "sys/config.h"
 #include "sys/frame.h"
+#include "sys/log.h"
 #include "sys/main.h"
+#include "view/backup.h"
+#include "view/canvasinstall.h"
+#include "view/framing.h"
+#include "view/layerfollow.h"
+#include "view/mouse.h"
+#include "view/outlines.h"
+#include "view/phases.h"
+#include "view/readout.h"
+#include "view/viewcalls.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 
 view_camerarecord view_camera = {{0.0f, 0.0f, 0.0f}, 10.0f, {0.0f, 0.0f, 0.0f}};
 int view_moved = 0;
@@ -32,6 +56,10 @@ int view_texdepthlocation = -1;
 int view_gradshader = -1;
 int view_gradcolorslocation = -1;
 int view_quadmodel = -1;
+
+view_framesetuprecord view_setup;
+int32_t view_rasterdrag = 0;
+void (*view_phasehook)(int phase) = nullptr;
 
 // Copies the view buffer's colour and depth to the window through the quad.
 static const char *const view_vertexsource = R"(#version 120
@@ -113,6 +141,7 @@ void view_init()
 {
     view_started = 1;
     view_camera.distance = 10.0f;
+    project_viewreset = view_reset;
     view_redraw = 1;
     view_fbo = 0;
     if (gl_framebuffers) {
@@ -129,6 +158,7 @@ void view_quit()
     if (!view_started)
         return;
     view_started = 0;
+    project_viewreset = nullptr;
     r_modelfree(view_quadmodel);
     view_quadmodel = -1;
     view_shader = view_gradshader = -1;
@@ -170,8 +200,187 @@ static void view_drawbuffer()
     r_checkerror("view_drawbuffer");
 }
 
+char view_spinchar(double t, double step)
+{
+    static const char spinner[4] = {'-', '\\', '|', '/'};
+    return spinner[(long long)std::floor(t / step) & 3];
+}
+
+float view_thickness(int offset)
+{
+    float w = cfg_getf(offset);
+    // A configuration from before the setting existed holds 0 there.
+    return std::isfinite(w) ? std::clamp(w, 1.0f, 8.0f) : 1.0f;
+}
+
+static void view_phase(int n)
+{
+    if (view_phasehook)
+        view_phasehook(n);
+}
+
+// Step 1: camera, light and gloss values for the frame's drawing phases.
+static void view_setupframe()
+{
+    view_framesetuprecord &v = view_setup;
+    for (int i = 0; i < 3; i++)
+        v.origin[i] = -project.originfrac[i] * project.size[i];
+    float d = view_camera.distance;
+    int perspective = cfg_geti(cfg_perspective);
+    v.viewscale = perspective ? d * (float)std::tan(cfg_getf(cfg_fov) * M_PI / 180.0 * 0.5) : d;
+    // The basis is the frame loop's too: it is rebuilt from the camera below
+    // or by the next re-rendered frame before anyone else reads it.
+    float saved[3][3];
+    memcpy(saved, view_basis, sizeof(saved));
+    const float light[3] = {cfg_getf(cfg_lightpitch), 0.0f, -cfg_getf(cfg_lightyaw)};
+    vec3_anglevectors(light);
+    memcpy(v.light, view_basis[view_up], sizeof(v.light));
+    float g = cfg_getf(cfg_gloss);
+    double g5 = std::pow((double)g, 5.0);
+    v.gloss = g;
+    v.glossstrength = (float)(2.0 * (double)g * (double)g);
+    v.glossexponent = (float)(500.0 * g5 + 2.0 * (1.0 - g5));
+    memset(v.camvec, 0, sizeof(v.camvec));
+    if (!perspective) {
+        vec3_anglevectors(view_camera.rotation);
+        memcpy(v.camvec, view_basis[view_forward], sizeof(v.camvec));
+    }
+    memcpy(view_basis, saved, sizeof(saved));
+}
+
+// Step 2: 1 when a spinner of export or tracing showed.
+static int view_busyspinner()
+{
+    const char *text = export_busy.load() ? "exporting... %c" : trace_busy.load() ? "tracing paths... %c" : nullptr;
+    if (!text)
+        return 0;
+    gui_cursor = 3;
+    sys_status(text, view_spinchar(sys_time, 0.1));
+    return 1;
+}
+
+// A layer generator is running: its result is not yet published.
+static int view_generating()
+{
+    return project.generating[0].load() || project.generating[1].load() ||
+           (layer_genkind.load() && !layer_gendone.load(std::memory_order_acquire));
+}
+
+// Steps 5 to 11, skipped while a layer generator runs (5 to 11) or the
+// canvas is composed (7 to 11).
+static void view_followup()
+{
+    if (view_generating())
+        return;
+    view_phase(5);
+    view_undoredo();
+    view_phase(6);
+    view_genresult();
+    if (project_canvasjob.updating.load())
+        return;
+    view_phase(7);
+    view_mergedown();
+    if (!cam_simgenerating.load()) {
+        view_phase(8);
+        view_canvasframe();
+    }
+    view_phase(9);
+    view_canvasmodels();
+    if (project_rastertool >= 2 && project_rastertool <= 8 && !brush_busy.load()) {
+        view_phase(10);
+        view_rasterfollow();
+    }
+    view_phase(11);
+    view_layerfollow();
+}
+
+// Step 12: the busy cursor, the save spinner, and the pointer kept during a
+// raster-edit drag.
+static void view_busycursor()
+{
+    static int held = 0; // this pass set the capture flags
+    int busy = project_canvasjob.updating.load() || view_generating();
+    if (busy && jobmode.load() != 2 && !view_rasterdrag)
+        gui_cursor = 3;
+    if (project_savebusy.load()) {
+        sys_status(project_savingbackup.load() ? "saving backup... %c" : "saving project... %c",
+                   view_spinchar(sys_time, 0.1));
+        gui_cursor = 3;
+    }
+    if (view_rasterdrag) {
+        gui_cursor = 0;
+        view_capture = 1;
+        view_dragstates[0] = 1;
+        held = 1;
+    } else if (held) {
+        view_capture = 0;
+        view_dragstates[0] = 0;
+        held = 0;
+    }
+}
+
+// The start of step 13: geometry in project units, culled front faces.
+static void view_drawsetup()
+{
+    const view_calltable &c = *view_calls;
+    float s = project.scale;
+    c.pushmatrix();
+    c.scale(s, s, s);
+    c.depthmask(1);
+    c.enable(vcap_depthtest, 1);
+    c.enable(vcap_cullface, 1);
+    c.cullface(vgl_front);
+    c.pushmatrix();
+    c.polygonmode(vgl_back, vgl_fill);
+    c.enable(vcap_blend, 0);
+    c.blendfunc(vgl_srcalpha, vgl_oneminussrcalpha);
+    c.linewidth(1.0f);
+}
+
 void view_frame()
 {
-    view_canvasframe();
+    view_phase(1);
+    view_setupframe();
+    view_phase(2);
+    int spun = view_busyspinner();
+    if (!spun) {
+        view_phase(3);
+        view_tracedpaths();
+    }
+    view_phase(4);
+    view_startcanvas();
+    view_followup();
+    view_phase(12);
+    view_busycursor();
+    view_phase(13);
+    view_drawsetup();
+    view_drawsurface();
+    view_phase(14);
+    view_simulation();
+    view_phase(15);
+    view_takelayertexture();
+    view_drawtoolpaths();
+    view_phase(16);
+    view_calls->linewidth(view_thickness(cfg_boundarythickness));
+    view_blockoutline();
+    view_mouse();
+    view_editmouse();
+    view_layeroutlines();
+    view_phase(17);
+    view_editpreviews();
+    view_phase(18);
     view_drawbuffer();
+    if (view_rebuilt) {
+        view_phase(19);
+        view_axes();
+    }
+    view_phase(20);
+    view_overlays();
+    // The background of the next re-rendered frame is drawn before this
+    // pass: it must not meet this pass's face culling.
+    view_calls->enable(vcap_cullface, 0);
+    view_calls->popmatrix();
+    view_calls->popmatrix();
+    view_phase(21);
+    view_backup();
 }

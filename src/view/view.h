@@ -36,6 +36,31 @@ extern int view_gradshader;
 extern int view_gradcolorslocation;
 extern int view_quadmodel;
 
+// Values the frame's set-up computes for the later phases.
+struct view_framesetuprecord {
+    float origin[3];     // world position of the canvas block's lower corner
+    float viewscale;     // d tan(fov / 2) in perspective, else d
+    float light[3];      // light direction for the surface shaders
+    float gloss;         // the configured glossiness g, 0..1
+    float glossstrength; // 2 g^2
+    float glossexponent; // 500 g^5 + 2 (1 - g^5)
+    float camvec[3];     // view direction in orthographic projection, else 0
+};
+extern view_framesetuprecord view_setup;
+
+// A raster-edit drag is in progress (the raster editing follow-up sets it):
+// the view draws its own brush cursor and keeps the pointer.
+extern int32_t view_rasterdrag;
+
+// Test builds set it to see every phase of view_frame as it starts (1..21);
+// the program never does.
+extern void (*view_phasehook)(int phase);
+
+// The status spinner's character for time t in seconds and step seconds.
+char view_spinchar(double t, double step);
+// A configured line thickness in pixels, held to the settings' 1..8.
+float view_thickness(int offset);
+
 // The view start: camera, redraw request, framebuffer, shaders, quad.
 void view_init();
 // The view shutdown: the quad model, the framebuffer and the shader slots.

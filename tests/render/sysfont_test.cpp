@@ -5,6 +5,9 @@
 // the fonts of this machine listed, named and logged.
 #include "render/sysfont.h"
 
+#include "render/fontcache.h"
+#include "render/text.h"
+
 #include "sys/file.h"
 #include "sys/mem.h"
 #include "testlog.h"
@@ -374,4 +377,53 @@ TEST(SysFontMachine, TheFontsOfThisMachineAreListedNamedAndLogged)
             printf("%s\n", line.c_str());
     sys_quitfonts();
     sys_quitfreetype();
+}
+
+// The caret of a text object: the cut at n bytes (a whole character taken
+// after it), the blank at the end, and a face that is not cached.
+TEST_F(SysFonts, TextWidthUpToNBytesAndTheCharacterAfter)
+{
+    ASSERT_EQ(text_init(), 1);
+    font_initcache();
+    sys_fontrecord record = {};
+    sys_fontlist = &record;
+    sys_fontcount = 1;
+    int face = openfont(32);
+    ASSERT_GE(face, 0);
+    font_cacheslot[0].id = 0;
+    font_cacheslot[0].font = 0;
+    font_cacheslot[0].flags = font_cached;
+    font_cacheslot[0].sysfont = face;
+    text_object &t = text_objects[0];
+    snprintf(t.text, sizeof(t.text), "K\xc3\xa9rf");
+    t.font = 0;
+    t.spacing = 0.0f;
+    struct Case {
+        int n;
+        const char *head, *next;
+    };
+    const Case cases[] = {{0, "", "K"}, {1, "K", "\xc3\xa9"}, {3, "K\xc3\xa9", "r"}, {5, "K\xc3\xa9rf", " "},
+                          {99, "K\xc3\xa9rf", " "}, {-4, "", "K"}};
+    for (const Case &c : cases) {
+        int extent[2], size[2], w, h, cw, ch;
+        ASSERT_EQ(ttf_textwidthn(0, c.n, extent, size), 1) << c.n;
+        ttf_textsize(face, c.head, 0.0f, &w, &h);
+        ttf_textsize(face, c.next, 0.0f, &cw, &ch);
+        EXPECT_EQ(extent[0], w) << c.n;
+        EXPECT_EQ(extent[1], h) << c.n;
+        EXPECT_EQ(size[0], cw) << c.n;
+        EXPECT_GT(size[1], 0) << c.n;
+    }
+    font_cacheslot[0].flags = 0;
+    testlog_capture local;
+    int extent[2], size[2];
+    EXPECT_EQ(ttf_textwidthn(0, 2, extent, size), 0);
+    EXPECT_EQ(extent[0], 0);
+    EXPECT_TRUE(local.contains("ttf_textwidthn: text[0] font[0] not cached"));
+    EXPECT_EQ(ttf_textwidthn(-1, 2, extent, size), 0);
+    font_initcache();
+    sys_closefont(face);
+    text_quit();
+    sys_fontlist = nullptr;
+    sys_fontcount = 0;
 }

@@ -86,7 +86,7 @@ TEST_F(Config, DefaultsFollowTheRecordLayout)
         {cfg_fov, true, 45},              {cfg_farfactor, true, 24},       {136, true, 0.533333},
         {cfg_gridsubdiv, true, 0.25},     {cfg_pathmaxlength, true, 0.25}, {304, true, 0.5},
         {cfg_value348, false, 1024},      {cfg_units, false, 1},           {cfg_declinedminor, false, 86},
-        {cfg_gpuconvo, false, 1},         {cfg_debuginfo, false, 0},       {cfg_value2376, true, 100},
+        {cfg_gpuconvo, false, 1},         {cfg_debuginfo, false, 0},       {cfg_backupinterval, true, 100},
         {cfg_versionmajor, false, 1},     {cfg_versionminor, false, 86},   {cfg_ppi, false, 120},
         {cfg_gpuviewbuffering, false, 1}, {cfg_rightpanelwidth, false, 360}, {cfg_undomemory, false, 256},
         {cfg_cpubudget, true, 0.5},       {cfg_framerate, false, 60},      {cfg_rapidfeed, true, 100},
@@ -251,7 +251,7 @@ static record config_oldfile(int minor, int projunits)
     rec_setf(r, cfg_viewcolor4, 0.2f);
     rec_seti(r, cfg_value2428, 7);
     rec_seti(r, cfg_value2432, 9);
-    rec_setf(r, cfg_value2376, 55.0f);
+    rec_setf(r, cfg_backupinterval, 55.0f);
     for (int i = 0; i < 32; i++) {
         snprintf((char *)r.data() + cfg_oldtoolnames + 64 * i, 64, "Old%d", i);
         for (int k = 0; k < 6; k++)
@@ -304,7 +304,7 @@ TEST_F(Config, UpgradeChainAppliesEveryStepUpToItsBound)
         EXPECT_EQ(log.contains("configuring for v1.86b..."), c.upgraded) << at;
         EXPECT_EQ(cfg_geti(cfg_versionminor), c.upgraded ? 86 : c.minor) << at;
         EXPECT_EQ(cfg_geti(cfg_value2428), c.upgraded ? 0 : 7) << at;
-        EXPECT_FLOAT_EQ(cfg_getf(cfg_value2376), c.upgraded ? 100.0f : 55.0f) << at;
+        EXPECT_FLOAT_EQ(cfg_getf(cfg_backupinterval), c.upgraded ? 100.0f : 55.0f) << at;
         EXPECT_FLOAT_EQ(cfg_getf(cfg_pathminlength), c.minlen) << at;
         EXPECT_FLOAT_EQ(cfg_getf(cfg_pathmaxlength), c.maxlen) << at;
         EXPECT_FLOAT_EQ(cfg_getf(cfg_rapidfeed), 300.0f) << at;

@@ -441,9 +441,11 @@ TEST_F(Frame, ClosingWithUnsavedChangesAsksFirst)
 }
 
 // Reads one pixel of what the frame drew into: the view framebuffer when the
-// view is buffered, else the window's back buffer.
+// view is buffered (the viewport's passes end with the window's bound), else
+// the window's back buffer.
 static void frame_readpixel(int x, int y, uint8_t *rgb)
 {
+    glBindFramebuffer(GL_FRAMEBUFFER, view_direct ? 0 : view_fbo);
     glReadBuffer(view_direct ? GL_BACK : GL_COLOR_ATTACHMENT0);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(x, y, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, rgb);
@@ -469,6 +471,8 @@ TEST_F(Frame, RebuiltViewHasTheBackgroundGradient)
         {1, 90.0f, 1, cfg_backgroundcolor2}, // looking level along +Y: upper above, lower below
         {0, 90.0f, 1, cfg_backgroundcolor2},
     };
+    // The project start framed the canvas: the camera of the cases is set whole.
+    view_camera = {{0.0f, 0.0f, 0.0f}, 10.0f, {0.0f, 0.0f, 0.0f}};
     for (const Case &c : cases) {
         cfg_seti(cfg_gpuviewbuffering, c.buffered);
         view_camera.rotation[0] = c.pitch;
