@@ -8,7 +8,7 @@
 #include "cam/cam.h"
 #include "gui/dialog.h"
 #include "gui/drawlist.h"
-#include "gui/drawstate.h"
+#include "render/drawstate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "gui/sector.h"
@@ -26,6 +26,7 @@
 #include "sys/config.h"
 #include "sys/log.h"
 #include "view/modes.h"
+#include "view/backup.h"
 #include "view/simview.h"
 #include "view/view.h"
 
@@ -52,6 +53,8 @@ static const mainwindow_tab mainwindow_tabs[4] = {
 void mainwindow_start()
 {
     gui_mainwindowpass = gui_mainwindow;
+    // The viewport's backup must not write while a dialog is open.
+    view_dialogid = [] { return gui_dialogid; };
     elements_start();
 }
 

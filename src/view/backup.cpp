@@ -11,7 +11,7 @@
 #include "project/canvas.h"
 #include "project/editor.h"
 #include "project/genraster.h"
-#include "project/gizmo.h"
+#include "view/gizmo.h"
 #include "project/project.h"
 #include "project/rasteredit.h"
 #include "sys/config.h"

@@ -6,7 +6,7 @@
 
 #include "geom/vec.h"
 #include "project/editor.h"
-#include "project/gizmo.h"
+#include "view/gizmo.h"
 #include "project/project.h"
 #include "render/draw.h"
 #include "sys/config.h"

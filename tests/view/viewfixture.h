@@ -13,7 +13,7 @@
 #include "gui/gui.h"
 #include "project/brush.h"
 #include "project/genraster.h"
-#include "project/gizmo.h"
+#include "view/gizmo.h"
 #include "project/project.h"
 #include "project/rasteredit.h"
 #include "project/tracepaths.h"
