@@ -1,6 +1,8 @@
 // The top view's axis rows from the camera's angle about Z.
 #include "view/framing.h"
 
+#include "sys/log.h"
+
 #include <cmath>
 
 float view_axisrows[3][3] = {{0, 0, -1}, {0, 1, 0}, {-1, 0, 0}};
@@ -18,4 +20,10 @@ void view_rotationrows(float zdegrees, float rows[3][3])
 void view_rotation(const view_camerarecord *camera)
 {
     view_rotationrows(camera->rotation[2], view_axisrows);
+}
+
+void view_reset(int mode)
+{
+    sys_log("view_reset: mode %d", mode);
+    view_redraw = 1;
 }

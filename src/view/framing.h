@@ -10,3 +10,7 @@ extern float view_axisrows[3][3];
 void view_rotationrows(float zdegrees, float rows[3][3]);
 // Sets view_axisrows from the camera's angle about Z.
 void view_rotation(const view_camerarecord *camera);
+// Returns the camera to its framing of the canvas; mode 2 is the default
+// position and orientation. Until the camera framing lands it only asks for
+// a redraw.
+void view_reset(int mode);
