@@ -27,6 +27,7 @@ gui_rect gui_attentionrect;
 gui_rect gui_highlightrect;
 float gui_highlightcentre[3];
 gui_stats gui_framestats;
+float gui_linewidth = 1.0f;
 
 constexpr int gui_glline = 1, gui_glloop = 2, gui_glstrip = 3, gui_gltris = 4, gui_glfan = 6;
 
@@ -39,6 +40,7 @@ void gui_resetlists()
 {
     gui_counts = {};
     gui_sectorcount = 0;
+    gui_linewidth = 1.0f;
 }
 
 // The list counts the current window began with; all zero outside windows.
@@ -229,7 +231,7 @@ static void drawlist_primitives(const gui_listcounts &begin)
             const gui_vertex &v = gui_verts[first + i];
             out[i] = {v.x, v.y, v.z, drawlist_byte(v.r), drawlist_byte(v.g), drawlist_byte(v.b), drawlist_byte(v.a)};
         }
-        gui_calls->primitive(gui_draws[d].primitive, out, n, 1.0f);
+        gui_calls->primitive(gui_draws[d].primitive, out, n, gui_linewidth);
         first += n;
     }
 }

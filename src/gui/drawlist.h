@@ -53,6 +53,9 @@ extern gui_rect gui_attentionrect; // zero width: none
 extern gui_rect gui_highlightrect; // zero width: none
 extern float gui_highlightcentre[3]; // x 0: none
 extern gui_stats gui_framestats;
+// Width of the lines the flush draws; 1 at the start of a frame, the main
+// window sets its own.
+extern float gui_linewidth;
 
 // The depth of items queued now.
 float gui_itemz();

@@ -55,7 +55,7 @@ int32_t gui_dropdownwindow = -1;
 int32_t gui_pressposition[2];
 int32_t gui_consoleopen = 0;
 int32_t gui_consolescroll = 0;
-void (*gui_mainwindowpass)(int fps) = gui_mainwindow;
+void (*gui_mainwindowpass)(int fps) = nullptr;
 
 static int32_t gui_framecount = 0;
 static double gui_framemark = 0.0;
@@ -82,11 +82,6 @@ void gui_init()
     gui_dialogsize[1] = 0.2f * (float)sys_drawable[1];
     gui_panelwidths[0] = (float)cfg_geti(cfg_leftpanelwidth);
     gui_panelwidths[1] = (float)cfg_geti(cfg_rightpanelwidth);
-}
-
-void gui_mainwindow(int fps)
-{
-    (void)fps;
 }
 
 static float gui_clamp01(float v)
@@ -422,7 +417,8 @@ void gui_refresh()
     gui_measurereadouts();
     tut_highlightseen = 0;
     gui_dropdownwindow = -1;
-    gui_mainwindowpass(gui_fps);
+    if (gui_mainwindowpass)
+        gui_mainwindowpass(gui_fps);
     gui_popupwindow = gui_dropdownwindow;
     if (input_pressed(key_mouseleft)) {
         gui_pressposition[0] = input_mouse[0];

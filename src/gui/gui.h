@@ -40,9 +40,9 @@ extern int32_t gui_pressposition[2]; // pointer at the last left press
 extern int32_t gui_consoleopen;
 extern int32_t gui_consolescroll;    // lines back from the newest
 
-// The main window's pass; the tests aim it at a scene of their own.
+// The main window's pass, null for none: start-up aims it at the main
+// window, the tests at a scene of their own.
 extern void (*gui_mainwindowpass)(int fps);
-void gui_mainwindow(int fps);
 
 // Reads the style from the configuration and derives its shades.
 void gui_readstyle();

@@ -4,6 +4,7 @@
 // and a failed request is never retried.
 #include "online/upload.h"
 
+#include "online/conlib.h"
 #include "sys/dialog.h"
 #include "sys/download.h"
 #include "sys/log.h"
@@ -146,6 +147,10 @@ void sys_upload()
 
 void conlib_response(int32_t id, int32_t size, const uint8_t *buffer)
 {
+    if (id == conlib_indexid) {
+        conlib_takeindex(size, buffer);
+        return;
+    }
     if (id != conlib_uploadid)
         return;
     sys_log("conlib_response: upload reply of %d bytes", size);

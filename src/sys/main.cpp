@@ -10,6 +10,7 @@
 #include "geom/meshshader.h"
 #include "img/convolve.h"
 #include "img/image.h"
+#include "online/conlib.h"
 #include "online/update.h"
 #include "online/upload.h"
 #include "platform/path.h"
@@ -372,6 +373,7 @@ static void main_stopplatform()
         sys_log("...shutdown libcurl");
     }
     conlib_uploadquit();
+    conlib_quit();
     IMG_Quit();
     sys_storewindowstate();
     sys_threadsdone();

@@ -89,7 +89,7 @@ protected:
 
     void endgui()
     {
-        gui_mainwindowpass = gui_mainwindow;
+        gui_mainwindowpass = nullptr;
         freetextures();
         target.free();
         font_loaded = 0;

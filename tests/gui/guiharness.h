@@ -217,7 +217,7 @@ inline void harness_stop()
 {
     gui_calls = &gui_realcalls;
     gui_elementhook = nullptr;
-    gui_mainwindowpass = gui_mainwindow;
+    gui_mainwindowpass = nullptr;
     harness_scene = nullptr;
 }
 
