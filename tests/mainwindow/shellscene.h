@@ -1,17 +1,18 @@
-// Test helper: the menu row, the toolbar strip and the status strip in one
-// full-screen window of the headless harness (recording call table, fixed
-// fonts, scripted input), over a project record set to a known state: inch
-// units, never saved, no changes, no generator, canvas mode. Message boxes
-// answer through the recording table, file dialogs through
-// KERFMILL_DIALOG_PATHS; the configuration is saved into a scratch folder.
+// Test helper: the real main window in the headless harness (the
+// main-window fixture: recording call table, fixed fonts, scripted input,
+// 1280 x 800) over a project record set to a known state for the menus,
+// toolbar and status line: inch units, never saved, no changes, no
+// generator, canvas mode. Message boxes answer through the recording table,
+// file dialogs through KERFMILL_DIALOG_PATHS; the configuration is saved
+// into a scratch folder.
 #pragma once
-#include "../gui/guiharness.h"
 #include "cam/cam.h"
 #include "gui/dialog.h"
 #include "gui/textedit/textedit.h"
 #include "mainwindow/menus.h"
 #include "mainwindow/statusline.h"
 #include "mainwindow/toolbar.h"
+#include "mainwindowfixture.h"
 #include "project/canvas.h"
 #include "project/editor.h"
 #include "project/project.h"
@@ -19,7 +20,6 @@
 #include "sys/log.h"
 #include "testenv.h"
 #include "testfolder.h"
-#include "testlog.h"
 #include "view/modes.h"
 #include "view/readout.h"
 #include "view/view.h"
@@ -30,16 +30,15 @@
 #include <string>
 #include <unistd.h>
 
-class ShellScene : public testing::Test {
+class ShellScene : public MainWindow {
 protected:
     testfolder dir{"shell"};
     scoped_env env;
-    testlog_capture log;
     std::string savedcwd;
 
     void SetUp() override
     {
-        harness_start();
+        MainWindow::SetUp();
         char cwd[1024];
         savedcwd = getcwd(cwd, sizeof(cwd)) ? cwd : "";
         snprintf(sys_programfolder, sizeof(sys_programfolder), "%s", savedcwd.c_str());
@@ -69,29 +68,16 @@ protected:
         event_oldest = event_position = event_end = 0;
         gui_setdialog(0);
         sys_status("%s", "");
-        harness_scene = [] { scene(); };
         harness_frame();
     }
     void TearDown() override
     {
-        harness_stop();
         cam_generatingop = -1;
         project_changetime = 0.0f;
         if (!savedcwd.empty() && chdir(savedcwd.c_str()) != 0)
             ADD_FAILURE() << "cannot return to " << savedcwd;
         sys_configpath[0] = 0;
-    }
-
-    static void scene()
-    {
-        gui_beginwindow(10300, 0, 0, 1, 1, 1, nullptr);
-        double bar = cfg_geti(cfg_smallviewbuttons) ? 21.0 : 38.0;
-        gui_colsector(4, 20.0, bar, 1.0, 34.0);
-        menus_draw();
-        toolbar_draw();
-        gui_popframe(0);
-        statusline_draw(60);
-        gui_end();
+        MainWindow::TearDown();
     }
 
     // Opens the head's list and clicks the item; 1 when the click completed.

@@ -3,6 +3,8 @@
 // the strip's cells.
 #include "shellscene.h"
 
+#include <regex>
+
 namespace {
 
 TEST(StatusLine, MemoryShowsMegabytesBelowHalfAGigabyte)
@@ -71,18 +73,18 @@ TEST_F(StatusStrip, ShowsStatusCursorUnitsAndMemory)
     project.units = 2;
     view_cursorpoint[0] = 10.0f, view_cursorpoint[1] = 20.0f, view_cursorpoint[2] = -1.5f;
     sys_status("%s", "hello there");
-    harness_move(400, 300); // over nothing that can be pressed
+    harness_move(700, 400); // over the view area
     harness_frame();
     const rec_text *s = findtext(" hello there");
     ASSERT_TRUE(s);
-    EXPECT_GT(s->y, 600 - 34) << "in the bottom strip";
+    EXPECT_GT(s->y, 800 - 34) << "in the bottom strip";
     ASSERT_TRUE(findtext("X:+10.00mm Y:+20.00mm Z:-1.50mm"));
     ASSERT_TRUE(findtext("Metric"));
     const rec_text *m = findtext("");
     for (const rec_text &t : harness_rec.texts)
         if (t.text.find("FPS") != std::string::npos)
             m = &t;
-    EXPECT_NE(m->text.find(" / 60FPS"), std::string::npos) << m->text;
+    EXPECT_TRUE(std::regex_match(m->text, std::regex("[0-9]+\\.[0-9]MB / [0-9]+FPS"))) << m->text;
 
     const rec_element *home = harness_find("view_home");
     ASSERT_TRUE(home);
