@@ -2,6 +2,7 @@
 // Save item's state, the check boxes, Default Configuration, the Help items
 // and the dialogs the items open, and the file items under a running
 // generator.
+#include "mainwindow/fileactions.h"
 #include "mainwindow/toollib.h"
 #include "shellscene.h"
 
@@ -245,6 +246,42 @@ TEST_F(Menus, FileItemsAreLabelsWhileAnOperationGenerates)
             EXPECT_EQ(harness_present(c.name), generating ? c.whilegenerating : true)
                 << c.name << (generating ? " while generating" : "");
     }
+}
+
+} // namespace
+
+namespace {
+
+// The actions refuse on their own too, whoever calls them: a generator may
+// be filling a toolpath slot that a save reads and a new project frees.
+TEST_F(Menus, FileActionsRefuseWhileAnOperationGenerates)
+{
+    struct Case {
+        const char *what;
+        std::function<int()> action;
+        const char *status;
+    };
+    const Case cases[] = {
+        {"new", fileact_new, "...cannot start a new project while an operation is being generated"},
+        {"open", fileact_open, "...cannot open a project while an operation is being generated"},
+        {"save", fileact_save, "...cannot save the project while an operation is being generated"},
+        {"save as", fileact_saveas, "...cannot save the project while an operation is being generated"},
+    };
+    snprintf(project.path, sizeof(project.path), "%s", dir.at("p.kfm").c_str());
+    project_hasfile = 1;
+    project_changetime = 2.0f;
+    env.set("KERFMILL_DIALOG_PATHS", dir.at("other.kfm").c_str());
+    cam_generatingop = 3;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.action(), 0);
+        EXPECT_EQ(status(), c.status);
+        EXPECT_EQ(project_savebusy.load(), 0);
+        EXPECT_EQ(project_changetime.load(), 2.0f) << "the project is as it was";
+        EXPECT_TRUE(harness_rec.boxes.empty()) << "nothing asked";
+    }
+    EXPECT_FALSE(log.contains("GetOpenFileName")) << log.text();
+    EXPECT_FALSE(std::filesystem::exists(dir.at("p.kfm")));
 }
 
 } // namespace
