@@ -47,13 +47,20 @@ int fileact_mayreplace()
                                  2, 4, 0);
 }
 
-int fileact_new()
+// Whether the open project may give way: no generator runs, and nothing
+// unsaved is lost without the user's Yes.
+static int fileact_mayleave(const char *action)
 {
     if (fileact_blocked()) {
-        fileact_refuse("start a new project");
+        fileact_refuse(action);
         return 0;
     }
-    if (!fileact_mayreplace())
+    return fileact_mayreplace();
+}
+
+int fileact_new()
+{
+    if (!fileact_mayleave("start a new project"))
         return 0;
     project_new();
     gui_sidepanel = 0;
@@ -62,11 +69,7 @@ int fileact_new()
 
 int fileact_open()
 {
-    if (fileact_blocked()) {
-        fileact_refuse("open a project");
-        return 0;
-    }
-    if (!fileact_mayreplace())
+    if (!fileact_mayleave("open a project"))
         return 0;
     if (!file_opendialog("Open Project", cfg_gettext(cfg_projectpath), "Kerfmill Project File\0*.kfm\0")) {
         sys_log("failed to get fileopen path");

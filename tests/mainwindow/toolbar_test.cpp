@@ -28,12 +28,7 @@ int clickgrid(int finer)
     const rec_element *e = gridbutton(finer);
     if (!e || e->id <= 0)
         return 0;
-    harness_move((int)(e->rect.x + e->rect.w / 2), (int)(e->rect.y + e->rect.h / 2));
-    harness_frame();
-    harness_press();
-    harness_frame();
-    harness_release();
-    harness_frame();
+    harness_clickrect(e->rect);
     return 1;
 }
 
