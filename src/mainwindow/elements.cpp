@@ -7,7 +7,6 @@
 #include "gui/element.h"
 #include "sys/file.h"
 #include "sys/frame.h"
-#include "sys/log.h"
 #include "view/modes.h"
 
 #include <cstdio>
@@ -52,7 +51,6 @@ void elements_start()
     const char *path = getenv("KERFMILL_ELEMENTS");
     if (!path || !path[0])
         return;
-    sys_log("elements_start: recording the elements into \"%s\"", path);
     elements_record(path);
 }
 

@@ -317,3 +317,16 @@ TEST_F(MainWindow, ToolDiagramOnlyForTheToolPanelWithoutLibrary)
         EXPECT_EQ(panelseen(panel_tooldiagram) != nullptr, c.drawn) << c.side << " " << c.dialog;
     }
 }
+
+TEST_F(MainWindow, WholeWindowFitsItsLists)
+{
+    // The lists are per window and a full one drops items with a log line
+    // (a debug line for texts, so the debug log is on).
+    cfg_seti(cfg_debuginfo, 1);
+    for (int mode = 1; mode <= 4; mode++) {
+        projectmode = mode;
+        gui_setdialog(mode == 4 ? 22 : 0);
+        harness_frames(2);
+        EXPECT_EQ(log.count("overflow"), 0) << "mode " << mode;
+    }
+}

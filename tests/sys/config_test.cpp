@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -417,4 +418,87 @@ TEST_F(Config, SetTextRefusesWhatDoesNotFit)
         else
             EXPECT_EQ(current(), defaults()) << c.offset << " " << c.length;
     }
+}
+
+// The capacity of a text field as cfg_settext sees it: one more than the
+// longest text it takes.
+static int textcapacity(int offset)
+{
+    std::string text;
+    while (text.size() < 4096 && cfg_settext(offset, (text + "x").c_str()))
+        text += "x";
+    return (int)text.size() + 1;
+}
+
+TEST_F(Config, NamedFieldsDoNotOverlap)
+{
+    struct Field {
+        const char *name;
+        int offset;
+        int size; // bytes; 0: a text, measured, times count
+        int count = 1;
+    };
+    const Field fields[] = {
+        {"magic", cfg_magic, 4}, {"termsaccepted", cfg_termsaccepted, 4}, {"windowx", cfg_windowx, 4},
+        {"windowy", cfg_windowy, 4}, {"windowwidth", cfg_windowwidth, 4}, {"windowheight", cfg_windowheight, 4},
+        {"windowmaximised", cfg_windowmaximised, 4}, {"guitextcolour", cfg_guitextcolour, 12},
+        {"guihitextcolour", cfg_guihitextcolour, 12}, {"guiwidgetcolour", cfg_guiwidgetcolour, 12},
+        {"guipanelcolour", cfg_guipanelcolour, 12}, {"guipanelalpha", cfg_guipanelalpha, 4},
+        {"guishadestep", cfg_guishadestep, 4}, {"guispacing", cfg_guispacing, 4}, {"guipadding", cfg_guipadding, 4},
+        {"guiborderwidth", cfg_guiborderwidth, 4}, {"guifont", cfg_guifont, 4},
+        {"guishowinputs", cfg_guishowinputs, 4}, {"fov", cfg_fov, 4}, {"nearfactor", cfg_nearfactor, 4},
+        {"farfactor", cfg_farfactor, 4}, {"perspective", cfg_perspective, 4},
+        {"swapcamerabuttons", cfg_swapcamerabuttons, 4}, {"backgroundcolor2", cfg_backgroundcolor2, 12},
+        {"backgroundcolor1", cfg_backgroundcolor1, 12}, {"viewcolor1", cfg_viewcolor1, 12},
+        {"viewcolor2", cfg_viewcolor2, 12}, {"viewcolor3", cfg_viewcolor3, 12}, {"viewcolor4", cfg_viewcolor4, 12},
+        {"viewcolor5", cfg_viewcolor5, 12}, {"viewcolor6", cfg_viewcolor6, 12}, {"viewcolor7", cfg_viewcolor7, 12},
+        {"viewcolor8", cfg_viewcolor8, 12}, {"value248", cfg_value248, 4}, {"gridsubdiv", cfg_gridsubdiv, 4},
+        {"value276", cfg_value276, 4}, {"pathminlength", cfg_pathminlength, 4},
+        {"pathmaxlength", cfg_pathmaxlength, 4}, {"canvassize", cfg_canvassize, 12},
+        {"canvasorigin", cfg_canvasorigin, 12}, {"value348", cfg_value348, 4}, {"value352", cfg_value352, 4},
+        {"oldopvalues", cfg_oldopvalues, 3 * 16 * 4}, {"units", cfg_units, 4},
+        {"antialiasing", cfg_antialiasing, 4}, {"canvasquality", cfg_canvasquality, 4},
+        {"value728", cfg_value728, 4}, {"declinedmajor", cfg_declinedmajor, 4},
+        {"declinedminor", cfg_declinedminor, 4}, {"gpuconvo", cfg_gpuconvo, 4}, {"debuginfo", cfg_debuginfo, 4},
+        {"postpath", cfg_postpath, 0}, {"projectpath", cfg_projectpath, 0}, {"toollibpath", cfg_toollibpath, 0},
+        {"value2376", cfg_value2376, 4}, {"autobackup", cfg_autobackup, 4},
+        {"versionmajor", cfg_versionmajor, 4}, {"versionminor", cfg_versionminor, 4}, {"ppi", cfg_ppi, 4},
+        {"snaptogrid", cfg_snaptogrid, 4}, {"viewmode2d", cfg_viewmode2d, 4}, {"value2428", cfg_value2428, 4},
+        {"value2432", cfg_value2432, 4}, {"gpuviewbuffering", cfg_gpuviewbuffering, 4},
+        {"oldtoolnames", cfg_oldtoolnames, 32 * 64}, {"oldtoolvalues", cfg_oldtoolvalues, 6 * 32 * 4},
+        {"leftpanelwidth", cfg_leftpanelwidth, 4}, {"rightpanelwidth", cfg_rightpanelwidth, 4},
+        {"showgrid", cfg_showgrid, 4}, {"undomemory", cfg_undomemory, 4}, {"value5316", cfg_value5316, 4},
+        {"value5360", cfg_value5360, 4}, {"cpubudget", cfg_cpubudget, 4}, {"framerate", cfg_framerate, 4},
+        {"projunits", cfg_projunits, 4}, {"rapidfeed", cfg_rapidfeed, 4}, {"svgdpi", cfg_svgdpi, 4},
+        {"canvascurve", cfg_canvascurve, 4}, {"simcurve", cfg_simcurve, 4}, {"rapidaccel", cfg_rapidaccel, 4},
+        {"trochoidstep", cfg_trochoidstep, 4}, {"selectopacity", cfg_selectopacity, 4},
+        {"selectsolid", cfg_selectsolid, 4}, {"lightyaw", cfg_lightyaw, 4}, {"lightpitch", cfg_lightpitch, 4},
+        {"dxftolerance", cfg_dxftolerance, 4}, {"dxfautojoin", cfg_dxfautojoin, 4},
+        {"tracezplane", cfg_tracezplane, 4}, {"traceoffset", cfg_traceoffset, 4},
+        {"traceerror", cfg_traceerror, 4}, {"smallviewbuttons", cfg_smallviewbuttons, 4},
+        {"toolpathocclusion", cfg_toolpathocclusion, 4}, {"exportmode", cfg_exportmode, 4},
+        {"exportopen", cfg_exportopen, 4}, {"exportrepeatx", cfg_exportrepeatx, 4},
+        {"exportrepeaty", cfg_exportrepeaty, 4}, {"exportspacingx", cfg_exportspacingx, 4},
+        {"exportspacingy", cfg_exportspacingy, 4}, {"toolnames", cfg_toolnames, 0, cfg_toolcount},
+        {"toolvalues", cfg_toolvalues, 7 * 1024}, {"appearcolor1", cfg_appearcolor1, 12},
+        {"appearcolor2", cfg_appearcolor2, 12}, {"opvalues", cfg_opvalues, 3 * 256},
+    };
+    struct span {
+        const char *name;
+        int from, to;
+    };
+    std::vector<span> spans;
+    for (const Field &f : fields) {
+        int size = f.size ? f.size : textcapacity(f.offset) * f.count;
+        spans.push_back({f.name, f.offset, f.offset + size});
+    }
+    std::sort(spans.begin(), spans.end(), [](const span &a, const span &b) { return a.from < b.from; });
+    for (size_t i = 0; i < spans.size(); i++) {
+        EXPECT_LE(spans[i].to, cfg_size) << spans[i].name;
+        if (i > 0)
+            EXPECT_LE(spans[i - 1].to, spans[i].from) << spans[i - 1].name << " runs into " << spans[i].name;
+    }
+    // The tool library is the block of the names and the values.
+    EXPECT_EQ(cfg_toollib, cfg_toolnames);
+    EXPECT_EQ(cfg_toolvalues + 7 * 1024, cfg_toollibend);
 }
