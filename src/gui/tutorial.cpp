@@ -1,10 +1,12 @@
 // The step bookkeeping of a running tutorial: the match of element names
-// against the current step and the clamped step change.
+// against the current step, the clamped step change, and freeing the loaded
+// tutorial records before the tutorials dialog reads the scripts again.
 #include "gui/tutorial.h"
 
 #include "gui/drawlist.h"
 #include "gui/sector.h"
 #include "sys/log.h"
+#include "sys/mem.h"
 
 #include <cstring>
 
@@ -58,4 +60,32 @@ void tut_match(const char *formatted)
     tut_highlightseen = 1;
     if (const gui_rect *top = gui_topsector())
         gui_highlightrect = *top;
+}
+
+static void tut_freescript(tut_script &s, int index)
+{
+    for (int i = 0; i < s.stepcount && i < tut_maxsteps; i++) {
+        tut_step &step = s.steps[i];
+        sys_free(step.text1);
+        sys_free(step.text2);
+        sys_free(step.image);
+        sys_free(step.element);
+        step = {};
+    }
+    sys_log("...freed %d steps (tutorial %02d)", s.stepcount, index);
+    sys_free(s.name);
+    sys_free(s.description);
+    sys_free(s.project);
+    s.name = s.description = s.project = nullptr;
+    s.stepcount = 0;
+}
+
+void tut_freeall()
+{
+    for (int i = 0; i < tut_count && tut_scripts; i++)
+        tut_freescript(tut_scripts[i], i);
+    sys_log("freed %d tutorials", tut_count);
+    sys_free(tut_scripts);
+    tut_scripts = nullptr;
+    tut_count = 0;
 }

@@ -31,6 +31,9 @@ extern int32_t tut_stepcount;
 extern int32_t tut_hit;       // the element just named is the step's
 extern int32_t tut_highlightseen; // some element matched in this frame
 
+// Frees every tutorial record with its strings (sys_malloc blocks); the
+// tutorials dialog reloads them from the scripts.
+void tut_freeall();
 // Makes step n current, held to the tutorial's steps.
 void gui_tutorialstep(int n);
 // The match of a named element, run by gui_elementid with the formatted name.

@@ -270,19 +270,24 @@ inline bool harness_present(const std::string &name)
     return harness_find(name) != nullptr;
 }
 
-// Moves to the element's centre, presses and releases: 1 when the release
-// frame reported the click.
-inline int harness_click(const std::string &name)
+// Moves to the centre of the rectangle, presses and releases over three frames.
+inline void harness_clickrect(const gui_rect &r)
 {
-    const rec_element *e = harness_find(name);
-    if (!e)
-        return 0;
-    harness_move((int)(e->rect.x + e->rect.w / 2), (int)(e->rect.y + e->rect.h / 2));
+    harness_move((int)(r.x + r.w / 2), (int)(r.y + r.h / 2));
     harness_frame();
     harness_press();
     harness_frame();
     harness_release();
     harness_frame();
+}
+
+// Clicks the named element: 1 when the release frame reported the click.
+inline int harness_click(const std::string &name)
+{
+    const rec_element *e = harness_find(name);
+    if (!e)
+        return 0;
+    harness_clickrect(e->rect);
     e = harness_find(name);
     return e ? e->result : 0;
 }

@@ -128,7 +128,8 @@ TEST_F(Startup, WindowShowsTheBackgroundGradientAndNoErrorBox)
                                        "KERFMILL_QUIT_AFTER_FRAMES=6000"});
     ASSERT_GT(program.pid, 0) << "could not start " << KERFMILL_BIN;
 
-    // The view's column halfway between the side panels, and three rows of it.
+    // The view's column halfway between the side panels, and three rows of
+    // the view area in it.
     int left = 0, right = 0;
     memcpy(&left, cfg_defaults + cfg_leftpanelwidth, 4);
     memcpy(&right, cfg_defaults + cfg_rightpanelwidth, 4);
@@ -137,7 +138,10 @@ TEST_F(Startup, WindowShowsTheBackgroundGradientAndNoErrorBox)
         const char *name;
         int y;
     };
-    const Row rows[] = {{"top", shot_y}, {"middle", shot_y + shot_h / 2}, {"bottom", shot_y + shot_h - 1}};
+    // The view area lies below the toolbar strip (38 px) and above the
+    // status strip (34 px).
+    const int viewtop = shot_y + 38, viewbottom = shot_y + shot_h - 34 - 1;
+    const Row rows[] = {{"top", viewtop}, {"middle", shot_y + shot_h / 2}, {"bottom", viewbottom}};
 
     // First the loop banner, then a frame on screen: until one is shown the
     // window is as black as the screen around it.
