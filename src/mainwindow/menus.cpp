@@ -7,7 +7,7 @@
 
 #include "gui/calls.h"
 #include "gui/dialog.h"
-#include "gui/drawstate.h"
+#include "render/drawstate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "gui/sector.h"

@@ -4,7 +4,7 @@
 #include "mainwindow/statusline.h"
 
 #include "gui/drawlist.h"
-#include "gui/drawstate.h"
+#include "render/drawstate.h"
 #include "gui/gui.h"
 #include "gui/sector.h"
 #include "gui/widgets/labels.h"

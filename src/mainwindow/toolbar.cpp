@@ -5,7 +5,7 @@
 #include "mainwindow/toolbar.h"
 
 #include "gui/dialog.h"
-#include "gui/drawstate.h"
+#include "render/drawstate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
 #include "gui/numbers.h"

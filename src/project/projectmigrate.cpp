@@ -13,6 +13,7 @@
 #include "img/image.h"
 #include "project/layer.h"
 #include "project/projectread.h"
+#include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/main.h"
 #include "sys/msg.h"
