@@ -43,10 +43,11 @@ TEST_F(Toolbar, TwoDimensionalViewIsOrthographicAndTheProjectionInert)
     EXPECT_EQ(status(), "2D view mode active");
     EXPECT_FALSE(harness_present("view_projection")) << "a label in 2D";
     cfg_seti(cfg_perspective, 0);
+    view_camera.rotation[0] = 10.0f;
     ASSERT_TRUE(harness_click("view_mode"));
     EXPECT_EQ(cfg_geti(cfg_viewmode2d), 0);
     EXPECT_EQ(status(), "3D view mode active");
-    EXPECT_TRUE(log.contains("view_reset: mode 2")) << log.text();
+    EXPECT_FLOAT_EQ(view_camera.rotation[0], 45.0f) << "back in 3D, the camera takes its default angles";
     EXPECT_TRUE(harness_present("view_projection"));
 }
 

@@ -440,7 +440,7 @@ TEST_F(Lifecycle, ResetNeverFreesUnderARunningGenerator)
             EXPECT_NE(toolpaths[slot].verts, nullptr) << c.what;
             EXPECT_EQ(project.ops[0].camop, 2) << c.what;
             EXPECT_TRUE(log.contains("project_reset: gave up waiting after 0s")) << log.text();
-            EXPECT_TRUE(log.contains("project_reset: a toolpath is still being calculated")) << c.what;
+            EXPECT_TRUE(log.contains("project_reset: a toolpath or its simulation is still being calculated")) << c.what;
             EXPECT_STREQ(sys_statustext, "...busy: try again when the toolpath is calculated");
         }
         generator.join();
