@@ -6,11 +6,12 @@
 
 #include "geom/vec.h"
 #include "project/editor.h"
-#include "view/gizmo.h"
 #include "project/project.h"
+#include "project/surfaceshaders.h"
 #include "render/draw.h"
 #include "sys/config.h"
 #include "sys/input.h"
+#include "view/gizmo.h"
 #include "view/modes.h"
 #include "view/mouse.h"
 #include "view/view.h"
@@ -43,6 +44,11 @@ void view_blockoutline()
     c.enable(vcap_blend, 1);
     c.blendfunc(vgl_srcalpha, vgl_oneminussrcalpha);
     c.enable(vcap_depthtest, 0);
+    // The toolpath program draws the block in the camera's transform, as
+    // it draws the cuts. Whatever the frame bound last (the background's
+    // program places vertices on the screen itself) would put the block
+    // in the corner of the view.
+    c.bindshader(project_toolpath.slot);
     const float progress = 0.0f;
     c.uniformfloat("progress", 1, &progress);
     c.pushmatrix();
