@@ -68,11 +68,24 @@ static float dialogs_clamp(float v, float high)
     return fmaxf(fminf(v, high), 2.0f);
 }
 
+// A window whose opener sets the width but whose body is not built yet
+// still needs a readable width for its title and its "Cancel".
+constexpr float dialogs_placeholderwidth = 400.0f;
+
 void dialogs_place(const dialogs_entry &d)
 {
     if (d.width > 0.0f)
         gui_dialogsize[0] = d.width;
+    else if (!d.body)
+        gui_dialogsize[0] = dialogs_placeholderwidth;
     float sw = (float)sys_drawable[0], sh = (float)sys_drawable[1];
+    // The first dialog of the run opens near the middle of the screen, not
+    // over the menus; later ones open where the last was left. A placed
+    // dialog is never at 0, 0: the clamp keeps it 2 px from the edges.
+    if (gui_dialogpos[0] == 0.0f && gui_dialogpos[1] == 0.0f) {
+        gui_dialogpos[0] = 0.5f * (sw - gui_dialogsize[0]);
+        gui_dialogpos[1] = 0.25f * sh;
+    }
     gui_dialogpos[0] = dialogs_clamp(gui_dialogpos[0], sw - gui_dialogsize[0]);
     gui_dialogpos[1] = dialogs_clamp(gui_dialogpos[1], sh - dialogs_bottommargin);
     float h = fmaxf(gui_dialogsize[1], 2.0f * dialogs_titleheight);

@@ -1,5 +1,6 @@
 // The main window's dialogs, headless: one dialog a frame, in front of the
-// main window; the shared position clamped back onto the screen; the width
+// main window; the shared position clamped back onto the screen (and the
+// first dialog near the middle); the width
 // written and the height kept; the placeholder's "Cancel"; and a click that
 // opens a dialog clicking nothing in it.
 #include "mainwindowfixture.h"
@@ -84,6 +85,10 @@ TEST_F(MainWindow, DialogPlacementClampsAndWritesTheWidth)
     const Case cases[] = {
         {100, 100, 14, 100, 100, 500},   {5000, 5000, 14, 780, 600, 500}, {1000, 650, 22, 710, 600, 570},
         {-300, -50, 8, 2, 2, 375},       {0.5f, 1.0f, 9, 2, 2, 450},      {900, 100, 8, 900, 100, 375},
+        // never placed: the first dialog opens near the middle of the screen
+        {0, 0, 14, 390, 200, 500},
+        // a window its opener sizes, drawn by the stand-in, still reads
+        {100, 100, 19, 100, 100, 400},
     };
     dialogs_find(14)->body = recordbody;
     for (const Case &c : cases) {
