@@ -415,6 +415,21 @@ static void layer_widen(float &lo, float &hi, float size, char axis)
     sys_log("...clamped %c-bounds: %f, %f", axis, lo, hi);
 }
 
+void layer_copystate(project_layer &to, const project_layer &from)
+{
+    to.flags = from.flags;
+    to.smooth = from.smooth;
+    to.blend = from.blend;
+    to.zfill = from.zfill;
+    to.aspect = from.aspect;
+    memcpy(to.pos, from.pos, sizeof(to.pos));
+    memcpy(to.size, from.size, sizeof(to.size));
+    memcpy(to.tilt, from.tilt, sizeof(to.tilt));
+    to.rotation = from.rotation;
+    memcpy(to.crop, from.crop, sizeof(to.crop));
+    to.groups = from.groups;
+}
+
 void layer_bounds(int slot)
 {
     if (!layer_checkslot(slot, "layer_bounds"))

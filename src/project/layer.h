@@ -39,6 +39,10 @@ void project_layerfitsize(int slot);
 int project_findlayeruid(uint32_t uid);
 // Swaps slots i and i + 1: 1, or 0 (logged) when i is not 0..62.
 int project_swaplayers(int i);
+// Copies a layer's placement and look (flags, smoothing, blend, fill,
+// aspect, position, size, angles, crop and groups), leaving its name,
+// type, identity and data alone.
+void layer_copystate(project_layer &to, const project_layer &from);
 // Re-fits a paths-layer to its path after the path changed: the path is
 // normalised into -0.5..0.5 and the layer moved and sized so that the path
 // stays where it was drawn. An empty path gives the canvas's size.

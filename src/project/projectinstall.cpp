@@ -104,18 +104,8 @@ void pf_installlayers(pf_staged &st)
             l.uid = src.uid;
             continue;
         }
-        l.flags = src.flags;
-        l.smooth = src.smooth;
-        l.blend = src.blend;
-        l.zfill = src.zfill;
-        l.aspect = src.aspect;
-        memcpy(l.pos, src.pos, sizeof(l.pos));
-        memcpy(l.size, src.size, sizeof(l.size));
-        memcpy(l.tilt, src.tilt, sizeof(l.tilt));
-        l.rotation = src.rotation;
-        memcpy(l.crop, src.crop, sizeof(l.crop));
+        layer_copystate(l, src);
         l.uid = src.uid;
-        l.groups = src.groups;
         l.data = src.data;
         l.depth = nullptr;
         l.stale = 1;

@@ -575,17 +575,7 @@ static int replay_layerstate(int aux, int32_t size, const void *data)
     project_layer &l = project.layers[aux];
     memcpy(l.name, b.name, sizeof(l.name));
     l.name[project_maxname - 1] = '\0';
-    l.flags = b.flags;
-    l.smooth = b.smooth;
-    l.blend = b.blend;
-    l.zfill = b.zfill;
-    l.aspect = b.aspect;
-    memcpy(l.pos, b.pos, sizeof(l.pos));
-    memcpy(l.size, b.size, sizeof(l.size));
-    memcpy(l.tilt, b.tilt, sizeof(l.tilt));
-    l.rotation = b.rotation;
-    memcpy(l.crop, b.crop, sizeof(l.crop));
-    l.groups = b.groups;
+    layer_copystate(l, b);
     project_selectlayer = aux;
     if (aux == project_selectedlayer)
         layer_loadeditor(&l);
