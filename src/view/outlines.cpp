@@ -8,6 +8,7 @@
 #include "project/editor.h"
 #include "view/gizmo.h"
 #include "project/project.h"
+#include "project/surfaceshaders.h"
 #include "render/draw.h"
 #include "sys/config.h"
 #include "sys/input.h"
@@ -43,6 +44,11 @@ void view_blockoutline()
     c.enable(vcap_blend, 1);
     c.blendfunc(vgl_srcalpha, vgl_oneminussrcalpha);
     c.enable(vcap_depthtest, 0);
+    // The outline is a toolpath line at the start of its path. The program
+    // is bound here, not taken from the toolpath pass: in a frame without
+    // toolpaths the bound program is the background's, which ignores the
+    // matrices and would draw the loops in device space over the gradient.
+    c.bindshader(project_toolpath.slot);
     const float progress = 0.0f;
     c.uniformfloat("progress", 1, &progress);
     c.pushmatrix();
@@ -52,6 +58,7 @@ void view_blockoutline()
         view_lineloop(loop, 4, outline_canvascolour);
     }
     c.popmatrix();
+    c.bindshader(-1);
     c.unbindview();
 }
 
