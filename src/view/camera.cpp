@@ -283,8 +283,13 @@ static void camera_setup(camera_frame &f)
     f.k = f.perspective ? 1.0f / (float)std::tan(f.fov * 0.5f) : 1.0f;
     f.ctrl = input_keys[key_ctrl];
     float *r = view_camera.rotation;
-    if (cfg_geti(cfg_viewmode2d))
+    // Whoever turned the camera in the 2D view (a project load framing in
+    // 3D angles, the home view) is undone here, and the view drawn again:
+    // the picture already drawn with the turned camera would stay otherwise.
+    if (cfg_geti(cfg_viewmode2d) && (r[0] != 0.0f || r[1] != 0.0f || r[2] != 0.0f)) {
         r[0] = r[1] = r[2] = 0.0f;
+        view_redraw = 1;
+    }
     double yaw = r[2] * camera_degrees;
     const float right[3] = {(float)-std::cos(yaw), (float)-std::sin(yaw), 0.0f};
     const float forward[3] = {(float)-std::sin(yaw), (float)std::cos(yaw), 0.0f};

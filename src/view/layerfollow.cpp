@@ -293,6 +293,10 @@ static void follow_selection()
         sys_status("...deselected layer #%02d", previous);
     }
     project_selectedlayer = sel;
+    // The boxes follow the selection (the selected layer shows none until
+    // it is edited): without a redraw the buffered view would keep the old
+    // ones until some other change, such as the display texture, came.
+    view_redraw = 1;
     if (sel != -1) {
         layer_refreshtexture(sel);
         // The list shows the highest slot on top: bring the row into view.

@@ -44,10 +44,10 @@ void view_blockoutline()
     c.enable(vcap_blend, 1);
     c.blendfunc(vgl_srcalpha, vgl_oneminussrcalpha);
     c.enable(vcap_depthtest, 0);
-    // The toolpath program draws the block in the camera's transform, as
-    // it draws the cuts. Whatever the frame bound last (the background's
-    // program places vertices on the screen itself) would put the block
-    // in the corner of the view.
+    // The outline is a toolpath line at the start of its path. The program
+    // is bound here, not taken from the toolpath pass: in a frame without
+    // toolpaths the bound program is the background's, which ignores the
+    // matrices and would draw the loops in device space over the gradient.
     c.bindshader(project_toolpath.slot);
     const float progress = 0.0f;
     c.uniformfloat("progress", 1, &progress);
@@ -58,6 +58,7 @@ void view_blockoutline()
         view_lineloop(loop, 4, outline_canvascolour);
     }
     c.popmatrix();
+    c.bindshader(-1);
     c.unbindview();
 }
 

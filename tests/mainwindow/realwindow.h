@@ -111,6 +111,8 @@ struct realwindow_options {
     std::vector<std::string> env;
     // More arguments for the X server.
     std::vector<std::string> xvfbargs;
+    // The program's command-line arguments (a project to open).
+    std::vector<std::string> args;
     // Changes to the configuration record before it is written.
     std::function<void(std::vector<uint8_t> &record)> configure;
 };
@@ -154,7 +156,7 @@ public:
             std::erase_if(childenv, [&](const std::string &c) { return (c + "=").starts_with(key); });
             childenv.push_back(e);
         }
-        pid = startup_spawn(home.path, childenv);
+        pid = startup_spawn(home.path, childenv, opt.args);
         if (pid < 0)
             why = std::string("cannot start ") + KERFMILL_BIN;
     }

@@ -498,6 +498,26 @@ TEST_F(Frame, RebuiltViewHasTheBackgroundGradient)
     view_camera.rotation[0] = 0.0f;
 }
 
+// A project loaded in the 2D view is framed with the 3D angles; the camera
+// control puts the camera back straight down, and the view already drawn
+// turned is drawn again.
+TEST_F(Frame, TwoDViewUndoesATurnedCameraAndRedraws)
+{
+    cfg_seti(cfg_viewmode2d, 1);
+    frame();
+    view_camera = {{45.0f, 0.0f, -22.5f}, 10.0f, {0.0f, 0.0f, 0.0f}};
+    view_redraw = 0;
+    frame();
+    EXPECT_EQ(view_camera.rotation[0], 0.0f);
+    EXPECT_EQ(view_camera.rotation[2], 0.0f);
+    frame();
+    EXPECT_EQ(view_rebuilt, 1) << "the turned picture stays on the screen";
+    frame();
+    EXPECT_EQ(view_rebuilt, 0) << "one redraw, not one every frame";
+    cfg_seti(cfg_viewmode2d, 0);
+    view_camera = {{0.0f, 0.0f, 0.0f}, 10.0f, {0.0f, 0.0f, 0.0f}};
+}
+
 TEST_F(Frame, ProjectionCentresTheViewBetweenThePanels)
 {
     view_camera = {{30.0f, 0.0f, 45.0f}, 10.0f, {1.0f, 2.0f, 0.5f}};

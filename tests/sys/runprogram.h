@@ -19,7 +19,9 @@
 // and returns at once: its process id, or -1 when it could not be started.
 // extraenv holds "NAME=value" settings, and bare "NAME"s the child must not
 // inherit (a seam the test process sets for itself, say).
-inline pid_t startup_spawn(const std::filesystem::path &home, const std::vector<std::string> &extraenv)
+// args follow the program's name on its command line (a project to open).
+inline pid_t startup_spawn(const std::filesystem::path &home, const std::vector<std::string> &extraenv,
+                           const std::vector<std::string> &args = {})
 {
     const char *bin = KERFMILL_BIN;
     // The scratch home and the caller's settings replace inherited ones.
@@ -45,9 +47,13 @@ inline pid_t startup_spawn(const std::filesystem::path &home, const std::vector<
         envp.push_back(v.data());
     envp.push_back(nullptr);
     std::string path = bin;
-    char *argv[] = {path.data(), nullptr};
+    std::vector<std::string> words = args;
+    std::vector<char *> argv = {path.data()};
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
     pid_t pid;
-    if (posix_spawn(&pid, bin, nullptr, nullptr, argv, envp.data()) != 0)
+    if (posix_spawn(&pid, bin, nullptr, nullptr, argv.data(), envp.data()) != 0)
         return -1;
     return pid;
 }
