@@ -61,7 +61,7 @@ protected:
     static std::string tail()
     {
         std::string log = w->log();
-        return "\n... " + log.substr(log.size() > 40000 ? log.size() - 40000 : 0) + "\n" + w->asanreport();
+        return "\n... " + log.substr(log.size() > 12000 ? log.size() - 12000 : 0) + "\n" + w->asanreport();
     }
     void SetUp() override
     {
