@@ -83,7 +83,11 @@ void statusline_draw(int fps)
     statusline_text(text, statusline_blink((float)sys_seconds() - stamped));
     static const float zero[3] = {0.0f, 0.0f, 0.0f};
     char cursor[160];
-    statusline_cursortext(cursor, (int)sizeof(cursor), gui_hotid == -1 ? view_cursorpoint : zero,
+    // The viewport marks "no point under the pointer" (nothing simulated
+    // yet) with infinity: the read-out shows zeros rather than "+inf".
+    const float *point = view_cursorpoint;
+    bool onpoint = std::isfinite(point[0]) && std::isfinite(point[1]) && std::isfinite(point[2]);
+    statusline_cursortext(cursor, (int)sizeof(cursor), gui_hotid == -1 && onpoint ? point : zero,
                           (int)project.units);
     gui_valuetext(gui_interfacefont, 1, "%s", cursor);
     gui_valuetext(gui_interfacefont, 1, "%s", project_unitname(project.units));

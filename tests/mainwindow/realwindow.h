@@ -157,6 +157,17 @@ public:
             childenv.push_back(e);
         }
         pid = startup_spawn(home.path, childenv, opt.args);
+        // On a loaded machine SDL now and then fails to reach a server that
+        // has just started ("SDL init failed: x11 not available"); one more
+        // start, on the same server, tells that apart from a real fault.
+        if (pid > 0 && sdlfailed()) {
+            std::error_code ec;
+            for (auto &e : std::filesystem::directory_iterator(userfolder(), ec))
+                if (e.path().string().ends_with("-log.txt"))
+                    std::filesystem::remove(e.path(), ec);
+            ended = false;
+            pid = startup_spawn(home.path, childenv, opt.args);
+        }
         if (pid < 0)
             why = std::string("cannot start ") + KERFMILL_BIN;
     }
@@ -167,6 +178,23 @@ public:
     bool started() const { return pid > 0 || ended; }
     std::filesystem::path userfolder() const { return home.path / "data" / "Halvenstrom" / "Kerfmill"; }
     std::filesystem::path elementpath() const { return home.path / "elements.txt"; }
+
+    // Waits, at most 20 s, until SDL has started in the program; true when
+    // the program ended because SDL could not.
+    bool sdlfailed()
+    {
+        auto until = clock::now() + std::chrono::seconds(20);
+        while (clock::now() < until) {
+            bool alive = running();
+            std::string text = log();
+            if (text.find("...initialized SDL") != std::string::npos)
+                return false;
+            if (!alive)
+                return text.find("SDL init failed") != std::string::npos;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
 
     // True while the program runs; once it has ended, its exit code is kept.
     bool running()
@@ -342,8 +370,9 @@ public:
                     return true;
                 }
             }
-            if (clock::now() >= until) {
-                why = "no window \"" + title + "\" within " + std::to_string(seconds) + " s";
+            if (clock::now() >= until || !running()) {
+                why = "no window \"" + title + "\" within " + std::to_string(seconds) + " s" +
+                      (running() ? "" : " (the program has ended)");
                 return false;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

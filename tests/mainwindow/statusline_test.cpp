@@ -91,6 +91,11 @@ TEST_F(StatusStrip, ShowsStatusCursorUnitsAndMemory)
     harness_move((int)(home->rect.x + 5), (int)(home->rect.y + 5));
     harness_frames(2);
     EXPECT_TRUE(findtext("X:+0.00mm Y:+0.00mm Z:+0.00mm")) << "zeros while an element is hot";
+
+    view_cursorpoint[0] = view_cursorpoint[1] = view_cursorpoint[2] = INFINITY;
+    harness_move(700, 400);
+    harness_frames(2);
+    EXPECT_TRUE(findtext("X:+0.00mm Y:+0.00mm Z:+0.00mm")) << "zeros with no point under the pointer";
 }
 
 TEST_F(StatusStrip, TheNewStatusStartsInTheHighlightColour)
