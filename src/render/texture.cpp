@@ -409,7 +409,7 @@ int r_checkframebuffer()
     return 0;
 }
 
-static void fb_bind(uint32_t fbo, int width, int height)
+void r_bindframebufferobject(uint32_t fbo, int width, int height)
 {
     if (!gl_framebuffers)
         return;
@@ -423,10 +423,10 @@ static void fb_bind(uint32_t fbo, int width, int height)
 
 void r_bindframebuffer()
 {
-    fb_bind(r_fbo, r_fbosize[0], r_fbosize[1]);
+    r_bindframebufferobject(r_fbo, r_fbosize[0], r_fbosize[1]);
 }
 
 void r_unbindframebuffer()
 {
-    fb_bind(0, sys_drawable[0], sys_drawable[1]);
+    r_bindframebufferobject(0, sys_drawable[0], sys_drawable[1]);
 }

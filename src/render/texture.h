@@ -69,4 +69,7 @@ int r_checkframebuffer();
 // Draw into the offscreen framebuffer, or into the window; the viewport
 // follows. Both do nothing without framebuffer objects.
 void r_bindframebuffer();
+// Binds framebuffer fbo (0: the window) and sets the viewport, r_viewport
+// and r_aspect to its width x height; nothing without framebuffer objects.
+void r_bindframebufferobject(uint32_t fbo, int width, int height);
 void r_unbindframebuffer();

@@ -69,28 +69,18 @@ static void calls_bindtexture(int slot, int unit)
         r_bindtexture(slot, unit);
 }
 
-static void calls_viewport(uint32_t fbo, int width, int height)
-{
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    r_checkerror("view_bindview (fbo:%d)", (int)fbo);
-    glViewport(0, 0, width, height);
-    r_viewport[0] = width;
-    r_viewport[1] = height;
-    r_aspect = height > 0 ? (float)width / (float)height : 1.0f;
-}
-
 static void calls_bindview()
 {
     if (view_direct || !view_fbo)
         return;
-    calls_viewport(view_fbo, view_buffersize[0], view_buffersize[1]);
+    r_bindframebufferobject(view_fbo, view_buffersize[0], view_buffersize[1]);
 }
 
 static void calls_unbindview()
 {
     if (view_direct || !view_fbo)
         return;
-    calls_viewport(0, sys_drawable[0], sys_drawable[1]);
+    r_bindframebufferobject(0, sys_drawable[0], sys_drawable[1]);
 }
 
 static void calls_primitive(int kind, const view_vertex *verts, int count)
