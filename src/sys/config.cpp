@@ -29,6 +29,7 @@ static constexpr cfg_textfield cfg_texts[] = {
     {cfg_postpath, 512, 1},
     {cfg_projectpath, 512, 1},
     {cfg_toollibpath, 512, 1},
+    {cfg_openpath, cfg_toollib - cfg_openpath, 1},
     {cfg_toolnames, cfg_toolnamesize, cfg_toolcount},
 };
 static_assert(cfg_postpath + 512 <= cfg_projectpath);
@@ -124,7 +125,7 @@ static constexpr void config_defaultgui(cfg_record &r)
 
 static constexpr void config_defaultproject(cfg_record &r)
 {
-    rec_putf(r, cfg_value248, 0.25f);
+    rec_putf(r, cfg_gridminoralpha, 0.25f);
     rec_putf(r, cfg_gridsubdiv, 0.25f);
     rec_putf(r, cfg_value276, 0.1f);
     rec_putf(r, cfg_pathminlength, 0.001f);
@@ -134,7 +135,7 @@ static constexpr void config_defaultproject(cfg_record &r)
     rec_putf(r, cfg_value352, 0.5f);
     rec_puti(r, cfg_units, 1);
     rec_putf(r, cfg_canvasquality, 1.0f);
-    rec_putf(r, cfg_value728, 0.5f);
+    rec_putf(r, cfg_canvasgeometry, 0.5f);
     rec_putf(r, cfg_backupinterval, 100.0f);
     rec_puti(r, cfg_autobackup, 1);
     rec_puti(r, cfg_ppi, 120);

@@ -52,7 +52,8 @@ enum cfg_field : int {
     cfg_viewcolor6 = 208,
     cfg_viewcolor7 = 220,
     cfg_viewcolor8 = 232,
-    cfg_value248 = 248,           // f32
+    cfg_gridmajoralpha = 244,     // f32, opacity of the grid's whole-unit lines
+    cfg_gridminoralpha = 248,     // f32, opacity of its subdivision lines
     cfg_gridsubdiv = 252,         // f32
     cfg_value276 = 276,           // f32
     cfg_pathminlength = 280,      // f32
@@ -65,7 +66,7 @@ enum cfg_field : int {
     cfg_units = 704,
     cfg_antialiasing = 708,
     cfg_canvasquality = 724,      // f32
-    cfg_value728 = 728,           // f32
+    cfg_canvasgeometry = 728,     // f32 0..1, detail of the canvas surface's slice stacks
     cfg_declinedmajor = 732,      // version remembered by the update check
     cfg_declinedminor = 736,
     cfg_gpuconvo = 740,
@@ -126,6 +127,15 @@ enum cfg_field : int {
     cfg_keepview = 5616,          // a loaded or new project keeps the camera's angles
     cfg_showallpaths = 5620,      // "Show All Paths-Layers" while editing paths
     cfg_fastview = 5624,          // "Fast View Update": simplified drawing while manipulating
+    cfg_fittocanvas = 5628,       // loaded media are scaled to fit the canvas
+    cfg_physicalsvgunits = 5632,  // SVG paths read and written in project units, not canvas pixels
+    cfg_lasttooltype = 5636,      // the last applied tool type, negative when metric
+    cfg_tooldeftotal = 5640,      // 4 x f32 by tool type - 1: remembered total length
+    cfg_tooldefflute = 5656,      // 4 x f32: flute length
+    cfg_tooldefdiameter = 5672,   // 4 x f32: flute diameter
+    cfg_tooldefvalue = 5688,      // 4 x f32: the type's own value (radius, angle)
+    cfg_tooldeframp = 5704,       // 4 x f32: ramp angle
+    cfg_openpath = 5728,          // text, the starting file of the layer loaders' open dialogs
     cfg_toollib = 6080,           // the tool library block, up to cfg_toollibend
     cfg_toolnames = 6080,         // 256 x char[64]
     cfg_toolvalues = 22464,       // 7 arrays of 256 values, 1,024 bytes apart
