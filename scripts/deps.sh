@@ -35,6 +35,9 @@ packages=(
   # the import tests write their DXF, STL and OBJ fixtures with independent
   # programs: ezdxf, openscad, admesh and numpy-stl
   python3-ezdxf openscad admesh python3-stl
+  # the layer loaders' placement is checked against SVG files written by
+  # svgwrite and measured by svgelements
+  python3-svgwrite python3-svgelements
   # LinuxCNC's rs274 interpreter (below) runs on these
   libboost-python1.74.0
 )

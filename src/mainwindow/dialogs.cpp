@@ -10,6 +10,7 @@
 #include "gui/gui.h"
 #include "gui/sector.h"
 #include "gui/widgets/buttons.h"
+#include "mainwindow/addlayer.h"
 #include "project/project.h"
 #include "sys/main.h"
 
@@ -33,7 +34,7 @@ dialogs_entry dialogs_table[] = {
     {10, 400.0f, 0, "Simulation Settings", nullptr, nullptr},
     {11, 400.0f, 0, "CNC/CAM Settings", nullptr, nullptr},
     {13, 350.0f, 0, "Predefined Themes", nullptr, nullptr},
-    {14, 500.0f, 0, "Add Layer", nullptr, nullptr},
+    {14, 500.0f, 50, "Add Layer", nullptr, addlayer_draw},
     {15, 500.0f, 0, "Shapes From Paths", nullptr, nullptr},
     {16, 450.0f, 0, "Load Tool", nullptr, nullptr},
     {17, 400.0f, 0, "Trace %s to Paths-Layer", dialogs_tracetitle, nullptr},

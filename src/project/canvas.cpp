@@ -123,10 +123,16 @@ void project_updatecanvas(uint32_t rebuildmodels, uint32_t mode, uint32_t group)
     c.mode = mode;
     c.group = group;
     c.requested.store(1, std::memory_order_release);
-    memset(c.groupcount, 0, sizeof(c.groupcount));
+    project_countgroups();
+}
+
+void project_countgroups()
+{
+    uint32_t *count = project_canvasjob.groupcount;
+    memset(count, 0, sizeof(project_canvasjob.groupcount));
     for (const project_layer &l : project.layers)
         for (int g = 0; g < project_maxgroups; g++)
-            c.groupcount[g] += (l.groups >> g) & 1u;
+            count[g] += (l.groups >> g) & 1u;
 }
 
 int project_canvassize(uint32_t mode, int32_t *width, int32_t *height)

@@ -82,8 +82,12 @@ extern project_canvasrecord project_canvas;
 // The depth generator the full composition calls; a test may count calls.
 extern image *(*canvas_gendepth)(int slot, int width, int height);
 
-// Records a request for a composition (main thread).
+// Records a request for a composition (main thread), counting the layers
+// of each group as project_countgroups does.
 void project_updatecanvas(uint32_t rebuildmodels, uint32_t mode, uint32_t group);
+// Counts the layers of each group into project_canvasjob.groupcount, for
+// whoever adds or removes layers without asking for a composition.
+void project_countgroups();
 
 // The pixel size of a composition in mode: in the quality modes the project's
 // resolution is clamped to 5..1000 and stored back (project and

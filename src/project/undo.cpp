@@ -311,15 +311,6 @@ void layer_event(int slot)
         layer_queueadd(slot);
 }
 
-static void project_countgroups()
-{
-    uint32_t *count = project_canvasjob.groupcount;
-    memset(count, 0, sizeof(project_canvasjob.groupcount));
-    for (const project_layer &l : project.layers)
-        for (int g = 0; g < project_maxgroups; g++)
-            count[g] += (l.groups >> g) & 1u;
-}
-
 static bool project_newdata(int slot)
 {
     project_layer &l = project.layers[slot];

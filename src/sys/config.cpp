@@ -143,6 +143,9 @@ static constexpr void config_defaultproject(cfg_record &r)
     rec_puti(r, cfg_projunits, 1);
     rec_puti(r, cfg_svgdpi, 128);
     rec_putf(r, cfg_traceerror, 0.5f);
+    // Loaded media fill the canvas; SVG files are read in canvas pixels
+    // (cfg_physicalsvgunits 0) and the open dialogs start without a file.
+    rec_puti(r, cfg_fittocanvas, 1);
 }
 
 static constexpr void config_defaultcam(cfg_record &r)

@@ -30,7 +30,7 @@ void recordbody()
 void openerpanel()
 {
     if (gui_button(4242, 0, 1, "open"))
-        gui_setdialog(14);
+        gui_setdialog(23);
 }
 
 // A body that opens another dialog, one the pass would test after it.
@@ -52,7 +52,8 @@ TEST_F(MainWindow, EveryDialogNumberDrawsItsWindowInFront)
         std::vector<rec_element> in = inwindow(dialogs_windowbase + d.number);
         ASSERT_GE(in.size(), 2u) << d.number;
         EXPECT_EQ(in[0].id, dialogs_titlebase + d.number);
-        EXPECT_EQ(in[1].name, "dialog_cancel");
+        if (!d.body)
+            EXPECT_EQ(in[1].name, "dialog_cancel");
         int windows = 0;
         for (const dialogs_entry &other : std::vector<dialogs_entry>(dialogs_table, dialogs_table + dialogs_count))
             windows += !inwindow(dialogs_windowbase + other.number).empty();
@@ -64,15 +65,15 @@ TEST_F(MainWindow, EveryDialogNumberDrawsItsWindowInFront)
 
 TEST_F(MainWindow, OneDialogAFrameWhenABodySwitches)
 {
-    dialogs_find(14)->body = switchingbody;
-    gui_setdialog(14);
+    dialogs_find(23)->body = switchingbody;
+    gui_setdialog(23);
     harness_frame();
     EXPECT_EQ(gui_dialogid, 20);
-    EXPECT_FALSE(inwindow(dialogs_windowbase + 14).empty());
+    EXPECT_FALSE(inwindow(dialogs_windowbase + 23).empty());
     EXPECT_TRUE(inwindow(dialogs_windowbase + 20).empty());
     harness_frame();
     EXPECT_FALSE(inwindow(dialogs_windowbase + 20).empty());
-    dialogs_find(14)->body = nullptr;
+    dialogs_find(23)->body = nullptr;
 }
 
 TEST_F(MainWindow, DialogPlacementClampsAndWritesTheWidth)
@@ -83,14 +84,14 @@ TEST_F(MainWindow, DialogPlacementClampsAndWritesTheWidth)
         float ex, ey, width;
     };
     const Case cases[] = {
-        {100, 100, 14, 100, 100, 500},   {5000, 5000, 14, 780, 600, 500}, {1000, 650, 22, 710, 600, 570},
+        {100, 100, 23, 100, 100, 500},   {5000, 5000, 23, 780, 600, 500}, {1000, 650, 22, 710, 600, 570},
         {-300, -50, 8, 2, 2, 375},       {0.5f, 1.0f, 9, 2, 2, 450},      {900, 100, 8, 900, 100, 375},
         // never placed: the first dialog opens near the middle of the screen
-        {0, 0, 14, 390, 200, 500},
+        {0, 0, 23, 390, 200, 500},
         // a window its opener sizes, drawn by the stand-in, still reads
         {100, 100, 19, 100, 100, 400},
     };
-    dialogs_find(14)->body = recordbody;
+    dialogs_find(23)->body = recordbody;
     for (const Case &c : cases) {
         gui_setdialog(c.number);
         gui_dialogpos[0] = c.x;
@@ -107,13 +108,13 @@ TEST_F(MainWindow, DialogPlacementClampsAndWritesTheWidth)
         EXPECT_EQ(in[0].rect.x, c.ex + sp);
         EXPECT_EQ(in[0].rect.y, c.ey + sp);
         EXPECT_EQ(in[0].rect.w, c.width - sp);
-        if (c.number == 14) {
+        if (c.number == 23) {
             // The window took the measured height as it stood.
             EXPECT_EQ(bodycell.y, c.ey + dialogs_titleheight);
             EXPECT_EQ(bodycell.h, 333.0f - dialogs_titleheight);
         }
     }
-    dialogs_find(14)->body = nullptr;
+    dialogs_find(23)->body = nullptr;
 }
 
 TEST_F(MainWindow, PlaceholderCancelClosesAndMeasuresItsHeight)
@@ -141,7 +142,7 @@ TEST_F(MainWindow, OpeningClickClicksNothingInTheDialog)
     harness_frame();
     harness_release();
     harness_frame();
-    ASSERT_EQ(gui_dialogid, 14);
+    ASSERT_EQ(gui_dialogid, 23);
     EXPECT_EQ(gui_activeid, -1);
     harness_frames(3);
     const rec_element *cancel = harness_find("dialog_cancel");
@@ -149,5 +150,5 @@ TEST_F(MainWindow, OpeningClickClicksNothingInTheDialog)
     EXPECT_GE(100.0f, cancel->rect.x);
     EXPECT_GE(150.0f + dialogs_titleheight + 10.0f, cancel->rect.y);
     EXPECT_LE(150.0f + dialogs_titleheight + 10.0f, cancel->rect.y + cancel->rect.h);
-    EXPECT_EQ(gui_dialogid, 14);
+    EXPECT_EQ(gui_dialogid, 23);
 }
