@@ -98,6 +98,30 @@ int mdl_reserve(uint32_t verts, uint32_t faces)
     return 1;
 }
 
+int mdl_trim(int slot)
+{
+    if (slot < 0 || slot >= mdl_maxmodels || !models[slot].sz_verts) {
+        sys_log("mdl_trim: no model in slot %d", slot);
+        return 0;
+    }
+    model &m = models[slot];
+    uint32_t nv = m.num_verts ? m.num_verts : 1, nf = m.num_faces ? m.num_faces : 1;
+    // A refused allocation only keeps the larger arrays.
+    if (nv < m.sz_verts) {
+        if (float *v = (float *)sys_realloc(m.verts, (int32_t)(nv * 12u))) {
+            m.verts = v;
+            m.sz_verts = nv;
+        }
+    }
+    if (nf < m.sz_faces) {
+        if (model_face *f = (model_face *)sys_realloc(m.faces, (int32_t)(nf * sizeof(model_face)))) {
+            m.faces = f;
+            m.sz_faces = nf;
+        }
+    }
+    return m.sz_verts == nv && m.sz_faces == nf;
+}
+
 // Doubles an array of n elements of the given size; null when it cannot.
 static void *mdl_growarray(void *block, uint32_t n, uint32_t size)
 {

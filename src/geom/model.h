@@ -52,6 +52,10 @@ int mdl_hash(const float p[3]);
 int mdl_face(uint32_t a, uint32_t b, uint32_t c);
 // Gives the current model arrays of the given capacities (1, or 0 logged).
 int mdl_reserve(uint32_t verts, uint32_t faces);
+// Cuts a model's capacities back to its counts (at least 1), so a model
+// kept for long holds no room an importer reserved: 1, or 0 when the slot
+// is free (logged) or the arrays kept their size.
+int mdl_trim(int slot);
 
 int model_write(msg_stream *m, int slot, int quantised);
 int model_write(int slot, int quantised);

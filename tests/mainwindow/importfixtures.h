@@ -18,13 +18,14 @@ struct fixture_record {
     double num(size_t i) const { return std::stod(fields.at(i)); }
 };
 
-inline std::vector<fixture_record> fixtures_make(const std::string &folder, const std::vector<std::string> &args)
+inline std::vector<fixture_record> fixtures_make(const std::string &folder, const std::vector<std::string> &args,
+                                                 const std::string &script = "import_fixtures.py")
 {
-    std::vector<std::string> cmd = {"/usr/bin/python3", std::string(KERFMILL_TESTS_DIR) + "/mainwindow/import_fixtures.py"};
+    std::vector<std::string> cmd = {"/usr/bin/python3", std::string(KERFMILL_TESTS_DIR) + "/mainwindow/" + script};
     cmd.insert(cmd.end(), args.begin(), args.end());
     std::string out = folder + "/records.txt";
     int status = testchild_run(cmd, 120, out);
-    EXPECT_EQ(status, 0) << "import_fixtures.py " << args.at(0) << " failed";
+    EXPECT_EQ(status, 0) << script << " " << args.at(0) << " failed";
     std::vector<fixture_record> records;
     std::ifstream in(out);
     for (std::string line; std::getline(in, line);) {

@@ -200,6 +200,9 @@ int layer_loadmodel()
         mdl_free(mesh);
         return loaders_modelfailed();
     }
+    // The importer's room for a million vertices and faces would stay with
+    // the layer, and would make the layer's blob differ after an undo.
+    mdl_trim(mesh);
     int slot = project_layeralloc(layer_model);
     if (slot < 0) {
         mdl_free(mesh);
