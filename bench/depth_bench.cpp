@@ -2,6 +2,7 @@
 // 2048 x 2048 through a hidden window's GL context (llvmpipe under Xvfb),
 // and a rotated 4096 x 4096 raster-layer stamped into a 4096 x 4096 map on
 // one worker per processor. Run under xvfb-run with LIBGL_ALWAYS_SOFTWARE=1.
+#include "benchgl.h"
 #include "benchsetup.h"
 #include "geom/meshshader.h"
 #include "geom/model.h"
@@ -23,31 +24,10 @@
 
 static bench_tables bench_setup(true);
 
-// A hidden window's OpenGL 2.1 context with the renderer's entry points and
-// draw arrays, and the mesh programs; false when any of it fails.
-static bool bench_startgl()
+// The GL context and the mesh programs; false when any of it fails.
+static bool bench_startdepth()
 {
-    static bool ok = [] {
-        if (SDL_Init(SDL_INIT_VIDEO) != 0)
-            return false;
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-        SDL_Window *w = SDL_CreateWindow("depth bench", 0, 0, 64, 64, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        if (!w || !SDL_GL_CreateContext(w))
-            return false;
-        gl_versionstring = sys_strdup((const char *)glGetString(GL_VERSION));
-        gl_extensions = sys_strdup((const char *)glGetString(GL_EXTENSIONS));
-        gl_version = gl_versionnumber(gl_versionstring);
-        if (gl_version > 29)
-            glGetIntegerv(GL_NUM_EXTENSIONS, &gl_numextensions);
-        if (gl_loadentrypoints() != 1)
-            return false;
-        r_defaultstate();
-        r_cleartextures();
-        r_initdraw();
-        return model_init() == 1;
-    }();
+    static bool ok = bench_startgl("depth bench") && model_init() == 1;
     return ok;
 }
 
@@ -87,7 +67,7 @@ static void bench_layer(int type)
 
 static void BM_modeldepth(benchmark::State &state)
 {
-    if (!bench_startgl()) {
+    if (!bench_startdepth()) {
         state.SkipWithError("no GL context");
         return;
     }

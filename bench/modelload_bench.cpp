@@ -1,12 +1,23 @@
 // Model import speed: a 1,000,000-triangle binary STL heightfield (1000 x 500
 // cells, 501,501 shared vertices, 50,000,084 bytes) through model_load,
-// vertex merging included. The file is written once to
+// vertex merging included; and the same file loaded into a model-layer the
+// way the Add Layer dialog does it (model_load, the render model, the undo
+// blob), so the two times of one run give the layer's overhead. Run the
+// second under xvfb-run with LIBGL_ALWAYS_SOFTWARE=1. The file is written once to
 // /tmp/kerfmill-heightfield.stl and kept, so bench/modelload_numpy.py and
 // admesh can be timed on the same bytes:
 //   /usr/bin/python3 bench/modelload_numpy.py /tmp/kerfmill-heightfield.stl
 //   hyperfine 'admesh --no-check /tmp/kerfmill-heightfield.stl'
+#include "benchgl.h"
+#include "benchsetup.h"
 #include "geom/model.h"
+#include "mainwindow/import/loaders.h"
 #include "mainwindow/import/modelload.h"
+#include "platform/seam.h"
+#include "project/layer.h"
+#include "project/project.h"
+#include "sys/config.h"
+#include "sys/event.h"
 #include "sys/file.h"
 #include "sys/log.h"
 #include "sys/mem.h"
@@ -19,6 +30,8 @@
 #include <vector>
 
 namespace {
+
+bench_tables bench_setup(false);
 
 constexpr int bench_cellsx = 1000, bench_cellsy = 500;
 constexpr const char *bench_file = "/tmp/kerfmill-heightfield.stl";
@@ -62,15 +75,18 @@ void bench_writestl()
     fclose(f);
 }
 
-void BM_ModelLoadBinaryStl(benchmark::State &state)
+void bench_havestl()
 {
-    file_tablealloc();
-    sys_logfile = file_open("/dev/null", "wt");
     FILE *f = fopen(bench_file, "rb");
     if (f)
         fclose(f);
     else
         bench_writestl();
+}
+
+void BM_ModelLoadBinaryStl(benchmark::State &state)
+{
+    bench_havestl();
     int64_t bytes = 84 + 50LL * 2 * bench_cellsx * bench_cellsy;
     for (auto _ : state) {
         int slot = model_load(bench_file);
@@ -82,9 +98,40 @@ void BM_ModelLoadBinaryStl(benchmark::State &state)
         mdl_free(slot);
     }
     state.SetBytesProcessed(state.iterations() * bytes);
-    file_close(sys_logfile);
-    file_tablefree();
 }
 BENCHMARK(BM_ModelLoadBinaryStl)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// The whole model loader on an empty 12 x 12 inch project, its open dialog
+// answered by the seam; the layer and its event are dropped between runs.
+void BM_ModelLayerLoad(benchmark::State &state)
+{
+    if (!bench_startgl("model layer bench")) {
+        state.SkipWithError("no GL context");
+        return;
+    }
+    bench_havestl();
+    memcpy(cfg, cfg_defaults, cfg_size);
+    setenv("KERFMILL_DIALOG_PATHS", bench_file, 1);
+    plat_seamreset();
+    if (!event_alloc()) {
+        state.SkipWithError("no event ring");
+        return;
+    }
+    project.size[0] = project.size[1] = 12.0f, project.size[2] = 0.5f;
+    project.aspect = 1.0f, project.ppi = 120, project.scale = 1.0f;
+    for (auto _ : state) {
+        if (!layer_loadmodel() || project.layers[0].type != layer_model) {
+            state.SkipWithError("layer_loadmodel failed");
+            break;
+        }
+        state.counters["blob MB"] = (double)event_bytes / 1048576.0;
+        state.PauseTiming();
+        project_layerfree(0);
+        event_clear();
+        state.ResumeTiming();
+    }
+    event_free();
+}
+BENCHMARK(BM_ModelLayerLoad)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 } // namespace

@@ -147,6 +147,17 @@ public:
                 slots.push_back(i);
         return slots;
     }
+    // The newest event undone gives back the project as it was before the
+    // load, and redone gives back the project as it is now, byte for byte.
+    void expectundoredo(const std::string &before)
+    {
+        const event e = lastevent();
+        std::string after = dump();
+        ASSERT_EQ(project_applystate(1, e.type, e.aux, (int32_t)e.oldsize, e.olddata), 1);
+        EXPECT_TRUE(same(dump(), before));
+        ASSERT_EQ(project_applystate(0, e.type, e.aux, (int32_t)e.newsize, e.newdata), 1);
+        EXPECT_TRUE(same(dump(), after));
+    }
     // The layer's placement against the expected one, within 1e-4 of the
     // canvas on each axis.
     static void expectplaced(int slot, const placed &want)
@@ -347,11 +358,7 @@ TEST_F(Loaders, DxfLayersKeepTheirPlacesAndUndoAsOne)
         EXPECT_EQ(e.type, event_layeraddmulti);
         EXPECT_EQ(e.aux, 3);
         EXPECT_EQ(e.oldsize, 12u);
-        std::string after = dump();
-        ASSERT_EQ(project_applystate(1, e.type, e.aux, (int32_t)e.oldsize, e.olddata), 1);
-        EXPECT_TRUE(same(dump(), before));
-        ASSERT_EQ(project_applystate(0, e.type, e.aux, (int32_t)e.newsize, e.newdata), 1);
-        EXPECT_TRUE(same(dump(), after));
+        expectundoredo(before);
     }
 }
 
@@ -372,11 +379,7 @@ TEST_F(Loaders, DxfIntoTwoFreeSlotsMakesTwoLayersAndOneEvent)
     const event &e = lastevent();
     EXPECT_EQ(e.type, event_layeraddmulti);
     EXPECT_EQ(e.aux, 2);
-    std::string after = dump();
-    ASSERT_EQ(project_applystate(1, e.type, e.aux, (int32_t)e.oldsize, e.olddata), 1);
-    EXPECT_TRUE(same(dump(), before));
-    ASSERT_EQ(project_applystate(0, e.type, e.aux, (int32_t)e.newsize, e.newdata), 1);
-    EXPECT_TRUE(same(dump(), after));
+    expectundoredo(before);
 }
 
 // ----------------------------------------------------------- undo/redo
@@ -409,12 +412,7 @@ TEST_F(Loaders, EachLoadUndoesAndRedoesExactly)
         EXPECT_EQ(project.layers[1].type, c.type);
         EXPECT_EQ(project.layers[numlayers - 1].type, layer_paths); // the old paths-layer moved up
         ASSERT_EQ(event_end, events + 1);
-        const event e = lastevent();
-        std::string after = dump();
-        ASSERT_EQ(project_applystate(1, e.type, e.aux, (int32_t)e.oldsize, e.olddata), 1);
-        EXPECT_TRUE(same(dump(), before));
-        ASSERT_EQ(project_applystate(0, e.type, e.aux, (int32_t)e.newsize, e.newdata), 1);
-        EXPECT_TRUE(same(dump(), after));
+        expectundoredo(before);
     }
 }
 

@@ -99,6 +99,16 @@ static int loaders_donelayer(int slot)
     return 1;
 }
 
+// The slot of a new image or model layer; -1, with nothing selected, when
+// the table is full (the allocator has reported it).
+static int loaders_alloc(int type)
+{
+    int slot = project_layeralloc(type);
+    if (slot < 0)
+        gui_selectedlayer = -1;
+    return slot;
+}
+
 static void loaders_setgroup(project_layer &l)
 {
     l.groups = 1u << project_layergroup;
@@ -132,10 +142,9 @@ int layer_loadimage()
     img_free(loaded);
     if (!img)
         return loaders_imagefailed();
-    int slot = project_layeralloc(layer_raster);
+    int slot = loaders_alloc(layer_raster);
     if (slot < 0) {
         img_free(img);
-        gui_selectedlayer = -1;
         return 0;
     }
     project_layer &l = project.layers[slot];
@@ -203,10 +212,9 @@ int layer_loadmodel()
     // The importer's room for a million vertices and faces would stay with
     // the layer, and would make the layer's blob differ after an undo.
     mdl_trim(mesh);
-    int slot = project_layeralloc(layer_model);
+    int slot = loaders_alloc(layer_model);
     if (slot < 0) {
         mdl_free(mesh);
-        gui_selectedlayer = -1;
         return 0;
     }
     project_layer &l = project.layers[slot];
