@@ -185,14 +185,10 @@ void toollib_write(int slot, const toollib_slot &s)
 
 toollib_dialogstate toollib_state = {toollib_loadmode, 1, 1, 0.0f, 1};
 
-constexpr int32_t toollib_id = 12100; // members: this plus their place below
-constexpr int32_t toollib_rowid = 12120; // rows: this plus 3 x the row's place
-constexpr int toollib_rows = 10;
 // The first row reaches position 247 at the scroll's end; a page is nine
 // rows of the 256.
 constexpr int toollib_lastfirst = cfg_toolcount - 9;
 constexpr float toollib_pagestep = 9.0f / 256.0f;
-enum { id_info, id_column, id_scroll = id_column + 4, id_pgup, id_pgdown, id_cancel };
 
 static void toollib_resort()
 {
@@ -309,11 +305,11 @@ static void toollib_header()
                             ? "Select a tool library slot to save the selected project tool index's definition to."
                             : "Select a tool library slot to load its definition to the currently selected project "
                               "tool index or operation.";
-    if (gui_iconbutton(toollib_id + id_info, 35, 0, gui_interfacefont, "%s", ""))
+    if (gui_iconbutton(toollib_id + toollib_info, 35, 0, gui_interfacefont, "%s", ""))
         gui_calls->messagebox("Usage Information", usage, 0, 3, 0);
     for (int c = 0; c < 4; c++) {
         gui_tooltip("%s", columns[c].tip);
-        if (gui_iconbutton(toollib_id + id_column + c, 0, 0, gui_interfacefont, "%s", columns[c].label))
+        if (gui_iconbutton(toollib_id + toollib_column + c, 0, 0, gui_interfacefont, "%s", columns[c].label))
             toollib_sort(c + 1);
     }
 }
@@ -377,7 +373,7 @@ static void toollib_list()
             gui_popframe(0);
     }
     gui_scrollposition = toollib_state.scroll;
-    toollib_state.scroll = gui_scrollbar(toollib_id + id_scroll);
+    toollib_state.scroll = gui_scrollbar(toollib_id + toollib_scroll);
 }
 
 void toollib_dialog()
@@ -391,11 +387,11 @@ void toollib_dialog()
     toollib_header();
     toollib_list();
     gui_rowsector(3, 1.0, 1.0, 1.0);
-    if (gui_iconbutton(toollib_id + id_pgup, 0, 0, gui_interfacefont, "%s", "PgUp"))
+    if (gui_iconbutton(toollib_id + toollib_pgup, 0, 0, gui_interfacefont, "%s", "PgUp"))
         toollib_page(-1);
-    if (gui_iconbutton(toollib_id + id_pgdown, 0, 0, gui_interfacefont, "%s", "PgDown"))
+    if (gui_iconbutton(toollib_id + toollib_pgdown, 0, 0, gui_interfacefont, "%s", "PgDown"))
         toollib_page(1);
     gui_elementid("dialog_cancel");
-    if (gui_iconbutton(toollib_id + id_cancel, 0, 0, gui_interfacefont, "%s", "Cancel"))
+    if (gui_iconbutton(toollib_id + toollib_cancel, 0, 0, gui_interfacefont, "%s", "Cancel"))
         gui_setdialog(0);
 }

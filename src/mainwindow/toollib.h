@@ -47,6 +47,12 @@ struct toollib_dialogstate {
     int32_t target; // project tool 1..10
 };
 extern toollib_dialogstate toollib_state;
+// Element ids: the members at toollib_id plus their place; a row's slot
+// button at toollib_rowid + 3 x its position, its moves up and down after it.
+constexpr int32_t toollib_id = 12100;
+constexpr int32_t toollib_rowid = 12120;
+enum { toollib_info, toollib_column, toollib_scroll = toollib_column + 4, toollib_pgup, toollib_pgdown, toollib_cancel };
+constexpr int toollib_rows = 10;
 // Opens dialog 16 in the mode for project tool target.
 void toollib_open(int mode, int target);
 // The dialog's actions; each returns 1 when it changed something.
