@@ -20,6 +20,7 @@
 #include "mainwindow/menus.h"
 #include "mainwindow/statusline.h"
 #include "mainwindow/toolbar.h"
+#include "mainwindow/tooldiagram.h"
 #include "project/editor.h"
 #include "project/project.h"
 #include "project/undo.h"
@@ -55,6 +56,7 @@ void mainwindow_start()
     gui_mainwindowpass = gui_mainwindow;
     // The viewport's backup must not write while a dialog is open.
     view_dialogid = [] { return gui_dialogid; };
+    tooldiagram_register();
     elements_start();
 }
 
