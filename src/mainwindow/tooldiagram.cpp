@@ -8,7 +8,6 @@
 #include "gui/drawlist.h"
 #include "gui/gui.h"
 #include "gui/widgets/labels.h"
-#include "mainwindow/mainwindow.h"
 #include "mainwindow/tools.h"
 #include "render/drawstate.h"
 #include "render/font.h"
@@ -26,9 +25,6 @@ constexpr float tooldiagram_headingheight = 38.0f;
 // Any coordinate beyond this is no pixel of a window; it also keeps the
 // read-outs' integer positions in range.
 constexpr double tooldiagram_farthest = 1.0e7;
-
-static const char *const tooldiagram_names[5] = {"None", "Cylinder", "Tapered", "V-Bit", "Tapered Ball"};
-static const int tooldiagram_icons[5] = {100, 90, 91, 92, 93};
 
 static double diagram_radians(double degrees)
 {
@@ -492,7 +488,7 @@ void tooldiagram_panel()
     gui_popframe(0);
     gui_colsector(4, 0.1, (double)tooldiagram_headingheight, 1.0, 0.9);
     gui_popframe(0);
-    gui_label(tooldiagram_icons[type], 1, gui_interfacefont, "%s", tooldiagram_names[type]);
+    gui_label(tools_typeicon(type), 1, gui_interfacefont, "%s", tools_typename(type));
     const gui_rect *top = gui_topsector();
     gui_rect cell = top ? *top : gui_rect{};
     gui_popframe(0);
@@ -503,9 +499,4 @@ void tooldiagram_panel()
     tooldiagram_queue(r);
     gui_popframe(0);
     gui_popframe(0);
-}
-
-void tooldiagram_register()
-{
-    mainwindow_panels[panel_tooldiagram] = tooldiagram_panel;
 }

@@ -74,5 +74,3 @@ void tooldiagram_queue(const tooldiagram_record &r);
 // The main window's panel for the view area: lays out the heading and the
 // diagram cell on the view-area sector, and uses that sector up.
 void tooldiagram_panel();
-// Puts tooldiagram_panel in the main window's panel table.
-void tooldiagram_register();

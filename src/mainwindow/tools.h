@@ -24,5 +24,37 @@ struct tools_editvalues {
 // Read by the diagram every frame; written only by the editor.
 extern tools_editvalues tools_edit;
 
-// Fills the panel entries of the main window's table.
-void tools_register();
+// The texts of the editor's number fields, formatted from tools_edit.
+constexpr int tools_textmax = 32;
+struct tools_edittexts {
+    char total[tools_textmax], flute[tools_textmax], diameter[tools_textmax], value[tools_textmax];
+};
+extern tools_edittexts tools_texts;
+
+int tools_typeicon(int type);        // 100 none, 90..93 types 1..4
+const char *tools_typename(int type); // "None", "Cylinder", ...
+// A generator runs or the canvas composes: nothing that sets tools may act.
+int tools_busy();
+
+// Loads the editor from tool n (1..10); an undefined tool gets its default
+// name, 2 flutes and the project's units.
+void tools_loadeditor(int n);
+void tools_formattexts();
+// Selection: tool n into the editor, the right column on the tool editor.
+void tools_select(int n);
+void tools_deselect();
+// Another type: from none first 2 flutes and the project's units, then the
+// type's remembered values.
+void tools_settype(int type);
+// Writes the editor into the selected tool; 0 when refused (a box names the
+// field) or cam_settool gave up.
+int tools_apply();
+// Each asks first; 1 when done.
+int tools_remove(int n);
+int tools_loadlibrary();
+int tools_clearlist();
+int tools_done();
+
+// The panel functions of the main window's table.
+void tools_panel();
+void tools_editor();

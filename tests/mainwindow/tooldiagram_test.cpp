@@ -371,7 +371,6 @@ public:
     {
         MainWindow::SetUp();
         saved = tools_edit;
-        tooldiagram_register();
         projectmode = 2;
         gui_sidepanel = 5;
     }
