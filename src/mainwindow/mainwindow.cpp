@@ -20,6 +20,7 @@
 #include "mainwindow/menus.h"
 #include "mainwindow/statusline.h"
 #include "mainwindow/toolbar.h"
+#include "mainwindow/tooldiagram.h"
 #include "mainwindow/tools.h"
 #include "project/editor.h"
 #include "project/project.h"
@@ -37,6 +38,7 @@ mainwindow_panelfn mainwindow_panels[panel_count];
 static const int mainwindow_registered = [] {
     mainwindow_panels[panel_tools] = tools_panel;
     mainwindow_panels[panel_side + 5] = tools_editor;
+    mainwindow_panels[panel_tooldiagram] = tooldiagram_panel;
     return 1;
 }();
 
