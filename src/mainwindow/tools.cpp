@@ -50,6 +50,7 @@ enum {
     ed_name, ed_type, ed_typeitem, ed_units = ed_typeitem + 4, ed_flutes, ed_total, ed_flute, ed_diameter, ed_value,
     ed_ramp, ed_apply, ed_done
 };
+static_assert(tools_editid + ed_type == tools_typelistid);
 
 static const char *const tools_typenames[5] = {"None", "Cylinder", "Tapered", "V-Bit", "Tapered Ball"};
 static const int tools_typeicons[5] = {100, 90, 91, 92, 93};
@@ -349,9 +350,9 @@ void tools_panel()
     if (!gui_topsector())
         return;
     tools_row(tools_rowheight);
-    gui_rowsector(2, 1.0, 1.0);
     if (tools_button("tools_loadlibrary", tools_id + id_loadlibrary, 45, !tools_busy(), "Load Library to List"))
         tools_loadlibrary();
+    tools_row(tools_rowheight);
     gui_tooltip("Resets the project's tools list.");
     if (tools_button("tools_clearlist", tools_id + id_clearlist, 68, !tools_busy(), "Clear Tools List"))
         tools_clearlist();
@@ -487,7 +488,6 @@ static void tools_commonfields()
         gui_unappliedchanges = 1;
     tools_typelist();
     tools_row(tools_rowheight);
-    gui_rowsector(2, 1.0, 1.0);
     gui_tooltip("Switch measurement units\nof tool's dimensions.");
     gui_elementid("tool_units");
     if (gui_iconbutton(tools_editid + ed_units, 0, 0, gui_interfacefont, "%s", e.units == 1 ? "Inches" : "Metric")) {
@@ -495,9 +495,8 @@ static void tools_commonfields()
         tools_formattexts();
         gui_unappliedchanges = 1;
     }
-    gui_popframe(0);
     tools_row(tools_rowheight);
-    gui_rowsector(2, 60.0, 1.0);
+    gui_rowsector(2, 80.0, 1.0);
     gui_label(0, 0, gui_interfacefont, "Flutes:");
     gui_tooltip("The tool's number of cutting teeth.");
     gui_elementid("tool_flutes");

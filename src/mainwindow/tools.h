@@ -55,6 +55,10 @@ int tools_loadlibrary();
 int tools_clearlist();
 int tools_done();
 
+// The type drop-down's id, which is also its list's window: the types 1..4
+// are its entries in order.
+constexpr int32_t tools_typelistid = 12031;
+
 // The panel functions of the main window's table.
 void tools_panel();
 void tools_editor();
