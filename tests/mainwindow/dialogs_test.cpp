@@ -47,18 +47,22 @@ TEST_F(MainWindow, EveryDialogNumberDrawsItsWindowInFront)
         const dialogs_entry &d = dialogs_table[i];
         if (d.number == 29 || d.number == 30)
             continue; // their set-ups reach the network and the selected layer
+        // The tool library closes outside the tools and operations modes.
+        const bool tools = d.number == 16;
+        projectmode = tools ? 2 : 1;
         gui_setdialog(d.number);
         harness_frame();
         std::vector<rec_element> in = inwindow(dialogs_windowbase + d.number);
         ASSERT_GE(in.size(), 2u) << d.number;
         EXPECT_EQ(in[0].id, dialogs_titlebase + d.number);
-        EXPECT_EQ(in[1].name, "dialog_cancel");
+        if (!d.body)
+            EXPECT_EQ(in[1].name, "dialog_cancel");
         int windows = 0;
         for (const dialogs_entry &other : std::vector<dialogs_entry>(dialogs_table, dialogs_table + dialogs_count))
             windows += !inwindow(dialogs_windowbase + other.number).empty();
         EXPECT_EQ(windows, 1) << d.number;
         // The title lies one depth level above the main window's panel title.
-        EXPECT_GT(textdepth("Cancel"), textdepth("Project Canvas")) << d.number;
+        EXPECT_GT(textdepth("Cancel"), textdepth(tools ? "Project Tools" : "Project Canvas")) << d.number;
     }
 }
 
