@@ -169,25 +169,41 @@ void tools_settype(int type)
     gui_unappliedchanges = 1;
 }
 
-// The label a refusal names the cutting diameter by, by type.
-static const char *tools_diameterlabel(int type)
+// The two fields whose meaning depends on the type: name, label, tooltip.
+struct tools_fielddef {
+    const char *name, *label, *tip;
+};
+static const tools_fielddef tools_typedefs[4][2] = {
+    {{"tool_flutediameter", "Flute Diameter", "Width of fluted section of cutter."},
+     {"tool_cornerradius", "Corner Radius",
+      "Radius of rounded end mill flutes. e.g. half of flute diameter = ballnose.\nNegative values invert radius for "
+      "router-style cutters."}},
+    {{"tool_tipdiameter", "Tip Diameter", "Diameter of flat-tip/truncation."},
+     {"tool_taperangle", "Taper Angle", "Angle between shank and flutes."}},
+    {{"tool_bitdiameter", "Bit Diameter", "Diameter of widest point of cutting flutes."},
+     {"tool_bitangle", "Bit Angle", "Angle of tool tip."}},
+    {{"tool_ballradius", "Ball Radius", "Radius of ball-nose tip."},
+     {"tool_taperangle", "Taper Angle", "Angle between shank and flutes."}},
+};
+
+// The type's two fields; an undefined type's refusals name the cylinder's.
+static const tools_fielddef *tools_typefielddefs(int type)
 {
-    static const char *const labels[5] = {"Flute Diameter", "Flute Diameter", "Tip Diameter", "Bit Diameter",
-                                          "Ball Radius"};
-    return labels[type >= 0 && type <= 4 ? type : 0];
+    return tools_typedefs[type >= tool_cylinder && type <= tool_taperball ? type - 1 : 0];
 }
 
 // The field a tool cannot be applied with, null when it can; why is the
 // box's text.
 static const char *tools_fault(const tools_editvalues &e, char *why, size_t size)
 {
-    const char *valuelabel = e.type == tool_cylinder ? "Corner Radius" : e.type == tool_vbit ? "Bit Angle" : "Taper Angle";
+    const tools_fielddef *defs = tools_typefielddefs(e.type);
+    const char *valuelabel = defs[1].label;
     const struct {
         const char *field;
         float value;
         int positive;
     } checks[] = {
-        {tools_diameterlabel(e.type), e.flutediameter, 1},
+        {defs[0].label, e.flutediameter, 1},
         {"Flute Length", e.flutelength, 1},
         {"Total Length", e.length, 1},
         {valuelabel, e.value, 0},
@@ -365,6 +381,15 @@ void tools_panel()
 
 // ---- tool editor ----
 
+// A dragged value changes the working copy and marks it unapplied.
+static void tools_take(float *field, float value)
+{
+    if (value == *field)
+        return;
+    *field = value;
+    gui_unappliedchanges = 1;
+}
+
 static const char *tools_unitsuffix()
 {
     return tools_edit.units == 1 ? "\"" : "mm";
@@ -436,26 +461,9 @@ static void tools_flutefield()
 
 static void tools_typefields()
 {
-    switch (tools_edit.type) {
-    case tool_cylinder:
-        tools_diameterfield("tool_flutediameter", "Flute Diameter", "Width of fluted section of cutter.");
-        tools_valuefield("tool_cornerradius", "Corner Radius",
-                         "Radius of rounded end mill flutes. e.g. half of flute diameter = ballnose.\nNegative values "
-                         "invert radius for router-style cutters.");
-        break;
-    case tool_tapered:
-        tools_diameterfield("tool_tipdiameter", "Tip Diameter", "Diameter of flat-tip/truncation.");
-        tools_valuefield("tool_taperangle", "Taper Angle", "Angle between shank and flutes.");
-        break;
-    case tool_vbit:
-        tools_diameterfield("tool_bitdiameter", "Bit Diameter", "Diameter of widest point of cutting flutes.");
-        tools_valuefield("tool_bitangle", "Bit Angle", "Angle of tool tip.");
-        break;
-    case tool_taperball:
-        tools_diameterfield("tool_ballradius", "Ball Radius", "Radius of ball-nose tip.");
-        tools_valuefield("tool_taperangle", "Taper Angle", "Angle between shank and flutes.");
-        break;
-    }
+    const tools_fielddef *f = tools_typefielddefs(tools_edit.type);
+    tools_diameterfield(f[0].name, f[0].label, f[0].tip);
+    tools_valuefield(f[1].name, f[1].label, f[1].tip);
 }
 
 static void tools_typelist()
@@ -500,11 +508,7 @@ static void tools_commonfields()
     gui_label(0, 0, gui_interfacefont, "Flutes:");
     gui_tooltip("The tool's number of cutting teeth.");
     gui_elementid("tool_flutes");
-    float flutes = gui_valueslider(tools_editid + ed_flutes, "%.0f", e.flutes, 1.0f, 12.0f, 1.0f);
-    if (flutes != e.flutes) {
-        e.flutes = flutes;
-        gui_unappliedchanges = 1;
-    }
+    tools_take(&e.flutes, gui_valueslider(tools_editid + ed_flutes, "%.0f", e.flutes, 1.0f, 12.0f, 1.0f));
     tools_lengthfield("tool_totallength", tools_editid + ed_total, "Total Length", "Distance from tool tip to chuck.",
                       tools_texts.total, &e.length);
 }
@@ -515,11 +519,8 @@ static void tools_rampknob()
     tools_row(tools_knobheight);
     gui_tooltip("Angle for ramping and\nhelical entry cuts.");
     gui_elementid("tool_rampangle");
-    float ramp = gui_valueknob(tools_editid + ed_ramp, "Ramp Angle: %2.0f", e.rampangle, 1.0f, 75.0f, 1.0f);
-    if (ramp != e.rampangle) {
-        e.rampangle = ramp;
-        gui_unappliedchanges = 1;
-    }
+    tools_take(&e.rampangle,
+               gui_valueknob(tools_editid + ed_ramp, "Ramp Angle: %2.0f", e.rampangle, 1.0f, 75.0f, 1.0f));
 }
 
 static void tools_applyrow()

@@ -114,25 +114,6 @@ std::vector<realwindow_rect> tools_masks()
     return {{0, h - status, w - 330 - 120 - 180, status}, {w - 180, h - status, 180, status}};
 }
 
-// A screen matches its golden once the frames after the last input are
-// drawn: the screenshot is taken again until it matches, within a bound.
-bool tools_screenmatches(realwindow &w, const fs::path &golden)
-{
-    const char *update = getenv("KERFMILL_UPDATE_GOLDEN");
-    if (update && strcmp(update, "1") == 0) {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
-        return w.compare(golden, tools_masks());
-    }
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(tools_screenseconds);
-    for (;;) {
-        if (w.compare(golden, tools_masks()))
-            return true;
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-}
-
 TEST_F(ToolsRealRun, CylinderTypedAndApplied)
 {
     ASSERT_TRUE(clickuntil("projectmode_tools", [](const realwindow_elements &e) { return e.mode == 2; }))
@@ -176,7 +157,7 @@ TEST_F(ToolsRealRun, DiagramOfEachType)
         }
         ASSERT_TRUE(rest()) << w->why;
         fs::path golden = fs::path(KERFMILL_TESTS_DIR) / "mainwindow" / ("tools_type" + std::to_string(c.type) + ".png");
-        EXPECT_TRUE(tools_screenmatches(*w, golden)) << w->why;
+        EXPECT_TRUE(w->matches(golden, tools_masks(), tools_screenseconds)) << w->why;
     }
 }
 
