@@ -1,8 +1,11 @@
 // One frame of the main window on the recording table, counting calls only,
 // in each of the four modes with the File menu open; the 2,000-element
-// reference frame of guiscene.h runs beside it for comparison.
+// reference frame of guiscene.h runs beside it for comparison. The tools
+// mode's frame with the tool editor open and the view-area diagram of each
+// cutter type runs too.
 #include "guiscene.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/tools.h"
 #include "view/modes.h"
 
 #include <benchmark/benchmark.h>
@@ -26,3 +29,41 @@ static void BM_MainWindowFrame(benchmark::State &state)
     projectmode = 1;
 }
 BENCHMARK(BM_MainWindowFrame)->DenseRange(1, 4)->Unit(benchmark::kMicrosecond);
+
+// The tools mode with the editor in the right column and the diagram of a
+// quarter-inch cutter of each type in the view area.
+static void BM_ToolDiagramFrame(benchmark::State &state)
+{
+    struct cutter {
+        float d, v, l;
+    };
+    static const cutter cutters[4] = {{0.25f, 0.0625f, 1.0f}, {0.125f, 10.0f, 1.0f}, {0.25f, 90.0f, 0.0f},
+                                      {0.0625f, 5.0f, 1.0f}};
+    harness_start();
+    sys_drawable[0] = 1280;
+    sys_drawable[1] = 800;
+    gui_mainwindowpass = gui_mainwindow;
+    projectmode = 2;
+    int type = (int)state.range(0);
+    const cutter &c = cutters[type - 1];
+    tools_editvalues saved = tools_edit;
+    tools_select(1);
+    tools_edit.type = type;
+    tools_edit.units = 1;
+    tools_edit.flutediameter = c.d;
+    tools_edit.value = c.v;
+    tools_edit.flutelength = c.l;
+    tools_formattexts();
+    gui_sidepanel = 5;
+    harness_frame();
+    state.SetLabel(std::string(tools_typename(type)) + (harness_find("tool_apply") ? ", editor" : ", no editor"));
+    gui_elementhook = nullptr;
+    harness_rec.counting = true;
+    for (auto _ : state)
+        harness_frame();
+    harness_stop();
+    tools_edit = saved;
+    tools_deselect();
+    projectmode = 1;
+}
+BENCHMARK(BM_ToolDiagramFrame)->DenseRange(1, 4)->Unit(benchmark::kMicrosecond);

@@ -193,7 +193,8 @@ static float lib_key(int column, int slot)
     float aux = lib_getf(lib_aux, slot);
     if (column == 2)
         return (float)type;
-    float diameter = cam_tooldiameter(type, d, &l, aux, 0.0f);
+    // A metric tool is stored with its type negated; its shape is the same.
+    float diameter = cam_tooldiameter(type < 0 ? -type : type, d, &l, aux, 0.0f);
     return column == 3 ? diameter : l;
 }
 

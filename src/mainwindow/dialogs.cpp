@@ -3,6 +3,7 @@
 // its title bar and a "Cancel" button, so no menu item leads to a window that
 // cannot be closed.
 #include "mainwindow/dialogs.h"
+#include "mainwindow/toollib.h"
 
 #include "gui/dialog.h"
 #include "render/drawstate.h"
@@ -36,7 +37,7 @@ dialogs_entry dialogs_table[] = {
     {13, 350.0f, 0, "Predefined Themes", nullptr, nullptr},
     {14, 500.0f, 50, "Add Layer", nullptr, addlayer_draw},
     {15, 500.0f, 0, "Shapes From Paths", nullptr, nullptr},
-    {16, 450.0f, 0, "Load Tool", nullptr, nullptr},
+    {16, 450.0f, 0, "Load Tool", toollib_title, toollib_dialog},
     {17, 400.0f, 0, "Trace %s to Paths-Layer", dialogs_tracetitle, nullptr},
     {18, 500.0f, 0, "Stroke Paths", nullptr, nullptr},
     {19, 0.0f, 0, "About", nullptr, nullptr},

@@ -20,6 +20,8 @@
 #include "mainwindow/menus.h"
 #include "mainwindow/statusline.h"
 #include "mainwindow/toolbar.h"
+#include "mainwindow/tooldiagram.h"
+#include "mainwindow/tools.h"
 #include "project/editor.h"
 #include "project/project.h"
 #include "project/undo.h"
@@ -31,6 +33,14 @@
 #include "view/view.h"
 
 mainwindow_panelfn mainwindow_panels[panel_count];
+
+// The built panels take their entries before any pass runs.
+static const int mainwindow_registered = [] {
+    mainwindow_panels[panel_tools] = tools_panel;
+    mainwindow_panels[panel_side + 5] = tools_editor;
+    mainwindow_panels[panel_tooldiagram] = tooldiagram_panel;
+    return 1;
+}();
 
 // The layer whose properties the side panel shows, -1 none.
 static int32_t mainwindow_panellayer = -1;

@@ -5,11 +5,13 @@
 #include "cam/cam.h"
 #include "project/project.h"
 #include "sys/config.h"
+#include "sys/main.h"
 #include "testlog.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -101,6 +103,22 @@ TEST_F(Tools, CountAndOperationMarks)
     EXPECT_EQ(project.ops[2].tool, 5);
     cam_ops[4].type = 0;
     static_cast<projopfields &>(project.ops[2]) = projopfields{};
+}
+
+// The main thread waits in cam_settool while a generator reads the tools;
+// a quit must end that wait at once, not after the busy limit.
+TEST_F(Tools, BusyWaitEndsOnQuitAndKeepsTheTool)
+{
+    cam_ops[3].generating = 1;
+    sys_quit = 1;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(cam_settool(2, "late", 1, 1, 2, 0.25f, 1.0f, 0.0f, 1.5f, 20.0f), 0);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    sys_quit = 0;
+    cam_ops[3].generating = 0;
+    EXPECT_LT(took, 1.0) << "the busy limit is " << tool_busylimit << " s";
+    EXPECT_EQ(cam_tools[1].type, 0);
+    EXPECT_STREQ(project.tools[1].name, "None");
 }
 
 TEST_F(Tools, DefaultsFollowTheProjectUnits)

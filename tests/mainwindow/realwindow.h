@@ -436,6 +436,25 @@ public:
         return false;
     }
 
+    // compare, taken again until the frames after the last input are drawn
+    // (at most seconds); with KERFMILL_UPDATE_GOLDEN=1 once, after 3 s.
+    bool matches(const std::filesystem::path &golden, const std::vector<realwindow_rect> &masks, double seconds)
+    {
+        const char *update = getenv("KERFMILL_UPDATE_GOLDEN");
+        if (update && strcmp(update, "1") == 0) {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            return compare(golden, masks);
+        }
+        auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        for (;;) {
+            if (compare(golden, masks))
+                return true;
+            if (std::chrono::steady_clock::now() >= until)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+    }
+
     // ASan's reports of the program, empty when it found nothing.
     std::string asanreport() const
     {

@@ -118,25 +118,6 @@ static std::vector<realwindow_rect> shell_masks()
     };
 }
 
-// A screen matches its golden once the frames after the click are drawn:
-// the screenshot is taken again until it matches, within a bound.
-static bool shell_screenmatches(realwindow &w, const fs::path &golden)
-{
-    const char *update = getenv("KERFMILL_UPDATE_GOLDEN");
-    if (update && strcmp(update, "1") == 0) {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
-        return w.compare(golden, shell_masks());
-    }
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(shell_screenseconds);
-    for (;;) {
-        if (w.compare(golden, shell_masks()))
-            return true;
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-}
-
 // Each tab in turn; the one of the current mode is a plain label, so the
 // run starts on the tools tab and comes back to the canvas.
 TEST_F(Shell, TabsSwitchModeStatusAndScreen)
@@ -166,7 +147,7 @@ TEST_F(Shell, TabsSwitchModeStatusAndScreen)
         EXPECT_TRUE(w->waitlog(std::string("[ STATUS ] ") + t.status, shell_stepseconds, from)) << w->why;
         ASSERT_TRUE(rest()) << w->why;
         fs::path golden = fs::path(KERFMILL_TESTS_DIR) / "mainwindow" / ("shell_mode" + std::to_string(t.mode) + ".png");
-        EXPECT_TRUE(shell_screenmatches(*w, golden)) << w->why;
+        EXPECT_TRUE(w->matches(golden, shell_masks(), shell_screenseconds)) << w->why;
     }
 }
 
