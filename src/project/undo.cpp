@@ -311,7 +311,7 @@ void layer_event(int slot)
         layer_queueadd(slot);
 }
 
-static void project_countgroups()
+void project_countgroups()
 {
     uint32_t *count = project_canvasjob.groupcount;
     memset(count, 0, sizeof(project_canvasjob.groupcount));

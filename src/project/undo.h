@@ -34,6 +34,9 @@ int layer_read(int slot);
 void layer_closegap(int i);
 // Queues event 5 "layer addremove" for a layer just added.
 void layer_event(int slot);
+// Recounts the layers of each group into the canvas request's counts, as a
+// canvas update does, without asking for one.
+void project_countgroups();
 // A new raster-, paths- or text-layer with its undo event: the slot or -1.
 int project_addlayer(int type);
 // A raster-layer (kind 1) or paths-layer (other kinds) from the data waiting
