@@ -1,8 +1,11 @@
 // One frame of the main window on the recording table, counting calls only,
 // in each of the four modes with the File menu open; the 2,000-element
-// reference frame of guiscene.h runs beside it for comparison.
+// reference frame of guiscene.h runs beside it for comparison; then the
+// canvas mode with its layers panel over a full table of 64 layers.
 #include "guiscene.h"
+#include "mainwindow/layerspanel.h"
 #include "mainwindow/mainwindow.h"
+#include "project/layer.h"
 #include "view/modes.h"
 
 #include <benchmark/benchmark.h>
@@ -26,3 +29,28 @@ static void BM_MainWindowFrame(benchmark::State &state)
     projectmode = 1;
 }
 BENCHMARK(BM_MainWindowFrame)->DenseRange(1, 4)->Unit(benchmark::kMicrosecond);
+
+// The canvas panel with all 64 rows in the list (the window shows as many as
+// fit and scrolls), the rest of the window as in mode 1 above.
+static void BM_CanvasPanel64Layers(benchmark::State &state)
+{
+    harness_start();
+    sys_drawable[0] = 1280;
+    sys_drawable[1] = 800;
+    gui_mainwindowpass = gui_mainwindow;
+    mainwindow_panels[panel_canvas] = layerspanel_draw;
+    projectmode = 1;
+    for (int i = 0; i < project_maxlayers; i++)
+        project_layeralloc(layer_raster);
+    state.SetLabel(std::to_string(numlayers) + " layers");
+    harness_frame();
+    gui_elementhook = nullptr;
+    harness_rec.counting = true;
+    for (auto _ : state)
+        harness_frame();
+    harness_stop();
+    for (int i = 0; i < project_maxlayers; i++)
+        project_layerfree(i);
+    mainwindow_panels[panel_canvas] = nullptr;
+}
+BENCHMARK(BM_CanvasPanel64Layers)->Unit(benchmark::kMicrosecond);
