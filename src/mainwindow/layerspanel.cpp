@@ -84,30 +84,39 @@ static bool layerspanel_inuse(int slot)
 
 // ------------------------------------------------------------------ head
 
+struct layerspanel_headbutton {
+    const char *name;
+    int32_t id;
+    int icon;
+    const char *label, *tooltip;
+};
+
+static const layerspanel_headbutton layerspanel_heads[3] = {
+    {"canvas_properties", lp_properties, 80, "Canvas Properties",
+     "Sets project size, machine-origin,\ncanvas resolution, etc..."},
+    {"canvas_appearance", lp_appearance, 71, "Canvas Appearance", "Set project's canvas Z-gradient coloration."},
+    {"canvas_addlayer", lp_addlayer, 50, "Add Layer",
+     "Add a new layer to the project canvas. Load\nexisting media, browse user-submitted content,\nor create a "
+     "blank layer of a specified type."},
+};
+
+// The canvas editor's load arrives with the canvas property panels; until
+// then Canvas Properties only opens their place.
 static void layerspanel_head()
 {
-    layerspanel_take(layerspanel_buttonheight);
-    gui_elementid("canvas_properties");
-    gui_tooltip("Sets project size, machine-origin,\ncanvas resolution, etc...");
-    // The canvas editor's load arrives with the canvas property panels; until
-    // then the click only opens their place.
-    if (gui_iconbutton(lp_properties, 80, 0, gui_interfacefont, "Canvas Properties")) {
-        gui_sidepanel = 2;
-        gui_selectedlayer = -1;
+    for (const layerspanel_headbutton &b : layerspanel_heads) {
+        layerspanel_take(layerspanel_buttonheight);
+        gui_elementid("%s", b.name);
+        gui_tooltip("%s", b.tooltip);
+        if (!gui_iconbutton(b.id, b.icon, 0, gui_interfacefont, "%s", b.label))
+            continue;
+        if (b.id == lp_addlayer) {
+            gui_setdialog(layerspanel_adddialog);
+        } else {
+            gui_sidepanel = b.id == lp_properties ? 2 : 3;
+            gui_selectedlayer = -1;
+        }
     }
-    layerspanel_take(layerspanel_buttonheight);
-    gui_elementid("canvas_appearance");
-    gui_tooltip("Set project's canvas Z-gradient coloration.");
-    if (gui_iconbutton(lp_appearance, 71, 0, gui_interfacefont, "Canvas Appearance")) {
-        gui_sidepanel = 3;
-        gui_selectedlayer = -1;
-    }
-    layerspanel_take(layerspanel_buttonheight);
-    gui_elementid("canvas_addlayer");
-    gui_tooltip("Add a new layer to the project canvas. Load\nexisting media, browse user-submitted content,\nor "
-                "create a blank layer of a specified type.");
-    if (gui_iconbutton(lp_addlayer, 50, 0, gui_interfacefont, "Add Layer"))
-        gui_setdialog(layerspanel_adddialog);
     layerspanel_take(6.0f);
     gui_popsector();
 }
