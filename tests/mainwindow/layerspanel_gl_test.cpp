@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -87,6 +88,32 @@ TEST(LayersRun, SelectHideMoveDuplicateDeleteAndUndo)
     EXPECT_TRUE(win.waitlog("ADDING LAYER", 20, from)) << win.log().substr(from);
     EXPECT_TRUE(win.element("layer03_showhide")) << "the deleted layer is back: " << win.why;
 
+    EXPECT_EQ(win.end(), 0);
+    EXPECT_EQ(win.asanreport(), "");
+}
+
+// A full table fills the list past the window's height: the rows that fit
+// are drawn with the scroll column, and no GUI list overflows at 1280 x 800.
+TEST(LayersRun, SixtyFourLayersDrawWithoutOverflow)
+{
+    testfolder work{"layersrun64"};
+    const std::string file = (work.path / "full.kfm").string();
+    {
+        testlog_capture quiet;
+        ASSERT_TRUE(layersrun_writeproject(file, 64)) << quiet.text();
+    }
+    realwindow_options opt;
+    opt.args = {file};
+    realwindow win(opt);
+    ASSERT_TRUE(win.started()) << win.why;
+    ASSERT_TRUE(win.waitlog("...loaded '", layersrun_startseconds)) << win.why << "\n" << win.log();
+    ASSERT_TRUE(win.element("layer63")) << "the highest slot on top: " << win.why;
+    EXPECT_FALSE(win.element("layer00", 2)) << "the bottom rows are scrolled out of view";
+    // The GL extension list names an overflow query: only the program's own
+    // overflow lines count.
+    std::istringstream lines(win.log());
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.find("overflow") == std::string::npos || line.find("GL_") != std::string::npos) << line;
     EXPECT_EQ(win.end(), 0);
     EXPECT_EQ(win.asanreport(), "");
 }
