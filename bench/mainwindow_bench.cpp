@@ -2,10 +2,13 @@
 // in each of the four modes with the File menu open; the 2,000-element
 // reference frame of guiscene.h runs beside it for comparison. The tools
 // mode's frame with the tool editor open and the view-area diagram of each
-// cutter type runs too.
+// cutter type runs too, and the canvas mode with its layers panel over a
+// full table of 64 layers.
 #include "guiscene.h"
+#include "mainwindow/layerspanel.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/tools.h"
+#include "project/layer.h"
 #include "view/modes.h"
 
 #include <benchmark/benchmark.h>
@@ -67,3 +70,26 @@ static void BM_ToolDiagramFrame(benchmark::State &state)
     projectmode = 1;
 }
 BENCHMARK(BM_ToolDiagramFrame)->DenseRange(1, 4)->Unit(benchmark::kMicrosecond);
+
+// The canvas panel with all 64 rows in the list (the window shows as many as
+// fit and scrolls), the rest of the window as in mode 1 above.
+static void BM_CanvasPanel64Layers(benchmark::State &state)
+{
+    harness_start();
+    sys_drawable[0] = 1280;
+    sys_drawable[1] = 800;
+    gui_mainwindowpass = gui_mainwindow;
+    projectmode = 1;
+    for (int i = 0; i < project_maxlayers; i++)
+        project_layeralloc(layer_raster);
+    state.SetLabel(std::to_string(numlayers) + " layers");
+    harness_frame();
+    gui_elementhook = nullptr;
+    harness_rec.counting = true;
+    for (auto _ : state)
+        harness_frame();
+    harness_stop();
+    for (int i = 0; i < project_maxlayers; i++)
+        project_layerfree(i);
+}
+BENCHMARK(BM_CanvasPanel64Layers)->Unit(benchmark::kMicrosecond);

@@ -302,6 +302,26 @@ void path_removecurve(path *p, int c)
     sys_debuglog("removed curve:%d (num:%d)", c, p->cnum);
 }
 
+path *path_copy(const path *p)
+{
+    path *q = p ? path_alloc(p->csz, p->ksz) : nullptr;
+    if (!q) {
+        sys_log("path_copy: failed to allocate a copy");
+        return nullptr;
+    }
+    q->chead = p->chead;
+    q->ctail = p->ctail;
+    q->cidx = p->cidx;
+    q->cnum = p->cnum;
+    q->kidx = p->kidx;
+    q->knum = p->knum;
+    memcpy(q->curves, p->curves, (size_t)p->csz * sizeof(curve));
+    memcpy(q->knots, p->knots, (size_t)p->ksz * sizeof(knot));
+    memcpy(q->cused, p->cused, (size_t)p->csz);
+    memcpy(q->kused, p->kused, (size_t)p->ksz);
+    return q;
+}
+
 path *path_consolidate(const path *p)
 {
     path *q = path_alloc(p->cnum, p->knum);

@@ -64,6 +64,9 @@ void path_removecurve(path *p, int c);
 // Returns a knot slot to the free slots (links -1, selection bit cleared).
 void path_freeknot(path *p, int k);
 path *path_consolidate(const path *p);
+// A deep copy: the same curves and knots in the same slots, with nothing
+// selected. Null (logged) when memory runs out.
+path *path_copy(const path *p);
 void path_normalize(path *p, const path_box &box);
 path_box path_curvebounds(const path *p, int c);
 path_box path_bounds(const path *p);

@@ -17,6 +17,7 @@
 #include "gui/widgets/labels.h"
 #include "mainwindow/dialogs.h"
 #include "mainwindow/elements.h"
+#include "mainwindow/layerspanel.h"
 #include "mainwindow/menus.h"
 #include "mainwindow/statusline.h"
 #include "mainwindow/toolbar.h"
@@ -63,6 +64,7 @@ static const mainwindow_tab mainwindow_tabs[4] = {
 void mainwindow_start()
 {
     gui_mainwindowpass = gui_mainwindow;
+    mainwindow_panels[panel_canvas] = layerspanel_draw;
     // The viewport's backup must not write while a dialog is open.
     view_dialogid = [] { return gui_dialogid; };
     elements_start();

@@ -7,6 +7,7 @@
 #include "project/projectwrite.h"
 
 #include "cam/cam.h"
+#include "cam/tool.h"
 #include "cam/toolpath.h"
 #include "geom/model.h"
 #include "geom/path.h"

@@ -300,8 +300,8 @@ static void follow_selection()
     if (sel != -1) {
         layer_refreshtexture(sel);
         // The list shows the highest slot on top: bring the row into view.
-        if (!gui_layerfromlist)
-            gui_layerscroll = std::max(0, numlayers - 1 - sel);
+        if (!gui_layerfromlist && numlayers > 0)
+            gui_layerscroll = std::clamp(1.0f - (float)sel / (float)numlayers, 0.0f, 1.0f);
     }
     gui_layerfromlist = 0;
 }

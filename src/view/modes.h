@@ -7,7 +7,7 @@
 extern int32_t projectmode;          // 1 canvas, 2 tools, 3 operations, 4 simulation
 extern int32_t gui_selectedlayer;    // the layer chosen in the main window, -1 none
 extern int32_t gui_layerfromlist;    // the selection came from the layers list (no scroll to it)
-extern int32_t gui_layerscroll;      // first row shown by the layers list
+extern float gui_layerscroll;        // layers list position, 0 top (highest slots) .. 1 bottom
 extern int32_t gui_unappliedchanges; // the open editor's working copy differs from its record
 extern int32_t gui_selectedop;       // selected operation: list index, -1 none
 extern int32_t gui_selectedtool;     // selected tool: 0-based project tool index, -1 none

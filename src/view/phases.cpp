@@ -2,7 +2,6 @@
 #include "view/phases.h"
 
 void view_tracedpaths() {}
-void view_undoredo() {}
 void view_genresult() {}
 void view_mergedown() {}
 void view_canvasmodels() {}

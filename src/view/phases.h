@@ -4,7 +4,6 @@
 #pragma once
 
 void view_tracedpaths();   // a traced path becomes a paths-layer
-void view_undoredo();      // undo and redo replay
 void view_genresult();     // raster-layer generation: result or spinner
 void view_mergedown();     // layer merge-down
 void view_canvasmodels();  // slice-stack models and the canvas depth texture

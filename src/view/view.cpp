@@ -30,6 +30,7 @@
 #include "view/outlines.h"
 #include "view/phases.h"
 #include "view/readout.h"
+#include "view/results.h"
 #include "view/viewcalls.h"
 
 #include <algorithm>

@@ -304,9 +304,20 @@ public:
             return true;
         return xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y)});
     }
+    // The press and the release are held apart, and the pointer rests before
+    // the press: a button takes a press only once a frame has seen the
+    // pointer over it, and a slow frame (a software renderer under load)
+    // would otherwise see the move, the press and the release as one.
     bool clickat(int x, int y, int button = 1)
     {
-        return moveto(x, y) && xdotool({"click", std::to_string(button)});
+        const std::string b = std::to_string(button);
+        if (!moveto(x, y))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        if (!xdotool({"mousedown", b}))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return xdotool({"mouseup", b});
     }
     // Clicks the centre of the named element.
     bool click(const std::string &name, int button = 1)
@@ -317,9 +328,10 @@ public:
     // Presses at x0, y0, moves to x1, y1 in steps, each held for a few
     // frames, and lets go: the program sees a press, motion and a release in
     // different frames, as from a hand.
-    bool dragat(int x0, int y0, int x1, int y1, int steps = 8)
+    bool dragat(int x0, int y0, int x1, int y1, int steps = 8, int button = 1)
     {
-        if (!moveto(x0, y0) || !xdotool({"mousedown", "1"}))
+        const std::string b = std::to_string(button);
+        if (!moveto(x0, y0) || !xdotool({"mousedown", b}))
             return false;
         bool moved = true;
         for (int i = 1; i <= steps && moved; i++) {
@@ -327,7 +339,7 @@ public:
             moved = moveto(x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
-        return xdotool({"mouseup", "1"}) && moved;
+        return xdotool({"mouseup", b}) && moved;
     }
     // Drags the named element's centre by dx, dy.
     bool drag(const std::string &name, int dx, int dy)

@@ -294,7 +294,7 @@ TEST_F(LayerFollow, NewSelectionLeavesEditModesAndLoadsTheEditor)
     EXPECT_EQ(view_measuretool.on, 0);
     EXPECT_EQ(layer_editor.pos[0], 4.5f);
     EXPECT_TRUE(local.contains("...selected layer #01"));
-    EXPECT_EQ(gui_layerscroll, 0) << "the top row shows the highest slot";
+    EXPECT_FLOAT_EQ(gui_layerscroll, 0.5f) << "1 - selected / count: the list scrolls toward the selected row";
     view_redraw = 0;
     select(-1);
     EXPECT_TRUE(local.contains("...deselected layer #01"));
