@@ -1,9 +1,14 @@
-// The layers panel in the real window, driven as a user would: a project of
+// The layers panel in the real window, driven as a user would: a new
+// project gets an image, a mesh and a drawing through Add Layer and the open
+// dialog's seam, and the panel's picture with the three rows is compared
+// with its golden. Then a project of
 // three raster-layers written by the program's own writer is opened, and a
 // row is selected, hidden, moved up, duplicated and another deleted (the
 // question answered Yes), then the deletion is undone with Ctrl+Z. Each step
 // is checked by the element file and the log.
 #include "mainwindow/realwindow.h"
+
+#include "mainwindow/importfixtures.h"
 
 #include "img/image.h"
 #include "project/layer.h"
@@ -114,6 +119,48 @@ TEST(LayersRun, SixtyFourLayersDrawWithoutOverflow)
     std::istringstream lines(win.log());
     for (std::string line; std::getline(lines, line);)
         EXPECT_TRUE(line.find("overflow") == std::string::npos || line.find("GL_") != std::string::npos) << line;
+    EXPECT_EQ(win.end(), 0);
+    EXPECT_EQ(win.asanreport(), "");
+}
+
+// Add Layer's three loaders from a new project: each file lands as the next
+// row, and the panel with the three rows matches its golden.
+TEST(LayersRun, AddLayerLoadsAnImageAMeshAndADrawing)
+{
+    namespace fs = std::filesystem;
+    testfolder work{"layersrunload"};
+    const std::string folder = work.path.string();
+    for (const char *kind : {"png", "stl"})
+        fixtures_make(folder, {kind, folder}, "loader_fixtures.py");
+    fixtures_make(folder, {"svg", folder, "100"}, "loader_fixtures.py");
+    realwindow_options opt;
+    opt.dialogpaths = folder + "/picture.png\n" + folder + "/solid_binary.stl\n" + folder + "/rects.svg";
+    realwindow win(opt);
+    ASSERT_TRUE(win.started()) << win.why;
+    ASSERT_TRUE(win.element("canvas_addlayer", layersrun_startseconds)) << win.why;
+
+    struct Step {
+        const char *button, *logged, *row;
+    };
+    const Step steps[] = {
+        {"addlayer_loadraster", "...loaded image to layer[00]", "layer00"},
+        {"addlayer_loadmodel", "...loaded model layer[1]", "layer01"},
+        {"addlayer_loadpaths", " paths-layer(s) (", "layer02"},
+    };
+    for (const Step &s : steps) {
+        size_t from = win.log().size();
+        ASSERT_TRUE(win.click("canvas_addlayer")) << win.why;
+        ASSERT_TRUE(win.click(s.button)) << s.button << ": " << win.why;
+        EXPECT_TRUE(win.waitlog(s.logged, 60, from)) << s.button << "\n" << win.log().substr(from);
+        // A row is a button unless selected: its group toggle is there either way.
+        EXPECT_TRUE(win.element(std::string(s.row) + "group", 20)) << s.row << ": " << win.why;
+    }
+    // The panel only: the view area right of it and the status strip are masked.
+    const int strip = realwindow::height - 34;
+    const std::vector<realwindow_rect> masks = {{281, 40, realwindow::width - 281, strip - 40},
+                                                {0, strip, realwindow::width, 34}};
+    const fs::path golden = fs::path(KERFMILL_TESTS_DIR) / "mainwindow" / "layers_three.png";
+    EXPECT_TRUE(win.matches(golden, masks, 20)) << win.why;
     EXPECT_EQ(win.end(), 0);
     EXPECT_EQ(win.asanreport(), "");
 }
