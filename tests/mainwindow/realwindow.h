@@ -468,6 +468,12 @@ public:
     }
 
     // ASan's reports of the program, empty when it found nothing.
+    // What to show when a step fails: the end of the log and ASan's reports.
+    std::string tail(size_t chars = 12000) const
+    {
+        std::string text = log();
+        return "\n... " + text.substr(text.size() > chars ? text.size() - chars : 0) + "\n" + asanreport();
+    }
     std::string asanreport() const
     {
         std::string text;

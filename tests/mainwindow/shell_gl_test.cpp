@@ -57,12 +57,7 @@ protected:
         w.reset();
         files.reset();
     }
-    // What to show when a step fails: the end of the log and ASan's reports.
-    static std::string tail()
-    {
-        std::string log = w->log();
-        return "\n... " + log.substr(log.size() > 12000 ? log.size() - 12000 : 0) + "\n" + w->asanreport();
-    }
+    static std::string tail() { return w->tail(); }
     void SetUp() override
     {
         ASSERT_TRUE(w->started()) << w->why;

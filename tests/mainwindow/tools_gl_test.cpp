@@ -45,11 +45,7 @@ protected:
         w.reset();
         files.reset();
     }
-    static std::string tail()
-    {
-        std::string log = w->log();
-        return "\n... " + log.substr(log.size() > 8000 ? log.size() - 8000 : 0) + "\n" + w->asanreport();
-    }
+    static std::string tail() { return w->tail(); }
     void SetUp() override
     {
         ASSERT_TRUE(w->started()) << w->why;
