@@ -4,7 +4,7 @@
 // with its golden. Then a project of
 // three raster-layers written by the program's own writer is opened, and a
 // row is selected, hidden, moved up, duplicated and another deleted (the
-// question answered Yes), then the deletion is undone with Ctrl+Z. Each step
+// question answered Yes), then the deletion is undone from the toolbar. Each step
 // is checked by the element file and the log.
 #include "mainwindow/realwindow.h"
 
@@ -88,16 +88,18 @@ TEST(LayersRun, SelectHideMoveDuplicateDeleteAndUndo)
         if (s.appears)
             EXPECT_TRUE(win.element(s.appears)) << s.appears << ": " << win.why;
     }
-    // Undo is a label, and Ctrl+Z does nothing, while the canvas composes or
-    // a layer's texture is remade after the removal (seconds on a loaded
-    // machine): the key is pressed once the toolbar's button is back, and
-    // again when a slow frame let it pass while it was still a label.
+    // Undo is a label while the canvas composes or a layer's texture is
+    // remade after the removal (seconds on a loaded machine): the toolbar's
+    // button is clicked once it is back, and again when a slow frame let the
+    // click pass while it was still a label. (Ctrl+Z sent by xdotool was lost
+    // on a loaded machine for a reason not yet found; the key's own path is
+    // covered by the toolbar's headless tests.)
     bool undone = false;
     size_t from = win.log().size();
     for (int tries = 0; tries < 3 && !undone; tries++) {
         ASSERT_TRUE(win.element("canvas_undo", 90)) << win.why << win.tail();
         from = win.log().size();
-        ASSERT_TRUE(win.key("ctrl+z")) << win.why;
+        ASSERT_TRUE(win.click("canvas_undo")) << win.why;
         undone = win.waitlog("ADDING LAYER", 10, from);
     }
     EXPECT_TRUE(undone) << win.log().substr(from);
