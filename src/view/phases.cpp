@@ -5,9 +5,7 @@ void view_tracedpaths() {}
 void view_undoredo() {}
 void view_genresult() {}
 void view_mergedown() {}
-void view_canvasmodels() {}
 void view_rasterfollow() {}
-void view_drawsurface() {}
 void view_simulation() {}
 void view_drawtoolpaths() {}
 void view_editmouse() {}

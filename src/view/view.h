@@ -27,6 +27,10 @@ extern uint32_t view_fbo;
 extern int view_colortexture;
 extern int view_depthtexture;
 extern int view_buffersize[2];
+// Direct mode's read-back of the finished view, "view_rgbtexture" and
+// "view_depthtexture" (-1 none), remade when the window's size changes.
+extern int view_rgbtexture;
+extern int view_readdepthtexture;
 
 // Shader slots and uniform locations (-1 none) and the view quad model.
 extern int view_shader;
@@ -67,3 +71,5 @@ void view_init();
 void view_quit();
 // The 3D canvas view pass of each frame.
 void view_frame();
+// Direct mode: the window's colour and depth into the read-back textures.
+void view_readback();

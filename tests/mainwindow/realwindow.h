@@ -317,9 +317,10 @@ public:
     // Presses at x0, y0, moves to x1, y1 in steps, each held for a few
     // frames, and lets go: the program sees a press, motion and a release in
     // different frames, as from a hand.
-    bool dragat(int x0, int y0, int x1, int y1, int steps = 8)
+    bool dragat(int x0, int y0, int x1, int y1, int steps = 8, int button = 1)
     {
-        if (!moveto(x0, y0) || !xdotool({"mousedown", "1"}))
+        const std::string b = std::to_string(button);
+        if (!moveto(x0, y0) || !xdotool({"mousedown", b}))
             return false;
         bool moved = true;
         for (int i = 1; i <= steps && moved; i++) {
@@ -327,7 +328,7 @@ public:
             moved = moveto(x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
-        return xdotool({"mouseup", "1"}) && moved;
+        return xdotool({"mouseup", b}) && moved;
     }
     // Drags the named element's centre by dx, dy.
     bool drag(const std::string &name, int dx, int dy)

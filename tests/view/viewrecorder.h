@@ -25,6 +25,8 @@ struct vrec_state {
     int shader = -1;
     int textures[4] = {-1, -1, -1, -1};
     int viewbound = 0; // the view framebuffer is bound
+    int alphafunc = 0x0207; // GL_ALWAYS
+    float alpharef = 0.0f;
 };
 
 struct vrec_prim {
@@ -303,13 +305,28 @@ inline void vrec_unproject(float *out, const float *in)
         out[i] = (float)(r[i] / w);
 }
 
+inline int vrec_uniformvec(const char *name, int components, int count, const float *values)
+{
+    return vrec_uniformfloat(name, components * count, values);
+}
+inline int vrec_uniformint(const char *name, int value)
+{
+    float v = (float)value;
+    return vrec_uniformfloat(name, 1, &v);
+}
+inline void vrec_alphafunc(int func, float ref)
+{
+    vrec.state.alphafunc = func;
+    vrec.state.alpharef = ref;
+}
+
 inline const view_calltable vrec_calls = {
     vrec_enable,      vrec_depthfunc,    vrec_depthmask,  vrec_blendfunc,    vrec_cullface,
     vrec_polygonmode, vrec_linewidth,    vrec_pointsize,  vrec_pushmatrix,   vrec_popmatrix,
     vrec_translate,   vrec_rotate,       vrec_scale,      vrec_bindshader,   vrec_uniformfloat,
     vrec_bindtexture, vrec_bindview,     vrec_unbindview, vrec_primitive,    vrec_modelnew,
     vrec_modelend,    vrec_modelfree,    vrec_modeldraw,  vrec_drawpath,     vrec_project,
-    vrec_unproject,
+    vrec_unproject,   vrec_uniformvec,   vrec_uniformint, vrec_alphafunc,
 };
 
 // An orthographic projection like the frame loop's: half height d, aspect a,
