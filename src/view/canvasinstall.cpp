@@ -341,8 +341,8 @@ void view_slicecounts(float size[3], int counts[3])
         counts[i] = (int)std::clamp(std::floor((double)size[i] * k), 1.0, (double)view_maxslices);
 }
 
-// Step 9, stacks: one model per view direction, the one looking up from
-// below (2) left empty. A canvas without depth has no volume to slice.
+// Step 9, stacks: one model per view direction but the one looking up from
+// below (2), which shows nothing. A canvas without depth has no volume to slice.
 static void install_buildstacks()
 {
     project_canvasrecord &pc = project_canvas;
@@ -361,12 +361,15 @@ static void install_buildstacks()
     sys_log("creating canvas slice-stack models...");
     view_slicecounts(size, pc.slices);
     sys_log("slicestacks: X#%d Y#%d Z#%d", pc.slices[0], pc.slices[1], pc.slices[2]);
+    // The stack looking up from below (2) stays without a model: the
+    // renderer's models recorded after an empty one draw nothing.
     for (int i = 0; i < 6; i++) {
+        if (i == 2)
+            continue;
         pc.models[i] = view_calls->modelnew();
         if (pc.models[i] < 0)
             continue;
-        if (i != 2)
-            view_slices(pc.slices[i % 3], 0, i);
+        view_slices(pc.slices[i % 3], 0, i);
         view_calls->modelend();
     }
     sys_log("...canvas models created");

@@ -44,6 +44,8 @@ struct surface_input {
 static void surface_draw(const surface_input &in, int detail)
 {
     int dir = std::clamp(view_dirclass, 0, 5);
+    if (detail && dir == 2)
+        return; // from below the relief has nothing to show
     if (detail && in.models[dir] >= 0)
         view_calls->modeldraw(in.models[dir]);
     else

@@ -1,0 +1,176 @@
+// The lit canvas as a user meets it: the program opens a project holding a
+// dome raster-layer, named on the command line, on an X server of the
+// test's own, and shows it framed in 3D. The framed picture, a turn by a
+// right-drag and a zoom by a wheel notch are held against goldens; with
+// "GPU View Buffering" off, the picture two idle seconds after a redraw
+// must still be the redrawn one.
+#include "mainwindow/realwindow.h"
+
+#include "img/image.h"
+#include "project/layer.h"
+#include "project/project.h"
+#include "project/projectfile.h"
+#include "sys/config.h"
+#include "testlog.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr double canvasrun_startseconds = 120; // start-up under the sanitizers on a loaded machine
+const float canvasrun_size[3] = {4.0f, 3.0f, 1.0f}; // inches
+
+// A half sphere over the layer's square, 1 at the centre, 0 at the rim.
+image *canvasrun_dome(int n)
+{
+    image *img = img_allocfloat("dome", n, n);
+    float *px = (float *)img->pixels;
+    for (int y = 0; y < n; y++)
+        for (int x = 0; x < n; x++) {
+            double u = (x + 0.5) / n * 2.0 - 1.0, v = (y + 0.5) / n * 2.0 - 1.0;
+            px[y * n + x] = (float)std::sqrt(std::max(0.0, 1.0 - u * u - v * v));
+        }
+    return img;
+}
+
+bool canvasrun_writeproject(const std::string &file)
+{
+    memcpy(cfg, cfg_defaults, cfg_size);
+    project_reset();
+    memcpy(project.size, canvasrun_size, sizeof(canvasrun_size));
+    const float frac[3] = {0.0f, 0.0f, 1.0f};
+    memcpy(project.originfrac, frac, sizeof(frac));
+    project.units = 1;
+    project.scale = 1.0f;
+    project.ppi = 64;
+    project_layergroup = 0;
+    int dome = project_layeralloc(layer_raster);
+    if (dome < 0)
+        return false;
+    project_layer &l = project.layers[dome];
+    l.data.img = canvasrun_dome(128);
+    l.aspect = 1.0f;
+    l.pos[0] = 2.0f;
+    l.pos[1] = 1.5f;
+    l.pos[2] = 0.0f;
+    l.size[0] = l.size[1] = 2.6f;
+    l.size[2] = 0.8f;
+    l.groups = 1;
+    bool written = project_write(file.c_str(), nullptr) > 0;
+    project_reset();
+    return written;
+}
+
+std::filesystem::path canvasrun_golden(const char *name)
+{
+    return std::filesystem::path(KERFMILL_TESTS_DIR) / "view" / name;
+}
+
+// The status strip's message and its memory and frame rate.
+const std::vector<realwindow_rect> canvasrun_masks = {{0, realwindow::height - 34, 650, 34},
+                                                      {1100, realwindow::height - 34, 180, 34}};
+
+// Opens the project and waits for its canvas to be lit, then for the idle
+// frames after it.
+void canvasrun_open(realwindow &win)
+{
+    ASSERT_TRUE(win.started()) << win.why;
+    ASSERT_TRUE(win.waitlog("...loaded '", canvasrun_startseconds)) << win.why << "\n" << win.log();
+    size_t loaded = win.log().find("...loaded '");
+    ASSERT_TRUE(win.waitlog("...updated canvas (", 60, loaded)) << win.why << "\n" << win.log().substr(loaded);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+}
+
+} // namespace
+
+class CanvasRun : public ::testing::Test {
+protected:
+    testfolder work{"canvasrun"};
+    std::string project = (work.path / "dome.kfm").string();
+    void SetUp() override
+    {
+        testlog_capture quiet; // the writer's log lines
+        ASSERT_TRUE(canvasrun_writeproject(project)) << quiet.text();
+    }
+};
+
+TEST_F(CanvasRun, FramedTurnedAndZoomed)
+{
+    realwindow_options opt;
+    opt.args = {project};
+    opt.configure = [](std::vector<uint8_t> &rec) {
+        int32_t off = 0;
+        memcpy(rec.data() + cfg_viewmode2d, &off, 4);
+    };
+    realwindow win(opt);
+    canvasrun_open(win);
+    if (HasFatalFailure())
+        return;
+    std::string log = win.log();
+    EXPECT_NE(log.find("slicestacks: X#"), std::string::npos) << log;
+    EXPECT_TRUE(win.compare(canvasrun_golden("canvasrun_framed.png"), canvasrun_masks)) << win.why;
+
+    // A right-drag across the middle of the view turns it.
+    const int cx = realwindow::width / 2, cy = realwindow::height / 2;
+    ASSERT_TRUE(win.dragat(cx, cy, cx + 120, cy + 40, 8, 3)) << win.why;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_TRUE(win.compare(canvasrun_golden("canvasrun_turned.png"), canvasrun_masks)) << win.why;
+
+    // One wheel notch zooms in.
+    ASSERT_TRUE(win.clickat(cx, cy, 4)) << win.why;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_TRUE(win.compare(canvasrun_golden("canvasrun_zoomed.png"), canvasrun_masks)) << win.why;
+
+    EXPECT_EQ(win.end(), 0);
+    EXPECT_EQ(win.asanreport(), "");
+}
+
+// Without the view buffer the window is drawn anew only in frames that
+// redraw the view; every other frame shows what that one read back.
+TEST_F(CanvasRun, DirectModeKeepsThePicture)
+{
+    realwindow_options opt;
+    opt.args = {project};
+    opt.configure = [](std::vector<uint8_t> &rec) {
+        int32_t off = 0;
+        memcpy(rec.data() + cfg_viewmode2d, &off, 4);
+        memcpy(rec.data() + cfg_gpuviewbuffering, &off, 4);
+    };
+    realwindow win(opt);
+    canvasrun_open(win);
+    if (HasFatalFailure())
+        return;
+    // The same picture as the buffered view's.
+    EXPECT_TRUE(win.compare(canvasrun_golden("canvasrun_framed.png"), canvasrun_masks)) << win.why;
+    // A wheel notch redraws; the next shot is taken at once, the last one
+    // after two idle seconds.
+    ASSERT_TRUE(win.clickat(realwindow::width / 2, realwindow::height / 2, 4)) << win.why;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    rgbimage redrawn, idle;
+    ASSERT_TRUE(win.screenshot(work.path / "redrawn.png", &redrawn)) << win.why;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    ASSERT_TRUE(win.screenshot(work.path / "idle.png", &idle)) << win.why;
+    ASSERT_EQ(redrawn.rgb.size(), idle.rgb.size());
+    auto masked = [](int x, int y) {
+        for (const realwindow_rect &m : canvasrun_masks)
+            if (x >= m.x && x < m.x + m.w && y >= m.y && y < m.y + m.h)
+                return true;
+        return false;
+    };
+    size_t apart = 0;
+    for (int y = 0; y < idle.height; y++)
+        for (int x = 0; x < idle.width; x++)
+            for (int k = 0; k < 3 && !masked(x, y); k++) {
+                size_t i = 3 * ((size_t)y * idle.width + x) + k;
+                apart += std::abs((int)idle.rgb[i] - (int)redrawn.rgb[i]) > 12;
+            }
+    EXPECT_EQ(apart, 0u) << "channels apart after two idle seconds";
+    EXPECT_TRUE(win.compare(canvasrun_golden("canvasrun_zoomed.png"), canvasrun_masks)) << win.why;
+
+    EXPECT_EQ(win.end(), 0);
+    EXPECT_EQ(win.asanreport(), "");
+}
