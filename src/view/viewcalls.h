@@ -71,6 +71,9 @@ struct view_calltable {
     // World point to device coordinates through the current matrices, and back.
     void (*project)(float *out, const float *in);
     void (*unproject)(float *out, const float *in);
+    // Exponential fog of the density and colour (rgba) for what is drawn
+    // while vcap_fog is on.
+    void (*fog)(float density, const float colour[4]);
 };
 
 extern const view_calltable view_realcalls;
