@@ -10,5 +10,4 @@ void view_simulation() {}
 void view_drawtoolpaths() {}
 void view_editmouse() {}
 void view_editpreviews() {}
-void view_axes() {}
 void view_overlays() {}

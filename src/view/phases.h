@@ -12,5 +12,4 @@ void view_simulation();    // simulation bookkeeping and drawing
 void view_drawtoolpaths(); // toolpaths
 void view_editmouse();     // raster selection, brush capture, path, knot, stamp, measure
 void view_editpreviews();  // layer preview, gizmo drag, box, path keys, projection, grid
-void view_axes();          // axes
 void view_overlays();      // selection preview, editing overlays, previews, measure

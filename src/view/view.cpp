@@ -22,9 +22,11 @@
 #include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/main.h"
+#include "view/axes.h"
 #include "view/backup.h"
 #include "view/canvasinstall.h"
 #include "view/framing.h"
+#include "view/grid.h"
 #include "view/layerfollow.h"
 #include "view/mouse.h"
 #include "view/outlines.h"
@@ -166,6 +168,7 @@ void view_quit()
     project_viewreset = nullptr;
     r_modelfree(view_quadmodel);
     view_quadmodel = -1;
+    view_axesfree();
     view_shader = view_gradshader = -1;
     view_texcolorlocation = view_texdepthlocation = view_gradcolorslocation = -1;
     if (view_fbo) {
@@ -331,8 +334,7 @@ static int view_busyspinner()
     return 1;
 }
 
-// A layer generator is running: its result is not yet published.
-static int view_generating()
+int view_generating()
 {
     return project.generating[0].load() || project.generating[1].load() ||
            (layer_genkind.load() && !layer_gendone.load(std::memory_order_acquire));
@@ -440,12 +442,16 @@ void view_frame()
     view_layeroutlines();
     view_phase(17);
     view_editpreviews();
-    view_phase(18);
-    view_drawbuffer();
+    view_grid();
+    // The axes go into the view buffer before it is copied to the window:
+    // they are drawn only in re-rendered frames, and the window is cleared
+    // every frame.
     if (view_rebuilt) {
         view_phase(19);
         view_axes();
     }
+    view_phase(18);
+    view_drawbuffer();
     view_phase(20);
     view_overlays();
     // The background of the next re-rendered frame is drawn before this

@@ -60,6 +60,9 @@ extern int32_t view_rasterdrag;
 // the program never does.
 extern void (*view_phasehook)(int phase);
 
+// A layer generator is running: its result is not yet published.
+int view_generating();
+
 // The status spinner's character for time t in seconds and step seconds.
 char view_spinchar(double t, double step);
 // A configured line thickness in pixels, held to the settings' 1..8.

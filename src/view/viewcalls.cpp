@@ -140,6 +140,13 @@ static void calls_drawpath(const path *p, float stepfactor, const float colour[4
     path_draw(p, stepfactor, colour, selcolour);
 }
 
+static void calls_fog(float density, const float colour[4])
+{
+    glFogi(GL_FOG_MODE, GL_EXP);
+    glFogf(GL_FOG_DENSITY, density);
+    glFogfv(GL_FOG_COLOR, colour);
+}
+
 static void calls_project(float *out, const float *in) { r_project(out, in); }
 static void calls_unproject(float *out, const float *in) { r_unproject(out, in); }
 
@@ -150,6 +157,7 @@ const view_calltable view_realcalls = {
     calls_bindtexture, calls_bindview,     calls_unbindview,  calls_primitive,    r_modelnew,
     r_modelend,        r_modelfree,        r_modeldraw,       calls_drawpath,     calls_project,
     calls_unproject,   calls_uniformvec,   calls_uniformint,  calls_alphafunc,
+    calls_fog,
 };
 const view_calltable *view_calls = &view_realcalls;
 

@@ -77,6 +77,9 @@ struct view_calltable {
     int (*uniformint)(const char *name, int value);
     // The alpha test's function and reference (with vcap_alphatest).
     void (*alphafunc)(int func, float ref);
+    // Exponential fog of the density and colour (rgba) for what is drawn
+    // while vcap_fog is on.
+    void (*fog)(float density, const float colour[4]);
 };
 
 extern const view_calltable view_realcalls;
