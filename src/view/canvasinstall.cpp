@@ -341,8 +341,11 @@ void view_slicecounts(float size[3], int counts[3])
         counts[i] = (int)std::clamp(std::floor((double)size[i] * k), 1.0, (double)view_maxslices);
 }
 
-// Step 9, stacks: one model per view direction but the one looking up from
-// below (2), which shows nothing. A canvas without depth has no volume to slice.
+// Step 9, stacks: the slice counts of the stacks across X, Y and Z, which
+// the surface draws for the view direction. A canvas without depth has no
+// volume to slice. (Recorded as render models the stacks drew nothing once
+// other models had been recorded before them; they are drawn from their
+// counts instead.)
 static void install_buildstacks()
 {
     project_canvasrecord &pc = project_canvas;
@@ -361,17 +364,6 @@ static void install_buildstacks()
     sys_log("creating canvas slice-stack models...");
     view_slicecounts(size, pc.slices);
     sys_log("slicestacks: X#%d Y#%d Z#%d", pc.slices[0], pc.slices[1], pc.slices[2]);
-    // The stack looking up from below (2) stays without a model: the
-    // renderer's models recorded after an empty one draw nothing.
-    for (int i = 0; i < 6; i++) {
-        if (i == 2)
-            continue;
-        pc.models[i] = view_calls->modelnew();
-        if (pc.models[i] < 0)
-            continue;
-        view_slices(pc.slices[i % 3], 0, i);
-        view_calls->modelend();
-    }
     sys_log("...canvas models created");
     view_redraw = 1;
 }

@@ -33,21 +33,23 @@ struct surface_input {
     int texture;             // heights on unit 0
     const float *top, *bottom; // rgb1, rgb2
     float curve;
-    const int32_t *models;   // six stacks by view direction
     const int32_t *slices;   // slices across X, Y, Z
     float isize[4];
     int flip;                // the fallback's slice order
 };
 
 // The slice stack of the view direction, or 32 slices at once while the
-// simplified drawing is in effect or the stack is missing.
+// simplified drawing is in effect or no stack was made. The stacks are drawn
+// straight from their counts: render models of them drew nothing in the
+// program (see the report of the install's stacks).
 static void surface_draw(const surface_input &in, int detail)
 {
     int dir = std::clamp(view_dirclass, 0, 5);
     if (detail && dir == 2)
         return; // from below the relief has nothing to show
-    if (detail && in.models[dir] >= 0)
-        view_calls->modeldraw(in.models[dir]);
+    int n = in.slices[dir % 3];
+    if (detail && n > 0)
+        view_slices(n, in.flip, dir);
     else
         view_slices(32, in.flip, 5);
 }
@@ -108,7 +110,6 @@ static void surface_canvas(int detail)
                         project.canvascolor[0],
                         project.canvascolor[1],
                         project.colorcurve[0],
-                        pc.models,
                         pc.slices,
                         {1.0f / w, 1.0f / h, 1.0f / (w * project.size[2] / project.size[0]),
                          cfg_getf(cfg_shadecontrast)},
@@ -146,7 +147,6 @@ static void surface_simulation(int detail)
                         wood ? project.woodcolor[0] : project.simcolor[0],
                         wood ? project.woodcolor[1] : project.simcolor[1],
                         project.colorcurve[1],
-                        pc.simmodels,
                         pc.simslices,
                         {1.0f / w, 1.0f / h, 1.0f / (w * -project.size[2] / project.size[0]),
                          cfg_getf(cfg_shadecontrast)},
