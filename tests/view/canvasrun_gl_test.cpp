@@ -82,7 +82,9 @@ void canvasrun_open(realwindow &win)
     ASSERT_TRUE(win.waitlog("...loaded '", canvasrun_startseconds)) << win.why << "\n" << win.log();
     size_t loaded = win.log().find("...loaded '");
     ASSERT_TRUE(win.waitlog("...updated canvas (", 60, loaded)) << win.why << "\n" << win.log().substr(loaded);
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    // The texture is made at the end of one frame and drawn by the next,
+    // which takes seconds on a loaded machine under the sanitizers.
+    std::this_thread::sleep_for(std::chrono::seconds(8));
 }
 
 } // namespace
@@ -117,12 +119,12 @@ TEST_F(CanvasRun, FramedTurnedAndZoomed)
     // A right-drag over empty view beside the canvas turns it.
     const int cx = realwindow::width / 2, cy = realwindow::height / 2;
     ASSERT_TRUE(win.dragat(1000, 600, 1000 - 320, 600 - 60, 10, 3)) << win.why;
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    std::this_thread::sleep_for(std::chrono::seconds(6));
     EXPECT_TRUE(win.compare(canvasrun_golden("canvasrun_turned.png"), canvasrun_masks)) << win.why;
 
     // One wheel notch zooms in.
     ASSERT_TRUE(win.clickat(cx, cy, 4)) << win.why;
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    std::this_thread::sleep_for(std::chrono::seconds(6));
     EXPECT_TRUE(win.compare(canvasrun_golden("canvasrun_zoomed.png"), canvasrun_masks)) << win.why;
 
     EXPECT_EQ(win.end(), 0);
@@ -147,7 +149,7 @@ TEST_F(CanvasRun, DirectModeKeepsThePicture)
     // A wheel notch redraws; once its zoom has come to rest the last
     // redrawn frame is shot, then again after two idle seconds.
     ASSERT_TRUE(win.clickat(realwindow::width / 2, realwindow::height / 2, 4)) << win.why;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::this_thread::sleep_for(std::chrono::seconds(6));
     rgbimage redrawn, idle;
     ASSERT_TRUE(win.screenshot(work.path / "redrawn.png", &redrawn)) << win.why;
     std::this_thread::sleep_for(std::chrono::seconds(2));
