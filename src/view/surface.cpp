@@ -100,10 +100,42 @@ static void surface_setgrain()
     c.uniformvec("grain_tubes", 3, 1, r + render_tubes);
 }
 
+// Both passes: into the view buffer, the heights on unit 0 and the
+// selection on unit 1, and the program with the shared uniforms (no shader
+// below GL 2.0). True when the program is bound.
+static bool surface_begin(const surface_input &in, int detail)
+{
+    const view_calltable &c = *view_calls;
+    c.bindview();
+    // A slice is seen from either side as the camera turns within its stack.
+    c.enable(vcap_cullface, 0);
+    c.bindtexture(in.texture, 0);
+    c.bindtexture(project_canvas.selectiontexture, 1);
+    bool shader = gl_version >= 20 && project_slices.slot >= 0;
+    if (shader) {
+        c.bindshader(project_slices.slot);
+        surface_setcommon(in, detail);
+    }
+    return shader;
+}
+
+static void surface_end(bool shader)
+{
+    const view_calltable &c = *view_calls;
+    if (shader)
+        c.bindshader(-1);
+    c.enable(vcap_alphatest, 0);
+    c.bindtexture(-1, 1);
+    c.bindtexture(-1, 0);
+    c.depthmask(1);
+    c.enable(vcap_blend, 0);
+    c.enable(vcap_cullface, 1);
+    c.unbindview();
+}
+
 static void surface_canvas(int detail)
 {
     const project_canvasrecord &pc = project_canvas;
-    const view_calltable &c = *view_calls;
     const image *img = pc.img;
     float w = img ? (float)img->width : 1.0f, h = img ? (float)img->height : 1.0f;
     surface_input in = {pc.depthtexture,
@@ -114,27 +146,13 @@ static void surface_canvas(int detail)
                         {1.0f / w, 1.0f / h, 1.0f / (w * project.size[2] / project.size[0]),
                          cfg_getf(cfg_shadecontrast)},
                         0};
-    c.bindview();
-    // A slice is seen from either side as the camera turns within its stack.
-    c.enable(vcap_cullface, 0);
-    c.bindtexture(in.texture, 0);
-    c.bindtexture(pc.selectiontexture, 1);
-    bool shader = gl_version >= 20 && project_slices.slot >= 0;
+    bool shader = surface_begin(in, detail);
     if (shader) {
-        c.bindshader(project_slices.slot);
-        surface_setcommon(in, detail);
         float none = 0.0f;
-        c.uniformfloat("grain_scale", 1, &none);
+        view_calls->uniformfloat("grain_scale", 1, &none);
     }
     surface_draw(in, detail);
-    if (shader)
-        c.bindshader(-1);
-    c.bindtexture(-1, 1);
-    c.bindtexture(-1, 0);
-    c.depthmask(1);
-    c.enable(vcap_blend, 0);
-    c.enable(vcap_cullface, 1);
-    c.unbindview();
+    surface_end(shader);
 }
 
 static void surface_simulation(int detail)
@@ -151,15 +169,8 @@ static void surface_simulation(int detail)
                         {1.0f / w, 1.0f / h, 1.0f / (w * -project.size[2] / project.size[0]),
                          cfg_getf(cfg_shadecontrast)},
                         1};
-    c.bindview();
-    // A slice is seen from either side as the camera turns within its stack.
-    c.enable(vcap_cullface, 0);
-    c.bindtexture(in.texture, 0);
-    c.bindtexture(pc.selectiontexture, 1);
-    bool shader = gl_version >= 20 && project_slices.slot >= 0;
+    bool shader = surface_begin(in, detail);
     if (shader) {
-        c.bindshader(project_slices.slot);
-        surface_setcommon(in, detail);
         float s = project.scale;
         const float psize[3] = {project.size[0] * s, project.size[1] * s, project.size[2] * s};
         c.uniformvec("psize", 3, 1, psize);
@@ -177,15 +188,7 @@ static void surface_simulation(int detail)
     c.pushmatrix();
     surface_draw(in, detail);
     c.popmatrix();
-    if (shader)
-        c.bindshader(-1);
-    c.enable(vcap_alphatest, 0);
-    c.bindtexture(-1, 1);
-    c.bindtexture(-1, 0);
-    c.depthmask(1);
-    c.enable(vcap_blend, 0);
-    c.enable(vcap_cullface, 1);
-    c.unbindview();
+    surface_end(shader);
 }
 
 void view_drawsurface()
