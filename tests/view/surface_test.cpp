@@ -204,6 +204,20 @@ TEST_F(SurfaceRec, CanvasToLayer)
             m = std::max(m, ((float *)l.data.img->pixels)[i]);
         EXPECT_FLOAT_EQ(m, c.normalised ? 1.0f : c.peak);
     }
+
+    // With every slot taken the copy has nowhere to go: it is dropped and
+    // freed (the sanitizer's leak check sees it otherwise), nothing else
+    // changes, and the install is done.
+    while (project_layeralloc(layer_raster) >= 0) {
+    }
+    hand(canvas_tolayer, 2.0f);
+    project_setcanvasdepth();
+    EXPECT_EQ(project_canvasjob.pendingcanvas.load(), nullptr);
+    EXPECT_EQ(jobmode.load(), 0u);
+    EXPECT_NE(log.text().find("no free layer slot, the canvas copy is dropped"), std::string::npos);
+    for (int i = 0; i < project_maxlayers; i++)
+        if (project.layers[i].type != layer_free)
+            project_layerfree(i);
 }
 
 TEST_F(SurfaceRec, CanvasPassUniformsAndDraws)
