@@ -5,6 +5,7 @@
 // lighting from the same heights with numpy.
 #include "render/glcontext.h"
 
+#include "cam/simulate.h"
 #include "img/image.h"
 #include "project/canvas.h"
 #include "project/project.h"
@@ -231,4 +232,47 @@ TEST_F(SurfaceGl, LitCanvasMatchesTheShading)
                                        project.canvascolor[1], project.colorcurve[0], samples),
                       samples);
     }
+}
+
+// The simulation pass on a hand-made depth-map: a groove 0.6 deep with
+// sloped walls across the stock. Seen from above, the floor must show at its
+// depth and the uncut stock at the top, each lit and coloured as a depth-map
+// (a negative isize.z) is.
+TEST_F(SurfaceGl, SimulatedGrooveMatchesTheShading)
+{
+    image *depth = surface_field([](double u, double) {
+        double off = std::fabs(u - 0.5);
+        return (float)(off < 0.15 ? 0.6 : off < 0.3 ? 0.6 * (0.3 - off) / 0.15 : 0.0);
+    });
+    std::vector<float> depths((float *)depth->pixels, (float *)depth->pixels + surfw * surfh);
+    project_canvas.simtexture = img_texture("simdepth", depth, 1);
+    img_free(depth);
+    ASSERT_GE(project_canvas.simtexture, 0);
+    const int saved[3] = {sim_width, sim_height, project_canvas.simslices[2]};
+    sim_width = surfw;
+    sim_height = surfh;
+    project_canvas.simslices[2] = 64;
+    projectmode = 4;
+    std::vector<uint8_t> rgb = draw();
+    projectmode = 1;
+    sim_width = saved[0];
+    sim_height = saved[1];
+    project_canvas.simslices[2] = saved[2];
+    // The floor and the uncut stock, where the normal's neighbours two texels
+    // away lie on the same flat; the walls' slopes are the canvas test's.
+    std::vector<surface_sample> samples = surface_samples();
+    std::erase_if(samples, [](const surface_sample &s) {
+        double off = std::fabs((s.col + 0.5) / surfw - 0.5);
+        return off > 0.15 - 3.0 / surfw && off < 0.3 + 3.0 / surfw;
+    });
+    ASSERT_GE(samples.size(), 12u);
+    float isizez = 1.0f / (surfw * -surfsize[2] / surfsize[0]);
+    std::vector<float> expected = surface_expected(depths, 64, -1.0f, isizez, project.simcolor[0],
+                                                   project.simcolor[1], project.colorcurve[1], samples);
+    surface_check(rgb, expected, samples);
+    // The samples hold both the floor and the stock, and they differ.
+    const uint8_t *floor = &rgb[3 * ((size_t)(surfh / 2) * surfw + surfw / 2)];
+    const uint8_t *stock = &rgb[3 * ((size_t)(surfh / 2) * surfw + 4)];
+    EXPECT_GT(std::abs((int)floor[0] - (int)stock[0]) + std::abs((int)floor[2] - (int)stock[2]), 30)
+        << "floor and stock coloured alike";
 }
