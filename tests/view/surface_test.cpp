@@ -6,7 +6,12 @@
 #include "viewfixture.h"
 
 #include "project/canvas.h"
+#include "geom/path.h"
+#include "img/image.h"
 #include "project/layertex.h"
+#include "project/tracepaths.h"
+#include "sys/thread.h"
+#include "sys/waits.h"
 #include "project/surfaceshaders.h"
 #include "render/gl.h"
 #include "view/backup.h"
@@ -218,6 +223,45 @@ TEST_F(SurfaceRec, CanvasToLayer)
     for (int i = 0; i < project_maxlayers; i++)
         if (project.layers[i].type != layer_free)
             project_layerfree(i);
+}
+
+// The other two ends of a composition: for an operation's generator it
+// becomes the reference image of its group; for tracing, the job gets a copy
+// of its own while the handed image goes (the sanitizer sees a job reading
+// the freed original).
+TEST_F(SurfaceRec, OperationAndTraceCompositions)
+{
+    project_canvasjob.composedgroup = 2;
+    project_canvasjob.composed = 12.5;
+    hand(canvas_operation, 1.0f);
+    project_setcanvasdepth();
+    EXPECT_EQ(project_canvasjob.pendingcanvas.load(), nullptr);
+    const img_reference *ref = img_holdref(2, 12.0);
+    ASSERT_NE(ref, nullptr) << "no reference for the operation's group";
+    img_releaseref(ref);
+    image *refimg = img_refimage.load();
+    ASSERT_NE(refimg, nullptr);
+    EXPECT_EQ(refimg->width, 8);
+    EXPECT_EQ(refimg->height, 4);
+    EXPECT_EQ(project_canvasjob.inprogress, 0);
+    img_setrefimage(nullptr, project.size, project.originfrac, project.scale, 0, 0.0);
+
+    // One worker, as the program's start-up makes them, for the tracing job.
+    sys_threadsinit();
+    sys_threadsstart(1);
+    hand(canvas_trace, 1.0f, 0, 64, 64);
+    project_setcanvasdepth();
+    EXPECT_EQ(project_canvasjob.pendingcanvas.load(), nullptr);
+    EXPECT_EQ(jobmode.load(), 0u);
+    EXPECT_EQ(sys_waituntil([&] { return log.text().find("contoured ") != std::string::npos; }, 60,
+                            "OperationAndTraceCompositions"),
+              1)
+        << log.text();
+    sys_waituntil([] { return trace_busy.load() == 0; }, 60, "OperationAndTraceCompositions");
+    sys_threadsquit();
+    sys_threadsdone();
+    if (path *p = trace_result.exchange(nullptr))
+        path_free(p);
 }
 
 TEST_F(SurfaceRec, CanvasPassUniformsAndDraws)
