@@ -127,7 +127,10 @@ bool canvasrun_drag(realwindow &win, int x0, int y0, int x1, int y1, int steps, 
         if (!win.moveto(x, y) || !canvasrun_pointerseen(win, x, y, buttonbit))
             return false;
     }
-    return win.xdotool({"mouseup", b}) && canvasrun_pointerseen(win, x1, y1, 0);
+    // Every frame from now on sees the release, after the last move; the
+    // next may be the detailed redraw, which a loaded machine takes a
+    // minute over, so the picture's own wait covers it.
+    return win.xdotool({"mouseup", b});
 }
 
 // The screen against the golden, shot again until it matches or the bound
@@ -138,7 +141,7 @@ bool canvasrun_matches(realwindow &win, const char *name)
     const char *update = getenv("KERFMILL_UPDATE_GOLDEN");
     if (update && strcmp(update, "1") == 0)
         std::this_thread::sleep_for(std::chrono::seconds(10));
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(canvasrun_stepseconds);
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(2 * canvasrun_stepseconds);
     while (!win.compare(canvasrun_golden(name), canvasrun_masks))
         if (!win.running() || std::chrono::steady_clock::now() >= until)
             return false;
