@@ -276,3 +276,38 @@ TEST_F(SurfaceGl, SimulatedGrooveMatchesTheShading)
     EXPECT_GT(std::abs((int)floor[0] - (int)stock[0]) + std::abs((int)floor[2] - (int)stock[2]), 30)
         << "floor and stock coloured alike";
 }
+
+// Direct mode's read-back follows the window: a new size makes both
+// textures anew at that size, holding what the window shows.
+TEST_F(SurfaceGl, DirectReadBackFollowsTheWindowSize)
+{
+    const int saved[2] = {sys_drawable[0], sys_drawable[1]};
+    struct Case {
+        int w, h;
+        float grey;
+    };
+    const Case cases[] = {{surfw, surfh, 0.25f}, {surfw / 2, surfh / 2, 0.75f}, {surfw / 2, surfh / 2, 0.5f}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
+        sys_drawable[0] = c.w;
+        sys_drawable[1] = c.h;
+        glClearColor(c.grey, c.grey, c.grey, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        view_readback();
+        ASSERT_GE(view_rgbtexture, 0);
+        ASSERT_GE(view_readdepthtexture, 0);
+        for (int slot : {view_rgbtexture, view_readdepthtexture}) {
+            EXPECT_EQ(r_textures[slot].width, (uint32_t)c.w);
+            EXPECT_EQ(r_textures[slot].height, (uint32_t)c.h);
+        }
+        std::vector<uint8_t> rgb((size_t)c.w * c.h * 3);
+        r_bindtexture(view_rgbtexture, 0);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+        r_unbindtexture(0);
+        EXPECT_NEAR(rgb[0], c.grey * 255.0f, 1.0f);
+        EXPECT_NEAR(rgb[rgb.size() - 1], c.grey * 255.0f, 1.0f);
+    }
+    sys_drawable[0] = saved[0];
+    sys_drawable[1] = saved[1];
+}
