@@ -2,7 +2,8 @@
 // down orthographically so that window pixels fall on texel centres: the
 // read-back colours of a tilted plane, a dome and a groove cut into a
 // depth-map against tests/view/surface_shading.py, which works out the
-// lighting from the same heights with numpy.
+// lighting from the same heights with numpy; and direct mode's read-back of
+// the window at a new size.
 #include "render/glcontext.h"
 
 #include "cam/simulate.h"
