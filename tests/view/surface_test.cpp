@@ -10,6 +10,7 @@
 #include "img/image.h"
 #include "project/layertex.h"
 #include "project/tracepaths.h"
+#include "sys/main.h"
 #include "sys/thread.h"
 #include "sys/waits.h"
 #include "project/surfaceshaders.h"
@@ -168,6 +169,30 @@ TEST_F(SurfaceRec, ABusyJobDefersTheInstall)
     project_savebusy = 0;
     project_setcanvasdepth();
     EXPECT_EQ(project_canvasjob.pendingcanvas.load(), nullptr);
+}
+
+// A composition asked for while the last result still waits for its
+// install starts only once that result is installed, in a later frame.
+TEST_F(SurfaceRec, ARequestWaitsForTheInstall)
+{
+    hand(canvas_view, 1.0f);
+    project_savebusy = 1;
+    project_updatecanvas(1, canvas_view, 0);
+    // The quit flag keeps the job from being queued: the log tells where
+    // the start was tried.
+    sys_quit = 1;
+    view_canvasframe();
+    EXPECT_EQ(log.text().find("updating canvas..."), std::string::npos) << "started over a waiting result";
+    EXPECT_EQ(project_canvasjob.requested.load(), 1u);
+    project_savebusy = 0;
+    view_canvasframe();
+    sys_quit = 0;
+    size_t installed = log.text().find("...project_setcanvasdepth done"), started = log.text().find("updating canvas...");
+    ASSERT_NE(installed, std::string::npos);
+    ASSERT_NE(started, std::string::npos);
+    EXPECT_LT(installed, started);
+    project_canvasjob.requested.store(0);
+    project_canvasjob.updating.store(0);
 }
 
 TEST_F(SurfaceRec, ACanvasWithoutDepthHasNoStacks)
