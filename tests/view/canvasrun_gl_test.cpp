@@ -136,17 +136,25 @@ bool canvasrun_drag(realwindow &win, int x0, int y0, int x1, int y1, int steps, 
 // The screen against the golden, shot again until it matches or the bound
 // runs out: the detailed redraw after a move comes seconds later on a
 // loaded machine. Writing goldens waits the whole bound's share first.
-bool canvasrun_matches(realwindow &win, const char *name)
+// slack: pixels allowed apart. The turned and zoomed pictures allow the
+// canvas block's outline (about 5,000 pixels), which a loaded run now and
+// then shows without; a turn off by a degree moves the grid under
+// hundreds of thousands.
+bool canvasrun_matches(realwindow &win, const char *name, long slack = 0)
 {
     const char *update = getenv("KERFMILL_UPDATE_GOLDEN");
     if (update && strcmp(update, "1") == 0)
         std::this_thread::sleep_for(std::chrono::seconds(10));
     auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(2 * canvasrun_stepseconds);
-    while (!win.compare(canvasrun_golden(name), canvasrun_masks))
+    while (!win.compare(canvasrun_golden(name), canvasrun_masks)) {
+        char *end = nullptr;
+        long apart = strtol(win.why.c_str(), &end, 10);
+        if (end != win.why.c_str() && strncmp(end, " pixels differ", 14) == 0 && apart <= slack)
+            return true;
         if (!win.running() || std::chrono::steady_clock::now() >= until)
             return false;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
     return true;
 }
 
@@ -182,12 +190,12 @@ TEST_F(CanvasRun, FramedTurnedAndZoomed)
     // A right-drag over empty view beside the canvas turns it.
     const int cx = realwindow::width / 2, cy = realwindow::height / 2;
     ASSERT_TRUE(canvasrun_drag(win, 1000, 600, 1000 - 320, 600 - 60, 10, 3, 4)) << win.why;
-    EXPECT_TRUE(canvasrun_matches(win, "canvasrun_turned.png")) << win.why;
+    EXPECT_TRUE(canvasrun_matches(win, "canvasrun_turned.png", 8000)) << win.why;
 
     // One wheel notch zooms in.
     ASSERT_TRUE(win.moveto(cx, cy) && canvasrun_pointerseen(win, cx, cy, 0)) << win.why;
     ASSERT_TRUE(win.clickat(cx, cy, 4)) << win.why;
-    EXPECT_TRUE(canvasrun_matches(win, "canvasrun_zoomed.png")) << win.why;
+    EXPECT_TRUE(canvasrun_matches(win, "canvasrun_zoomed.png", 8000)) << win.why;
 
     EXPECT_EQ(win.end(), 0);
     EXPECT_EQ(win.asanreport(), "");
