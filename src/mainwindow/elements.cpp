@@ -7,6 +7,7 @@
 #include "gui/element.h"
 #include "sys/file.h"
 #include "sys/frame.h"
+#include "sys/input.h"
 #include "view/modes.h"
 
 #include <cstdio>
@@ -58,8 +59,15 @@ void elements_endframe()
 {
     if (elements_path.empty())
         return;
-    char state[128];
-    snprintf(state, sizeof(state), " mode %d dialog %d open %d\n", projectmode, gui_dialogid, gui_openid);
+    // The pointer as this frame saw it (position, then the left, middle and
+    // right buttons as bits 1, 2, 4): a test driving a drag waits for each
+    // step to be taken in a frame before it makes the next, so the drag does
+    // not depend on how many events one frame happens to gather.
+    int buttons = (input_keys[key_mouseleft] ? 1 : 0) | (input_keys[key_mousemiddle] ? 2 : 0) |
+                  (input_keys[key_mouseright] ? 4 : 0);
+    char state[160];
+    snprintf(state, sizeof(state), " mode %d dialog %d open %d pointer %d %d %d\n", projectmode, gui_dialogid,
+             gui_openid, (int)input_mouse[0], (int)input_mouse[1], buttons);
     std::string now = state + elements_frame;
     elements_frame.clear();
     if (now == elements_written)

@@ -39,7 +39,7 @@ const canvas_modeinfo canvas_modetable[canvas_modes] = {
     {"CANVAS_VIEW", true, false, true},
     {"CANVAS_OPERATION", false, false, false},
     {"CANVAS_TRACE", false, false, false},
-    {"CANVAS_FIT", false, false, false},
+    {"CANVAS_TOLAYER", false, false, false},
     {"CANVAS_ONELAYER", true, true, false},
 };
 
@@ -449,6 +449,10 @@ int project_freecanvas(int canvas, int mesh, int models, int simulation)
         img_free(pc.img);
         pc.img = nullptr;
         sys_log("freed canvas image");
+    }
+    if (canvas && pc.depthtexture != -1) {
+        r_freetexture(pc.depthtexture);
+        pc.depthtexture = -1;
     }
     if (models) {
         sys_log("removing canvas models...");

@@ -15,7 +15,7 @@ enum canvas_mode : uint32_t {
     canvas_view,      // the displayed canvas: quality factor, size stored
     canvas_operation, // an operation's group at full resolution for the generators
     canvas_trace,     // full resolution, for tracing to paths
-    canvas_fit,       // full resolution, for fitting the canvas to its layers
+    canvas_tolayer,   // full resolution, copied into a new raster-layer
     canvas_onelayer,  // the selected layer alone, as the view canvas
     canvas_modes
 };
@@ -59,6 +59,9 @@ struct project_canvasjobrecord {
     double starttime = 0.0;
     float lastsize[3] = {};
     float lastzsize = 0.0f;
+    // Full view installs since the project was reset or loaded: the first
+    // one only shows what was loaded and leaves the project unchanged.
+    uint32_t installs = 0;
 };
 extern project_canvasjobrecord project_canvasjob;
 
@@ -76,6 +79,11 @@ struct project_canvasrecord {
     int32_t simmodels[6] = {-1, -1, -1, -1, -1, -1};
     int32_t simtexture = -1;
     int32_t simproxytexture = -1;
+    int32_t depthtexture = -1;     // the installed canvas heights, "depthtexture"
+    int32_t selectiontexture = -1; // the raster selection, "selection"
+    // Slices of the stacks across X, Y and Z, written with the models.
+    int32_t slices[3] = {};
+    int32_t simslices[3] = {};
 };
 extern project_canvasrecord project_canvas;
 

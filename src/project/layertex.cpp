@@ -260,11 +260,17 @@ static void slice_corners(int axis, float t, const float *size, float (*c)[3])
     }
 }
 
-static void slice_quad(const float (*c)[3], const float *size)
+// A depth-map's slices (flip) carry the depth under the top instead of the
+// height: the shader keeps a depth-map's slice where the slice is at or past
+// the cut, so a slice at the top must read depth 0 and the bottom one 1,
+// which it always keeps as the floor of a cut through.
+static void slice_quad(const float (*c)[3], const float *size, int flip)
 {
     static const int order[6] = {0, 1, 2, 2, 3, 0};
     for (int k : order) {
         double h = std::clamp((double)c[k][2] / size[2], 0.0, 1.0);
+        if (flip)
+            h = 1.0 - h;
         slice_vertex(c[k], size, (uint16_t)std::lround(h * 65535.0));
     }
 }
@@ -301,7 +307,7 @@ void project_canvasslices(int n, int flip, int direction)
         float f = n > 0 ? std::clamp((float)i / (float)n, 0.0f, 1.0f) : 0.0f;
         float c[4][3];
         slice_corners(axis, reverse ? 1.0f - f : f, size, c);
-        slice_quad(c, size);
+        slice_quad(c, size, flip);
     }
     if (axis != 2) {
         float c[4][3];

@@ -40,5 +40,7 @@ image *layer_shadeimage(const image *src, int slot);
 
 // Appends to the recording render model the n + 1 slices of the canvas box
 // for direction 0..5 (and, for directions across X and Y, the end cap in
-// colour 255 x flip). flip also runs the slices from the end face.
+// colour 255 x flip). flip, for the simulation's depth-map, also runs the
+// slices from the end face and gives each slice its depth under the top in
+// place of its height.
 void project_canvasslices(int n, int flip, int direction);

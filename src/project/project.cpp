@@ -205,6 +205,25 @@ static void project_dropgenerated()
     layer_genkind.store(0, std::memory_order_release);
 }
 
+// The surfaces' colours of a new project, from the view colours and the
+// appearance colours of the configuration: canvas top and bottom, simulation
+// gradient top and bottom, wood grain primary and ring.
+static void project_resetcolours()
+{
+    struct colourfrom {
+        float *to;
+        int from;
+    };
+    const colourfrom table[] = {
+        {project.canvascolor[0], cfg_viewcolor1}, {project.canvascolor[1], cfg_viewcolor2},
+        {project.simcolor[0], cfg_viewcolor3},    {project.simcolor[1], cfg_viewcolor4},
+        {project.woodcolor[0], cfg_appearcolor1}, {project.woodcolor[1], cfg_appearcolor2},
+    };
+    for (const colourfrom &c : table)
+        for (int k = 0; k < 3; k++)
+            c.to[k] = cfg_getf(c.from + 4 * k);
+}
+
 int project_reset()
 {
     if (!project_workidle("project_reset"))
@@ -214,6 +233,7 @@ int project_reset()
     project_freecanvas(1, 1, 1, 1);
     if (image *pending = project_canvasjob.pendingcanvas.exchange(nullptr))
         img_free(pending);
+    project_canvasjob.installs = 0;
     for (int i = 0; i < project_maxlayers; i++) {
         project_layer &l = project.layers[i];
         if (l.type != layer_free)
@@ -245,6 +265,7 @@ int project_reset()
         project.originoffset[i] = -(project.originfrac[i] * project.size[i]);
     }
     project.ppi = cfg_geti(cfg_ppi);
+    project_resetcolours();
     project.colorcurve[0] = cfg_getf(cfg_canvascurve);
     project.colorcurve[1] = cfg_getf(cfg_simcurve);
     project.renderstyle = 0;

@@ -112,6 +112,22 @@ struct projop : projopfields {
     std::atomic<int32_t> simbusy{0}; // a simulation job is making the images
 };
 
+// Where the wood grain's settings sit in project.rendersettings, the order
+// the Simulation Appearance panel and the surface shader share: grain scale,
+// the three orientation angles (degrees), the offset, the ring, longitudinal
+// and radial frequencies, their three amplitudes, the radius vector, and
+// microtubule density and length (the last word is unused).
+enum project_rendersetting {
+    render_grainscale = 0,
+    render_angles = 1,
+    render_offset = 4,
+    render_freq = 7,
+    render_amp = 10,
+    render_rad = 13,
+    render_tubes = 16,
+    render_settings = 19
+};
+
 struct project_record {
     char path[2048];         // the project file, UTF-8; empty while untitled
     float originoffset[3];   // minus origin fraction x size, per axis
@@ -127,7 +143,7 @@ struct project_record {
     float woodcolor[2][3];   // wood grain primary and ring
     float colorcurve[2];
     uint32_t renderstyle;    // 0 colour gradient, else wood grain
-    float rendersettings[19];
+    float rendersettings[19]; // the wood grain, by the render_* offsets below
     uint32_t cfgword;        // taken from the configuration on reset
     uint32_t viewwords[6];   // the viewport's and main window's; kept, stored
     float size[3];           // canvas width, height, depth in project units

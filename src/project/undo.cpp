@@ -50,9 +50,14 @@ static int layer_defaultmeshmodel(int mesh)
     return rm;
 }
 
+// A named upload hands back a live slot unchanged: the old texture goes
+// first, so the surface shows the selection just made.
 static void project_defaultselectiontexture(const image *img)
 {
-    img_texture("selection", img, 1);
+    int32_t &slot = project_canvas.selectiontexture;
+    if (slot != -1)
+        r_freetexture(slot);
+    slot = img_texture("selection", img, 1);
 }
 
 int (*layer_meshmodel)(int mesh) = layer_defaultmeshmodel;

@@ -125,6 +125,7 @@ static constexpr void config_defaultgui(cfg_record &r)
 
 static constexpr void config_defaultproject(cfg_record &r)
 {
+    rec_putf(r, cfg_gridmajoralpha, 1.0f);
     rec_putf(r, cfg_gridminoralpha, 0.25f);
     rec_putf(r, cfg_gridsubdiv, 0.25f);
     rec_putf(r, cfg_value276, 0.1f);

@@ -168,9 +168,11 @@ static void frame_windowevent(const SDL_WindowEvent &w)
     }
 }
 
-// Keys and the wheel count only while the window has focus; mouse buttons
-// count except just after a stall. Buttons beyond the five known are not
-// taken.
+// Keys and the wheel count only while the window has focus; mouse presses
+// count except just after a stall. A release always counts: one dropped
+// after a long frame (a detailed redraw) left the button held, and the
+// camera turning with every later move. Buttons beyond the five known are
+// not taken.
 static void frame_event(const SDL_Event &e)
 {
     int buttonsok = sys_time - sys_stallmark > 0.5;
@@ -196,7 +198,7 @@ static void frame_event(const SDL_Event &e)
         break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
-        if (buttonsok && e.button.button >= 1 && e.button.button <= 5) {
+        if ((buttonsok || e.type == SDL_MOUSEBUTTONUP) && e.button.button >= 1 && e.button.button <= 5) {
             if (e.type == SDL_MOUSEBUTTONDOWN)
                 input_press(e.button.button + 87);
             else

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+struct image;
+
 // Starts a full composition when one is requested, nothing is composing and
 // no result waits. 1 when started.
 int view_startcanvas();
@@ -17,3 +19,21 @@ void project_setcanvasdepth();
 void project_setcanvasdepthrect();
 // The per-frame pass: start, install, and the report of a refused canvas.
 void view_canvasframe();
+// Step 9 of each frame: the slice-stack models when an install asked for
+// them, and the depth texture of a canvas just installed.
+void view_canvasmodels();
+
+// The slice counts of the canvas stacks across X, Y and Z for a canvas of
+// size (depth above 0): the detail factor (held to 0..1, logged) squared
+// under high-quality rendering gives 32..256 slices in Z; X and Y get as
+// many per unit length, held to 1..view_maxslices.
+constexpr int view_maxslices = 1024;
+void view_slicecounts(float size[3], int counts[3]);
+
+// The renderer's side of the install and the surface pass, which the view
+// tests point elsewhere: one slice stack into the recording model
+// (project_canvasslices), the upload of the canvas heights as
+// "depthtexture" (slot or -1) and the release of a texture.
+extern void (*view_slices)(int n, int flip, int direction);
+extern int (*view_uploaddepth)(const image *img);
+extern void (*view_freetexture)(int slot);

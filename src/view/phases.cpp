@@ -4,12 +4,9 @@
 void view_tracedpaths() {}
 void view_genresult() {}
 void view_mergedown() {}
-void view_canvasmodels() {}
 void view_rasterfollow() {}
-void view_drawsurface() {}
 void view_simulation() {}
 void view_drawtoolpaths() {}
 void view_editmouse() {}
 void view_editpreviews() {}
-void view_axes() {}
 void view_overlays() {}

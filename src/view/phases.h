@@ -6,12 +6,9 @@
 void view_tracedpaths();   // a traced path becomes a paths-layer
 void view_genresult();     // raster-layer generation: result or spinner
 void view_mergedown();     // layer merge-down
-void view_canvasmodels();  // slice-stack models and the canvas depth texture
 void view_rasterfollow();  // raster editing follow-up
-void view_drawsurface();   // canvas or simulation surface
 void view_simulation();    // simulation bookkeeping and drawing
 void view_drawtoolpaths(); // toolpaths
 void view_editmouse();     // raster selection, brush capture, path, knot, stamp, measure
 void view_editpreviews();  // layer preview, gizmo drag, box, path keys, projection, grid
-void view_axes();          // axes
 void view_overlays();      // selection preview, editing overlays, previews, measure

@@ -12,6 +12,7 @@ struct view_axisend {
     float x, y, depth;
 };
 extern view_axisend view_axisends[3]; // X, Y, Z
+extern view_axisend view_axisorigin;  // just off the origin, where the axes meet
 
 struct view_measurerecord {
     int32_t on;      // the measure tool is on

@@ -22,20 +22,25 @@
 #include "sys/frame.h"
 #include "sys/log.h"
 #include "sys/main.h"
+#include "view/axes.h"
 #include "view/backup.h"
 #include "view/canvasinstall.h"
 #include "view/framing.h"
+#include "view/grid.h"
 #include "view/layerfollow.h"
 #include "view/mouse.h"
 #include "view/outlines.h"
 #include "view/phases.h"
+#include "view/surface.h"
 #include "view/readout.h"
 #include "view/results.h"
 #include "view/viewcalls.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 view_camerarecord view_camera = {{0.0f, 0.0f, 0.0f}, 10.0f, {0.0f, 0.0f, 0.0f}};
 int view_moved = 0;
@@ -50,6 +55,8 @@ uint32_t view_fbo = 0;
 int view_colortexture = -1;
 int view_depthtexture = -1;
 int view_buffersize[2];
+int view_rgbtexture = -1;
+int view_readdepthtexture = -1;
 
 int view_shader = -1;
 int view_texcolorlocation = -1;
@@ -162,6 +169,7 @@ void view_quit()
     project_viewreset = nullptr;
     r_modelfree(view_quadmodel);
     view_quadmodel = -1;
+    view_axesfree();
     view_shader = view_gradshader = -1;
     view_texcolorlocation = view_texdepthlocation = view_gradcolorslocation = -1;
     if (view_fbo) {
@@ -174,12 +182,79 @@ void view_quit()
     glFinish();
 }
 
+// Direct mode draws the view into the window, which is cleared every
+// frame: the finished 3D pass of a re-rendered frame is read back into
+// textures of its own, which every frame then shows like the view buffer.
+static int view_readsize[2];
+static std::vector<uint8_t> view_readcolour;   // w x h x 3
+static std::vector<uint16_t> view_readdepth;   // w x h, 16-bit depth
+
+// Creates the read-back texture name in slot -1, else replaces its image.
+static int view_readtexture(int slot, const char *name, GLint internal, GLenum format, GLenum type,
+                            const void *pixels)
+{
+    int w = view_readsize[0], h = view_readsize[1];
+    if (slot < 0) {
+        slot = r_texture(w, h, nullptr);
+        if (slot < 0) {
+            sys_log("textures overflow!!!! \"%s\"", name);
+            return -1;
+        }
+        r_textureslot &t = r_textures[slot];
+        snprintf(t.name, sizeof(t.name), "%s", name);
+        t.format = format == GL_RGB ? 3 : 0;
+        r_bindtexture(slot, 0);
+        // Drawn texel for pixel: no filtering, no mipmaps.
+        glTexParameteri(GL_TEXTURE_2D, GL_GENERATE_MIPMAP, GL_FALSE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, format, type, pixels);
+    } else {
+        r_bindtexture(slot, 0);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, format, type, pixels);
+    }
+    r_checkerror("view_readback \"%s\"", name);
+    r_unbindtexture(0);
+    return slot;
+}
+
+void view_readback()
+{
+    int w = sys_drawable[0], h = sys_drawable[1];
+    if (w < 1 || h < 1)
+        return;
+    if (w != view_readsize[0] || h != view_readsize[1]) {
+        view_readsize[0] = w;
+        view_readsize[1] = h;
+        view_readcolour.assign((size_t)w * h * 3, 0);
+        view_readdepth.assign((size_t)w * h, 0);
+        r_freetexture(view_rgbtexture);
+        r_freetexture(view_readdepthtexture);
+        view_rgbtexture = view_readdepthtexture = -1;
+    }
+    glFinish();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, view_readcolour.data());
+    r_checkerror("r_readpixels.readpixels (type:%d %dx%dx%d)", 0, w, h, 3);
+    glReadPixels(0, 0, w, h, GL_DEPTH_COMPONENT, GL_UNSIGNED_SHORT, view_readdepth.data());
+    r_checkerror("r_readpixels.readpixels (type:%d %dx%dx%d)", 1, w, h, 2);
+    view_rgbtexture =
+        view_readtexture(view_rgbtexture, "view_rgbtexture", GL_RGB8, GL_RGB, GL_UNSIGNED_BYTE, view_readcolour.data());
+    view_readdepthtexture = view_readtexture(view_readdepthtexture, "view_depthtexture", GL_DEPTH_COMPONENT24,
+                                             GL_DEPTH_COMPONENT, GL_UNSIGNED_SHORT, view_readdepth.data());
+}
+
 // Every frame the window shows, the buffered view goes onto it, colour and
 // depth: the window is cleared each frame, and whatever draws afterwards
 // depth-tests against the view as if it had been drawn this frame.
 static void view_drawbuffer()
 {
-    if (view_direct || sys_minimised || view_shader < 0 || view_colortexture < 0 || view_depthtexture < 0)
+    if (view_direct && view_rebuilt)
+        view_readback();
+    int colour = view_direct ? view_rgbtexture : view_colortexture;
+    int depth = view_direct ? view_readdepthtexture : view_depthtexture;
+    if (sys_minimised || view_shader < 0 || colour < 0 || depth < 0)
         return;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glViewport(0, 0, sys_drawable[0], sys_drawable[1]);
@@ -189,8 +264,8 @@ static void view_drawbuffer()
     glEnable(GL_DEPTH_TEST);
     glDisable(GL_BLEND);
     glDisable(GL_CULL_FACE);
-    r_bindtexture(view_colortexture, 0);
-    r_bindtexture(view_depthtexture, 1);
+    r_bindtexture(colour, 0);
+    r_bindtexture(depth, 1);
     r_bindshader(view_shader);
     r_shaderuniformint(view_texcolorlocation, 0);
     r_shaderuniformint(view_texdepthlocation, 1);
@@ -260,8 +335,7 @@ static int view_busyspinner()
     return 1;
 }
 
-// A layer generator is running: its result is not yet published.
-static int view_generating()
+int view_generating()
 {
     return project.generating[0].load() || project.generating[1].load() ||
            (layer_genkind.load() && !layer_gendone.load(std::memory_order_acquire));
@@ -369,12 +443,16 @@ void view_frame()
     view_layeroutlines();
     view_phase(17);
     view_editpreviews();
-    view_phase(18);
-    view_drawbuffer();
+    view_grid();
+    // The axes go into the view buffer before it is copied to the window:
+    // they are drawn only in re-rendered frames, and the window is cleared
+    // every frame.
     if (view_rebuilt) {
         view_phase(19);
         view_axes();
     }
+    view_phase(18);
+    view_drawbuffer();
     view_phase(20);
     view_overlays();
     // The background of the next re-rendered frame is drawn before this

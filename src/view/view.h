@@ -27,6 +27,10 @@ extern uint32_t view_fbo;
 extern int view_colortexture;
 extern int view_depthtexture;
 extern int view_buffersize[2];
+// Direct mode's read-back of the finished view, "view_rgbtexture" and
+// "view_depthtexture" (-1 none), remade when the window's size changes.
+extern int view_rgbtexture;
+extern int view_readdepthtexture;
 
 // Shader slots and uniform locations (-1 none) and the view quad model.
 extern int view_shader;
@@ -56,6 +60,9 @@ extern int32_t view_rasterdrag;
 // the program never does.
 extern void (*view_phasehook)(int phase);
 
+// A layer generator is running: its result is not yet published.
+int view_generating();
+
 // The status spinner's character for time t in seconds and step seconds.
 char view_spinchar(double t, double step);
 // A configured line thickness in pixels, held to the settings' 1..8.
@@ -67,3 +74,5 @@ void view_init();
 void view_quit();
 // The 3D canvas view pass of each frame.
 void view_frame();
+// Direct mode: the window's colour and depth into the read-back textures.
+void view_readback();

@@ -61,6 +61,43 @@ static int calls_uniformfloat(const char *name, int count, const float *values)
     return 1;
 }
 
+// The bound program's location of name, or -1 (logged with the value).
+static GLint calls_location(const char *name, float shown)
+{
+    if (gl_version < 20 || !glGetUniformLocation)
+        return -1;
+    GLint program = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    GLint location = program ? glGetUniformLocation((GLuint)program, name) : -1;
+    if (location < 0)
+        sys_log("* %s:%d = %f", calls_boundname(program), (int)location, shown);
+    return location;
+}
+
+static int calls_uniformvec(const char *name, int components, int count, const float *values)
+{
+    GLint location = calls_location(name, count > 0 ? values[0] : 0.0f);
+    if (location < 0)
+        return 0;
+    switch (components) {
+    case 3: glUniform3fv(location, count, values); break;
+    case 4: glUniform4fv(location, count, values); break;
+    default: glUniform1fv(location, count, values); break;
+    }
+    return 1;
+}
+
+static int calls_uniformint(const char *name, int value)
+{
+    GLint location = calls_location(name, (float)value);
+    if (location < 0)
+        return 0;
+    glUniform1i(location, value);
+    return 1;
+}
+
+static void calls_alphafunc(int func, float ref) { glAlphaFunc((GLenum)func, ref); }
+
 static void calls_bindtexture(int slot, int unit)
 {
     if (slot < 0)
@@ -103,6 +140,13 @@ static void calls_drawpath(const path *p, float stepfactor, const float colour[4
     path_draw(p, stepfactor, colour, selcolour);
 }
 
+static void calls_fog(float density, const float colour[4])
+{
+    glFogi(GL_FOG_MODE, GL_EXP);
+    glFogf(GL_FOG_DENSITY, density);
+    glFogfv(GL_FOG_COLOR, colour);
+}
+
 static void calls_project(float *out, const float *in) { r_project(out, in); }
 static void calls_unproject(float *out, const float *in) { r_unproject(out, in); }
 
@@ -112,7 +156,8 @@ const view_calltable view_realcalls = {
     calls_translate,   calls_rotate,       calls_scale,       calls_bindshader,   calls_uniformfloat,
     calls_bindtexture, calls_bindview,     calls_unbindview,  calls_primitive,    r_modelnew,
     r_modelend,        r_modelfree,        r_modeldraw,       calls_drawpath,     calls_project,
-    calls_unproject,
+    calls_unproject,   calls_uniformvec,   calls_uniformint,  calls_alphafunc,
+    calls_fog,
 };
 const view_calltable *view_calls = &view_realcalls;
 

@@ -21,7 +21,7 @@ enum view_cap {
 
 // Depth functions, blend factors, faces and polygon modes, by the GL's own
 // numbers so the real table passes them straight on.
-constexpr int vgl_less = 0x0201, vgl_lequal = 0x0203, vgl_always = 0x0207;
+constexpr int vgl_less = 0x0201, vgl_greater = 0x0204, vgl_lequal = 0x0203, vgl_always = 0x0207;
 constexpr int vgl_srcalpha = 0x0302, vgl_oneminussrcalpha = 0x0303, vgl_one = 1, vgl_zero = 0;
 constexpr int vgl_front = 0x0404, vgl_back = 0x0405, vgl_frontandback = 0x0408;
 constexpr int vgl_point = 0x1B00, vgl_line = 0x1B01, vgl_fill = 0x1B02;
@@ -71,6 +71,15 @@ struct view_calltable {
     // World point to device coordinates through the current matrices, and back.
     void (*project)(float *out, const float *in);
     void (*unproject)(float *out, const float *in);
+    // Vector uniforms (components 3 or 4 each, count of them) and sampler or
+    // integer uniforms of the bound program by name; 0 as uniformfloat.
+    int (*uniformvec)(const char *name, int components, int count, const float *values);
+    int (*uniformint)(const char *name, int value);
+    // The alpha test's function and reference (with vcap_alphatest).
+    void (*alphafunc)(int func, float ref);
+    // Exponential fog of the density and colour (rgba) for what is drawn
+    // while vcap_fog is on.
+    void (*fog)(float density, const float colour[4]);
 };
 
 extern const view_calltable view_realcalls;

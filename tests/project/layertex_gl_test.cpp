@@ -255,7 +255,9 @@ TEST_F(LayerTexGl, SlicesRecordIntoARenderModel)
                 EXPECT_NEAR(pos[axis], t * project.size[axis], 1e-5f);
                 const uint8_t *col = rm.colors + 4 * v;
                 int height = col[0] | col[1] << 8;
-                EXPECT_NEAR(height, pos[2] / project.size[2] * 65535.0f, 1.0f);
+                // A depth-map's slice carries its depth under the top.
+                float h = pos[2] / project.size[2];
+                EXPECT_NEAR(height, (c.flip ? 1.0f - h : h) * 65535.0f, 1.0f);
                 const int16_t *tc = rm.texcoords + 2 * v;
                 EXPECT_NEAR(tc[0], pos[0] / project.size[0] * 4096.0f, 1.0f);
                 EXPECT_NEAR(tc[1], (1.0f - pos[1] / project.size[1]) * 4096.0f, 1.0f);

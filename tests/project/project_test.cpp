@@ -501,3 +501,37 @@ TEST_F(Lifecycle, ANewProjectIsUntitledInTheConfiguredUnits)
     project_new();
     EXPECT_EQ(std::string(sys_title), std::string(SYS_TITLE) + " (Inches)");
 }
+
+// A new project takes its surface colours from the configuration: the canvas
+// pair, the simulation pair and the wood-grain pair. Left unfilled, every
+// new canvas was drawn black.
+TEST_F(Lifecycle, ResetFillsTheSurfaceColoursFromTheConfiguration)
+{
+    struct Case {
+        const char *what;
+        const float *colour;
+        int from;
+    };
+    const Case cases[] = {
+        {"canvas top", project.canvascolor[0], cfg_viewcolor1},
+        {"canvas bottom", project.canvascolor[1], cfg_viewcolor2},
+        {"simulation top", project.simcolor[0], cfg_viewcolor3},
+        {"simulation bottom", project.simcolor[1], cfg_viewcolor4},
+        {"wood grain", project.woodcolor[0], cfg_appearcolor1},
+        {"grain ring", project.woodcolor[1], cfg_appearcolor2},
+    };
+    // Each field its own values, so a swapped pair shows.
+    for (size_t i = 0; i < std::size(cases); i++)
+        for (int k = 0; k < 3; k++)
+            cfg_setf(cases[i].from + 4 * k, 0.1f * (float)i + 0.01f * (float)(k + 1));
+    project_reset();
+    for (size_t i = 0; i < std::size(cases); i++)
+        for (int k = 0; k < 3; k++)
+            EXPECT_FLOAT_EQ(cases[i].colour[k], 0.1f * (float)i + 0.01f * (float)(k + 1))
+                << cases[i].what << " component " << k;
+
+    // The built-in configuration gives a canvas that is not black.
+    memcpy(cfg, cfg_defaults, cfg_size);
+    project_reset();
+    EXPECT_GT(project.canvascolor[0][0] + project.canvascolor[0][1] + project.canvascolor[0][2], 0.0f);
+}

@@ -57,10 +57,8 @@ public:
 TEST_F(ViewFrame, PhasesRunInTheirOrder)
 {
     frame();
-    std::vector<int> expected;
-    for (int i = 1; i <= 21; i++)
-        if (i != 10) // no raster tool
-            expected.push_back(i);
+    // The axes (19) go into the view buffer before its copy (18).
+    std::vector<int> expected = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 19, 18, 20, 21};
     EXPECT_EQ(phases_seen, expected);
 }
 

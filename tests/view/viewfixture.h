@@ -8,6 +8,7 @@
 
 #include "cam/cam.h"
 #include "cam/export.h"
+#include "cam/simmodels.h"
 #include "cam/simulate.h"
 #include "gui/element.h"
 #include "gui/gui.h"
@@ -21,6 +22,7 @@
 #include "sys/input.h"
 #include "sys/main.h"
 #include "view/modes.h"
+#include "view/grid.h"
 #include "view/view.h"
 
 class ViewProject : public UndoProject {
@@ -31,6 +33,8 @@ public:
         memcpy(cfg, cfg_defaults, cfg_size);
         vrec.reset();
         view_calls = &vrec_calls;
+        // The grid tile is built by the renderer itself, which needs a GL.
+        view_gridrebuild = [] {};
         gui_hotid = gui_activeid = -1;
         gui_cursor = 1;
         projectmode = 1;
@@ -51,6 +55,7 @@ public:
     void TearDown() override
     {
         view_calls = &view_realcalls;
+        view_gridrebuild = regengridmodel;
         UndoProject::TearDown();
     }
     // Projects with the recorder's camera: orthographic, half height d,

@@ -25,6 +25,10 @@ struct vrec_state {
     int shader = -1;
     int textures[4] = {-1, -1, -1, -1};
     int viewbound = 0; // the view framebuffer is bound
+    int alphafunc = 0x0207; // GL_ALWAYS
+    float alpharef = 0.0f;
+    float fogdensity = 0.0f;
+    float fogcolour[4] = {};
 };
 
 struct vrec_prim {
@@ -37,6 +41,12 @@ struct vrec_pathdraw {
     const path *p;
     float stepfactor;
     float colour[4];
+    vrec_state state;
+    double modelview[16];
+};
+// A model drawn, with the state and matrix it was drawn in.
+struct vrec_drawnmodel {
+    int slot;
     vrec_state state;
     double modelview[16];
 };
@@ -111,6 +121,7 @@ struct view_recorder {
     std::vector<vrec_prim> primitives;
     std::vector<vrec_pathdraw> paths;
     std::vector<int> drawnmodels;
+    std::vector<vrec_drawnmodel> modeldrawrecs;
     std::map<std::string, std::vector<float>> uniforms;
     std::vector<std::string> uniformfails;
     vrec_model models[256];
@@ -135,6 +146,7 @@ struct view_recorder {
         primitives.clear();
         paths.clear();
         drawnmodels.clear();
+        modeldrawrecs.clear();
         uniforms.clear();
         uniformfails.clear();
         primitivecalls = vertices = modeldraws = pathdraws = 0;
@@ -267,8 +279,12 @@ inline void vrec_modelfree(int slot)
 inline void vrec_modeldraw(int slot)
 {
     vrec.modeldraws++;
-    if (!vrec.counting)
-        vrec.drawnmodels.push_back(slot);
+    if (vrec.counting)
+        return;
+    vrec.drawnmodels.push_back(slot);
+    vrec_drawnmodel d{slot, vrec.state, {}};
+    memcpy(d.modelview, vrec.top(), sizeof(d.modelview));
+    vrec.modeldrawrecs.push_back(d);
 }
 inline void vrec_drawpath(const path *p, float stepfactor, const float colour[4], const float *)
 {
@@ -303,13 +319,34 @@ inline void vrec_unproject(float *out, const float *in)
         out[i] = (float)(r[i] / w);
 }
 
+inline int vrec_uniformvec(const char *name, int components, int count, const float *values)
+{
+    return vrec_uniformfloat(name, components * count, values);
+}
+inline int vrec_uniformint(const char *name, int value)
+{
+    float v = (float)value;
+    return vrec_uniformfloat(name, 1, &v);
+}
+inline void vrec_alphafunc(int func, float ref)
+{
+    vrec.state.alphafunc = func;
+    vrec.state.alpharef = ref;
+}
+inline void vrec_fog(float density, const float colour[4])
+{
+    vrec.state.fogdensity = density;
+    memcpy(vrec.state.fogcolour, colour, sizeof(vrec.state.fogcolour));
+}
+
 inline const view_calltable vrec_calls = {
     vrec_enable,      vrec_depthfunc,    vrec_depthmask,  vrec_blendfunc,    vrec_cullface,
     vrec_polygonmode, vrec_linewidth,    vrec_pointsize,  vrec_pushmatrix,   vrec_popmatrix,
     vrec_translate,   vrec_rotate,       vrec_scale,      vrec_bindshader,   vrec_uniformfloat,
     vrec_bindtexture, vrec_bindview,     vrec_unbindview, vrec_primitive,    vrec_modelnew,
     vrec_modelend,    vrec_modelfree,    vrec_modeldraw,  vrec_drawpath,     vrec_project,
-    vrec_unproject,
+    vrec_unproject,   vrec_uniformvec,   vrec_uniformint, vrec_alphafunc,
+    vrec_fog,
 };
 
 // An orthographic projection like the frame loop's: half height d, aspect a,
