@@ -25,7 +25,8 @@ constexpr float shot_lower[3] = {0.25f, 0.5f, 0.75f};    // the gradient at para
 constexpr float shot_upper[3] = {0.875f, 0.625f, 0.125f}; // the gradient at parameter 1
 
 // A first run's configuration: the terms are not yet accepted, the window is
-// placed and sized, the view keeps its angles, the background has the colours above.
+// placed and sized, the view keeps its angles and hides the grid, the background has
+// the colours above.
 static void shot_writeconfig(const fs::path &home)
 {
     std::vector<uint8_t> rec(cfg_defaults, cfg_defaults + cfg_size);
@@ -38,6 +39,8 @@ static void shot_writeconfig(const fs::path &home)
     put(cfg_windowheight, (int32_t)shot_h);
     // The new project's framing keeps the camera's angles: it looks down.
     put(cfg_keepview, (int32_t)1);
+    // The grid's lines would cross the sampled column of the background.
+    put(cfg_showgrid, (int32_t)0);
     for (int i = 0; i < 3; i++) {
         put(cfg_backgroundcolor1 + 4 * i, shot_lower[i]);
         put(cfg_backgroundcolor2 + 4 * i, shot_upper[i]);

@@ -3,6 +3,7 @@
 #include "sys/window.h"
 
 #include "render/gl.h"
+#include "render/glfuncs.h"
 #include "sys/config.h"
 #include "sys/frame.h"
 #include "sys/main.h"
@@ -24,6 +25,9 @@ protected:
         sys_framemutex = sys_createmutex();
         sys_threadsstart(2);
         ASSERT_TRUE(sys_openwindow());
+        // As start-up does: the frames below run the view pass, whose grid
+        // and axes are buffer-backed models.
+        ASSERT_EQ(gl_loadentrypoints(), 1);
     }
     static void TearDownTestSuite()
     {
