@@ -1,9 +1,10 @@
 // The test seam KERFMILL_ELEMENTS: when it names a file, every element of a
 // frame is recorded, and at the end of each frame whose list differs from the
-// one last written the file is rewritten whole (through a temporary file
-// renamed into place), so a test driving the real window finds each named
-// element where it was drawn. The first line also holds the pointer's place
-// and buttons as the frame saw them.
+// one last written, or a quarter second after the last writing, the file is
+// rewritten whole (through a temporary file renamed into place), so a test
+// driving the real window finds each named element where it was drawn. The
+// first line also holds the pointer's place and buttons as the frame saw
+// them.
 #pragma once
 
 // Start-up: reads the variable and, when set, starts recording.

@@ -96,7 +96,7 @@ TEST(FirstStart, TermsBoxFitsTheScreenAndYesGoesOn)
     EXPECT_EQ(log.find("plat_messagebox: "), std::string::npos) << log;
     EXPECT_EQ(log.find("msgbox seam"), std::string::npos) << log;
 
-    ASSERT_TRUE(w.clickat(yesx, yesy)) << w.why;
+    ASSERT_TRUE(w.clickforeign(yesx, yesy)) << w.why;
     ASSERT_TRUE(w.waitlog(" LOOP ", first_startseconds)) << w.why << "\n" << w.log();
     EXPECT_EQ(first_termsflag(w), 1);
     EXPECT_EQ(w.end(), 0);

@@ -121,6 +121,7 @@ class realwindow {
 public:
     static constexpr int width = 1280, height = 800;
     static constexpr double stepseconds = 10; // the bound of each xdotool and import run
+    static constexpr double framewaitseconds = 90; // one frame, a detailed redraw under load included
 
     testfolder home{"realwindow"};
     private_display display;
@@ -304,20 +305,110 @@ public:
             return true;
         return xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y)});
     }
-    // The press and the release are held apart, and the pointer rests before
-    // the press: a button takes a press only once a frame has seen the
-    // pointer over it, and a slow frame (a software renderer under load)
-    // would otherwise see the move, the press and the release as one.
+    // The element file's head as the last written frame saw the pointer:
+    // its place and its buttons (bits 1, 2, 4: left, middle, right).
+    struct pointerstate {
+        long frame = -1;
+        int x = -1, y = -1, buttons = -1;
+    };
+    pointerstate pointer() const
+    {
+        std::ifstream in(elementpath());
+        std::string head;
+        std::getline(in, head);
+        pointerstate p;
+        if (sscanf(head.c_str(), "frame %ld", &p.frame) != 1)
+            p.frame = -1;
+        size_t at = head.rfind(" pointer ");
+        if (at == std::string::npos || sscanf(head.c_str() + at, " pointer %d %d %d", &p.x, &p.y, &p.buttons) != 3)
+            p.buttons = -1;
+        return p;
+    }
+    // Waits until a frame has seen the pointer at x, y with these buttons.
+    // The bound covers a detailed redraw, tens of seconds under the
+    // sanitizers on a loaded machine.
+    bool pointerseen(int x, int y, int buttons, double seconds = framewaitseconds)
+    {
+        auto until = clock::now() + std::chrono::duration<double>(seconds);
+        for (;;) {
+            pointerstate p = pointer();
+            if (p.x == x && p.y == y && p.buttons == buttons)
+                return true;
+            if (!running() || clock::now() >= until) {
+                why = "no frame saw the pointer at " + std::to_string(x) + "," + std::to_string(y) + " buttons " +
+                      std::to_string(buttons) + " (last: frame " + std::to_string(p.frame) + " at " +
+                      std::to_string(p.x) + "," + std::to_string(p.y) + " buttons " + std::to_string(p.buttons) + ")";
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    // Presses a button (1..3) over x, y once a frame has seen the pointer
+    // there, and waits for a frame that holds it. A frame over a second long
+    // makes the program ignore buttons for a moment after it, as it should
+    // for a person's impatient clicks, so a press can be lost under load: a
+    // lost press is told apart from a late one by two later frames that
+    // still show no button (the program rewrites its element file at least
+    // four times a second), and made again.
+    bool press(int x, int y, int button)
+    {
+        const int bit = button == 1 ? 1 : button == 2 ? 2 : 4;
+        const std::string b = std::to_string(button);
+        if (!moveto(x, y) || !pointerseen(x, y, 0))
+            return false;
+        for (int attempt = 0; attempt < 4; attempt++) {
+            if (!xdotool({"mousedown", b}))
+                return false;
+            // The X server may hand the event over a little after xdotool
+            // returns: frames counted from here polled after it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            const long from = pointer().frame;
+            auto until = clock::now() + std::chrono::duration<double>(framewaitseconds);
+            for (;;) {
+                pointerstate p = pointer();
+                if (p.buttons >= 0 && (p.buttons & bit))
+                    return true;
+                if (p.frame >= from + 2)
+                    break; // two frames went by without it: ignored
+                if (!running() || clock::now() >= until) {
+                    why = "no frame after the press (last frame " + std::to_string(p.frame) + ")";
+                    return false;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            if (!xdotool({"mouseup", b}))
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        why = "four presses at " + std::to_string(x) + "," + std::to_string(y) + " were all ignored";
+        return false;
+    }
+    // Lets go of a pressed button and waits for a frame that saw it go.
+    bool release(int x, int y, int button)
+    {
+        return xdotool({"mouseup", std::to_string(button)}) && pointerseen(x, y, 0);
+    }
+    // A click in the program's window: the press and the release each taken
+    // by a frame of its own, after a frame has seen the pointer over the
+    // element (a button takes a press only then). The wheel (4, 5) has no
+    // held state and is clicked at once.
     bool clickat(int x, int y, int button = 1)
     {
-        const std::string b = std::to_string(button);
+        if (button > 3)
+            return moveto(x, y) && pointerseen(x, y, 0) && xdotool({"click", std::to_string(button)});
+        return press(x, y, button) && release(x, y, button);
+    }
+    // A click in another program's window (a message box), whose frames this
+    // program does not see: the pointer rests, then the press is held.
+    bool clickforeign(int x, int y)
+    {
         if (!moveto(x, y))
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        if (!xdotool({"mousedown", b}))
+        if (!xdotool({"mousedown", "1"}))
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return xdotool({"mouseup", b});
+        return xdotool({"mouseup", "1"});
     }
     // Clicks the centre of the named element.
     bool click(const std::string &name, int button = 1)
@@ -325,21 +416,21 @@ public:
         const realwindow_element *e = element(name);
         return e && clickat(e->cx(), e->cy(), button);
     }
-    // Presses at x0, y0, moves to x1, y1 in steps, each held for a few
-    // frames, and lets go: the program sees a press, motion and a release in
-    // different frames, as from a hand.
+    // Presses at x0, y0, moves to x1, y1 in steps, each taken by a frame
+    // with the button held before the next is made, and lets go: how far a
+    // drag goes then does not hang on how the machine's load groups the
+    // events into frames.
     bool dragat(int x0, int y0, int x1, int y1, int steps = 8, int button = 1)
     {
-        const std::string b = std::to_string(button);
-        if (!moveto(x0, y0) || !xdotool({"mousedown", b}))
+        const int bit = button == 1 ? 1 : button == 2 ? 2 : 4;
+        if (!press(x0, y0, button))
             return false;
-        bool moved = true;
-        for (int i = 1; i <= steps && moved; i++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(60));
-            moved = moveto(x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
+        for (int i = 1; i <= steps; i++) {
+            int x = x0 + (x1 - x0) * i / steps, y = y0 + (y1 - y0) * i / steps;
+            if (!moveto(x, y) || !pointerseen(x, y, bit))
+                return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
-        return xdotool({"mouseup", b}) && moved;
+        return release(x1, y1, button);
     }
     // Drags the named element's centre by dx, dy.
     bool drag(const std::string &name, int dx, int dy)

@@ -471,8 +471,10 @@ TEST_F(Frame, RebuiltViewHasTheBackgroundGradient)
         {1, 90.0f, 1, cfg_backgroundcolor2}, // looking level along +Y: upper above, lower below
         {0, 90.0f, 1, cfg_backgroundcolor2},
     };
-    // The project start framed the canvas: the camera of the cases is set whole.
-    view_camera = {{0.0f, 0.0f, 0.0f}, 10.0f, {0.0f, 0.0f, 0.0f}};
+    // The project start framed the canvas: the camera of the cases is set
+    // whole, aimed well away from the canvas and the axes so that only the
+    // background shows in the sampled column.
+    view_camera = {{0.0f, 0.0f, 0.0f}, 10.0f, {1000.0f, 1000.0f, 0.0f}};
     // The grid's lines through the origin would run down the sampled column.
     cfg_seti(cfg_showgrid, 0);
     for (const Case &c : cases) {

@@ -89,50 +89,6 @@ void canvasrun_open(realwindow &win)
 // detailed redraw after a move takes tens of seconds there.
 constexpr double canvasrun_stepseconds = 90;
 
-// Waits until a frame has seen the pointer at x, y with these buttons (bits
-// 1, 2, 4: left, middle, right), as the element file's first line says.
-bool canvasrun_pointerseen(realwindow &win, int x, int y, int buttons)
-{
-    char want[64];
-    snprintf(want, sizeof(want), " pointer %d %d %d", x, y, buttons);
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(canvasrun_stepseconds);
-    for (;;) {
-        std::ifstream in(win.elementpath());
-        std::string head;
-        std::getline(in, head);
-        if (head.ends_with(want))
-            return true;
-        if (!win.running() || std::chrono::steady_clock::now() >= until) {
-            win.why = std::string("no frame saw the pointer at") + want + " (last: " + head + ")";
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
-}
-
-// A drag with the button whose bit is buttonbit, each step taken by a frame
-// before the next is made: the press in a frame of its own, every move in
-// one where the button is held, the release after the last move. How far a
-// drag turns the view then does not hang on how the machine's load groups
-// the events into frames.
-bool canvasrun_drag(realwindow &win, int x0, int y0, int x1, int y1, int steps, int button, int buttonbit)
-{
-    const std::string b = std::to_string(button);
-    if (!win.moveto(x0, y0) || !canvasrun_pointerseen(win, x0, y0, 0))
-        return false;
-    if (!win.xdotool({"mousedown", b}) || !canvasrun_pointerseen(win, x0, y0, buttonbit))
-        return false;
-    for (int i = 1; i <= steps; i++) {
-        int x = x0 + (x1 - x0) * i / steps, y = y0 + (y1 - y0) * i / steps;
-        if (!win.moveto(x, y) || !canvasrun_pointerseen(win, x, y, buttonbit))
-            return false;
-    }
-    // Every frame from now on sees the release, after the last move; the
-    // next may be the detailed redraw, which a loaded machine takes a
-    // minute over, so the picture's own wait covers it.
-    return win.xdotool({"mouseup", b});
-}
-
 // The screen against the golden, shot again until it matches or the bound
 // runs out: the detailed redraw after a move comes seconds later on a
 // loaded machine. Writing goldens waits the whole bound's share first.
@@ -189,11 +145,10 @@ TEST_F(CanvasRun, FramedTurnedAndZoomed)
 
     // A right-drag over empty view beside the canvas turns it.
     const int cx = realwindow::width / 2, cy = realwindow::height / 2;
-    ASSERT_TRUE(canvasrun_drag(win, 1000, 600, 1000 - 320, 600 - 60, 10, 3, 4)) << win.why;
+    ASSERT_TRUE(win.dragat(1000, 600, 1000 - 320, 600 - 60, 10, 3)) << win.why;
     EXPECT_TRUE(canvasrun_matches(win, "canvasrun_turned.png", 8000)) << win.why;
 
     // One wheel notch zooms in.
-    ASSERT_TRUE(win.moveto(cx, cy) && canvasrun_pointerseen(win, cx, cy, 0)) << win.why;
     ASSERT_TRUE(win.clickat(cx, cy, 4)) << win.why;
     EXPECT_TRUE(canvasrun_matches(win, "canvasrun_zoomed.png", 8000)) << win.why;
 
