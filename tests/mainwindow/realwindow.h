@@ -17,6 +17,7 @@
 
 #include "sys/config.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -545,7 +546,9 @@ public:
     {
         const char *update = getenv("KERFMILL_UPDATE_GOLDEN");
         if (update && strcmp(update, "1") == 0) {
-            std::this_thread::sleep_for(std::chrono::seconds(3));
+            // A golden is written from a picture at rest: the slow redraws
+            // of a loaded machine are given their time first.
+            std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(seconds / 2, 3.0, 15.0)));
             return compare(golden, masks);
         }
         auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);

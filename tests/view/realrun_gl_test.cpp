@@ -191,6 +191,8 @@ TEST(RealRun, OpensFramedPicksAndDropsLayers)
         put(cfg_perspective, 0);
         put(cfg_leftpanelwidth, realrun_panel);
         put(cfg_rightpanelwidth, realrun_panel);
+        // The edges and boxes are found by colour: no grid lines across them.
+        put(cfg_showgrid, 0);
     };
     realwindow win(opt);
     ASSERT_TRUE(win.started()) << win.why;
@@ -206,7 +208,9 @@ TEST(RealRun, OpensFramedPicksAndDropsLayers)
     const int strip = realwindow::height - 34;
     const std::vector<realwindow_rect> masks = {{0, strip, 650, 34}, {1100, strip, 180, 34}};
     const fs::path golden = fs::path(KERFMILL_TESTS_DIR) / "view" / "realrun_golden.png";
-    EXPECT_TRUE(win.compare(golden, masks)) << win.why;
+    // The first detailed redraw of the composed canvas comes seconds after
+    // the install on a loaded machine: the picture is shot until it matches.
+    EXPECT_TRUE(win.matches(golden, masks, 60)) << win.why;
 
     rgbimage before;
     ASSERT_TRUE(win.screenshot(work.path / "before.png", &before)) << win.why;
