@@ -408,7 +408,9 @@ TEST_F(Loaders, EachLoadUndoesAndRedoesExactly)
         selectlayer(0);
         std::string before = dump();
         uint32_t events = event_end;
+        project_canvasjob.requested = 0;
         ASSERT_EQ(load(c.loader, c.file), 1);
+        EXPECT_NE(project_canvasjob.requested.load(), 0u) << "the canvas is not composed with the new layer";
         EXPECT_EQ(project.layers[1].type, c.type);
         EXPECT_EQ(project.layers[numlayers - 1].type, layer_paths); // the old paths-layer moved up
         ASSERT_EQ(event_end, events + 1);
@@ -446,7 +448,9 @@ TEST_F(Loaders, BadFilesMakeNoLayerAndNoEvent)
         selectlayer(0);
         std::string before = dump();
         uint32_t events = event_end;
+        project_canvasjob.requested = 0;
         EXPECT_EQ(load(c.loader, c.file), 0);
+        EXPECT_EQ(project_canvasjob.requested.load(), 0u);
         EXPECT_TRUE(same(dump(), before));
         EXPECT_EQ(event_end, events);
         EXPECT_EQ(modelsinuse(), 0);

@@ -83,10 +83,13 @@ static const char *loaders_ask(const char *caller, const char *title, const char
     return loaders_file;
 }
 
-// What every successful load ends with.
+// What every successful load ends with. Like every change to a layer, the
+// new layer asks for a composition: without it the canvas would not show
+// the loaded file until some later edit.
 static void loaders_done()
 {
     project_countgroups();
+    project_updatecanvas(0, canvas_view, (uint32_t)project_layergroup);
     gui_setdialog(0);
 }
 
