@@ -161,7 +161,7 @@ TEST(LayersRun, AddLayerLoadsAnImageAMeshAndADrawing)
     };
     for (const Step &s : steps) {
         size_t from = win.log().size();
-        ASSERT_TRUE(win.click("canvas_addlayer")) << win.why;
+        ASSERT_TRUE(win.click("canvas_addlayer")) << s.button << ": " << win.why;
         ASSERT_TRUE(win.click(s.button)) << s.button << ": " << win.why;
         EXPECT_TRUE(win.waitlog(s.logged, 60, from)) << s.button << "\n" << win.log().substr(from);
         // A row is a button unless selected: its group toggle is there either way.

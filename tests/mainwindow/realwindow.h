@@ -347,24 +347,25 @@ public:
     // Presses a button (1..3) over x, y once a frame has seen the pointer
     // there, and waits for a frame that holds it. A frame over a second long
     // makes the program ignore buttons for a moment after it, as it should
-    // for a person's impatient clicks, so a press can be lost under load: a
-    // lost press is told apart from a late one by two later frames that
-    // still show no button (the program rewrites its element file at least
-    // four times a second), and made again.
+    // for a person's impatient clicks, so a press can be lost while slow
+    // redraws follow each other under load: a lost press is told apart from
+    // a late one by two later frames that still show no button (the program
+    // rewrites its element file at least four times a second), and made
+    // again until the program has come to rest, within a bound.
     bool press(int x, int y, int button)
     {
         const int bit = button == 1 ? 1 : button == 2 ? 2 : 4;
         const std::string b = std::to_string(button);
         if (!moveto(x, y) || !pointerseen(x, y, 0))
             return false;
-        for (int attempt = 0; attempt < 4; attempt++) {
+        auto until = clock::now() + std::chrono::duration<double>(framewaitseconds);
+        for (int attempt = 1;; attempt++) {
             if (!xdotool({"mousedown", b}))
                 return false;
             // The X server may hand the event over a little after xdotool
             // returns: frames counted from here polled after it.
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
             const long from = pointer().frame;
-            auto until = clock::now() + std::chrono::duration<double>(framewaitseconds);
             for (;;) {
                 pointerstate p = pointer();
                 if (p.buttons >= 0 && (p.buttons & bit))
@@ -379,10 +380,13 @@ public:
             }
             if (!xdotool({"mouseup", b}))
                 return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            if (clock::now() >= until) {
+                why = std::to_string(attempt) + " presses at " + std::to_string(x) + "," + std::to_string(y) +
+                      " were all ignored";
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
         }
-        why = "four presses at " + std::to_string(x) + "," + std::to_string(y) + " were all ignored";
-        return false;
     }
     // Lets go of a pressed button and waits for a frame that saw it go.
     bool release(int x, int y, int button)
