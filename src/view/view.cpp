@@ -264,6 +264,12 @@ static void view_drawbuffer()
     glViewport(0, 0, sys_drawable[0], sys_drawable[1]);
     r_viewport[0] = sys_drawable[0];
     r_viewport[1] = sys_drawable[1];
+    view_showimage(colour, depth);
+    r_checkerror("view_drawbuffer");
+}
+
+void view_showimage(int colour, int depth)
+{
     glDepthMask(GL_TRUE);
     glEnable(GL_DEPTH_TEST);
     glDisable(GL_BLEND);
@@ -277,7 +283,6 @@ static void view_drawbuffer()
     r_bindshader(-1);
     r_unbindtexture(1);
     r_unbindtexture(0);
-    r_checkerror("view_drawbuffer");
 }
 
 char view_spinchar(double t, double step)
