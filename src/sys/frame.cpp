@@ -286,6 +286,15 @@ static void frame_viewmode()
 
 static void frame_rebuildview()
 {
+    // A minimised window shows nothing and its pixels are not ours to read
+    // back: nothing is drawn, and a redraw asked for meanwhile (or a camera
+    // move) is made by the first frame after the restore.
+    if (sys_minimised) {
+        if (view_moved)
+            view_redraw = 1;
+        view_rebuilt = 0;
+        return;
+    }
     if (!view_moved && !view_redraw) {
         view_rebuilt = 0;
         return;

@@ -250,16 +250,26 @@ void view_readback()
 // depth-tests against the view as if it had been drawn this frame.
 static void view_drawbuffer()
 {
+    // Minimised, the window holds no picture of ours: reading it back would
+    // cache whatever it holds for the frames after the restore.
+    if (sys_minimised)
+        return;
     if (view_direct && view_rebuilt)
         view_readback();
     int colour = view_direct ? view_rgbtexture : view_colortexture;
     int depth = view_direct ? view_readdepthtexture : view_depthtexture;
-    if (sys_minimised || view_shader < 0 || colour < 0 || depth < 0)
+    if (view_shader < 0 || colour < 0 || depth < 0)
         return;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glViewport(0, 0, sys_drawable[0], sys_drawable[1]);
     r_viewport[0] = sys_drawable[0];
     r_viewport[1] = sys_drawable[1];
+    view_showimage(colour, depth);
+    r_checkerror("view_drawbuffer");
+}
+
+void view_showimage(int colour, int depth)
+{
     glDepthMask(GL_TRUE);
     glEnable(GL_DEPTH_TEST);
     glDisable(GL_BLEND);
@@ -273,7 +283,6 @@ static void view_drawbuffer()
     r_bindshader(-1);
     r_unbindtexture(1);
     r_unbindtexture(0);
-    r_checkerror("view_drawbuffer");
 }
 
 char view_spinchar(double t, double step)

@@ -76,3 +76,6 @@ void view_quit();
 void view_frame();
 // Direct mode: the window's colour and depth into the read-back textures.
 void view_readback();
+// The view's colour and depth images drawn over the bound target by the
+// full-window quad, depth written too.
+void view_showimage(int colour, int depth);

@@ -191,6 +191,7 @@ protected:
         gui_hotid = -1;
         sys_quit = 0;
         sys_maximised = 0;
+        sys_minimised = 0;
     }
     // One frame, step seconds after the last.
     static void frame(double step = frame_step)
@@ -501,6 +502,67 @@ TEST_F(Frame, RebuiltViewHasTheBackgroundGradient)
     }
     view_camera.rotation[0] = 0.0f;
     cfg_seti(cfg_showgrid, 1);
+}
+
+// Direct mode while minimised: frames draw nothing into the window and read
+// nothing back, and a redraw asked for meanwhile is made by the first frame
+// after the restore, with what changed while the window was away.
+TEST_F(Frame, MinimisedDirectViewDrawsNothingUntilRestored)
+{
+    view_camera = {{0.0f, 0.0f, 0.0f}, 10.0f, {1000.0f, 1000.0f, 0.0f}};
+    cfg_seti(cfg_showgrid, 0);
+    cfg_seti(cfg_gpuviewbuffering, 0);
+    float saved[3];
+    for (int i = 0; i < 3; i++)
+        saved[i] = cfg_getf(cfg_backgroundcolor1 + 4 * i);
+    const int x = sys_drawable[0] / 2;
+    // The colour the read-back holds where the window's pixel x, 0 is.
+    auto cached = [x] {
+        std::vector<uint8_t> rgb((size_t)sys_drawable[0] * sys_drawable[1] * 3);
+        r_bindtexture(view_rgbtexture, 0);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+        r_unbindtexture(0);
+        return std::vector<uint8_t>(rgb.begin() + 3 * x, rgb.begin() + 3 * x + 3);
+    };
+    view_redraw = 1;
+    frame();
+    ASSERT_EQ(view_direct, 1);
+    ASSERT_EQ(view_rebuilt, 1);
+    ASSERT_GE(view_rgbtexture, 0);
+    uint8_t px[3];
+    frame_readpixel(x, 0, px);
+    expect_colour(px, cfg_backgroundcolor1, "before minimising");
+    const std::vector<uint8_t> before = cached();
+
+    push_window(SDL_WINDOWEVENT_MINIMIZED);
+    const float other[3] = {0.9f, 0.1f, 0.6f};
+    for (int i = 0; i < 3; i++)
+        cfg_setf(cfg_backgroundcolor1 + 4 * i, other[i]);
+    view_redraw = 1;
+    for (int f = 0; f < 2; f++) {
+        frame();
+        EXPECT_EQ(sys_minimised, 1);
+        EXPECT_EQ(view_rebuilt, 0) << "minimised frame " << f << " re-rendered the view";
+        frame_readpixel(x, 0, px);
+        EXPECT_EQ(px[0] + px[1] + px[2], 0) << "minimised frame " << f << " drew into the window";
+        EXPECT_EQ(cached(), before) << "minimised frame " << f << " read the window back";
+    }
+
+    push_window(SDL_WINDOWEVENT_RESTORED);
+    frame();
+    EXPECT_EQ(view_rebuilt, 1) << "the redraw asked for while minimised";
+    frame_readpixel(x, 0, px);
+    expect_colour(px, cfg_backgroundcolor1, "restore frame");
+    frame();
+    EXPECT_EQ(view_rebuilt, 0);
+    frame_readpixel(x, 0, px);
+    expect_colour(px, cfg_backgroundcolor1, "idle frame after the restore");
+
+    for (int i = 0; i < 3; i++)
+        cfg_setf(cfg_backgroundcolor1 + 4 * i, saved[i]);
+    cfg_seti(cfg_showgrid, 1);
+    view_redraw = 1;
 }
 
 // A project loaded in the 2D view is framed with the 3D angles; the camera

@@ -5,6 +5,7 @@
 // lighting from the same heights with numpy; and direct mode's read-back of
 // the window at a new size.
 #include "render/glcontext.h"
+#include "view/surfacescene.h"
 
 #include "cam/simulate.h"
 #include "img/image.h"
@@ -47,38 +48,7 @@ protected:
         memcpy(cfg, cfg_defaults, cfg_size);
         cfg_seti(cfg_highquality, 0);
         ASSERT_EQ(project_loadshaders(), 1);
-        view_calls = &view_realcalls;
-        view_direct = 1;
-        view_rebuilt = 1;
-        view_fastview = 0;
-        view_dirclass = 5;
-        projectmode = 1;
-        memcpy(project.size, surfsize, sizeof(surfsize));
-        project.scale = 1.0f;
-        const float top[3] = {0.9f, 0.7f, 0.5f}, bottom[3] = {0.2f, 0.3f, 0.6f};
-        memcpy(project.canvascolor[0], top, sizeof(top));
-        memcpy(project.canvascolor[1], bottom, sizeof(bottom));
-        memcpy(project.simcolor[0], bottom, sizeof(bottom));
-        memcpy(project.simcolor[1], top, sizeof(top));
-        project.colorcurve[0] = 0.3f;
-        project.colorcurve[1] = 0.6f;
-        project.renderstyle = 0;
-        view_framesetuprecord &v = view_setup;
-        const float light[3] = {0.3f, 0.4f, 0.866f};
-        float len = std::sqrt(light[0] * light[0] + light[1] * light[1] + light[2] * light[2]);
-        for (int i = 0; i < 3; i++)
-            v.light[i] = light[i] / len;
-        v.gloss = 0.5f;
-        v.glossstrength = 0.5f;
-        v.glossexponent = (float)(500.0 * std::pow(0.5, 5.0) + 2.0 * (1.0 - std::pow(0.5, 5.0)));
-        v.camvec[0] = v.camvec[1] = 0.0f;
-        v.camvec[2] = -1.0f;
-        // A full selection: the surface shows unmarked.
-        image *all = img_allocfloat("selection", surfw, surfh);
-        for (int i = 0; i < surfw * surfh; i++)
-            ((float *)all->pixels)[i] = 1.0f;
-        project_canvas.selectiontexture = img_texture("selection", all, 1);
-        img_free(all);
+        ASSERT_GE(surfacescene_set(surfsize, surfw, surfh), 0);
     }
     void TearDown() override
     {
