@@ -35,16 +35,7 @@ static void simmodel_vertex(r_vertexdata &v, float x, float y, float z, const ui
 // Records one primitive of ready vertices into the current model.
 static void simmodel_emit(int kind, const r_vertexdata *verts, int count)
 {
-    r_begin(kind);
-    for (int i = 0; i < count; i++) {
-        const r_vertexdata &v = verts[i];
-        r_currentvertex.r = v.r;
-        r_currentvertex.g = v.g;
-        r_currentvertex.b = v.b;
-        r_currentvertex.a = v.a;
-        r_vertex(v.x, v.y, v.z);
-    }
-    r_end();
+    r_emitcoloured(kind, verts, count);
 }
 
 // A rounded corner: a quarter circle of radius c whose centre is (x0, c),

@@ -37,16 +37,7 @@ static void calls_primitive(int kind, const gui_drawvertex *verts, int count, fl
     r_bindtexture(-1, 0);
     glLineWidth(linewidth);
     r_texcoord(0.0f, 0.0f);
-    r_begin(kind);
-    for (int i = 0; i < count; i++) {
-        const gui_drawvertex &v = verts[i];
-        r_currentvertex.r = v.r;
-        r_currentvertex.g = v.g;
-        r_currentvertex.b = v.b;
-        r_currentvertex.a = v.a;
-        r_vertex(v.x, v.y, v.z);
-    }
-    r_end();
+    r_emitcoloured(kind, verts, count);
     glLineWidth(1.0f);
 }
 

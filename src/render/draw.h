@@ -69,6 +69,21 @@ void r_texcoord(float u, float v);
 // 1 when the vertex was stored, 0 when its arrays could not grow.
 int r_vertex(float x, float y, float z);
 void r_end();
+// One primitive of kind from count vertices of any record with x, y, z and
+// r, g, b, a: the callers keep vertex lists of their own layouts.
+template <class V> void r_emitcoloured(int kind, const V *verts, int count)
+{
+    r_begin(kind);
+    for (int i = 0; i < count; i++) {
+        const V &v = verts[i];
+        r_currentvertex.r = v.r;
+        r_currentvertex.g = v.g;
+        r_currentvertex.b = v.b;
+        r_currentvertex.a = v.a;
+        r_vertex(v.x, v.y, v.z);
+    }
+    r_end();
+}
 void r_scale(float x, float y, float z);
 void r_translate(float x, float y, float z);
 

@@ -5,6 +5,7 @@
 // "GPU View Buffering" off, the picture two idle seconds after a redraw
 // must still be the redrawn one, surface and all.
 #include "mainwindow/realwindow.h"
+#include "view/runproject.h"
 
 #include "img/image.h"
 #include "project/layer.h"
@@ -40,15 +41,7 @@ image *canvasrun_dome(int n)
 
 bool canvasrun_writeproject(const std::string &file)
 {
-    memcpy(cfg, cfg_defaults, cfg_size);
-    project_reset();
-    memcpy(project.size, canvasrun_size, sizeof(canvasrun_size));
-    const float frac[3] = {0.0f, 0.0f, 1.0f};
-    memcpy(project.originfrac, frac, sizeof(frac));
-    project.units = 1;
-    project.scale = 1.0f;
-    project.ppi = 64;
-    project_layergroup = 0;
+    runproject_start(canvasrun_size, 64);
     int dome = project_layeralloc(layer_raster);
     if (dome < 0)
         return false;
@@ -125,17 +118,23 @@ protected:
         testlog_capture quiet; // the writer's log lines
         ASSERT_TRUE(canvasrun_writeproject(project)) << quiet.text();
     }
+    // The 3D view of the project, with or without the view buffer.
+    realwindow_options options(bool buffering) const
+    {
+        realwindow_options opt;
+        opt.args = {project};
+        opt.configure = [buffering](std::vector<uint8_t> &rec) {
+            int32_t off = 0, on = buffering ? 1 : 0;
+            memcpy(rec.data() + cfg_viewmode2d, &off, 4);
+            memcpy(rec.data() + cfg_gpuviewbuffering, &on, 4);
+        };
+        return opt;
+    }
 };
 
 TEST_F(CanvasRun, FramedTurnedAndZoomed)
 {
-    realwindow_options opt;
-    opt.args = {project};
-    opt.configure = [](std::vector<uint8_t> &rec) {
-        int32_t off = 0;
-        memcpy(rec.data() + cfg_viewmode2d, &off, 4);
-    };
-    realwindow win(opt);
+    realwindow win(options(true));
     canvasrun_open(win);
     if (HasFatalFailure())
         return;
@@ -160,14 +159,7 @@ TEST_F(CanvasRun, FramedTurnedAndZoomed)
 // redraw the view; every other frame shows what that one read back.
 TEST_F(CanvasRun, DirectModeKeepsThePicture)
 {
-    realwindow_options opt;
-    opt.args = {project};
-    opt.configure = [](std::vector<uint8_t> &rec) {
-        int32_t off = 0;
-        memcpy(rec.data() + cfg_viewmode2d, &off, 4);
-        memcpy(rec.data() + cfg_gpuviewbuffering, &off, 4);
-    };
-    realwindow win(opt);
+    realwindow win(options(false));
     canvasrun_open(win);
     if (HasFatalFailure())
         return;

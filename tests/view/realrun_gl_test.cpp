@@ -9,6 +9,7 @@
 // a right click on empty canvas must drop the selection. The picture is
 // held against a golden.
 #include "mainwindow/realwindow.h"
+#include "view/runproject.h"
 
 #include "geom/path.h"
 #include "img/image.h"
@@ -79,15 +80,7 @@ void realrun_place(int slot, const realrun_box &b, float height)
 // large raster-layers in *small and *large.
 bool realrun_writeproject(const std::string &file, int *small, int *large)
 {
-    memcpy(cfg, cfg_defaults, cfg_size);
-    project_reset();
-    memcpy(project.size, realrun_canvas, sizeof(realrun_canvas));
-    const float frac[3] = {0.0f, 0.0f, 1.0f};
-    memcpy(project.originfrac, frac, sizeof(frac));
-    project.units = 1;
-    project.scale = 1.0f;
-    project.ppi = 20;
-    project_layergroup = 0;
+    runproject_start(realrun_canvas, 20);
 
     *large = project_layeralloc(layer_raster);
     if (*large < 0)
