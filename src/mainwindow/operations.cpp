@@ -49,12 +49,12 @@ constexpr float operations_buttonheight = 30.0f;
 constexpr float operations_rowheight = layerspanel_rowheight;
 constexpr float operations_numberwidth = 26.0f;
 constexpr float operations_togglewidth = 21.0f;
-constexpr float operations_typeheight = 48.0f; // two lines: name and subtitle
+constexpr float operations_typeheight = 56.0f; // two lines: name and subtitle
 
 // ------------------------------------------------------------------ tables
 
-const int operations_typeicons[18] = {100, 113, 114, 115, 116, 117, 118, 119, 122,
-                                      123, 124, 125, 126, 127, 128, 129, 132, 133};
+const int operations_typeicons[18] = {100, 81, 366, 298, 134, 304, 149, 369, 119,
+                                      132, 128, 124, 89, 141, 150, 125, 394, 146};
 
 const operations_category operations_categories[3] = {
     {"opcategory_contouring", "3D Contouring", {1, 2, 3, 4, 9, 13, 12, 0}},
