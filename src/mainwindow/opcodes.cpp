@@ -49,35 +49,32 @@ float opcodes_decode(int field, uint32_t code, float scale, int32_t units)
     return snap_step(v, std::pow(0.1f, (float)(d - 1)));
 }
 
-uint32_t opcodes_bits(float word)
+uint32_t opcodes_bits(float value)
 {
     uint32_t u;
-    std::memcpy(&u, &word, sizeof(u));
+    std::memcpy(&u, &value, sizeof(u));
     return u;
 }
 
-float opcodes_word(uint32_t bits)
+float opcodes_float(uint32_t word)
 {
     float f;
-    std::memcpy(&f, &bits, sizeof(f));
+    std::memcpy(&f, &word, sizeof(f));
     return f;
 }
 
-uint32_t opcodes_half(float word, int high)
+uint32_t opcodes_half(uint32_t word, int high)
 {
-    uint32_t u = opcodes_bits(word);
-    return high ? u >> 16 : u & 0xffffu;
+    return high ? word >> 16 : word & 0xffffu;
 }
 
-float opcodes_withhalf(float word, int high, uint32_t value)
+uint32_t opcodes_withhalf(uint32_t word, int high, uint32_t value)
 {
-    uint32_t u = opcodes_bits(word);
     value &= 0xffffu;
-    u = high ? (u & 0xffffu) | value << 16 : (u & 0xffff0000u) | value;
-    return opcodes_word(u);
+    return high ? (word & 0xffffu) | value << 16 : (word & 0xffff0000u) | value;
 }
 
-opcodes_tess opcodes_tessread(const float aux[3])
+opcodes_tess opcodes_tessread(const uint32_t aux[3])
 {
     return {(float)opcodes_half(aux[1], 0), (float)opcodes_half(aux[1], 1), (float)opcodes_half(aux[0], 1)};
 }
@@ -91,7 +88,7 @@ static uint32_t opcodes_slidercode(float v)
     return v >= (float)opcodes_max ? opcodes_max : (uint32_t)(v + 0.5f);
 }
 
-void opcodes_tesswrite(float aux[3], const opcodes_tess &t)
+void opcodes_tesswrite(uint32_t aux[3], const opcodes_tess &t)
 {
     aux[0] = opcodes_withhalf(aux[0], 1, opcodes_slidercode(t.cuts));
     aux[1] = opcodes_withhalf(aux[1], 0, opcodes_slidercode(t.cols));

@@ -25,11 +25,13 @@ int32_t opcodes_encode(int field, float value, float scale);
 // step the units show (0.001 inch, 0.1 mm).
 float opcodes_decode(int field, uint32_t code, float scale, int32_t units);
 
-// AUX words: the bits of the float, and one of its two unsigned halves.
-uint32_t opcodes_bits(float word);
-float opcodes_word(uint32_t bits);
-uint32_t opcodes_half(float word, int high);
-float opcodes_withhalf(float word, int high, uint32_t value);
+// AUX words as the editor keeps them (uint32_t, a float's bits where the
+// word holds a number): the bits of a float and back, one of a word's two
+// unsigned halves, and the word with one half replaced.
+uint32_t opcodes_bits(float value);
+float opcodes_float(uint32_t word);
+uint32_t opcodes_half(uint32_t word, int high);
+uint32_t opcodes_withhalf(uint32_t word, int high, uint32_t value);
 
 // Tessellated Carving's three sliders as the editor holds them while they
 // are dragged.
@@ -38,10 +40,10 @@ struct opcodes_tess {
 };
 // Reads the sliders from AUX[0] (high half: cuts) and AUX[1] (low: columns,
 // high: rows).
-opcodes_tess opcodes_tessread(const float aux[3]);
+opcodes_tess opcodes_tessread(const uint32_t aux[3]);
 // Writes them back as int(value + 0.5), keeping the shape in AUX[0]'s low
 // half.
-void opcodes_tesswrite(float aux[3], const opcodes_tess &t);
+void opcodes_tesswrite(uint32_t aux[3], const opcodes_tess &t);
 // The gap knob's top: the tile size min(x / columns, y / rows), columns and
 // rows taken to the nearest whole number (at least 1).
 float opcodes_tessgapmax(float sizex, float sizey, float cols, float rows);

@@ -63,11 +63,11 @@ TEST(OpCodes, SpacingShowsSnappedToTheUnitsStep)
 
 TEST(OpCodes, HalvesKeepTheOtherHalf)
 {
-    float w = opcodes_word(0x12345678u);
-    w = opcodes_withhalf(w, 1, 0xBEEF);
-    EXPECT_EQ(opcodes_bits(w), 0xBEEF5678u);
+    uint32_t w = opcodes_withhalf(0x12345678u, 1, 0xBEEF);
+    EXPECT_EQ(w, 0xBEEF5678u);
     w = opcodes_withhalf(w, 0, 0x1CAFE); // only 16 bits are kept
-    EXPECT_EQ(opcodes_bits(w), 0xBEEFCAFEu);
+    EXPECT_EQ(w, 0xBEEFCAFEu);
+    EXPECT_EQ(opcodes_bits(opcodes_float(0x7FC00001u)), 0x7FC00001u) << "a uid that reads as not a number";
     EXPECT_EQ(opcodes_half(w, 0), 0xCAFEu);
     EXPECT_EQ(opcodes_half(w, 1), 0xBEEFu);
 }
@@ -97,8 +97,8 @@ TEST(OpCodes, ProfileCodesReadBackByTheGenerator)
             for (int f = 0; f < 4; f++)
                 code[f] = (uint32_t)opcodes_encode(f, typed[f], scale);
             camop op{};
-            op.aux[1] = opcodes_word(code[opcodes_width] | code[opcodes_spacing] << 16);
-            op.aux[2] = opcodes_word(code[opcodes_length] | code[opcodes_height] << 16);
+            op.aux[1] = opcodes_float(code[opcodes_width] | code[opcodes_spacing] << 16);
+            op.aux[2] = opcodes_float(code[opcodes_length] | code[opcodes_height] << 16);
             const prof_settings p = prof_readcodes(&op, scale);
             const float read[4] = {p.width, p.spacing, p.tablength, p.tabheight};
             for (int f = 0; f < 4; f++)
@@ -117,11 +117,11 @@ TEST(OpCodes, TessellationHalvesReadBackByTheGenerator)
     for (int i = 0; i < 1000; i++) {
         const opcodes_tess t = {grid(rng), grid(rng), cuts(rng)};
         const int s = shape(rng);
+        uint32_t words[3] = {(uint32_t)s, 0xFFFFFFFFu, opcodes_bits(gap(rng))}; // nothing of an earlier type survives
+        opcodes_tesswrite(words, t);
         camop op{};
-        op.aux[0] = opcodes_word((uint32_t)s);
-        op.aux[1] = opcodes_word(0xFFFFFFFFu); // nothing of an earlier type survives
-        op.aux[2] = gap(rng);
-        opcodes_tesswrite(op.aux, t);
+        for (int k = 0; k < 3; k++)
+            op.aux[k] = opcodes_float(words[k]);
         tess_params p;
         ASSERT_EQ(tess_unpack(&op, &p, "opcodes_test"), 1);
         EXPECT_EQ(p.shape, s);
@@ -129,7 +129,7 @@ TEST(OpCodes, TessellationHalvesReadBackByTheGenerator)
         EXPECT_EQ(p.rows, (int)std::lround(t.rows));
         EXPECT_EQ(p.cuts, (int)std::lround(t.cuts));
         EXPECT_EQ(p.gap, op.aux[2]);
-        const opcodes_tess back = opcodes_tessread(op.aux);
+        const opcodes_tess back = opcodes_tessread(words);
         EXPECT_EQ(back.cols, (float)p.cols);
         EXPECT_EQ(back.rows, (float)p.rows);
         EXPECT_EQ(back.cuts, (float)p.cuts);
