@@ -109,45 +109,14 @@ int operations_categoryof(int t)
     return 0;
 }
 
-// ------------------------------------------------------------------ editor
+// The right column's panel of the operation editor.
+constexpr int32_t operations_editorpanel = 6;
 
-// The editor state the panel and the chooser share with the operation
-// editor.
-static struct {
-    int32_t type, loadedtype, chosen, category, newmark;
-} operations_ed;
-
-static int32_t operations_editedtype() { return operations_ed.type; }
-static int32_t operations_chosen() { return operations_ed.chosen; }
-static void operations_setchosen(int32_t t) { operations_ed.chosen = t; }
-static int32_t operations_opencategory() { return operations_ed.category; }
-static void operations_setcategory(int32_t c) { operations_ed.category = c; }
-static int32_t operations_newmark() { return operations_ed.newmark; }
-static void operations_setnewmark(int32_t m) { operations_ed.newmark = m; }
-
-static void operations_loadnew(int)
+static void operations_deselect()
 {
-    operations_ed.type = operations_ed.loadedtype = 0;
-    opeditor_tool = operations_newtool(opeditor_tool);
-}
-
-static void operations_loadentry(const projop &e)
-{
-    operations_ed.type = operations_ed.loadedtype = cam_ops[e.camop].type;
-}
-
-static void operations_settype(int32_t t)
-{
-    operations_ed.type = operations_ed.loadedtype = t;
-}
-
-// Opens the chooser on the edited type and its category.
-static void operations_opentypes(int32_t newmark)
-{
-    operations_ed.chosen = operations_ed.type;
-    operations_ed.category = operations_categoryof(operations_ed.type);
-    operations_ed.newmark = newmark;
-    gui_setdialog(operations_typedialog);
+    gui_selectedop = -1;
+    if (gui_sidepanel == operations_editorpanel)
+        gui_sidepanel = 0;
 }
 
 static bool operations_inuse(int index)
@@ -186,6 +155,48 @@ float operations_newmaxdepth(float remembered)
     return snap_step(fminf(remembered, project.size[2]), operations_unitstep((int32_t)project.units));
 }
 
+// ------------------------------------------------------------------ editor
+
+// A new operation's working copy: the remembered defaults, the tool and
+// depth rules, and nothing of the type yet.
+static void operations_loadnew(int index)
+{
+    opeditor_record &e = opeditor;
+    snprintf(e.name, sizeof(e.name), "%s", project.ops[index].name);
+    e.type = e.loadedtype = 0;
+    e.group = project_layergroup;
+    opeditor_loaddefaults(&e);
+    e.entry = 0;
+    e.stock = 0.0f;
+    e.aux[0] = e.aux[1] = e.aux[2] = 0;
+    e.contourmode = 0;
+    e.outline = e.islands = e.typeoption = e.ignoretool = e.invert = 0;
+    e.tool = operations_newtool(e.tool);
+    e.z_doc = operations_newcutdepth(e.tool, e.z_doc);
+    e.z_max = operations_newmaxdepth(e.z_max);
+    e.z_min = snap_step(e.z_min, operations_unitstep((int32_t)project.units));
+    opeditor_settexts(&e, (int32_t)project.units);
+}
+
+static void operations_loadentry(const projop &entry)
+{
+    opeditor_record &e = opeditor;
+    snprintf(e.name, sizeof(e.name), "%s", entry.name);
+    opeditor_load(&e, &cam_ops[entry.camop]);
+    e.loadedtype = e.type;
+    e.group = entry.group;
+    opeditor_settexts(&e, (int32_t)project.units);
+}
+
+// Dialog 22 on the edited type and its category.
+static void operations_opentypes(int32_t isnew)
+{
+    opeditor.choosetype = opeditor.type;
+    opeditor.choosecategory = operations_categoryof(opeditor.type);
+    opeditor.isnew = isnew;
+    gui_setdialog(operations_typedialog);
+}
+
 static const char operations_notoolstext[] =
     "The project does not have any defined tools.\n\nDefine a tool or load a previously saved one from the Tool "
     "Library in the Project Tools mode.\n\nTool definitions previously saved to the Tool Library can also be "
@@ -207,6 +218,7 @@ void operations_new()
         return;
     }
     gui_selectedop = index;
+    gui_sidepanel = operations_editorpanel;
     gui_unappliedchanges = 1;
     snprintf(project.ops[index].name, sizeof(project.ops[index].name), "operation%02d", index + 1);
     operations_loadnew(index);
@@ -221,11 +233,12 @@ void operations_select(int index)
         return;
     if (gui_dialogid == operations_typedialog) {
         gui_setdialog(0);
-        operations_setnewmark(0);
+        opeditor.isnew = 0;
     }
     sys_status("...selected operation #%02d", index + 1);
     gui_unappliedchanges = 0;
     gui_selectedop = index;
+    gui_sidepanel = operations_editorpanel;
     view_redraw = 1;
     const projop &e = project.ops[index];
     operations_loadentry(e);
@@ -245,18 +258,27 @@ void operations_choosetype(int type)
 {
     if (type < 1 || type >= camop_types)
         return;
-    operations_setchosen(type);
-    operations_settype(type);
-    operations_setnewmark(0);
+    opeditor_record &e = opeditor;
+    e.choosetype = type;
+    if (type != e.type) {
+        e.type = type;
+        if (type != e.loadedtype) {
+            e.contourmode = 0;
+            opeditor_loadtypevalues(&e, type);
+        }
+        opeditor_settexts(&e, (int32_t)project.units);
+        e.loadedtype = type;
+    }
+    e.isnew = 0;
     view_redraw = 1;
     gui_setdialog(0);
 }
 
 void operations_canceltype()
 {
-    if (operations_newmark() && operations_chosen() == 0)
-        gui_selectedop = -1;
-    operations_setnewmark(0);
+    if (opeditor.isnew && opeditor.choosetype == 0)
+        operations_deselect();
+    opeditor.isnew = 0;
     gui_setdialog(0);
 }
 
@@ -271,7 +293,7 @@ static void operations_categorytabs(int open)
         }
         gui_elementid("%s", k.name);
         if (gui_button(ops_category + c, gui_interfacefont, 1, "%s", k.label))
-            operations_setcategory(c);
+            opeditor.choosecategory = c;
     }
 }
 
@@ -299,7 +321,7 @@ void operations_typechooser()
         operations_canceltype();
         return;
     }
-    const int open = operations_opencategory() >= 0 && operations_opencategory() < 3 ? operations_opencategory() : 0;
+    const int open = opeditor.choosecategory >= 0 && opeditor.choosecategory < 3 ? opeditor.choosecategory : 0;
     const int *types = operations_categories[open].types;
     int count = 0;
     while (count < 8 && types[count])
@@ -317,7 +339,7 @@ void operations_typechooser()
                 gui_popframe(0);
                 continue;
             }
-            if (operations_drawtype(types[i], operations_chosen())) {
+            if (operations_drawtype(types[i], opeditor.choosetype)) {
                 operations_choosetype(types[i]);
                 return;
             }
@@ -354,7 +376,7 @@ static void operations_name(int index)
     const gui_rect *cell = gui_topsector();
     char shown[project_maxname + 4];
     layerspanel_fitname(shown, sizeof(shown), e.name, cell ? cell->w : 0.0f, gui_interfacefont);
-    const int32_t type = operations_inuse(index) ? cam_ops[e.camop].type : operations_editedtype();
+    const int32_t type = operations_inuse(index) ? cam_ops[e.camop].type : opeditor.type;
     const int icon = operations_typeicons[type >= 0 && type < camop_types ? type : 0];
     if (index == gui_selectedop) {
         gui_label(icon, 0, gui_interfacefont, "%s", shown);
@@ -418,7 +440,7 @@ static void operations_toggles(int index)
     if (!cam_removeoperation(index, 1))
         return;
     operations_freemodels();
-    gui_selectedop = -1;
+    operations_deselect();
     operations_changed();
 }
 

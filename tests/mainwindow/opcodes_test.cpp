@@ -7,6 +7,8 @@
 #include "cam/cam.h"
 #include "cam/profiling.h"
 #include "cam/tessellate.h"
+#include "mainwindow/opeditor.h"
+#include "shellscene.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +136,158 @@ TEST(OpCodes, TessellationHalvesReadBackByTheGenerator)
         EXPECT_EQ(back.rows, (float)p.rows);
         EXPECT_EQ(back.cuts, (float)p.cuts);
     }
+}
+
+// The two branches drawn in the right column of the real main window, as
+// the editor draws them: fields typed into with the keyboard, the codes
+// read from the working copy.
+class OpCodeRows : public ShellScene {
+protected:
+    static inline void (*branch)() = nullptr;
+    void SetUp() override
+    {
+        ShellScene::SetUp();
+        opeditor = opeditor_record{};
+        projectmode = 3;
+        gui_sidepanel = 6;
+        mainwindow_panels[panel_side + 6] = [] {
+            branch();
+            gui_popframe(0);
+        };
+        project.scale = 1.0f;
+        project.size[0] = 10.0f, project.size[1] = 6.0f, project.size[2] = 1.0f;
+    }
+    void TearDown() override
+    {
+        opeditor = opeditor_record{};
+        project.units = 1;
+        project.scale = 1.0f;
+        ShellScene::TearDown();
+    }
+    void draw(void (*fn)())
+    {
+        branch = fn;
+        harness_frame();
+        harness_frame();
+    }
+    static void key(int k)
+    {
+        harness_press(k);
+        harness_frame();
+        harness_release(k);
+        harness_frame();
+    }
+    static int keyof(char c)
+    {
+        if (c == '.')
+            return 48;
+        return c == '0' ? 37 : c - '1' + 28;
+    }
+    // Clicks the field, empties it, types and ends with Enter.
+    static void typeinto(const char *field, const char *text)
+    {
+        ASSERT_TRUE(harness_present(field)) << field;
+        harness_click(field);
+        key(80);
+        for (int i = 0; i < 64; i++)
+            key(76);
+        for (const char *c = text; *c; c++)
+            key(keyof(*c));
+        key(46);
+        harness_frame();
+    }
+    static bool drawn(const std::string &text)
+    {
+        for (const rec_text &t : harness_rec.texts)
+            if (t.text == text)
+                return true;
+        return false;
+    }
+};
+
+TEST_F(OpCodeRows, TypedProfileValuesBecomeCodesAndShowAgain)
+{
+    struct Case {
+        uint32_t units;
+        float scale;
+        const char *field, *typed;
+        int word, high;
+        uint32_t code;
+        const char *shown;
+    } const cases[] = {
+        {1, inch, "op_prof_tabs_length", "3", 2, 0, 65535, "1.0"},
+        {1, inch, "op_prof_width", "2", 1, 0, 32768, "2.0001"},
+        {1, inch, "op_prof_width", "9", 1, 0, 65535, "8.0"},
+        {2, mm, "op_prof_width", "250", 1, 0, 65535, "203.2"},
+        {1, inch, "op_prof_tabs_spacing", "1.23456", 1, 1, 3371, "1.235"},
+        {2, mm, "op_prof_tabs_spacing", "33.337", 1, 1, 3584, "33.3"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " " + c.typed);
+        opeditor = opeditor_record{};
+        opeditor.type = 8;
+        opeditor.aux[1] = 1u << 16; // a spacing: the length and height fields show
+        project.units = c.units;
+        project.scale = c.scale;
+        draw(opcodes_profile);
+        typeinto(c.field, c.typed);
+        EXPECT_EQ(opcodes_half(opeditor.aux[c.word], c.high), c.code);
+        const int f = std::string(c.field) == "op_prof_width" ? opcodes_width
+                      : std::string(c.field) == "op_prof_tabs_spacing" ? opcodes_spacing
+                                                                       : opcodes_length;
+        EXPECT_STREQ(opeditor.proftext[f], c.shown);
+    }
+}
+
+TEST_F(OpCodeRows, ZeroSpacingShowsTheTabReadOuts)
+{
+    opeditor.type = 8;
+    opeditor.aux[2] = opcodes_withhalf(opcodes_withhalf(0, 0, 32768), 1, 65535);
+    draw(opcodes_profile);
+    EXPECT_FALSE(harness_present("op_prof_tabs_length"));
+    EXPECT_FALSE(harness_present("op_prof_tabs_height"));
+    EXPECT_TRUE(drawn("Lg: 0.5\""));
+    EXPECT_TRUE(drawn("Ht: 0.5\""));
+    EXPECT_TRUE(drawn("Cut: Pockets")) << "a label while outline mode is off";
+    opeditor.aux[1] = opcodes_withhalf(0, 1, 100);
+    draw(opcodes_profile);
+    EXPECT_TRUE(harness_present("op_prof_tabs_length"));
+    EXPECT_TRUE(harness_present("op_prof_tabs_height"));
+    ASSERT_EQ(harness_click("op_prof_tabs_reset"), 1);
+    EXPECT_EQ(opcodes_half(opeditor.aux[1], 1), 0u);
+    ASSERT_EQ(harness_click("op_outlinemode"), 1);
+    EXPECT_EQ(opeditor.outline, 1);
+    harness_frame();
+    ASSERT_EQ(harness_click("op_outlinecut"), 1);
+    EXPECT_EQ(opeditor.islands, 1);
+}
+
+// 4 columns and 2 rows on a 10 x 6 canvas: tiles of 2.5 x 3, the gap stops
+// at 2.5. The sliders come from the codes and go back rounded; an
+// operation without a shape names "none".
+TEST_F(OpCodeRows, TessellationSlidersGapAndShape)
+{
+    opeditor.type = 13;
+    opeditor.aux[0] = opcodes_withhalf(0, 1, 3);
+    opeditor.aux[1] = opcodes_withhalf(opcodes_withhalf(0, 0, 4), 1, 2);
+    opeditor.aux[2] = opcodes_bits(5.0f);
+    draw(opcodes_tessellation);
+    EXPECT_FLOAT_EQ(opeditor.tesscols, 4.0f);
+    EXPECT_FLOAT_EQ(opeditor.tessrows, 2.0f);
+    EXPECT_FLOAT_EQ(opeditor.tesscuts, 3.0f);
+    EXPECT_FLOAT_EQ(opcodes_float(opeditor.aux[2]), 2.5f);
+    EXPECT_TRUE(drawn("Cutpath Shape: none"));
+    ASSERT_EQ(harness_click("op_tess_shape"), 1);
+    ASSERT_EQ(harness_click("tess_hexagons"), 1);
+    EXPECT_EQ(opcodes_half(opeditor.aux[0], 0), 5u);
+    EXPECT_EQ(opcodes_half(opeditor.aux[0], 1), 3u) << "the cuts stay";
+    harness_frame();
+    EXPECT_TRUE(drawn("Cutpath Shape: Hexagons"));
+    // Another operation's codes replace the sliders.
+    opeditor.aux[1] = opcodes_withhalf(opcodes_withhalf(0, 0, 7), 1, 9);
+    draw(opcodes_tessellation);
+    EXPECT_FLOAT_EQ(opeditor.tesscols, 7.0f);
+    EXPECT_FLOAT_EQ(opeditor.tessrows, 9.0f);
 }
 
 } // namespace

@@ -4,17 +4,21 @@
 // to their cell, selection with its layer group, and the chooser's
 // categories, Cancel and its closing when the mode changes.
 #include "cam/tool.h"
+#include "mainwindow/opcodes.h"
 #include "mainwindow/opeditor.h"
 #include "mainwindow/operations.h"
 #include "shellscene.h"
+#include "sys/config.h"
 
 namespace {
 
 class Operations : public ShellScene {
 protected:
+    std::vector<uint8_t> savedcfg;
     void SetUp() override
     {
         ShellScene::SetUp();
+        savedcfg.assign(cfg, cfg + cfg_size);
         mainwindow_panels[panel_operations] = operations_panel;
         cam_settooldefaults();
         clearops();
@@ -32,6 +36,8 @@ protected:
         cam_settooldefaults();
         opeditor_tool = 0;
         project_layergroup = 0;
+        if (savedcfg.size() == (size_t)cfg_size)
+            memcpy(cfg, savedcfg.data(), cfg_size);
         ShellScene::TearDown();
     }
     static void clearops()
@@ -315,6 +321,67 @@ TEST_F(Operations, LeavingOperationsModeClosesTheChooser)
     harness_frame();
     EXPECT_EQ(gui_dialogid, 0);
     EXPECT_EQ(gui_selectedop, -1);
+}
+
+// New Operation loads the remembered defaults with the tool and depth
+// rules; choosing a type loads that type's remembered AUX values.
+TEST_F(Operations, NewOperationLoadsTheDefaultsAndATypeItsValues)
+{
+    definetool(2, 2, 25.0f);
+    project.size[2] = 0.5f;
+    project_layergroup = 3;
+    cfg_seti(cfg_optool, 7);
+    cfg_seti(cfg_opfeed, 55);
+    cfg_setf(cfg_opdoc, 2.0f);
+    cfg_setf(cfg_opmaxdepth, 2.0f);
+    cfg_setf(cfg_opstock, 0.3f);
+    const float spiral[3] = {0.25f, -0.125f, 1.5f};
+    for (int k = 0; k < 3; k++)
+        cfg_setf(cfg_opvalues + 4 * (cfg_opcount * k + 3 - 1), spiral[k]);
+    ASSERT_EQ(harness_click("operations_newoperation"), 1);
+    EXPECT_STREQ(opeditor.name, "operation01");
+    EXPECT_EQ(opeditor.type, 0);
+    EXPECT_EQ(opeditor.group, 3);
+    EXPECT_EQ(opeditor.feed, 55);
+    EXPECT_EQ(opeditor.tool, 2) << "tool 7 is not defined";
+    EXPECT_FLOAT_EQ(opeditor.z_doc, 0.984f) << "the 25 mm flute in inches";
+    EXPECT_FLOAT_EQ(opeditor.z_max, 0.5f) << "the canvas depth";
+    EXPECT_FLOAT_EQ(opeditor.stock, 0.0f);
+    EXPECT_STREQ(opeditor.text[opeditor_feedtext], "55");
+    EXPECT_EQ(opeditor.isnew, 1);
+    harness_frame();
+    ASSERT_EQ(harness_click("optype_spiral"), 1);
+    EXPECT_EQ(gui_dialogid, 0);
+    EXPECT_EQ(opeditor.type, 3);
+    EXPECT_EQ(opeditor.loadedtype, 3);
+    EXPECT_EQ(opeditor.isnew, 0);
+    for (int k = 0; k < 3; k++)
+        EXPECT_FLOAT_EQ(opeditor_auxf(opeditor, k), spiral[k]) << k;
+    EXPECT_EQ(gui_selectedop, 0) << "a chosen type keeps the new operation";
+}
+
+TEST_F(Operations, SelectLoadsTheRecordIntoTheEditor)
+{
+    useops(2, 8);
+    project.ops[1].group = 0;
+    snprintf(project.ops[1].name, sizeof(project.ops[1].name), "outline");
+    camop &r = cam_ops[1];
+    r.feed = 44, r.speed = 9000, r.tool = 1, r.z_doc = 0.2f;
+    r.flags = 0x0010 | 0x0200 | 0x0800;
+    r.aux[0] = opcodes_float(0x7FC00001u);
+    harness_frame();
+    ASSERT_EQ(harness_click("operation02"), 1);
+    EXPECT_STREQ(opeditor.name, "outline");
+    EXPECT_EQ(opeditor.type, 8);
+    EXPECT_EQ(opeditor.loadedtype, 8);
+    EXPECT_EQ(opeditor.feed, 44);
+    EXPECT_EQ(opeditor.outline, 1);
+    EXPECT_EQ(opeditor.invert, 1);
+    EXPECT_EQ(opeditor.contourmode, 1);
+    EXPECT_EQ(opeditor.aux[0], 0x7FC00001u) << "a uid's bits, not a number";
+    EXPECT_STREQ(opeditor.text[opeditor_speedtext], "9000");
+    EXPECT_EQ(gui_unappliedchanges, 0);
+    r.feed = r.speed = r.tool = 0, r.z_doc = 0.0f, r.flags = 0, r.aux[0] = 0.0f;
 }
 
 } // namespace
