@@ -19,6 +19,7 @@
 #include "mainwindow/elements.h"
 #include "mainwindow/layerspanel.h"
 #include "mainwindow/menus.h"
+#include "mainwindow/operations.h"
 #include "mainwindow/statusline.h"
 #include "mainwindow/toolbar.h"
 #include "mainwindow/tooldiagram.h"
@@ -65,6 +66,7 @@ void mainwindow_start()
 {
     gui_mainwindowpass = gui_mainwindow;
     mainwindow_panels[panel_canvas] = layerspanel_draw;
+    mainwindow_panels[panel_operations] = operations_panel;
     // The viewport's backup must not write while a dialog is open.
     view_dialogid = [] { return gui_dialogid; };
     elements_start();
