@@ -18,7 +18,7 @@
 #include "render/drawstate.h"
 #include "sys/config.h"
 #include "sys/convert.h"
-#include "sys/dialog.h"
+#include "gui/calls.h"
 #include "view/modes.h"
 
 #include <cmath>
@@ -299,7 +299,7 @@ static int opeditor_clamptool(const opeditor_record &r)
 static void opeditor_box(const char *caption, const char *text)
 {
     if (gui_openid == -1)
-        sys_messagebox(caption, text, 0, 4, 0);
+        gui_calls->messagebox(caption, text, 0, 4, 0);
 }
 
 void opeditor_limitdoc(opeditor_record &r, int box)
@@ -757,14 +757,14 @@ void opeditor_misccheck(opeditor_record &r)
     if (r.type != 7)
         return;
     if (r.rest && r.step == 0.0f) {
-        sys_messagebox("Kerfmill",
+        gui_calls->messagebox("Kerfmill",
                        "Rest-machining cannot be used with horizontal finishing (stepover is set to zero to indicate "
                        "finishing).",
                        0, 4, 0);
         r.rest = 0;
     }
     if (r.sort && !r.rest) {
-        sys_messagebox("Cut Distance Sorting",
+        gui_calls->messagebox("Cut Distance Sorting",
                        "Sorting cuts is under construction but can still be used in combination with REST machining "
                        "to reduce total run-time.",
                        0, 3, 0);

@@ -19,7 +19,7 @@
 #include "project/layer.h"
 #include "project/project.h"
 #include "render/drawstate.h"
-#include "sys/dialog.h"
+#include "gui/calls.h"
 #include "sys/log.h"
 #include "view/modes.h"
 #include "view/oppreview.h"
@@ -513,7 +513,7 @@ static int optypes_findlayer(int word)
         return found;
     }
     slot = -1;
-    sys_messagebox(camop_typenames[r.type], "The paths-layer that was previously used by this operation cannot be found!",
+    gui_calls->messagebox(camop_typenames[r.type], "The paths-layer that was previously used by this operation cannot be found!",
                    0, 4, 0);
     if (r.type == 12) {
         r.aux[0] = 0xFFFFFFFFu;
