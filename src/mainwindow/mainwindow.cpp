@@ -20,6 +20,7 @@
 #include "mainwindow/layerspanel.h"
 #include "mainwindow/menus.h"
 #include "mainwindow/operations.h"
+#include "mainwindow/opeditor.h"
 #include "mainwindow/statusline.h"
 #include "mainwindow/toolbar.h"
 #include "mainwindow/tooldiagram.h"
@@ -40,6 +41,7 @@ mainwindow_panelfn mainwindow_panels[panel_count];
 static const int mainwindow_registered = [] {
     mainwindow_panels[panel_tools] = tools_panel;
     mainwindow_panels[panel_side + 5] = tools_editor;
+    mainwindow_panels[panel_side + 6] = opeditor_panel;
     mainwindow_panels[panel_tooldiagram] = tooldiagram_panel;
     return 1;
 }();

@@ -109,3 +109,26 @@ void opeditor_savedefaults(const opeditor_record *r);
 void opeditor_settexts(opeditor_record *r, int32_t units);
 // A length written the way the editor's fields show it.
 void opeditor_formatlength(char *text, float value, int32_t units);
+
+// ---- the editor's rows (right column, side panel 6) ----
+
+// The unit suffix of lengths: blank, the inch sign or "mm".
+const char *opeditor_lengthsuffix();
+// Tool 1..10 with a type other than none.
+int opeditor_toolvalid(int tool);
+// Whether the type offers entry method 0 plunge, 1 ramp or 2 helical.
+int opeditor_entryoffered(int type, int entry);
+// The tool clamps of the depth of cut and the maximum-depth limits, texts
+// rewritten; box shows the clamp's message (never while a drop-down is open).
+void opeditor_limitdoc(opeditor_record &r, int box);
+void opeditor_limitmaxdepth(opeditor_record &r, int box);
+// The stepover switches between a distance and percent of the tool.
+void opeditor_steptopercent(opeditor_record &r);
+void opeditor_steptophysical(opeditor_record &r);
+// The two checks of the misc block, each frame.
+void opeditor_misccheck(opeditor_record &r);
+// Speed to Ignore Tool Lengths, and the "Miscellaneous Options:" block.
+void opeditor_commonrows();
+void opeditor_miscblock();
+// Side panel 6: the rows of the operation being edited (gui_selectedop).
+void opeditor_panel();
