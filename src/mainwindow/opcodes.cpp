@@ -16,6 +16,7 @@
 #include "gui/widgets/textfield.h"
 #include "gui/widgets/values.h"
 #include "mainwindow/opeditor.h"
+#include "mainwindow/optypes.h"
 #include "project/project.h"
 #include "render/drawstate.h"
 #include "sys/log.h"
@@ -221,6 +222,11 @@ static void opcodes_outline(opeditor_record &e)
 void opcodes_profile(void)
 {
     opeditor_record &e = opeditor;
+    optypes_contourrow(1);
+    if (e.contourmode == 0)
+        optypes_contourheight();
+    else if (e.contourmode == 1)
+        optypes_pathspicker(0);
     opcodes_outline(e);
     opcodes_row(opcodes_rowheight);
     gui_rowsector(2, 1.0, (double)opcodes_rowheight);

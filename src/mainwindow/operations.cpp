@@ -22,6 +22,7 @@
 #include "mainwindow/dialogs.h"
 #include "mainwindow/layerspanel.h"
 #include "mainwindow/opeditor.h"
+#include "mainwindow/optypes.h"
 #include "project/canvas.h"
 #include "project/project.h"
 #include "render/drawstate.h"
@@ -172,6 +173,7 @@ static void operations_loadnew(int index)
     e.contourmode = 0;
     e.outline = e.islands = e.typeoption = e.ignoretool = e.invert = 0;
     e.tool = operations_newtool(e.tool);
+    optypes_forgetlayers();
     e.z_doc = operations_newcutdepth(e.tool, e.z_doc);
     e.z_max = operations_newmaxdepth(e.z_max);
     e.z_min = snap_step(e.z_min, operations_unitstep((int32_t)project.units));
@@ -183,6 +185,7 @@ static void operations_loadentry(const projop &entry)
     opeditor_record &e = opeditor;
     snprintf(e.name, sizeof(e.name), "%s", entry.name);
     opeditor_load(&e, &cam_ops[entry.camop]);
+    optypes_forgetlayers();
     e.loadedtype = e.type;
     e.group = entry.group;
     opeditor_settexts(&e, (int32_t)project.units);
@@ -262,10 +265,8 @@ void operations_choosetype(int type)
     e.choosetype = type;
     if (type != e.type) {
         e.type = type;
-        if (type != e.loadedtype) {
-            e.contourmode = 0;
-            opeditor_loadtypevalues(&e, type);
-        }
+        if (type != e.loadedtype)
+            optypes_settype(type);
         opeditor_settexts(&e, (int32_t)project.units);
         e.loadedtype = type;
     }

@@ -369,6 +369,11 @@ TEST_F(Operations, SelectLoadsTheRecordIntoTheEditor)
     r.feed = 44, r.speed = 9000, r.tool = 1, r.z_doc = 0.2f;
     r.flags = 0x0010 | 0x0200 | 0x0800;
     r.aux[0] = opcodes_float(0x7FC00001u);
+    // The paths-layer it names: a lost one would be forgotten by the editor.
+    const int slot = project_layeralloc(layer_paths);
+    ASSERT_GE(slot, 0);
+    project.layers[slot].uid = 0x7FC00001u;
+    project.layers[slot].groups = 1;
     harness_frame();
     ASSERT_EQ(harness_click("operation02"), 1);
     EXPECT_STREQ(opeditor.name, "outline");
@@ -381,7 +386,9 @@ TEST_F(Operations, SelectLoadsTheRecordIntoTheEditor)
     EXPECT_EQ(opeditor.aux[0], 0x7FC00001u) << "a uid's bits, not a number";
     EXPECT_STREQ(opeditor.text[opeditor_speedtext], "9000");
     EXPECT_EQ(gui_unappliedchanges, 0);
+    EXPECT_TRUE(harness_rec.boxes.empty()) << harness_rec.boxes[0];
     r.feed = r.speed = r.tool = 0, r.z_doc = 0.0f, r.flags = 0, r.aux[0] = 0.0f;
+    project_layerfree(slot);
 }
 
 } // namespace
