@@ -138,7 +138,7 @@ enum opcodes_id : int32_t {
 
 constexpr float opcodes_rowheight = 30.0f;
 constexpr float opcodes_knobheight = 60.0f;
-constexpr float opcodes_labelwidth = 60.0f;
+constexpr float opcodes_labelwidth = 80.0f;
 
 static const char *const opcodes_shapenames[7] = {"none",     "Quads",    "Triangles", "Diamonds",
                                                   "Diamonds2", "Hexagons", "Circles"};
