@@ -13,7 +13,6 @@
 
 class EditorScene : public ShellScene {
 protected:
-    static constexpr int k_enter = 46, k_period = 48, k_minus = 38, k_backspace = 76, k_end = 80;
     float savedsize[3];
 
     void SetUp() override
@@ -56,32 +55,9 @@ protected:
     {
         ASSERT_EQ(cam_settool(n, "T", tool_cylinder, units, 2, diameter, flute, 0.0f, total, 10.0f), 1);
     }
-    static int keyof(char c)
-    {
-        if (c == '.')
-            return k_period;
-        if (c == '-')
-            return k_minus;
-        return c == '0' ? 37 : c - '1' + 28;
-    }
-    static void key(int k)
-    {
-        harness_press(k);
-        harness_frame();
-        harness_release(k);
-        harness_frame();
-    }
     static void typeinto(const char *field, const char *text)
     {
-        ASSERT_TRUE(harness_present(field)) << field;
-        harness_click(field);
-        key(k_end);
-        for (int i = 0; i < opeditor_textsize; i++)
-            key(k_backspace);
-        for (const char *c = text; *c; c++)
-            key(keyof(*c));
-        key(k_enter);
-        harness_frame();
+        ShellScene::typeinto(field, text, opeditor_textsize);
     }
     static bool shown(const std::string &text)
     {
