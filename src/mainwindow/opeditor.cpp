@@ -32,22 +32,28 @@ int opeditor_takescontours(int type)
     return type == 6 || type == 8 || type == 10 || type == 15 || type == 16 || type == 17;
 }
 
+// The values the record and a camop share by name, either way.
+template <class To, class From> static void opeditor_copyvalues(To &to, const From &from)
+{
+    to.type = from.type;
+    to.coolant = from.coolant;
+    to.tool = from.tool;
+    to.engagefeed = from.engagefeed;
+    to.feed = from.feed;
+    to.speed = from.speed;
+    to.dir = from.dir;
+    to.entry = from.entry;
+    to.stock = from.stock;
+    to.step = from.step;
+    to.z_doc = from.z_doc;
+    to.z_max = from.z_max;
+    to.z_min = from.z_min;
+    to.z_safe = from.z_safe;
+}
+
 void opeditor_load(opeditor_record *r, const camop *op)
 {
-    r->type = op->type;
-    r->coolant = op->coolant;
-    r->tool = op->tool;
-    r->engagefeed = op->engagefeed;
-    r->feed = op->feed;
-    r->speed = op->speed;
-    r->dir = op->dir;
-    r->entry = op->entry;
-    r->stock = op->stock;
-    r->step = op->step;
-    r->z_doc = op->z_doc;
-    r->z_max = op->z_max;
-    r->z_min = op->z_min;
-    r->z_safe = op->z_safe;
+    opeditor_copyvalues(*r, *op);
     std::memcpy(r->aux, op->aux, sizeof(r->aux));
     const uint32_t f = op->flags;
     r->rest = (f & 0x0001) != 0;
@@ -89,45 +95,42 @@ uint32_t opeditor_flags(const opeditor_record *r)
 
 void opeditor_store(const opeditor_record *r, camop *op)
 {
-    op->type = r->type;
-    op->coolant = r->coolant;
-    op->tool = r->tool;
-    op->engagefeed = r->engagefeed;
-    op->feed = r->feed;
-    op->speed = r->speed;
-    op->dir = r->dir;
-    op->entry = r->entry;
-    op->stock = r->stock;
-    op->step = r->step;
-    op->z_doc = r->z_doc;
-    op->z_max = r->z_max;
-    op->z_min = r->z_min;
-    op->z_safe = r->z_safe;
+    opeditor_copyvalues(*op, *r);
     std::memcpy(op->aux, r->aux, sizeof(op->aux));
     op->flags = opeditor_flags(r);
 }
 
 // ---- remembered defaults ----
 
+// Where each remembered value lives in cfg. The switches are kept as 0 or 1.
+static const struct {
+    int offset;
+    int32_t opeditor_record::*field;
+} opeditor_remembereds[] = {
+    {cfg_opcoolant, &opeditor_record::coolant}, {cfg_optool, &opeditor_record::tool},
+    {cfg_opengagefeed, &opeditor_record::engagefeed}, {cfg_opfeed, &opeditor_record::feed},
+    {cfg_opspeed, &opeditor_record::speed}, {cfg_opdir, &opeditor_record::dir},
+    {cfg_oprest, &opeditor_record::rest}, {cfg_opsort, &opeditor_record::sort},
+    {cfg_oplink, &opeditor_record::link}, {cfg_opedges, &opeditor_record::edges},
+    {cfg_oppercent, &opeditor_record::percent},
+};
+static const struct {
+    int offset;
+    float opeditor_record::*field;
+} opeditor_rememberedlengths[] = {
+    {cfg_opstock, &opeditor_record::stock}, {cfg_opstep, &opeditor_record::step},
+    {cfg_opdoc, &opeditor_record::z_doc},   {cfg_opmaxdepth, &opeditor_record::z_max},
+    {cfg_opmindepth, &opeditor_record::z_min}, {cfg_opsafe, &opeditor_record::z_safe},
+};
+
 void opeditor_loaddefaults(opeditor_record *r)
 {
-    r->coolant = cfg_geti(cfg_opcoolant);
-    r->tool = cfg_geti(cfg_optool);
-    r->engagefeed = cfg_geti(cfg_opengagefeed);
-    r->feed = cfg_geti(cfg_opfeed);
-    r->speed = cfg_geti(cfg_opspeed);
-    r->dir = cfg_geti(cfg_opdir);
-    r->stock = cfg_getf(cfg_opstock);
-    r->step = cfg_getf(cfg_opstep);
-    r->z_doc = cfg_getf(cfg_opdoc);
-    r->z_max = cfg_getf(cfg_opmaxdepth);
-    r->z_min = cfg_getf(cfg_opmindepth);
-    r->z_safe = cfg_getf(cfg_opsafe);
-    r->rest = cfg_geti(cfg_oprest) != 0;
-    r->sort = cfg_geti(cfg_opsort) != 0;
-    r->link = cfg_geti(cfg_oplink) != 0;
-    r->edges = cfg_geti(cfg_opedges) != 0;
-    r->percent = cfg_geti(cfg_oppercent) != 0;
+    for (const auto &v : opeditor_remembereds)
+        r->*v.field = cfg_geti(v.offset);
+    for (const auto &v : opeditor_rememberedlengths)
+        r->*v.field = cfg_getf(v.offset);
+    for (int32_t *flag : {&r->rest, &r->sort, &r->link, &r->edges, &r->percent})
+        *flag = *flag != 0;
 }
 
 void opeditor_loadtypevalues(opeditor_record *r, int type)
@@ -141,23 +144,10 @@ void opeditor_loadtypevalues(opeditor_record *r, int type)
 void opeditor_savedefaults(const opeditor_record *r)
 {
     cfg_seti(cfg_oplasttype, r->type);
-    cfg_seti(cfg_opcoolant, r->coolant);
-    cfg_seti(cfg_optool, r->tool);
-    cfg_seti(cfg_opengagefeed, r->engagefeed);
-    cfg_seti(cfg_opfeed, r->feed);
-    cfg_seti(cfg_opspeed, r->speed);
-    cfg_seti(cfg_opdir, r->dir);
-    cfg_setf(cfg_opstock, r->stock);
-    cfg_setf(cfg_opstep, r->step);
-    cfg_setf(cfg_opdoc, r->z_doc);
-    cfg_setf(cfg_opmaxdepth, r->z_max);
-    cfg_setf(cfg_opmindepth, r->z_min);
-    cfg_setf(cfg_opsafe, r->z_safe);
-    cfg_seti(cfg_oprest, r->rest);
-    cfg_seti(cfg_opsort, r->sort);
-    cfg_seti(cfg_oplink, r->link);
-    cfg_seti(cfg_opedges, r->edges);
-    cfg_seti(cfg_oppercent, r->percent);
+    for (const auto &v : opeditor_remembereds)
+        cfg_seti(v.offset, r->*v.field);
+    for (const auto &v : opeditor_rememberedlengths)
+        cfg_setf(v.offset, r->*v.field);
     if (r->type >= 1 && r->type <= cfg_opcount)
         for (int k = 0; k < 3; k++)
             std::memcpy(cfg + cfg_opvalues + 4 * (cfg_opcount * k + r->type - 1), &r->aux[k], 4);
@@ -421,52 +411,63 @@ static int opeditor_reset(const char *name, int32_t id, const char *tip)
     return gui_iconbutton(id, 65, 0, gui_interfacefont, " ");
 }
 
-static void opeditor_coolantrow()
+// A drop-down of radio buttons choosing *value among count labels; names
+// null leaves the entries unnamed, and an entry the type does not offer is
+// a plain label.
+struct opeditor_choice {
+    const char *name, *head, *tip;
+    int32_t id;
+    const char *const *labels, *const *names;
+    int count;
+};
+
+static void opeditor_choicelist(const opeditor_choice &c, int32_t *value, int (*offered)(int type, int entry))
 {
-    opeditor_record &r = opeditor;
-    const int c = r.coolant >= 0 && r.coolant <= 3 ? r.coolant : 0;
+    const int v = *value >= 0 && *value < c.count ? *value : 0;
     const gui_rect *cell = gui_topsector();
-    gui_tooltip("Coolant for the operation. \"None\" leaves\ncoolant commands out of its G-code.");
-    gui_elementid("op_coolant");
-    if (!gui_dropdown(id_coolant, 0.0f, 20.0f, cell ? cell->w : 160.0f, 4.0f * opeditor_rowheight, "Coolant: %s",
-                      opeditor_coolants[c]))
+    gui_tooltip("%s", c.tip);
+    gui_elementid("%s", c.name);
+    if (!gui_dropdown(c.id, 0.0f, 20.0f, cell ? cell->w : 160.0f, (float)c.count * opeditor_rowheight, c.head,
+                      c.labels[v]))
         return;
-    for (int i = 0; i < 4; i++) {
-        opeditor_listrow(i, 4);
-        gui_elementid("%s", opeditor_coolantnames[i]);
-        if (gui_radiobutton(id_coolantitem + i, c == i, gui_interfacefont, "%s", opeditor_coolants[i])) {
-            r.coolant = i;
+    for (int i = 0; i < c.count; i++) {
+        opeditor_listrow(i, c.count);
+        if (offered && !offered(opeditor.type, i)) {
+            gui_label(0, 0, gui_interfacefont, "%s", c.labels[i]);
+            continue;
+        }
+        if (c.names)
+            gui_elementid("%s", c.names[i]);
+        if (gui_radiobutton(c.id + 1 + i, v == i, gui_interfacefont, "%s", c.labels[i])) {
+            *value = i;
             opeditor_changed();
         }
     }
     gui_endwindow();
 }
 
+static void opeditor_coolantrow()
+{
+    const opeditor_choice c = {"op_coolant", "Coolant: %s",
+                               "Coolant for the operation. \"None\" leaves\ncoolant commands out of its G-code.",
+                               id_coolant, opeditor_coolants, opeditor_coolantnames, 4};
+    opeditor_choicelist(c, &opeditor.coolant, nullptr);
+}
+
 static void opeditor_dirrow()
 {
-    opeditor_record &r = opeditor;
+    if (opeditor.type != 16) {
+        const opeditor_choice c = {"op_dir", "Dir: %s", "Cutting direction.", id_dir, opeditor_dirs, nullptr, 3};
+        opeditor_choicelist(c, &opeditor.dir, nullptr);
+        return;
+    }
     const gui_rect *cell = gui_topsector();
-    const float w = cell ? cell->w : 160.0f;
     gui_tooltip("Cutting direction.");
     gui_elementid("op_dir");
-    if (r.type == 16) {
-        if (gui_dropdown(id_dir, 0.0f, 20.0f, w, opeditor_rowheight, "Dir: N/A")) {
-            gui_centerlabel(gui_interfacefont, "Not Applicable");
-            gui_endwindow();
-        }
-        return;
+    if (gui_dropdown(id_dir, 0.0f, 20.0f, cell ? cell->w : 160.0f, opeditor_rowheight, "Dir: N/A")) {
+        gui_centerlabel(gui_interfacefont, "Not Applicable");
+        gui_endwindow();
     }
-    const int d = r.dir >= 0 && r.dir <= 2 ? r.dir : 0;
-    if (!gui_dropdown(id_dir, 0.0f, 20.0f, w, 3.0f * opeditor_rowheight, "Dir: %s", opeditor_dirs[d]))
-        return;
-    for (int i = 0; i < 3; i++) {
-        opeditor_listrow(i, 3);
-        if (gui_radiobutton(id_diritem + i, d == i, gui_interfacefont, "%s", opeditor_dirs[i])) {
-            r.dir = i;
-            opeditor_changed();
-        }
-    }
-    gui_endwindow();
 }
 
 // Which entry methods a type offers: a label cannot be chosen, but a value
@@ -482,27 +483,10 @@ int opeditor_entryoffered(int type, int entry)
 
 static void opeditor_entryrow()
 {
-    opeditor_record &r = opeditor;
-    const int e = r.entry >= 0 && r.entry <= 2 ? r.entry : 0;
-    const gui_rect *cell = gui_topsector();
-    gui_tooltip("How each cut is entered: straight down,\nalong a ramp or along a helix.");
-    gui_elementid("op_entry");
-    if (!gui_dropdown(id_entry, 0.0f, 20.0f, cell ? cell->w : 160.0f, 3.0f * opeditor_rowheight, "Entry: %s",
-                      opeditor_entries[e]))
-        return;
-    for (int i = 0; i < 3; i++) {
-        opeditor_listrow(i, 3);
-        if (!opeditor_entryoffered(r.type, i)) {
-            gui_label(0, 0, gui_interfacefont, "%s", opeditor_entries[i]);
-            continue;
-        }
-        gui_elementid("%s", opeditor_entrynames[i]);
-        if (gui_radiobutton(id_entryitem + i, e == i, gui_interfacefont, "%s", opeditor_entries[i])) {
-            r.entry = i;
-            opeditor_changed();
-        }
-    }
-    gui_endwindow();
+    const opeditor_choice c = {"op_entry", "Entry: %s",
+                               "How each cut is entered: straight down,\nalong a ramp or along a helix.", id_entry,
+                               opeditor_entries, opeditor_entrynames, 3};
+    opeditor_choicelist(c, &opeditor.entry, opeditor_entryoffered);
 }
 
 // Speed | Coolant, Feed | Dir, Engage | Entry.

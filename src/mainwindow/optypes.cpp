@@ -92,6 +92,18 @@ void optypes_changed()
     gui_unappliedchanges = 1;
 }
 
+// A checkbox on one of the record's flag variables.
+void optypes_flagbox(const char *name, int32_t id, const char *label, const char *tip, int32_t *flag)
+{
+    gui_tooltip("%s", tip);
+    gui_elementid("%s", name);
+    const int v = gui_checkbox(id, *flag, label);
+    if (v != *flag) {
+        *flag = v;
+        optypes_changed();
+    }
+}
+
 float auxf(int i)
 {
     return opeditor_auxf(opeditor, i);
@@ -321,13 +333,8 @@ void optypes_offsetmilling()
     gui_elementid("op_horz_minsurf");
     setauxf(0, gui_valueknob(id_minsurf, "Min. Surface Angle: %2.2fdeg", auxf(0), 0.0f, 80.0f, 0.05f));
     optypes_row();
-    gui_tooltip("Prevent creation of cuts along the\ninside of the canvas perimeter.");
-    gui_elementid("op_horz_noedges");
-    const int v = gui_checkbox(id_noedges, r.typeoption, "Ignore Perimeter");
-    if (v != r.typeoption) {
-        r.typeoption = v;
-        optypes_changed();
-    }
+    optypes_flagbox("op_horz_noedges", id_noedges, "Ignore Perimeter",
+                    "Prevent creation of cuts along the\ninside of the canvas perimeter.", &r.typeoption);
 }
 
 void optypes_conformal()
@@ -452,13 +459,9 @@ void optypes_contourrow(int invert)
     if (gui_iconbutton(id_contourinput, 0, 0, gui_interfacefont, "Contour: %s", optypes_contournames[m]))
         optypes_cyclecontour();
     if (invert) {
-        gui_tooltip("Invert contour input so that outer-most contours\nare treated as islands instead of pockets.");
-        gui_elementid("op_invertcontour");
-        const int v = gui_checkbox(id_invert, r.invert, "Invert");
-        if (v != r.invert) {
-            r.invert = v;
-            optypes_changed();
-        }
+        optypes_flagbox("op_invertcontour", id_invert, "Invert",
+                        "Invert contour input so that outer-most contours\nare treated as islands instead of pockets.",
+                        &r.invert);
     }
     if (r.contourmode == 2) {
         r.aux[r.type == 8 ? 0 : 2] = (uint32_t)r.group;

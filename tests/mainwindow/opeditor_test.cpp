@@ -4,6 +4,7 @@
 // the remembered defaults a new user starts with generate.
 #include "cam/cam.h"
 #include "mainwindow/opeditor.h"
+#include "opeditorscene.h"
 #include "sys/config.h"
 
 #include <bit>
@@ -180,6 +181,173 @@ TEST(OpEditorDefaults, ApplyRemembersAndNewOperationReads)
     opeditor_loadtypevalues(&other, 10);
     EXPECT_EQ(other.aux[1], 0u);
     memcpy(cfg, saved.data(), cfg_size);
+}
+
+// ---- the rows on the real window ----
+
+class OpEditorRows : public EditorScene {};
+
+TEST_F(OpEditorRows, RatesStopAt32768)
+{
+    struct Case {
+        const char *field;
+        int32_t opeditor_record::*value;
+        int text;
+    };
+    const Case cases[] = {{"op_speed", &opeditor_record::speed, opeditor_speedtext},
+                          {"op_feed", &opeditor_record::feed, opeditor_feedtext},
+                          {"op_engage", &opeditor_record::engagefeed, opeditor_engagetext}};
+    settype(1);
+    for (const Case &c : cases) {
+        typeinto(c.field, "40000");
+        EXPECT_EQ(opeditor.*(c.value), 32768) << c.field;
+        EXPECT_STREQ(opeditor.text[c.text], "32768") << c.field;
+    }
+}
+
+TEST_F(OpEditorRows, CutDepthKeepsToTheFlutesOfAnInchToolInAMetricProject)
+{
+    project.units = 2;
+    project.size[2] = 50.0f;
+    settool(1, 1, 1.0f, 2.0f, 0.25f);
+    opeditor.tool = 1;
+    settype(1);
+    typeinto("op_cutdepth", "30");
+    EXPECT_NEAR(opeditor.z_doc, 25.4f, 1e-4);
+    EXPECT_EQ(boxes("Cut Depth"), 1);
+    harness_frames(3);
+    EXPECT_EQ(boxes("Cut Depth"), 1);
+    // A drop-down open: the value is clamped all the same, without a box.
+    opeditor.z_doc = 30.0f;
+    gui_openid = 14001;
+    opeditor_limitdoc(opeditor, 1);
+    gui_openid = -1;
+    EXPECT_NEAR(opeditor.z_doc, 25.4f, 1e-4);
+    EXPECT_EQ(boxes("Cut Depth"), 1);
+}
+
+TEST_F(OpEditorRows, MaxDepthResetLeavesTheStockOnlyWhereTheTypeKeepsIt)
+{
+    struct Case {
+        int type;
+        float want;
+    };
+    const Case cases[] = {{1, 0.9f}, {10, 1.0f}};
+    for (const Case &c : cases) {
+        settype(c.type);
+        opeditor.ignoretool = 1;
+        opeditor.stock = 0.1f;
+        opeditor.z_max = 0.2f;
+        harness_frame();
+        ASSERT_EQ(harness_click("op_maxdepth_reset"), 1) << c.type;
+        EXPECT_NEAR(opeditor.z_max, c.want, 1e-6) << c.type;
+    }
+}
+
+TEST_F(OpEditorRows, PercentSwitchWithoutATool)
+{
+    for (int units : {1, 2}) {
+        project.units = (uint32_t)units;
+        settype(1);
+        opeditor.percent = 0;
+        harness_frame();
+        ASSERT_EQ(harness_click("op_stepover_percentage"), 1);
+        EXPECT_STREQ(opeditor.text[opeditor_steptext], "25.00");
+        EXPECT_EQ(opeditor.percent, 1);
+        harness_frame();
+        ASSERT_TRUE(harness_present("op_stepover_physical"));
+        harness_click("op_stepover_physical");
+        EXPECT_FLOAT_EQ(opeditor.step, units == 1 ? 0.1f : 2.0f) << units;
+        EXPECT_STREQ(opeditor.text[opeditor_steptext], units == 1 ? "0.1" : "2.0");
+        EXPECT_EQ(opeditor.percent, 0);
+    }
+}
+
+TEST_F(OpEditorRows, PercentSwitchGoesThroughTheToolsDiameterInProjectUnits)
+{
+    // A 6.35 mm cutter in an inch project: 0.125 inch is 50 percent of it.
+    settool(1, 2, 20.0f, 50.0f, 6.35f);
+    opeditor.tool = 1;
+    settype(1);
+    opeditor.percent = 0;
+    opeditor.step = 0.125f;
+    opeditor_steptopercent(opeditor);
+    EXPECT_NEAR(opeditor.step, 50.0f, 1e-3);
+    opeditor_steptophysical(opeditor);
+    EXPECT_NEAR(opeditor.step, 0.125f, 1e-5);
+}
+
+TEST_F(OpEditorRows, LabyrinthStepoverHasAMinimumOnCommit)
+{
+    settype(4);
+    opeditor.percent = 0;
+    opeditor_settexts(&opeditor, 1);
+    harness_frame();
+    typeinto("op_stepover", "0.001");
+    EXPECT_NEAR(opeditor.step, 12.0f / 2048.0f, 1e-6);
+}
+
+TEST_F(OpEditorRows, HoleDrillingShowsItsOwnRows)
+{
+    settype(16);
+    EXPECT_TRUE(shown("Dir: N/A"));
+    EXPECT_TRUE(harness_present("op_retract"));
+    EXPECT_TRUE(harness_present("op_retract_enable"));
+    EXPECT_FALSE(harness_present("op_link_enable"));
+    EXPECT_FALSE(harness_present("op_stock"));
+    EXPECT_FALSE(harness_present("op_offset"));
+    harness_click("op_retract_enable");
+    EXPECT_EQ(opeditor.link, 1);
+    harness_frame();
+    EXPECT_TRUE(shown("Retract: N/A"));
+    EXPECT_TRUE(harness_present("op_retract_disable"));
+}
+
+TEST_F(OpEditorRows, TheFirstOperationNeverOffersRestMachining)
+{
+    settype(1);
+    EXPECT_TRUE(harness_present("op_rest_enable"));
+    gui_selectedop = 0;
+    harness_frame();
+    EXPECT_FALSE(harness_present("op_rest_enable"));
+    EXPECT_TRUE(shown("Rest-Machining"));
+}
+
+TEST_F(OpEditorRows, EntryMethodsByType)
+{
+    for (int t = 1; t < camop_types; t++) {
+        settype(t);
+        if (!harness_present("opentry_plunge"))
+            ASSERT_EQ(harness_click("op_entry"), 1) << t;
+        EXPECT_TRUE(harness_present("opentry_plunge")) << t;
+        const bool ramp = !(t == 5 || t == 6 || t == 11 || (t >= 14 && t <= 17));
+        const bool helical = t == 7 || t == 10 || t == 14 || t == 15;
+        EXPECT_EQ(harness_present("opentry_ramp"), ramp) << t;
+        EXPECT_EQ(harness_present("opentry_helical"), helical) << t;
+        gui_openid = -1;
+        harness_frame();
+    }
+}
+
+TEST_F(OpEditorRows, MiscChecksOfHorizontalFinishing)
+{
+    settype(7);
+    opeditor.step = 0.0f;
+    opeditor.rest = 1;
+    opeditor.sort = 0;
+    harness_frame();
+    EXPECT_EQ(boxes("Kerfmill"), 1);
+    EXPECT_EQ(opeditor.rest, 0);
+    opeditor.step = 0.1f;
+    opeditor.sort = 1;
+    harness_frame();
+    EXPECT_EQ(boxes("Cut Distance Sorting"), 1);
+    EXPECT_EQ(opeditor.sort, 0);
+    // With rest-machining on, sorting stays.
+    opeditor.rest = opeditor.sort = 1;
+    harness_frames(2);
+    EXPECT_EQ(opeditor.sort, 1);
+    EXPECT_EQ(boxes("Cut Distance Sorting"), 1);
 }
 
 } // namespace
