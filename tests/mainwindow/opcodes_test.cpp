@@ -170,38 +170,9 @@ protected:
         harness_frame();
         harness_frame();
     }
-    static void key(int k)
-    {
-        harness_press(k);
-        harness_frame();
-        harness_release(k);
-        harness_frame();
-    }
-    static int keyof(char c)
-    {
-        if (c == '.')
-            return 48;
-        return c == '0' ? 37 : c - '1' + 28;
-    }
-    // Clicks the field, empties it, types and ends with Enter.
     static void typeinto(const char *field, const char *text)
     {
-        ASSERT_TRUE(harness_present(field)) << field;
-        harness_click(field);
-        key(80);
-        for (int i = 0; i < 64; i++)
-            key(76);
-        for (const char *c = text; *c; c++)
-            key(keyof(*c));
-        key(46);
-        harness_frame();
-    }
-    static bool drawn(const std::string &text)
-    {
-        for (const rec_text &t : harness_rec.texts)
-            if (t.text == text)
-                return true;
-        return false;
+        ShellScene::typeinto(field, text, opeditor_textsize);
     }
 };
 

@@ -77,13 +77,6 @@ protected:
             out.push_back(b.substr(0, b.find('|')));
         return out;
     }
-    static bool drawn(const std::string &text)
-    {
-        for (const rec_text &t : harness_rec.texts)
-            if (t.text == text)
-                return true;
-        return false;
-    }
 };
 
 TEST_F(Operations, EmptyProjectShowsTheEmptyList)

@@ -102,6 +102,14 @@ protected:
         harness_frame();
     }
     static std::string status() { return sys_statustext; }
+    // Whether the last frame drew exactly this text.
+    static bool drawn(const std::string &text)
+    {
+        for (const rec_text &t : harness_rec.texts)
+            if (t.text == text)
+                return true;
+        return false;
+    }
     // The keys of a number: digits, the point and the minus sign.
     static int numberkey(char c)
     {
