@@ -3,8 +3,13 @@
 // reference frame of guiscene.h runs beside it for comparison. The tools
 // mode's frame with the tool editor open and the view-area diagram of each
 // cutter type runs too, and the canvas mode with its layers panel over a
-// full table of 64 layers.
+// full table of 64 layers, and the operations mode with ten operations and
+// the largest editor branch open.
 #include "guiscene.h"
+#include "cam/cam.h"
+#include "cam/tool.h"
+#include "mainwindow/opcodes.h"
+#include "mainwindow/operations.h"
 #include "mainwindow/layerspanel.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/tools.h"
@@ -93,3 +98,56 @@ static void BM_CanvasPanel64Layers(benchmark::State &state)
         project_layerfree(i);
 }
 BENCHMARK(BM_CanvasPanel64Layers)->Unit(benchmark::kMicrosecond);
+
+// The operations mode with ten operations listed and the largest editor
+// branch open: 2D Profile Milling from a paths-layer of the current group,
+// with tabs, so every row of the branch is drawn.
+static void BM_OperationsFrame(benchmark::State &state)
+{
+    harness_start();
+    sys_drawable[0] = 1280;
+    sys_drawable[1] = 800;
+    gui_mainwindowpass = gui_mainwindow;
+    projectmode = 3;
+    mainwindow_panels[panel_operations] = operations_panel; // mainwindow_start's, which the harness skips
+    cam_settool(1, "flat", tool_cylinder, 1, 2, 0.25f, 1.0f, 0.0f, 1.5f, 20.0f);
+    const int slot = project_layeralloc(layer_paths);
+    if (slot >= 0)
+        project.layers[slot].groups = 1u << project_layergroup;
+    for (int i = 0; i < cam_maxprojectops; i++) {
+        projop &e = project.ops[i];
+        snprintf(e.name, sizeof(e.name), "operation%02d", i + 1);
+        e.camop = i;
+        e.group = project_layergroup;
+        e.include = e.show = 1;
+        cam_ops[i].type = 1 + i % 17;
+        cam_ops[i].tool = 1;
+    }
+    camop &profile = cam_ops[0];
+    profile.type = 8;
+    profile.flags = 0x0200;
+    profile.aux[0] = opcodes_float(slot >= 0 ? project.layers[slot].uid : 0);
+    profile.aux[1] = opcodes_float(1000u | 2000u << 16);
+    profile.aux[2] = opcodes_float(3000u | 4000u << 16);
+    harness_frame();
+    harness_click("operation01");
+    harness_frame();
+    state.SetLabel(harness_find("op_prof_tabs_height") && harness_find("op_pathslayer") ? "profile editor, 10 rows"
+                                                                                         : "no profile editor");
+    gui_elementhook = nullptr;
+    harness_rec.counting = true;
+    for (auto _ : state)
+        harness_frame();
+    harness_stop();
+    for (int i = 0; i < cam_maxprojectops; i++) {
+        project.ops[i].camop = -1;
+        cam_ops[i].type = 0, cam_ops[i].flags = 0;
+    }
+    if (slot >= 0)
+        project_layerfree(slot);
+    cam_settooldefaults();
+    gui_selectedop = -1;
+    gui_sidepanel = 0;
+    projectmode = 1;
+}
+BENCHMARK(BM_OperationsFrame)->Unit(benchmark::kMicrosecond);

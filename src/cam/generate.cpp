@@ -158,9 +158,11 @@ static int gen_checkop(const cam_gen *g)
         float value;
     } values[] = {{"z_doc", op->z_doc}, {"z_max", op->z_max}, {"z_min", op->z_min},
                   {"z_safe", op->z_safe}, {"stock", op->stock}, {"aux[0]", op->aux[0]}};
-    // Paths carving keeps a layer uid's bits in aux[0], which may read as
-    // any float, not a number included.
-    const size_t checked = op->type == 12 ? std::size(values) - 1 : std::size(values);
+    // Paths carving, and profiling from one paths-layer (flag 0x200), keep a
+    // layer uid's bits in aux[0], which may read as any float, not a number
+    // included: about one uid in 256 has an exponent of all ones.
+    const bool uidword = op->type == 12 || (op->type == 8 && (op->flags & camop_pathslayer));
+    const size_t checked = uidword ? std::size(values) - 1 : std::size(values);
     for (size_t i = 0; i < checked; i++)
         if (const auto &v = values[i]; !std::isfinite(v.value)) {
             sys_log("%s: %s is %f", fn, v.name, v.value);

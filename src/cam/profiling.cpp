@@ -27,15 +27,27 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
 // The editor stores two 16-bit settings in the bits of one value.
-uint32_t prof_halves(float v)
+static uint32_t prof_halves(float v)
 {
     uint32_t u;
     std::memcpy(&u, &v, sizeof(u));
     return u;
 }
+
+prof_settings prof_readcodes(const camop *op, float scale)
+{
+    const uint32_t a1 = prof_halves(op->aux[1]), a2 = prof_halves(op->aux[2]);
+    const float w = (float)(a1 & 0xffff) / 65535.0f;
+    prof_settings p;
+    p.width = w * w * 8.0f / scale;
+    p.spacing = (float)(a1 >> 16) / 65535.0f * 24.0f / scale;
+    p.tablength = (float)(a2 & 0xffff) / 65535.0f / scale;
+    p.tabheight = (float)(a2 >> 16) / 65535.0f * 0.5f / scale;
+    return p;
+}
+
+namespace {
 
 struct prof_run {
     cam_gen *g;
@@ -414,10 +426,8 @@ int prof_cut(prof_run &r)
     // turned too: conventional milling with a clockwise spindle keeps the
     // material on the cutter's right, which is clockwise round a part.
     int dirsign = op->dir == 1 ? 1 : -1;
-    const uint32_t a1 = prof_halves(op->aux[1]), a2 = prof_halves(op->aux[2]);
-    const float spacing = (float)(a1 >> 16) / 65535.0f * 24.0f / g->scale;
-    const float tablen = (float)(a2 & 0xffff) / 65535.0f / g->scale;
-    const float tabht = (float)(a2 >> 16) / 65535.0f * 0.5f / g->scale;
+    const prof_settings codes = prof_readcodes(op, g->scale);
+    const float spacing = codes.spacing, tablen = codes.tablength, tabht = codes.tabheight;
     cam_tabs tabs{spacing, tablen + g->t->diameter * g->u, g->z1 + tabht, nullptr};
     const cam_tabs *tabp = nullptr;
     if (spacing * tablen * tabht > 0.0f) {
@@ -470,9 +480,7 @@ void camop_profiling(void *arg)
     std::memcpy(r.origin, g.origin, sizeof(r.origin));
     std::memcpy(r.frac, g.frac, sizeof(r.frac));
     r.offset = g.op->stock;
-    const uint32_t a1 = prof_halves(g.op->aux[1]);
-    const float w = (float)(a1 & 0xffff) / 65535.0f;
-    r.width = w * w * 8.0f / g.scale;
+    r.width = prof_readcodes(g.op, g.scale).width;
     // Without a stepover the offsets would never reach the width of cuts.
     if (r.width >= 0.002f / g.scale && !(g.step > 0.0f && std::isfinite(g.step))) {
         sys_log("camop_profiling: stepover %f cannot reach the width of cuts %f", g.step, r.width);

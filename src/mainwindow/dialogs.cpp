@@ -12,6 +12,7 @@
 #include "gui/sector.h"
 #include "gui/widgets/buttons.h"
 #include "mainwindow/addlayer.h"
+#include "mainwindow/operations.h"
 #include "project/project.h"
 #include "sys/main.h"
 
@@ -43,7 +44,7 @@ dialogs_entry dialogs_table[] = {
     {19, 0.0f, 0, "About", nullptr, nullptr},
     {20, 400.0f, 0, "Export G-Code", nullptr, nullptr},
     {21, 560.0f, 0, "Raster Along Path(s)", nullptr, nullptr},
-    {22, 570.0f, 0, "Operation Type", nullptr, nullptr},
+    {22, 570.0f, 0, "Operation Type", nullptr, operations_typechooser},
     {23, 500.0f, 0, "Fit Canvas to Layers", nullptr, nullptr},
     {24, 450.0f, 0, "Scale by Geometry", nullptr, nullptr},
     {25, 0.0f, 0, "Character Map", nullptr, nullptr},

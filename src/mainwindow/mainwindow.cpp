@@ -19,6 +19,8 @@
 #include "mainwindow/elements.h"
 #include "mainwindow/layerspanel.h"
 #include "mainwindow/menus.h"
+#include "mainwindow/operations.h"
+#include "mainwindow/opeditor.h"
 #include "mainwindow/statusline.h"
 #include "mainwindow/toolbar.h"
 #include "mainwindow/tooldiagram.h"
@@ -39,6 +41,7 @@ mainwindow_panelfn mainwindow_panels[panel_count];
 static const int mainwindow_registered = [] {
     mainwindow_panels[panel_tools] = tools_panel;
     mainwindow_panels[panel_side + 5] = tools_editor;
+    mainwindow_panels[panel_side + 6] = opeditor_panel;
     mainwindow_panels[panel_tooldiagram] = tooldiagram_panel;
     return 1;
 }();
@@ -65,6 +68,7 @@ void mainwindow_start()
 {
     gui_mainwindowpass = gui_mainwindow;
     mainwindow_panels[panel_canvas] = layerspanel_draw;
+    mainwindow_panels[panel_operations] = operations_panel;
     // The viewport's backup must not write while a dialog is open.
     view_dialogid = [] { return gui_dialogid; };
     elements_start();

@@ -40,6 +40,7 @@ static_assert(cfg_toolvalues + 7 * 4 * cfg_toolcount == cfg_toollibend);
 static_assert(cfg_toollibend - cfg_toollib == 23552);
 static_assert(cfg_opvalues + 3 * 4 * cfg_opcount <= cfg_size);
 static_assert(cfg_oldtoolvalues + 6 * 128 <= cfg_leftpanelwidth);
+static_assert(cfg_oppercent + 4 <= cfg_oldopvalues);
 
 using cfg_record = std::array<uint8_t, cfg_size>;
 
@@ -158,6 +159,18 @@ static constexpr void config_defaultcam(cfg_record &r)
     rec_puti(r, cfg_exportmode, 1);
     rec_puti(r, cfg_exportrepeatx, 1);
     rec_puti(r, cfg_exportrepeaty, 1);
+    // A new user's first operation must generate in either unit: a feed of
+    // 0 is refused by every generator, and a stepover of 25 percent of the
+    // tool's diameter fits any tool. The maximum depth is cut to the canvas
+    // depth when an operation is made.
+    rec_puti(r, cfg_opfeed, 40);
+    rec_puti(r, cfg_opengagefeed, 20);
+    rec_puti(r, cfg_opspeed, 12000);
+    rec_putf(r, cfg_opdoc, 0.125f);
+    rec_putf(r, cfg_opstep, 25.0f);
+    rec_puti(r, cfg_oppercent, 1);
+    rec_putf(r, cfg_opsafe, 0.1f);
+    rec_putf(r, cfg_opmaxdepth, 1000.0f);
     // Every library entry is named "None"; the second value array starts at
     // 2, the others at 0.
     for (int i = 0; i < cfg_toolcount; i++) {

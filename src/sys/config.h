@@ -62,6 +62,26 @@ enum cfg_field : int {
     cfg_canvasorigin = 308,       // 3 x f32
     cfg_value348 = 348,
     cfg_value352 = 352,           // f32
+    // The operation editor's remembered common values, written by Apply and
+    // read by New Operation.
+    cfg_oplasttype = 360,         // the last applied operation type
+    cfg_opcoolant = 364,
+    cfg_optool = 368,             // project tool number 1..10
+    cfg_opengagefeed = 372,
+    cfg_opfeed = 376,
+    cfg_opspeed = 380,
+    cfg_opdir = 384,
+    cfg_opstock = 388,            // f32, project units
+    cfg_opstep = 392,             // f32, project units or percent
+    cfg_opdoc = 396,              // f32, depth of cut
+    cfg_opmaxdepth = 400,         // f32
+    cfg_opmindepth = 404,         // f32
+    cfg_opsafe = 408,             // f32, safe height
+    cfg_oprest = 412,             // the five remembered switches, 0 or 1
+    cfg_opsort = 416,
+    cfg_oplink = 420,
+    cfg_opedges = 424,
+    cfg_oppercent = 428,
     cfg_oldopvalues = 512,        // 3 x 16 i32, before 1.84
     cfg_units = 704,
     cfg_antialiasing = 708,

@@ -390,3 +390,54 @@ TEST_F(Profiling, PathsInputsRingsAgainstShapely)
     project_layerfree(slot);
     std::memcpy(project.size, savedsize, sizeof(savedsize));
 }
+
+// Profiling queued as the window queues it, from a paths-layer whose uid's
+// bits read as not a number (exponent all ones, about one uid in 256): the
+// uid word is no number to check while flag 0x200 names a layer, but the
+// same bits as a contour height still stop the run.
+class ProfilingQueued : public Profiling {
+protected:
+    static void SetUpTestSuite()
+    {
+        sys_threadsinit();
+        sys_threadsstart(1);
+    }
+    static void TearDownTestSuite()
+    {
+        sys_threadsquit();
+        sys_threadsdone();
+    }
+};
+
+TEST_F(ProfilingQueued, ALayerUidThatReadsAsNotANumberGenerates)
+{
+    const uint32_t uid = 0x7FC00001;
+    ASSERT_FALSE(std::isfinite(shapes_word(uid)));
+    const float savedsize[3] = {project.size[0], project.size[1], project.size[2]};
+    project.size[0] = project.size[1] = project.size[2] = 1.0f;
+    const int slot = shapes_pathslayer({{0.25, 0.25, 0.25, 0.75, 0.75, 0.75, 0.75, 0.25}}, uid, 0);
+    ASSERT_GE(slot, 0);
+    struct Case {
+        const char *name;
+        uint32_t flags;
+        bool generates;
+    } const cases[] = {
+        {"one paths-layer", camop_pathslayer, true},
+        {"the canvas traced at that height", 0, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        resetop();
+        SetUp();
+        op.flags = c.flags;
+        op.aux[0] = shapes_word(uid);
+        op.stock = 0.03f;
+        op.cont = cont_new();
+        ASSERT_GE(camop_queue(&op, 0), 0);
+        canvas(std::vector<float>(side * side, 0.0f));
+        ASSERT_TRUE(waitidle(60.0));
+        EXPECT_EQ(op.toolpath >= 0, c.generates) << quiet.text();
+    }
+    project_layerfree(slot);
+    std::memcpy(project.size, savedsize, sizeof(savedsize));
+}

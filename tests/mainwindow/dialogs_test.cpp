@@ -47,9 +47,9 @@ TEST_F(MainWindow, EveryDialogNumberDrawsItsWindowInFront)
         const dialogs_entry &d = dialogs_table[i];
         if (d.number == 29 || d.number == 30)
             continue; // their set-ups reach the network and the selected layer
-        // The tool library closes outside the tools and operations modes.
-        const bool tools = d.number == 16;
-        projectmode = tools ? 2 : 1;
+        // The tool library closes outside the tools and operations modes,
+        // the operation type chooser outside the operations mode.
+        projectmode = d.number == 16 ? 2 : d.number == 22 ? 3 : 1;
         gui_setdialog(d.number);
         harness_frame();
         std::vector<rec_element> in = inwindow(dialogs_windowbase + d.number);
@@ -62,7 +62,8 @@ TEST_F(MainWindow, EveryDialogNumberDrawsItsWindowInFront)
             windows += !inwindow(dialogs_windowbase + other.number).empty();
         EXPECT_EQ(windows, 1) << d.number;
         // The title lies one depth level above the main window's panel title.
-        EXPECT_GT(textdepth("Cancel"), textdepth(tools ? "Project Tools" : "Project Canvas")) << d.number;
+        const char *title = d.number == 16 ? "Project Tools" : d.number == 22 ? "Project Operations" : "Project Canvas";
+        EXPECT_GT(textdepth("Cancel"), textdepth(title)) << d.number;
     }
 }
 

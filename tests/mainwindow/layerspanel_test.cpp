@@ -52,13 +52,6 @@ protected:
         selectlayer(slot);
         harness_frame();
     }
-    static bool drawn(const std::string &text)
-    {
-        for (const rec_text &t : harness_rec.texts)
-            if (t.text == text)
-                return true;
-        return false;
-    }
     static std::string blobof(int slot)
     {
         int32_t size = 0;

@@ -102,4 +102,43 @@ protected:
         harness_frame();
     }
     static std::string status() { return sys_statustext; }
+    // Whether the last frame drew exactly this text.
+    static bool drawn(const std::string &text)
+    {
+        for (const rec_text &t : harness_rec.texts)
+            if (t.text == text)
+                return true;
+        return false;
+    }
+    // The keys of a number: digits, the point and the minus sign.
+    static int numberkey(char c)
+    {
+        if (c == '.')
+            return 48;
+        if (c == '-')
+            return 38;
+        return c == '0' ? 37 : c - '1' + 28;
+    }
+    // One key down for a frame, then up for a frame.
+    static void key(int k)
+    {
+        harness_press(k);
+        harness_frame();
+        harness_release(k);
+        harness_frame();
+    }
+    // Clicks the field, empties it of up to maxlen characters, types a
+    // number and ends with Enter.
+    static void typeinto(const char *field, const char *text, int maxlen)
+    {
+        ASSERT_TRUE(harness_present(field)) << field;
+        harness_click(field);
+        key(80); // End
+        for (int i = 0; i < maxlen; i++)
+            key(76); // Backspace
+        for (const char *c = text; *c; c++)
+            key(numberkey(*c));
+        key(46); // Enter
+        harness_frame();
+    }
 };

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int k_enter = 46, k_period = 48, k_minus = 38, k_backspace = 76, k_end = 80;
-
 class Tools : public ShellScene {
 protected:
     void SetUp() override
@@ -31,34 +29,7 @@ protected:
         opeditor_tool = 0;
         ShellScene::TearDown();
     }
-    static int keyof(char c)
-    {
-        if (c == '.')
-            return k_period;
-        if (c == '-')
-            return k_minus;
-        return c == '0' ? 37 : c - '1' + 28;
-    }
-    static void key(int k)
-    {
-        harness_press(k);
-        harness_frame();
-        harness_release(k);
-        harness_frame();
-    }
-    // Clicks the field, empties it, types and ends with Enter.
-    static void typeinto(const char *field, const char *text)
-    {
-        ASSERT_TRUE(harness_present(field)) << field;
-        harness_click(field);
-        key(k_end);
-        for (int i = 0; i < tools_textmax; i++)
-            key(k_backspace);
-        for (const char *c = text; *c; c++)
-            key(keyof(*c));
-        key(k_enter);
-        harness_frame();
-    }
+    static void typeinto(const char *field, const char *text) { ShellScene::typeinto(field, text, tools_textmax); }
     // Tool 1 selected and set to the type, its editor fields shown.
     static void edit(int type)
     {

@@ -93,6 +93,10 @@ TEST_F(Config, DefaultsFollowTheRecordLayout)
         {cfg_svgdpi, false, 128},         {cfg_rapidaccel, true, 25},      {cfg_lightyaw, true, -60},
         {22464, false, 0},                {23488, false, 2},               {23488 + 4 * 255, false, 2},
         {24512, false, 0},                {29644, true, 0.588235},
+        // A fresh user's first operation generates: no feed or speed of 0.
+        {cfg_opfeed, false, 40},          {cfg_opengagefeed, false, 20},   {cfg_opspeed, false, 12000},
+        {cfg_opdoc, true, 0.125},         {cfg_opstep, true, 25},          {cfg_oppercent, false, 1},
+        {cfg_opsafe, true, 0.1},
     };
     memcpy(cfg, cfg_defaults, cfg_size);
     EXPECT_EQ((uint32_t)cfg_geti(cfg_magic), 0x5A17C3E9u);
@@ -457,6 +461,12 @@ TEST_F(Config, NamedFieldsDoNotOverlap)
         {"value276", cfg_value276, 4}, {"pathminlength", cfg_pathminlength, 4},
         {"pathmaxlength", cfg_pathmaxlength, 4}, {"canvassize", cfg_canvassize, 12},
         {"canvasorigin", cfg_canvasorigin, 12}, {"value348", cfg_value348, 4}, {"value352", cfg_value352, 4},
+        {"oplasttype", cfg_oplasttype, 4}, {"opcoolant", cfg_opcoolant, 4}, {"optool", cfg_optool, 4},
+        {"opengagefeed", cfg_opengagefeed, 4}, {"opfeed", cfg_opfeed, 4}, {"opspeed", cfg_opspeed, 4},
+        {"opdir", cfg_opdir, 4}, {"opstock", cfg_opstock, 4}, {"opstep", cfg_opstep, 4}, {"opdoc", cfg_opdoc, 4},
+        {"opmaxdepth", cfg_opmaxdepth, 4}, {"opmindepth", cfg_opmindepth, 4}, {"opsafe", cfg_opsafe, 4},
+        {"oprest", cfg_oprest, 4}, {"opsort", cfg_opsort, 4}, {"oplink", cfg_oplink, 4},
+        {"opedges", cfg_opedges, 4}, {"oppercent", cfg_oppercent, 4},
         {"oldopvalues", cfg_oldopvalues, 3 * 16 * 4}, {"units", cfg_units, 4},
         {"antialiasing", cfg_antialiasing, 4}, {"canvasquality", cfg_canvasquality, 4},
         {"canvasgeometry", cfg_canvasgeometry, 4}, {"declinedmajor", cfg_declinedmajor, 4},
