@@ -5,6 +5,8 @@
 // tests every handle before it releases it.
 #include "sys/main.h"
 
+#include "platform/xerrors.h"
+
 #include "cam/cam.h"
 #include "geom/mesh.h"
 #include "geom/meshshader.h"
@@ -183,6 +185,7 @@ static int main_sdl()
         return 0;
     }
     main_sdlready = 1;
+    plat_xerrors();
     sys_log("...initialized SDL");
     SDL_version v;
     SDL_GetVersion(&v);

@@ -84,7 +84,7 @@ TEST(LayersRun, SelectHideMoveDuplicateDeleteAndUndo)
     for (const Step &s : steps) {
         size_t from = win.log().size();
         ASSERT_TRUE(win.click(s.click)) << s.click << ": " << win.why;
-        EXPECT_TRUE(win.waitlog(s.logged, 20, from)) << s.click << "\n" << win.log().substr(from);
+        EXPECT_TRUE(win.waitlog(s.logged, 90, from)) << s.click << "\n" << win.log().substr(from);
         if (s.appears)
             EXPECT_TRUE(win.element(s.appears)) << s.appears << ": " << win.why;
     }
@@ -165,14 +165,14 @@ TEST(LayersRun, AddLayerLoadsAnImageAMeshAndADrawing)
         ASSERT_TRUE(win.click(s.button)) << s.button << ": " << win.why;
         EXPECT_TRUE(win.waitlog(s.logged, 60, from)) << s.button << "\n" << win.log().substr(from);
         // A row is a button unless selected: its group toggle is there either way.
-        EXPECT_TRUE(win.element(std::string(s.row) + "group", 20)) << s.row << ": " << win.why;
+        EXPECT_TRUE(win.element(std::string(s.row) + "group", 90)) << s.row << ": " << win.why;
     }
     // The panel only: the view area right of it and the status strip are masked.
     const int strip = realwindow::height - 34;
     const std::vector<realwindow_rect> masks = {{281, 40, realwindow::width - 281, strip - 40},
                                                 {0, strip, realwindow::width, 34}};
     const fs::path golden = fs::path(KERFMILL_TESTS_DIR) / "mainwindow" / "layers_three.png";
-    EXPECT_TRUE(win.matches(golden, masks, 20)) << win.why;
+    EXPECT_TRUE(win.matches(golden, masks, 60)) << win.why;
     EXPECT_EQ(win.end(), 0);
     EXPECT_EQ(win.asanreport(), "");
 }
