@@ -40,7 +40,7 @@ namespace {
 constexpr double ops_startseconds = 120; // start-up under the sanitizers on a loaded machine
 constexpr double ops_stepseconds = 30;
 constexpr double ops_clickseconds = 60; // a click's effect, a slow redraw included
-constexpr double ops_screenseconds = 20;
+constexpr double ops_screenseconds = 90; // a chooser click and the redraw after it, on two loaded cores
 constexpr int ops_tooltypelist = 12031;
 
 // The status text blinks after each change, memory and frame rate move.
